@@ -1,0 +1,183 @@
+// The replacement host: loads a plugin the way the Xojo runtime does, serves
+// the resolver's named services and lets host code (tests, examples) call the
+// plugin's members by their declarations. Strict: misuse is recorded in the
+// ledger or thrown as HostError.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include "REALplugin.h"
+
+namespace xhost {
+
+// A failure of host code's own request: unknown class or member, no overload
+// matching the arguments, a wrong argument type. Never thrown through plugin code.
+struct HostError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+// Owning handle of a host string: holds one reference, released on destruction.
+class String {
+ public:
+  String() = default;
+  static String adopt(REALstringStruct* s);   // takes over one reference
+  static String retain(REALstringStruct* s);  // adds one reference
+  String(const String& other);
+  String(String&& other) noexcept;
+  String& operator=(String other) noexcept;
+  ~String();
+
+  REALstringStruct* get() const { return handle_; }
+  REALstringStruct* release();  // hands the reference to the caller
+  bool isNil() const { return handle_ == nullptr; }
+  std::string bytes() const;    // stored bytes, as held
+  uint32_t encoding() const;    // kREALTextEncodingUTF8 for Nil
+
+ private:
+  REALstringStruct* handle_ = nullptr;
+};
+
+// Owning handle of a host object (arrays included).
+class Object {
+ public:
+  Object() = default;
+  static Object adopt(REALobjectStruct* o);
+  static Object retain(REALobjectStruct* o);
+  Object(const Object& other);
+  Object(Object&& other) noexcept;
+  Object& operator=(Object other) noexcept;
+  ~Object();
+
+  REALobjectStruct* get() const { return handle_; }
+  REALobjectStruct* release();
+  bool isNil() const { return handle_ == nullptr; }
+  std::string className() const;             // "" for Nil
+  bool isA(std::string_view className) const;  // class, superclass or interface
+
+ private:
+  REALobjectStruct* handle_ = nullptr;
+};
+
+// Xojo-typed values. A plain C++ integer is an Integer (64-bit).
+struct Int32 { int32_t value; };
+struct Int64 { int64_t value; };
+struct UInt64 { uint64_t value; };
+struct Ptr { void* value; };
+struct Nil {};
+
+// Empty (monostate) is "no value": the result of a subroutine.
+using Value = std::variant<std::monostate, int64_t, Int32, Int64, UInt64, double, bool, String, Object, Ptr, Nil>;
+
+// Typed reads of a Value; throw HostError when the value has another type.
+int64_t asInteger(const Value& v);  // Integer, Int32 or Int64
+double asDouble(const Value& v);
+bool asBoolean(const Value& v);
+String asString(const Value& v);
+Object asObject(const Value& v);
+void* asPtr(const Value& v);
+std::string describe(const Value& v);  // for messages
+
+// Handler of an event implemented by a host-side subclass. It receives the
+// instance and the event's declared parameters; its result is converted to
+// the event's declared result type.
+using EventHandler = std::function<Value(const Object& self, const std::vector<Value>& args)>;
+
+// What the ledger found for one test (or for the whole run).
+struct LedgerReport {
+  std::vector<std::string> problems;  // leaks, over-releases, invalid handles, misuse
+  bool clean() const { return problems.empty(); }
+  std::string text() const;
+};
+
+class Host {
+ public:
+  static Host& instance();
+
+  // Loads the plugin with dlopen and calls its REALPluginMain with the resolver.
+  // Throws HostError when the file or the entry is missing.
+  void loadPlugin(const std::string& path);
+  void* pluginSymbol(const char* name) const;  // dlsym on the loaded plugin
+  REALResolver resolver() const;
+
+  // Resolver control: an entry can be withheld, restored or replaced at any
+  // time; every request is counted by name.
+  void withholdEntry(const std::string& name);
+  void restoreEntry(const std::string& name);
+  void replaceEntry(const std::string& name, void* function);  // null restores the host's own
+  size_t lookupCount(const std::string& name) const;
+  void resetLookupCounts();
+  // String conversions to UTF-8 fail on demand while this is set.
+  void refuseStringConversions(bool refuse);
+
+  // A host-side subclass, as Xojo code declares one; it may implement events.
+  void defineSubclass(const std::string& name, const std::string& superName,
+                      std::map<std::string, EventHandler> eventHandlers = {});
+
+  // Calls as compiled Xojo code makes them. Overloads are chosen by the
+  // argument types; a missing member or a mismatch throws HostError; an
+  // exception raised by the plugin is thrown as XojoException after the
+  // plugin function returned. Results follow the ownership rules: a returned
+  // object or string belongs to the caller (the Value's handle).
+  Object newObject(const std::string& className, const std::vector<Value>& args = {});
+  Value call(const Object& self, const std::string& method, const std::vector<Value>& args = {});
+  Value callShared(const std::string& className, const std::string& method,
+                   const std::vector<Value>& args = {});
+  Value getProperty(const Object& self, const std::string& property);
+  void assign(const Object& self, const std::string& method, const std::vector<Value>& args, const Value& value);
+  void assignShared(const std::string& className, const std::string& method,
+                    const std::vector<Value>& args, const Value& value);
+  // "Python3Engine.PY_NO_ERROR", "Python3ErrorTypes.TypeError",
+  // "Python3Engine.PreferredVersionValues.PREFERRED_VERSION_3_10_X".
+  int64_t constant(const std::string& qualifiedName) const;
+
+  // Host values.
+  String newString(std::string_view bytes, uint32_t encoding = kREALTextEncodingUTF8);
+  Object newFolderItem(const std::string& nativePath);
+  Object newMemoryBlock(std::string_view bytes);
+  std::string memoryBlockBytes(const Object& memoryBlock) const;
+  Object newObjectArray(const std::vector<Object>& elements = {});
+  std::vector<Object> objectArrayElements(const Object& array) const;
+
+  // Introspection of what the plugin registered, in registration order.
+  struct Registration {
+    std::string kind;  // "interface", "class", "module"
+    std::string name;
+    const void* record;
+  };
+  std::vector<Registration> registrations() const;
+  const REALclassDefinition* classRecord(const std::string& name) const;  // null if unknown
+
+  // Ledger: references of every object and string, checked per test.
+  void ledgerBegin();                 // snapshot at the start of a test
+  LedgerReport ledgerEnd();           // what leaked or was misused since ledgerBegin
+  void expectRetained(const Object& o);  // a lock the plugin keeps on purpose
+  void expectRetained(const String& s);
+  void clearExpectedRetained();
+  int64_t refCount(const Object& o) const;   // -1 for a dead or unknown handle
+  int64_t refCount(const String& s) const;
+  size_t liveObjects(const std::string& className) const;
+
+ private:
+  Host();
+  struct State;
+  State* state_;
+};
+
+// Raised into host code by the plugin (REALRaiseException), thrown once the
+// plugin function has returned.
+struct XojoException : std::runtime_error {
+  XojoException(Object exception, std::string message, int64_t errorNumber);
+  Object exception;
+  std::string message;
+  int64_t errorNumber;
+  bool isA(std::string_view className) const { return exception.isA(className); }
+};
+
+}  // namespace xhost
