@@ -1,0 +1,41 @@
+#include "PythonEngine/ClassRecords.h"
+#include "PythonEngine/PythonEngine.h"
+
+namespace {
+
+// Python3Engine has no instances worth the name; its record still declares one byte.
+constexpr size_t kPythonEngineDataSize = 1;
+
+constexpr uint32_t kEnumerationFlags = 32;
+
+REALmethodDefinition PythonEngineSharedMethods[] = {
+    records::Method(Python_IsFound,
+                    "PythonIsFound(preferredVersion as Python3Engine.PreferredVersionValues = "
+                    "Python3Engine.PreferredVersionValues.PREFERRED_VERSION_LATESTKNOWN) as Boolean"),
+    records::Method(Python_SetPythonPath, "SetPythonPath(path as FolderItem)"),
+};
+
+REALconstant PythonEngineConstants[] = {
+    records::Constant("PY_NO_ERROR = 0"),
+    records::Constant("PY_ERROR_COULD_NOT_CONVERT = 1"),
+    records::Constant("PY_ERROR_INDEX_OUT_OF_BOUNDS = 2"),
+    records::Constant("PY_NIL_PARAM_ERROR = 3"),
+};
+
+const char* PreferredVersionMembers[] = {
+    "PREFERRED_VERSION_LATESTKNOWN = 0", "PREFERRED_VERSION_3_4_X = 1",  "PREFERRED_VERSION_3_5_X = 2",
+    "PREFERRED_VERSION_3_6_X = 3",       "PREFERRED_VERSION_3_7_X = 4",  "PREFERRED_VERSION_3_8_X = 5",
+    "PREFERRED_VERSION_3_9_X = 6",       "PREFERRED_VERSION_3_10_X = 7", "PREFERRED_VERSION_3_11_X = 8",
+    "PREFERRED_VERSION_3_12_X = 9",      "PREFERRED_VERSION_3_13_X = 10", "PREFERRED_VERSION_3_14_X = 11",
+};
+
+REALenum PythonEngineEnums[] = {
+    records::Enumeration("PreferredVersionValues", "Integer", kEnumerationFlags, PreferredVersionMembers),
+};
+
+}  // namespace
+
+REALclassDefinition PythonEngineClass = records::ClassRecord("Python3Engine", nullptr, kPythonEngineDataSize)
+                                            .sharedMethods(PythonEngineSharedMethods)
+                                            .constants(PythonEngineConstants)
+                                            .enums(PythonEngineEnums);

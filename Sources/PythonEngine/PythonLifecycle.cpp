@@ -1,0 +1,3 @@
+#include "PythonEngine/PythonReferences.h"
+
+bool gPythonInitialized = false;

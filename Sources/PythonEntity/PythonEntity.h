@@ -1,0 +1,11 @@
+// Python3EntityBase: the base of every value wrapper.
+#pragma once
+
+#include "PythonEngine/PythonReferences.h"
+#include "REALplugin.h"
+
+struct PythonEntityData {
+  PyObjectRef object;  // owned reference, or null when the wrapper holds nothing
+};
+
+PythonEntityData* PythonEntityDataOf(REALobjectStruct* instance);

@@ -1,0 +1,10 @@
+#pragma once
+
+#include "PythonEngine/PythonReferences.h"
+#include "REALplugin.h"
+
+struct PythonResultData {
+  PyObjectRef object;  // owned reference, or null after a failed constructor
+};
+
+PythonResultData* PythonResultDataOf(REALobjectStruct* instance);
