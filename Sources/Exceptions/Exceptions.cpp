@@ -1,3 +1,7 @@
+#include "Exceptions/Exceptions.h"
+
+#include <cstring>
+
 #include "PythonEngine/ClassRecords.h"
 
 namespace {
@@ -13,3 +17,19 @@ REALmethodDefinition PythonExceptionMethods[] = {
 
 REALclassDefinition PythonExceptionClass =
     records::ClassRecord("Python3Exception", "RuntimeException", 0).methods(PythonExceptionMethods);
+
+void ThrowPythonException(const char* message, int64_t errorCode) {
+  REALobjectStruct* exception = REALnewInstanceOfClass(&PythonExceptionClass);
+  if (!exception) return;
+  using RuntimeExceptionConstructor = void (*)(REALobjectStruct*, REALstringStruct*, int64_t);
+  auto construct = reinterpret_cast<RuntimeExceptionConstructor>(
+      REALLoadObjectMethod(exception, "Constructor(message as String, errorCode as Integer)"));
+  if (construct) {
+    REALstringStruct* text =
+        REALBuildStringWithEncoding(message, static_cast<int>(strlen(message)), kREALTextEncodingUTF8);
+    construct(exception, text, errorCode);
+    if (text) REALUnlockString(text);
+  }
+  REALRaiseException(exception);
+  REALUnlockObject(exception);
+}
