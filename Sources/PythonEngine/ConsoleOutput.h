@@ -1,5 +1,8 @@
+// Python's standard output delivered to Xojo code as the ConsoleOutput event
+// of a Python3EngineConsoleOutput.
 #pragma once
 
+#include "PythonEngine/PythonReferences.h"
 #include "REALplugin.h"
 
 // Receiver of Python's standard output, locked while stored; or null.
@@ -8,3 +11,8 @@ extern REALobjectStruct* consoleOutputInstance;
 struct PythonEngineConsoleOutputData {
   REALproc handler;  // the instance's ConsoleOutput handler, or null while it has none
 };
+
+// A new module whose write and flush serve as sys.stdout; null when Python refuses.
+PyObjectRef CreateConsoleOutputModule();
+
+void Python_SetConsoleOutput(REALobjectStruct* output);

@@ -1,3 +1,118 @@
-#include "PythonEngine/PythonReferences.h"
+#include "PythonEngine/PythonLifecycle.h"
+
+#include <cwchar>
+#include <list>
+#include <string>
+
+#include "PythonEngine/ClassRecords.h"
+#include "PythonEngine/ConsoleOutput.h"
+#include "PythonEngine/PythonLoader.h"
+#include "PythonEngine/PythonObject.h"
+#include "PythonXojoModule/RegisteredModules.h"
 
 bool gPythonInitialized = false;
+
+namespace {
+
+// The library may keep reading a program name it was given, so every name
+// handed over stays alive for the process.
+const wchar_t* KeepProgramName(std::wstring name) {
+  static std::list<std::wstring> names;
+  for (const std::wstring& kept : names)
+    if (kept == name) return kept.c_str();
+  names.push_back(std::move(name));
+  return names.back().c_str();
+}
+
+// Converts in the process's locale up to the first sequence it cannot read.
+std::wstring DecodeProgramName(const char* bytes, size_t length) {
+  std::wstring name;
+  std::mbstate_t state{};
+  size_t at = 0;
+  while (at < length) {
+    wchar_t character;
+    size_t used = std::mbrtowc(&character, bytes + at, length - at, &state);
+    if (used == 0 || used == static_cast<size_t>(-1) || used == static_cast<size_t>(-2)) break;
+    name.push_back(character);
+    at += used;
+  }
+  return name;
+}
+
+void StartInterpreter() {
+  if (!EPy_IsInitialized || !EPy_Initialize || EPy_IsInitialized()) return;
+  EPy_Initialize();
+  if (PyObjectRef console = CreateConsoleOutputModule()) {
+    if (EPySys_SetObject) EPySys_SetObject("stdout", console);
+    ReleasePythonRef(console);  // sys keeps its own reference
+  }
+  gPythonInitialized = true;
+}
+
+}  // namespace
+
+bool PythonIsRunning() noexcept { return EnsurePythonEntries(EPy_IsInitialized) && EPy_IsInitialized() != 0; }
+
+void Python_InitWithName(REALstringStruct* applicationName) {
+  if (!EnsurePythonLoaded()) return;
+  size_t length = 0;
+  const char* bytes = REALGetStringContents(applicationName, &length);
+  if (EPy_SetProgramName) EPy_SetProgramName(KeepProgramName(DecodeProgramName(bytes ? bytes : "", length)));
+  StartInterpreter();
+}
+
+void Python_Init() {
+  if (EnsurePythonLoaded()) StartInterpreter();
+}
+
+void Python_Finalize() {
+  if (!PythonIsRunning()) return;
+  if (EPyErr_Clear) EPyErr_Clear();
+  if (EPy_Finalize) EPy_Finalize();
+  gPythonInitialized = false;
+  ForgetOwnedPythonRefs();
+  if (gRegisteredModules) {
+    REALUnlockObject(reinterpret_cast<REALobjectStruct*>(gRegisteredModules));
+    gRegisteredModules = nullptr;
+  }
+}
+
+void Python_AddSearchPath(REALobjectStruct* folder) {
+  if (!folder || !PythonIsRunning()) return;
+  if (!EnsurePythonEntries(EPySys_GetObject, EPyUnicode_FromStringAndSize, EPyList_Append)) return;
+  REALstringStruct* nativePath = nullptr;
+  if (!REALGetPropValueString(folder, "NativePath", &nativePath)) return;
+  size_t length = 0;
+  const char* bytes = REALGetStringContents(nativePath, &length);
+  PyObjectRef searchPath = EPySys_GetObject("path");
+  if (searchPath && bytes) {
+    if (PyObjectRef text = EPyUnicode_FromStringAndSize(bytes, static_cast<Py_ssize_t>(length))) {
+      EPyList_Append(searchPath, text);
+      ReleasePythonRef(text);
+    }
+  }
+  if (nativePath) REALUnlockString(nativePath);
+}
+
+REALobjectStruct* Python_GetModule(REALstringStruct* name) {
+  if (!PythonIsRunning() || !EnsurePythonEntries(EPyUnicode_FromStringAndSize, EPyImport_Import)) return nullptr;
+  StringDataRecord utf8{};
+  if (!REALGetStringData(name, kREALTextEncodingUTF8, &utf8)) return nullptr;
+  PyObjectRef text = EPyUnicode_FromStringAndSize(static_cast<const char*>(utf8.data),
+                                                  static_cast<Py_ssize_t>(utf8.length));
+  REALDisposeStringData(&utf8);
+  if (!text) return nullptr;
+  PyObjectRef module = EPyImport_Import(text);
+  ReleasePythonRef(text);
+  if (!module) return nullptr;
+  REALobjectStruct* wrapper = REALnewInstanceOfClass(&PythonModuleClass);
+  if (!wrapper) {
+    ReleasePythonRef(module);
+    return nullptr;
+  }
+  PythonObjectData* data = PythonObjectDataOf(wrapper);
+  if (name) REALLockString(name);
+  data->name = name;
+  StoreOwnedPythonRef(data->object, module);
+  return wrapper;
+}

@@ -33,8 +33,10 @@ inline void ReleasePythonRef(PyObjectRef object) {
   if (--object->ob_refcnt == 0) object->ob_type->tp_dealloc(object);
 }
 
-// Drops the reference a wrapper owns, unless the interpreter it came from is
-// no longer running.
-inline void ReleaseOwnedPythonRef(PyObjectRef object) {
-  if (object && gPythonInitialized) ReleasePythonRef(object);
-}
+// A wrapper's owned reference lives in a field of its data block. Every such
+// field is known, so that Finalize can forget the references that die with
+// the interpreter: a wrapper destroyed after a restart must not release an
+// object of the old interpreter into the new one.
+void StoreOwnedPythonRef(PyObjectRef& field, PyObjectRef object);  // field takes over the reference
+void ReleaseOwnedPythonRef(PyObjectRef& field);  // releases while the interpreter runs; leaves the field null
+void ForgetOwnedPythonRefs();                    // the interpreter is gone: every known field becomes null

@@ -1,0 +1,120 @@
+#include "Encoding.h"
+
+#include <cstdio>
+
+#include "REALplugin.h"
+
+namespace xhost::detail {
+namespace {
+
+// Decodes one UTF-8 sequence at `i`; false on an invalid, overlong or surrogate form.
+bool nextUtf8(std::string_view bytes, size_t& i, char32_t& out) {
+  auto byte = [&](size_t k) { return static_cast<unsigned char>(bytes[k]); };
+  unsigned char lead = byte(i);
+  int extra = lead < 0x80 ? 0 : (lead & 0xE0) == 0xC0 ? 1 : (lead & 0xF0) == 0xE0 ? 2 : (lead & 0xF8) == 0xF0 ? 3 : -1;
+  if (extra < 0 || bytes.size() - i <= static_cast<size_t>(extra)) return false;
+  char32_t value = extra == 0 ? lead : lead & (0x3F >> extra);
+  for (int k = 1; k <= extra; ++k) {
+    if ((byte(i + k) & 0xC0) != 0x80) return false;
+    value = (value << 6) | (byte(i + k) & 0x3F);
+  }
+  static const char32_t kSmallest[] = {0, 0x80, 0x800, 0x10000};
+  if (value < kSmallest[extra] || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return false;
+  out = value;
+  i += extra + 1;
+  return true;
+}
+
+std::optional<std::u32string> decode(std::string_view bytes, uint32_t encoding) {
+  std::u32string text;
+  if (encoding == kREALTextEncodingLatin1) {
+    for (unsigned char c : bytes) text += static_cast<char32_t>(c);
+    return text;
+  }
+  if (encoding == kREALTextEncodingASCII) {
+    for (unsigned char c : bytes) {
+      if (c >= 0x80) return std::nullopt;
+      text += static_cast<char32_t>(c);
+    }
+    return text;
+  }
+  for (size_t i = 0; i < bytes.size();) {
+    char32_t c;
+    if (!nextUtf8(bytes, i, c)) return std::nullopt;
+    text += c;
+  }
+  return text;
+}
+
+std::optional<std::string> encode(const std::u32string& text, uint32_t encoding) {
+  std::string bytes;
+  char32_t limit = encoding == kREALTextEncodingASCII ? 0x7F : encoding == kREALTextEncodingLatin1 ? 0xFF : 0x10FFFF;
+  for (char32_t c : text) {
+    if (c > limit) return std::nullopt;
+    if (limit <= 0xFF || c < 0x80) {
+      bytes += static_cast<char>(c);
+    } else if (c < 0x800) {
+      bytes += static_cast<char>(0xC0 | (c >> 6));
+      bytes += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      bytes += static_cast<char>(0xE0 | (c >> 12));
+      bytes += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      bytes += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      bytes += static_cast<char>(0xF0 | (c >> 18));
+      bytes += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+      bytes += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      bytes += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return bytes;
+}
+
+char32_t foldCase(char32_t c) {
+  if (c >= 'A' && c <= 'Z') return c + 32;
+  if (c >= 0xC0 && c <= 0xDE && c != 0xD7) return c + 32;  // Latin-1 capitals
+  return c;
+}
+
+}  // namespace
+
+bool isSupportedEncoding(uint32_t encoding) {
+  return encoding == kREALTextEncodingUTF8 || encoding == kREALTextEncodingASCII ||
+         encoding == kREALTextEncodingLatin1 || encoding == kREALTextEncodingUnknown;
+}
+
+std::string encodingName(uint32_t encoding) {
+  switch (encoding) {
+    case kREALTextEncodingUTF8: return "UTF-8";
+    case kREALTextEncodingASCII: return "ASCII";
+    case kREALTextEncodingLatin1: return "Latin-1";
+    case kREALTextEncodingUnknown: return "unknown encoding";
+  }
+  char text[32];
+  std::snprintf(text, sizeof text, "encoding 0x%X", encoding);
+  return text;
+}
+
+bool isValidUtf8(std::string_view bytes) { return decode(bytes, kREALTextEncodingUTF8).has_value(); }
+
+std::optional<std::string> convertText(std::string_view bytes, uint32_t from, uint32_t to) {
+  if (!isSupportedEncoding(from) || !isSupportedEncoding(to)) return std::nullopt;
+  if (to == kREALTextEncodingUnknown) return std::string(bytes);
+  std::optional<std::u32string> text = decode(bytes, from);
+  if (!text) return std::nullopt;
+  return encode(*text, to);
+}
+
+int compareTexts(std::string_view a, uint32_t encodingA, std::string_view b, uint32_t encodingB) {
+  // Bytes that do not decode still compare, byte by byte as Latin-1.
+  std::u32string left = decode(a, encodingA).value_or(*decode(a, kREALTextEncodingLatin1));
+  std::u32string right = decode(b, encodingB).value_or(*decode(b, kREALTextEncodingLatin1));
+  size_t n = std::min(left.size(), right.size());
+  for (size_t i = 0; i < n; ++i) {
+    char32_t x = foldCase(left[i]), y = foldCase(right[i]);
+    if (x != y) return x < y ? -1 : 1;
+  }
+  return left.size() == right.size() ? 0 : left.size() < right.size() ? -1 : 1;
+}
+
+}  // namespace xhost::detail
