@@ -1,5 +1,8 @@
 #include "PythonEngine/ClassRecords.h"
+#include "PythonEngine/ConsoleOutput.h"
 #include "PythonEngine/PythonEngine.h"
+#include "PythonEngine/PythonErrors.h"
+#include "PythonEngine/PythonLifecycle.h"
 
 namespace {
 
@@ -9,6 +12,16 @@ constexpr size_t kPythonEngineDataSize = 1;
 constexpr uint32_t kEnumerationFlags = 32;
 
 REALmethodDefinition PythonEngineSharedMethods[] = {
+    records::Method(Python_InitWithName, "Init(applicationName as String)"),
+    records::Method(Python_Init, "Init()"),
+    records::Method(Python_Finalize, "Finalize()"),
+    records::Method(Python_SetConsoleOutput, "SetConsoleOutput(output as Python3EngineConsoleOutput)"),
+    records::Method(Python_AddSearchPath, "AddSearchPath(f as FolderItem)"),
+    records::Method(Python_GetModule, "GetModule(name as String) as Python3Module"),
+    records::Method(Python_ErrorOccurred, "ErrorOccurred() as Boolean"),
+    records::Method(Python_GetError, "GetError() as String"),
+    records::Method(Python_ClearError, "ClearError()"),
+    records::Method(Python_SetTypeError, "SetError(errorType as Integer, message as String)"),
     records::Method(Python_IsFound,
                     "PythonIsFound(preferredVersion as Python3Engine.PreferredVersionValues = "
                     "Python3Engine.PreferredVersionValues.PREFERRED_VERSION_LATESTKNOWN) as Boolean"),

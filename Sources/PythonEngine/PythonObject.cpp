@@ -11,6 +11,17 @@ void PythonObject_Destructor(REALobjectStruct* instance) {
   ReleaseOwnedPythonRef(PythonObjectDataOf(instance)->object);
 }
 
+// The stored name with one more lock, which the caller takes over.
+REALstringStruct* PythonObject_Name(REALobjectStruct* instance, intptr_t) {
+  REALstringStruct* name = PythonObjectDataOf(instance)->name;
+  if (name) REALLockString(name);
+  return name;
+}
+
+REALproperty PythonObjectProperties[] = {
+    records::ReadOnlyProperty("Name", "String", PythonObject_Name),
+};
+
 }  // namespace
 
 PythonObjectData* PythonObjectDataOf(REALobjectStruct* instance) {
@@ -19,4 +30,5 @@ PythonObjectData* PythonObjectDataOf(REALobjectStruct* instance) {
 
 REALclassDefinition PythonObjectClass = records::ClassRecord("Python3Object", nullptr, sizeof(PythonObjectData))
                                             .initializer(PythonObject_Initializer)
-                                            .destructor(PythonObject_Destructor);
+                                            .destructor(PythonObject_Destructor)
+                                            .properties(PythonObjectProperties);

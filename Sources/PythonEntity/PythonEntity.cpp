@@ -1,6 +1,9 @@
 #include "PythonEntity/PythonEntity.h"
 
+#include <cstring>
+
 #include "PythonEngine/ClassRecords.h"
+#include "PythonEngine/PythonLifecycle.h"
 #include "PythonEngine/PythonLoader.h"
 
 namespace {
@@ -18,8 +21,40 @@ void PythonEntity_Destructor(REALobjectStruct* instance) {
 
 void PythonEntity_Constructor(REALobjectStruct*) {}
 
+PyObjectRef HeldObject(REALobjectStruct* instance) { return PythonEntityObjectOf(instance); }
+
+// str() of the object, cut at its first NUL character.
+REALstringStruct* ToString(REALobjectStruct* instance) {
+  PyObjectRef object = HeldObject(instance);
+  if (!object || !EPyObject_Str || !EPyUnicode_AsUTF8AndSize) return nullptr;
+  PyObjectRef text = EPyObject_Str(object);
+  if (!text) return nullptr;
+  REALstringStruct* result = nullptr;
+  Py_ssize_t size = 0;
+  if (const char* bytes = EPyUnicode_AsUTF8AndSize(text, &size))
+    result = REALBuildStringWithEncoding(bytes, static_cast<int>(strlen(bytes)), kREALTextEncodingUTF8);
+  ReleasePythonRef(text);
+  return result;
+}
+
+int64_t Hash(REALobjectStruct* instance) {
+  PyObjectRef object = HeldObject(instance);
+  if (!object || !EPyObject_Hash) return -1;
+  return EPyObject_Hash(object);
+}
+
+// A new reference for the caller, who owns it.
+void* GetPtr(REALobjectStruct* instance) {
+  PyObjectRef object = HeldObject(instance);
+  if (object) TakePythonRef(object);
+  return object;
+}
+
 REALmethodDefinition PythonEntityBaseMethods[] = {
     records::Method(PythonEntity_Constructor, "Constructor()", REALdefaultConstructorFlags),
+    records::Method(ToString, "ToString() as String"),
+    records::Method(Hash, "Hash() as Int64"),
+    records::Method(GetPtr, "GetPtr() as Ptr"),
 };
 
 REALmethodDefinition PythonEntityMethods[] = {
@@ -27,6 +62,11 @@ REALmethodDefinition PythonEntityMethods[] = {
 };
 
 }  // namespace
+
+PyObjectRef PythonEntityObjectOf(REALobjectStruct* instance) {
+  PyObjectRef object = PythonEntityDataOf(instance)->object;
+  return object && PythonIsRunning() ? object : nullptr;
+}
 
 PythonEntityData* PythonEntityDataOf(REALobjectStruct* instance) {
   return static_cast<PythonEntityData*>(REALGetClassData(instance, &PythonEntityBaseClass));

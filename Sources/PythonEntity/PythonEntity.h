@@ -9,3 +9,7 @@ struct PythonEntityData {
 };
 
 PythonEntityData* PythonEntityDataOf(REALobjectStruct* instance);
+
+// The object a value wrapper holds; null when it holds none or the
+// interpreter is not running.
+PyObjectRef PythonEntityObjectOf(REALobjectStruct* instance);

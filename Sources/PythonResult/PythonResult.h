@@ -8,3 +8,6 @@ struct PythonResultData {
 };
 
 PythonResultData* PythonResultDataOf(REALobjectStruct* instance);
+
+// A new Python3Result taking over the reference `object`.
+REALobjectStruct* NewResultWrapper(PyObjectRef object);

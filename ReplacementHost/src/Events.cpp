@@ -1,0 +1,104 @@
+#include "Events.h"
+
+#include <cstring>
+#include <map>
+
+#include "Core.h"
+#include "Invoker.h"
+
+namespace xhost::detail {
+namespace {
+
+struct EventTarget {
+  const ClassInfo* implementer;  // the host subclass whose handler runs; never null
+  const Member* event;           // the event as its class declared it; never null
+  const PreparedCall* call;      // the event's signature; owned by the member
+};
+
+// Hands what a handler threw to the host call that led into the plugin, to be
+// raised there once the plugin returns.
+void pendToCaller(const std::string& eventName) {
+  std::vector<CallFrame>& frames = core().frames;
+  try {
+    throw;
+  } catch (XojoException& raised) {
+    if (frames.empty()) {
+      reportProblem("event " + eventName + " raised " + raised.exception.className() + " while no host call was active");
+      return;
+    }
+    if (frames.back().exception) {
+      reportProblem("event " + eventName + " raised a second exception before the first was delivered");
+      return;
+    }
+    frames.back().exception = raised.exception.release();
+  } catch (const std::exception& error) {
+    if (frames.empty() || frames.back().hostFailure) {
+      reportProblem("event " + eventName + " handler failed: " + error.what());
+      return;
+    }
+    frames.back().hostFailure = std::current_exception();
+  } catch (...) {
+    reportProblem("event " + eventName + " handler threw a non-standard exception");
+  }
+}
+
+void storeResult(const XType& type, const Value& value, void* resultWord, const std::string& eventName) {
+  if (type.kind == TypeKind::Void) return;
+  if (!argumentRank(value, type)) {
+    reportProblem("event " + eventName + " handler returned " + typeNameOf(value) + " for a " + type.text + " result");
+    return;
+  }
+  Slot slot = argumentSlot(value, type);
+  if (type.kind == TypeKind::String) core().strings.lock(slot.pointer, "event result");
+  if (type.kind == TypeKind::Object) core().objects.lock(slot.pointer, "event result");
+  // Integer results narrower than a register are returned widened.
+  ffi_sarg widened = type.kind == TypeKind::Int32 ? slot.int32 : type.kind == TypeKind::Boolean ? slot.boolean : 0;
+  if (type.kind == TypeKind::Int32 || type.kind == TypeKind::Boolean)
+    std::memcpy(resultWord, &widened, sizeof widened);
+  else
+    std::memcpy(resultWord, &slot, sizeof slot);
+}
+
+void runHandler(ffi_cif*, void* resultWord, void** words, void* userData) noexcept {
+  const EventTarget& target = *static_cast<const EventTarget*>(userData);
+  std::memset(resultWord, 0, sizeof(Slot));
+  const std::string& eventName = target.event->declaration.name;
+  try {
+    auto handler = target.implementer->eventHandlers.find(lowercase(eventName));
+    if (handler == target.implementer->eventHandlers.end()) return;  // the subclass was redefined without it
+    Value self = argumentValue(XType{TypeKind::Object, nullptr, "Object"}, words[0]);
+    std::vector<Value> args;
+    for (size_t i = 0; i < target.call->params.size(); ++i)
+      args.push_back(argumentValue(target.call->params[i], words[i + 1]));
+    Value result = handler->second(std::get<Object>(self), args);
+    storeResult(target.call->result, result, resultWord, eventName);
+  } catch (...) {
+    try {
+      pendToCaller(eventName);
+    } catch (...) {
+    }
+  }
+}
+
+}  // namespace
+
+REALproc eventFunction(const ClassInfo& implementer, Member& event) {
+  static std::map<std::pair<const ClassInfo*, const Member*>, REALproc> made;
+  auto key = std::make_pair(&implementer, static_cast<const Member*>(&event));
+  if (auto it = made.find(key); it != made.end()) return it->second;
+  const PreparedCall& call = callFormOf(event);
+  void* code = nullptr;
+  auto* closure = static_cast<ffi_closure*>(ffi_closure_alloc(sizeof(ffi_closure), &code));
+  if (!closure) throw HostError("event " + event.text + ": cannot allocate a libffi closure");
+  auto* target = new EventTarget{&implementer, &event, &call};  // lives as long as the closure: for the process
+  if (ffi_prep_closure_loc(closure, const_cast<ffi_cif*>(&call.cif), runHandler, target, code) != FFI_OK) {
+    ffi_closure_free(closure);
+    delete target;
+    throw HostError("event " + event.text + ": libffi cannot prepare the closure");
+  }
+  REALproc function = reinterpret_cast<REALproc>(code);
+  made[key] = function;
+  return function;
+}
+
+}  // namespace xhost::detail

@@ -1,0 +1,97 @@
+#include "PythonEngine/PythonValues.h"
+
+#include "HostGlue.h"
+#include "PythonEngine/PythonLoader.h"
+#include "PythonEntity/PythonEntity.h"
+
+namespace {
+
+constexpr uint64_t Py_TPFLAGS_LONG_SUBCLASS = 1ull << 24;
+constexpr uint64_t Py_TPFLAGS_UNICODE_SUBCLASS = 1ull << 28;
+
+// tp_flags follows the slots up to tp_as_buffer in every supported version.
+constexpr size_t kTypeFlagsOffset = 168;
+
+uint64_t TypeFlags(PyObjectRef object) {
+  auto* type = reinterpret_cast<const unsigned char*>(object->ob_type);
+  return *reinterpret_cast<const unsigned long*>(type + kTypeFlagsOffset);
+}
+
+bool HasExactType(PyObjectRef object, PyTypeObjectHeader* type) { return object && type && object->ob_type == type; }
+
+void Capsule_Destructor(PyObjectRef capsule) noexcept {
+  if (!EPyCapsule_GetPointer) return;
+  if (auto* object = static_cast<REALobjectStruct*>(EPyCapsule_GetPointer(capsule, nullptr))) REALUnlockObject(object);
+}
+
+}  // namespace
+
+bool IsPythonInt(PyObjectRef object) { return object && (TypeFlags(object) & Py_TPFLAGS_LONG_SUBCLASS); }
+bool IsPythonStr(PyObjectRef object) { return object && (TypeFlags(object) & Py_TPFLAGS_UNICODE_SUBCLASS); }
+bool IsPythonFloat(PyObjectRef object) {
+  if (!object || !e__PyFloat_Type) return false;
+  return object->ob_type == e__PyFloat_Type || (EPyType_IsSubtype && EPyType_IsSubtype(object->ob_type, e__PyFloat_Type));
+}
+bool IsPythonBool(PyObjectRef object) { return HasExactType(object, e__PyBool_Type); }
+bool IsPythonCapsule(PyObjectRef object) { return HasExactType(object, e__PyCapsule_Type); }
+bool IsPythonTuple(PyObjectRef object) { return HasExactType(object, e__PyTuple_Type); }
+bool IsPythonList(PyObjectRef object) { return HasExactType(object, e__PyList_Type); }
+bool IsPythonDict(PyObjectRef object) { return HasExactType(object, e__PyDict_Type); }
+bool IsPythonBytes(PyObjectRef object) { return HasExactType(object, e__PyBytes_Type); }
+
+bool PythonIntFitsInInt64(PyObjectRef object) {
+  if (!IsPythonInt(object) || !EPyLong_AsLongLongAndOverflow) return false;
+  int overflow = 0;
+  EPyLong_AsLongLongAndOverflow(object, &overflow);
+  return overflow == 0;
+}
+
+PyObjectRef NewPythonBool(bool value) {
+  PyObjectRef shared = value ? e__Py_TrueStruct : e__Py_FalseStruct;
+  if (shared) TakePythonRef(shared);
+  return shared;
+}
+
+PyObjectRef NewPythonText(REALstringStruct* string, bool* hostRefused) {
+  if (hostRefused) *hostRefused = false;
+  if (!EPyUnicode_FromStringAndSize) return nullptr;
+  StringDataRecord utf8{};
+  if (!REALGetStringData(string, kREALTextEncodingUTF8, &utf8)) {
+    if (hostRefused) *hostRefused = true;
+    return nullptr;
+  }
+  PyObjectRef text = EPyUnicode_FromStringAndSize(static_cast<const char*>(utf8.data),
+                                                  static_cast<Py_ssize_t>(utf8.length));
+  REALDisposeStringData(&utf8);
+  return text;
+}
+
+REALstringStruct* HostStringFromPythonText(PyObjectRef text) {
+  if (!IsPythonStr(text) || !EPyUnicode_AsUTF8AndSize) return nullptr;
+  Py_ssize_t size = 0;
+  const char* bytes = EPyUnicode_AsUTF8AndSize(text, &size);
+  if (!bytes) return nullptr;
+  return REALBuildStringWithEncoding(bytes, static_cast<int>(size), kREALTextEncodingUTF8);
+}
+
+PyObjectRef NewHostObjectCapsule(REALobjectStruct* object) {
+  if (!EPyCapsule_New) return nullptr;
+  PyObjectRef capsule = EPyCapsule_New(object, nullptr, Capsule_Destructor);
+  if (capsule) REALLockObject(object);
+  return capsule;
+}
+
+REALobjectStruct* HostObjectFromPython(PyObjectRef object) {
+  if (!IsPythonCapsule(object) || !EPyCapsule_GetPointer) return nullptr;
+  auto* hostObject = static_cast<REALobjectStruct*>(EPyCapsule_GetPointer(object, nullptr));
+  if (hostObject) REALLockObject(hostObject);
+  return hostObject;
+}
+
+REALobjectStruct* NewEntityWrapper(REALclassDefinition* record, PyObjectRef object) {
+  REALobjectStruct* wrapper = REALnewInstanceOfClass(record);
+  if (!wrapper) return nullptr;
+  TakePythonRef(object);
+  StoreOwnedPythonRef(PythonEntityDataOf(wrapper)->object, object);
+  return wrapper;
+}

@@ -1,0 +1,37 @@
+// What a Python object "is" on the Xojo side, and the conversions every value
+// wrapper shares: texts, host objects in capsules, shared True/False.
+#pragma once
+
+#include <cstdint>
+
+#include "PythonEngine/PythonReferences.h"
+#include "REALplugin.h"
+
+bool IsPythonInt(PyObjectRef object);      // int, bool and int subclasses
+bool IsPythonStr(PyObjectRef object);      // str and its subclasses
+bool IsPythonFloat(PyObjectRef object);    // float and its subclasses
+bool IsPythonBool(PyObjectRef object);     // exactly bool
+bool IsPythonCapsule(PyObjectRef object);  // exactly a capsule
+bool IsPythonTuple(PyObjectRef object);    // exactly tuple, list, dict, bytes:
+bool IsPythonList(PyObjectRef object);     //   subclasses fail these tests
+bool IsPythonDict(PyObjectRef object);
+bool IsPythonBytes(PyObjectRef object);
+// An int in the signed 64-bit range.
+bool PythonIntFitsInInt64(PyObjectRef object);
+
+// A new reference to True or False.
+PyObjectRef NewPythonBool(bool value);
+// A new text from the host string's UTF-8 bytes; null when the host cannot
+// supply them (`hostRefused` set) or Python refuses them.
+PyObjectRef NewPythonText(REALstringStruct* string, bool* hostRefused = nullptr);
+// The whole UTF-8 text of a str as a new host string; null when it has none.
+REALstringStruct* HostStringFromPythonText(PyObjectRef text);
+// A capsule owning one lock on the host object; null when Python refuses
+// (a Nil object among others). The lock is taken only once the capsule exists.
+PyObjectRef NewHostObjectCapsule(REALobjectStruct* object);
+// The host object inside an unnamed capsule, with one new lock; null otherwise.
+REALobjectStruct* HostObjectFromPython(PyObjectRef object);
+
+// A new wrapper of `record` sharing the object: its Python3EntityBase block
+// takes its own reference.
+REALobjectStruct* NewEntityWrapper(REALclassDefinition* record, PyObjectRef object);
