@@ -57,6 +57,7 @@ struct Core {
   std::vector<CallFrame> frames;
   std::vector<LoadedPlugin> plugins;
   int announcedVersion = 0;       // by RegisterPluginVersion
+  int loadingDepth = 0;           // inside REALPluginMain: type checks wait until it returns
   bool refuseConversions = false;
   bool reportAtExit = true;
 };

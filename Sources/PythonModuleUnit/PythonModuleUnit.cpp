@@ -1,4 +1,9 @@
+#include "PythonClass/PythonClass.h"
 #include "PythonEngine/ClassRecords.h"
+#include "PythonEngine/PythonLifecycle.h"
+#include "PythonEngine/PythonLoader.h"
+#include "PythonEngine/PythonObject.h"
+#include "PythonFunction/PythonFunction.h"
 
 namespace {
 
@@ -9,7 +14,78 @@ constexpr size_t kPythonModuleDataSize = 4;
 // The Python3Object destructor releases the module.
 void Destructor(REALobjectStruct*) {}
 
+// The attribute `name` of the module, a new reference; null when there is
+// none (Python's error then set), no module or no name.
+PyObjectRef Attribute(REALobjectStruct* self, REALstringStruct* name) {
+  PyObjectRef module = PythonObjectDataOf(self)->object;
+  if (!module || !PythonIsRunning() || !EPyObject_GetAttrString) return nullptr;
+  const char* bytes = REALGetStringContents(name, nullptr);
+  if (!bytes || !*bytes) return nullptr;
+  return EPyObject_GetAttrString(module, bytes);
+}
+
+// A new wrapper of `record` named `name` (locked), taking over `object`.
+REALobjectStruct* NewOwnedWrapper(REALclassDefinition* record, REALstringStruct* name, PyObjectRef object) {
+  REALobjectStruct* wrapper = REALnewInstanceOfClass(record);
+  if (!wrapper) {
+    ReleasePythonRef(object);
+    return nullptr;
+  }
+  PythonObjectData* data = PythonObjectDataOf(wrapper);
+  if (name) REALLockString(name);
+  data->name = name;
+  StoreOwnedPythonRef(data->object, object);
+  return wrapper;
+}
+
+REALobjectStruct* PythonModule_GetFunction(REALobjectStruct* self, REALstringStruct* name) {
+  PyObjectRef attribute = Attribute(self, name);
+  if (!attribute) return nullptr;
+  if (!EPyCallable_Check || !EPyCallable_Check(attribute)) {
+    ReleasePythonRef(attribute);
+    return nullptr;
+  }
+  REALobjectStruct* function = NewOwnedWrapper(&PythonFunctionClass, name, attribute);
+  if (function) {
+    REALLockObject(self);
+    PythonFunctionDataOf(function)->ownerModule = self;
+  }
+  return function;
+}
+
+REALobjectStruct* PythonModule_GetClass(REALobjectStruct* self, REALstringStruct* name) {
+  PyObjectRef attribute = Attribute(self, name);
+  if (!attribute) return nullptr;
+  REALobjectStruct* pythonClass = NewOwnedWrapper(&PythonClassClass, name, attribute);
+  if (pythonClass) {
+    REALLockObject(self);
+    PythonClassDataOf(pythonClass)->ownerModule = self;
+  }
+  return pythonClass;
+}
+
+int8_t PythonModule_Reload(REALobjectStruct* self) {
+  PythonObjectData* data = PythonObjectDataOf(self);
+  if (!data->object || !PythonIsRunning() || !EPyImport_ReloadModule) return false;
+  PyObjectRef reloaded = EPyImport_ReloadModule(data->object);
+  if (!reloaded) {
+    if (EPyErr_Clear) EPyErr_Clear();
+    return false;
+  }
+  PyObjectRef old = data->object;
+  StoreOwnedPythonRef(data->object, reloaded);
+  ReleasePythonRef(old);
+  return true;
+}
+
+REALmethodDefinition PythonModuleMethods[] = {
+    records::Method(PythonModule_GetFunction, "GetFunction(name as String) as Python3Function"),
+    records::Method(PythonModule_GetClass, "GetClass(name as String) as Python3Class"),
+    records::Method(PythonModule_Reload, "Reload() as Boolean"),
+};
+
 }  // namespace
 
-REALclassDefinition PythonModuleClass =
-    records::ClassRecord("Python3Module", "Python3Object", kPythonModuleDataSize).destructor(Destructor);
+REALclassDefinition PythonModuleClass = records::ClassRecord("Python3Module", "Python3Object", kPythonModuleDataSize)
+                                            .destructor(Destructor)
+                                            .methods(PythonModuleMethods);
