@@ -9,7 +9,7 @@ void requireAnnouncedVersion(const char* entry) {
     reportProblem(std::string(entry) + ": called before the plugin announced interface version 13");
 }
 
-void reportRejection(const char* entry, const std::vector<std::string>& problems) {
+void finishRegistration(const char* entry, const std::vector<std::string>& problems) {
   for (const std::string& problem : problems) reportProblem(std::string(entry) + ": record rejected: " + problem);
   if (problems.empty() && core().loadingDepth == 0) checkPendingTypes();
 }
@@ -25,21 +25,21 @@ void registerPluginVersion(int version) noexcept {
 void registerClass(REALclassDefinition* record) noexcept {
   shieldedVoid("PluginRegisterClass", [&] {
     requireAnnouncedVersion("PluginRegisterClass");
-    reportRejection("PluginRegisterClass", core().classes.registerClass(record, ClassKind::Plugin));
+    finishRegistration("PluginRegisterClass", core().classes.registerClass(record, ClassKind::Plugin));
   });
 }
 
 void registerInterface(REALinterfaceDefinition* record) noexcept {
   shieldedVoid("PluginRegisterInterface", [&] {
     requireAnnouncedVersion("PluginRegisterInterface");
-    reportRejection("PluginRegisterInterface", core().classes.registerInterface(record));
+    finishRegistration("PluginRegisterInterface", core().classes.registerInterface(record));
   });
 }
 
 void registerModule(REALmoduleDefinition* record) noexcept {
   shieldedVoid("PluginRegisterModule", [&] {
     requireAnnouncedVersion("PluginRegisterModule");
-    reportRejection("PluginRegisterModule", core().classes.registerModule(record));
+    finishRegistration("PluginRegisterModule", core().classes.registerModule(record));
   });
 }
 
