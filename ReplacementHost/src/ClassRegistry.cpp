@@ -192,7 +192,7 @@ ClassInfo* ClassRegistry::findByClassRef(const void* classRef) const {
   return it == byAddress_.end() ? nullptr : it->second;
 }
 
-const Member* ClassRegistry::findEvent(uintptr_t hostIdentifier) const {
+Member* ClassRegistry::findEvent(uintptr_t hostIdentifier) const {
   auto it = events_.find(hostIdentifier);
   return it == events_.end() ? nullptr : it->second;
 }

@@ -25,7 +25,7 @@ class ClassRegistry {
   ClassInfo* find(std::string_view name) const;  // null when unknown
   ClassInfo* findByRecord(const void* record) const;
   ClassInfo* findByClassRef(const void* classRef) const;  // class references are ClassInfo addresses
-  const Member* findEvent(uintptr_t hostIdentifier) const;
+  Member* findEvent(uintptr_t hostIdentifier) const;
   const ClassInfo& objectClass() const { return *find("Object"); }
 
   // Resolves a declared type seen from `context` (for its enumerations);
@@ -48,7 +48,7 @@ class ClassRegistry {
   std::unordered_map<std::string, ClassInfo*> byName_;  // lowercase names
   std::unordered_map<const void*, ClassInfo*> byRecord_;
   std::unordered_map<const void*, ClassInfo*> byAddress_;
-  std::unordered_map<uintptr_t, const Member*> events_;
+  std::unordered_map<uintptr_t, Member*> events_;
   std::vector<Host::Registration> registrations_;  // the plugin's, in order
   uintptr_t nextEventId_ = 0x7E000001;
 };

@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <map>
+#include <memory>
 
 #include "Core.h"
 #include "Invoker.h"
@@ -80,24 +81,29 @@ void runHandler(ffi_cif*, void* resultWord, void** words, void* userData) noexce
   }
 }
 
+struct MadeFunction {
+  REALproc function;
+  std::unique_ptr<EventTarget> target;  // the closure's user data
+};
+
 }  // namespace
 
 REALproc eventFunction(const ClassInfo& implementer, Member& event) {
-  static std::map<std::pair<const ClassInfo*, const Member*>, REALproc> made;
+  // Never destroyed: the plugin may keep the functions for the whole process.
+  static auto* made = new std::map<std::pair<const ClassInfo*, const Member*>, MadeFunction>;
   auto key = std::make_pair(&implementer, static_cast<const Member*>(&event));
-  if (auto it = made.find(key); it != made.end()) return it->second;
+  if (auto it = made->find(key); it != made->end()) return it->second.function;
   const PreparedCall& call = callFormOf(event);
   void* code = nullptr;
   auto* closure = static_cast<ffi_closure*>(ffi_closure_alloc(sizeof(ffi_closure), &code));
   if (!closure) throw HostError("event " + event.text + ": cannot allocate a libffi closure");
-  auto* target = new EventTarget{&implementer, &event, &call};  // lives as long as the closure: for the process
-  if (ffi_prep_closure_loc(closure, const_cast<ffi_cif*>(&call.cif), runHandler, target, code) != FFI_OK) {
+  auto target = std::make_unique<EventTarget>(EventTarget{&implementer, &event, &call});
+  if (ffi_prep_closure_loc(closure, const_cast<ffi_cif*>(&call.cif), runHandler, target.get(), code) != FFI_OK) {
     ffi_closure_free(closure);
-    delete target;
     throw HostError("event " + event.text + ": libffi cannot prepare the closure");
   }
   REALproc function = reinterpret_cast<REALproc>(code);
-  made[key] = function;
+  (*made)[key] = MadeFunction{function, std::move(target)};
   return function;
 }
 

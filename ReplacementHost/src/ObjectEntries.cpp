@@ -79,7 +79,7 @@ REALproc eventInstance(REALobjectStruct* object, uintptr_t hostIdentifier) noexc
   return shielded("GetEventInstance", static_cast<REALproc>(nullptr), [&]() -> REALproc {
     ObjectRecord* record = core().objects.live(object, "GetEventInstance");
     if (!record) return nullptr;
-    Member* event = const_cast<Member*>(core().classes.findEvent(hostIdentifier));
+    Member* event = core().classes.findEvent(hostIdentifier);
     if (!event) {
       reportProblem("GetEventInstance: " + std::to_string(hostIdentifier) + " is not an event identifier of this host");
       return nullptr;

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <map>
+#include <ostream>
 #include <memory>
 #include <regex>
 #include <set>
@@ -31,6 +32,9 @@ struct Installation {
   int minor = 0;             // 3.minor
   std::string expectedHome;  // the installation's prefix
 };
+
+// gtest names a failing case by this.
+void PrintTo(const Installation& python, std::ostream* out) { *out << python.library; }
 
 std::string Capture(const std::string& command) {
   std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
@@ -177,13 +181,11 @@ GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(RealLibrary);
 
 // Names what the run covered (or that this machine has no CPython at all).
 TEST(RealLibraries, CoverageIsReported) {
-  std::set<std::string> versions;
-  for (const Installation& python : Installations()) {
-    versions.insert("3." + std::to_string(python.minor) + " (" + python.library + ")");
-  }
-  if (versions.empty()) GTEST_SKIP() << "no CPython library on this machine";
+  std::multimap<int, std::string> librariesByMinor;
+  for (const Installation& python : Installations()) librariesByMinor.emplace(python.minor, python.library);
+  if (librariesByMinor.empty()) GTEST_SKIP() << "no CPython library on this machine";
   std::string text;
-  for (const std::string& version : versions) text += "  " + version + "\n";
+  for (const auto& [minor, library] : librariesByMinor) text += "  3." + std::to_string(minor) + "  " + library + "\n";
   std::printf("CPython libraries loaded by path:\n%s", text.c_str());
   RecordProperty("covered", text);
 }

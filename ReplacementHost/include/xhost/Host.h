@@ -163,6 +163,12 @@ class Host {
   int64_t refCount(const Object& o) const;   // -1 for a dead or unknown handle
   int64_t refCount(const String& s) const;
   size_t liveObjects(const std::string& className) const;
+  // Everything unclean since the process started: misuse not yet reported and
+  // every object and string still referenced (minus expectRetained ones).
+  LedgerReport finalReport();
+  // Programs that are not test runs get finalReport() on stderr at exit when
+  // it is not clean; the gtest main turns this off.
+  void setExitReport(bool enabled);
 
  private:
   Host();

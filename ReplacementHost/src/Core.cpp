@@ -1,0 +1,54 @@
+#include "Core.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "HostEntries.h"
+
+namespace xhost::detail {
+namespace {
+
+void reportAtExit() {
+  if (!core().reportAtExit) return;
+  LedgerReport report = Host::instance().finalReport();
+  if (!report.clean()) std::fprintf(stderr, "xhost: unclean at exit:\n%s\n", report.text().c_str());
+}
+
+}  // namespace
+
+Core& core() {
+  static Core* instance = new Core;  // never destroyed: handles may be released during static destruction
+  static bool ready = false;
+  if (!ready) {
+    ready = true;
+    registerBuiltinClasses(instance->classes);
+    installHostEntries(instance->entries);
+    std::atexit(reportAtExit);
+  }
+  return *instance;
+}
+
+void reportProblem(std::string text) { core().ledger.problems.push_back(std::move(text)); }
+
+void installHostEntries(EntryTable& table) {
+  addRegistrationEntries(table);
+  addObjectEntries(table);
+  addPropertyAndArrayEntries(table);
+  addStringEntries(table);
+}
+
+void* resolveHostEntry(const char* name) noexcept {
+  return shielded("resolver", static_cast<void*>(nullptr), [&]() -> void* {
+    if (!name) {
+      reportProblem("resolver: null entry name");
+      return nullptr;
+    }
+    EntryTable& table = core().entries;
+    ++table.counts[name];
+    auto it = table.entries.find(name);
+    if (it == table.entries.end() || it->second.withheld) return nullptr;
+    return it->second.replacement ? it->second.replacement : it->second.own;
+  });
+}
+
+}  // namespace xhost::detail
