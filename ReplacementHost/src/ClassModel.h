@@ -72,7 +72,6 @@ struct ClassInfo {
   const ClassInfo* super = nullptr;             // null for Object, interfaces and modules
   std::vector<const ClassInfo*> interfaces;     // implemented interfaces; not owned
   REALclassDefinition* record = nullptr;        // class records (plugin or host); not owned; null otherwise
-  const void* otherRecord = nullptr;            // interface or module record; not owned
   size_t blockOffset = 0;                       // of this class's own data block in an instance
   size_t blockSize = 0;
   size_t instanceSize = 0;                      // header and every block of the ancestry
@@ -94,7 +93,6 @@ struct ClassInfo {
 constexpr size_t kInstanceHeaderSize = 16;
 constexpr uint64_t kInstanceMagic = 0x58484f53544f424aull;  // "XHOSTOBJ"
 
-std::string describeType(const XType& type);
 ffi_type* ffiTypeOf(TypeKind kind);
 
 }  // namespace xhost::detail

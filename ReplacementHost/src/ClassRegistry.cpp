@@ -46,11 +46,6 @@ std::vector<const ClassInfo*> ClassInfo::chainFromRoot() const {
   return chain;
 }
 
-std::string describeType(const XType& type) {
-  if (!type.text.empty()) return type.text;
-  return type.kind == TypeKind::Void ? "(no result)" : "?";
-}
-
 ffi_type* ffiTypeOf(TypeKind kind) {
   switch (kind) {
     case TypeKind::Void: return &ffi_type_void;
@@ -112,7 +107,6 @@ std::vector<std::string> ClassRegistry::registerInterface(REALinterfaceDefinitio
   auto info = std::make_unique<ClassInfo>();
   info->name = name;
   info->kind = ClassKind::Interface;
-  info->otherRecord = record;
   info->typesChecked = true;
   adopt(std::move(info), record);
   registrations_.push_back({"interface", name, record});
@@ -137,7 +131,6 @@ std::vector<std::string> ClassRegistry::registerModule(REALmoduleDefinition* rec
   auto info = std::make_unique<ClassInfo>();
   info->name = name;
   info->kind = ClassKind::Module;
-  info->otherRecord = record;
   describeMethods(*info, record->methods, record->methodCount, MemberKind::SharedMethod, problems);
   describeConstants(*info, record->constants, record->constantCount, problems);
   if (!problems.empty()) return problems;

@@ -62,7 +62,7 @@ void storeResult(const XType& type, const Value& value, void* resultWord, const 
 
 void runHandler(ffi_cif*, void* resultWord, void** words, void* userData) noexcept {
   const EventTarget& target = *static_cast<const EventTarget*>(userData);
-  std::memset(resultWord, 0, sizeof(Slot));
+  if (target.call->result.kind != TypeKind::Void) std::memset(resultWord, 0, sizeof(Slot));
   const std::string& eventName = target.event->declaration.name;
   try {
     auto handler = target.implementer->eventHandlers.find(lowercase(eventName));

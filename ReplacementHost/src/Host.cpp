@@ -66,8 +66,14 @@ void Host::loadPlugin(const std::string& path) {
   if (!pluginMain) throw HostError(path + " exports no REALPluginMain");
   state.plugins.push_back({path, handle});
   state.announcedVersion = 0;
+  // Member types may name classes registered later: they are resolved once the plugin has started.
   ++state.loadingDepth;
-  pluginMain(&resolveHostEntry);
+  try {
+    pluginMain(&resolveHostEntry);
+  } catch (...) {
+    --state.loadingDepth;
+    throw;
+  }
   --state.loadingDepth;
   if (state.announcedVersion == 0) reportProblem(path + ": the plugin never called RegisterPluginVersion");
   checkPendingTypes();

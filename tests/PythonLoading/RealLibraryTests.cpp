@@ -13,7 +13,6 @@
 #include <map>
 #include <ostream>
 #include <memory>
-#include <regex>
 #include <set>
 #include <sstream>
 #include <string>
@@ -61,10 +60,16 @@ std::string Label(const std::string& text) {
 
 // 3.minor from a file name libpython3.N.so..., libpython3.Nm.so...; 0 otherwise.
 int MinorVersionOfFile(const std::string& path) {
-  static const std::regex name(R"(libpython3\.([0-9]+)m?\.so(\.1\.0)?)");
-  std::smatch match;
   const std::string file = Basename(path);
-  return std::regex_match(file, match, name) ? std::stoi(match[1]) : 0;
+  const std::string prefix = "libpython3.";
+  if (file.rfind(prefix, 0) != 0) return 0;
+  size_t end = prefix.size();
+  while (end < file.size() && std::isdigit(static_cast<unsigned char>(file[end]))) ++end;
+  if (end == prefix.size()) return 0;
+  std::string rest = file.substr(end);
+  if (rest.rfind("m", 0) == 0) rest.erase(0, 1);
+  if (rest != ".so" && rest != ".so.1.0") return 0;
+  return std::stoi(file.substr(prefix.size(), end - prefix.size()));
 }
 
 // The folder above the library's folder when that is named lib, or the
@@ -160,8 +165,11 @@ TEST_P(RealLibrary, IsLoadedByPathAndRuns) {
   EXPECT_EQ(said["PythonIsFound(0)"], "True");
   EXPECT_NE(result.out.find("found=1 loaded=1 handle=set\n"), std::string::npos) << result.out;
   EXPECT_EQ(said["home"], python.expectedHome);
-  EXPECT_TRUE(std::regex_match(said["table"], std::regex(R"(\d+ entries match the library, \d+ symbols absent from it)")))
+  int matching = 0;
+  int absent = 0;
+  EXPECT_EQ(std::sscanf(said["table"].c_str(), "%d entries match the library, %d symbols absent", &matching, &absent), 2)
       << result.out;
+  EXPECT_GT(matching, 90) << result.out;
   EXPECT_EQ(said["python"], "initialized=1");
   const std::string version = said["python version"];
   EXPECT_EQ(version.rfind("3." + std::to_string(python.minor) + ".", 0), 0u) << version;

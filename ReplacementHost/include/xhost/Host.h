@@ -100,8 +100,9 @@ class Host {
  public:
   static Host& instance();
 
-  // Loads the plugin with dlopen and calls its REALPluginMain with the resolver.
-  // Throws HostError when the file or the entry is missing.
+  // Loads the plugin with dlopen and calls its REALPluginMain with the resolver;
+  // loading the same path again does nothing. Throws HostError when the file
+  // or the entry is missing.
   void loadPlugin(const std::string& path);
   void* pluginSymbol(const char* name) const;  // dlsym on the loaded plugin
   REALResolver resolver() const;
@@ -113,10 +114,13 @@ class Host {
   void replaceEntry(const std::string& name, void* function);  // null restores the host's own
   size_t lookupCount(const std::string& name) const;
   void resetLookupCounts();
-  // String conversions to UTF-8 fail on demand while this is set.
+  // String conversions to UTF-8 fail on demand while this is set
+  // (every PluginGetStringData answers false).
   void refuseStringConversions(bool refuse);
 
-  // A host-side subclass, as Xojo code declares one; it may implement events.
+  // A host-side subclass, as Xojo code declares one; it may implement events
+  // declared along its ancestry. Defining it again with the same superclass
+  // replaces its handlers.
   void defineSubclass(const std::string& name, const std::string& superName,
                       std::map<std::string, EventHandler> eventHandlers = {});
 
@@ -142,6 +146,8 @@ class Host {
   Object newFolderItem(const std::string& nativePath);
   Object newMemoryBlock(std::string_view bytes);
   std::string memoryBlockBytes(const Object& memoryBlock) const;
+  // Object arrays are host objects of class "ObjectArray"; each element
+  // (Nil allowed) holds one reference of the array.
   Object newObjectArray(const std::vector<Object>& elements = {});
   std::vector<Object> objectArrayElements(const Object& array) const;
 
@@ -155,8 +161,12 @@ class Host {
   const REALclassDefinition* classRecord(const std::string& name) const;  // null if unknown
 
   // Ledger: references of every object and string, checked per test.
-  void ledgerBegin();                 // snapshot at the start of a test
-  LedgerReport ledgerEnd();           // what leaked or was misused since ledgerBegin
+  // Snapshot at the start of a test; also frees the memory of objects and
+  // strings that died before it (kept until then to catch late uses).
+  void ledgerBegin();
+  // What leaked since ledgerBegin (reported again while it stays referenced)
+  // and the misuse recorded since the last report (reported once).
+  LedgerReport ledgerEnd();
   void expectRetained(const Object& o);  // a lock the plugin keeps on purpose
   void expectRetained(const String& s);
   void clearExpectedRetained();
