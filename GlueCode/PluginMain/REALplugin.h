@@ -67,10 +67,9 @@ struct REALconstant {
 };
 
 struct REALevent {
-  const char* declaration;  // e.g. "ConsoleOutput(output as String)"
-  uintptr_t reserved1;
-  uintptr_t hostIdentifier;  // written by the host when the class is registered
-  uintptr_t reserved2;
+  const char* declaration;   // e.g. "ConsoleOutput(output as String)"
+  uintptr_t hostIdentifier;  // the entry's second word: written by the host when the class is registered
+  uintptr_t reserved[2];
 };
 
 struct REALeventInstance {  // never used by this plugin; layout kept for the record
@@ -156,7 +155,7 @@ static_assert(offsetof(REALproperty, getter) == 32, "property entry layout");
 static_assert(offsetof(REALproperty, param) == 48, "property entry layout");
 static_assert(sizeof(REALconstant) == 40, "constant entry layout");
 static_assert(sizeof(REALevent) == 32, "event entry layout");
-static_assert(offsetof(REALevent, hostIdentifier) == 16, "event entry layout");
+static_assert(offsetof(REALevent, hostIdentifier) == 8, "event entry layout");
 static_assert(sizeof(REALenum) == 56, "enumeration entry layout");
 static_assert(offsetof(REALenum, members) == 24, "enumeration entry layout");
 static_assert(sizeof(REALclassDefinition) == 232, "class record layout");

@@ -118,5 +118,20 @@ TEST_F(Objects, ADeadHandleIsNoLongerCounted) {
   stale.release();
 }
 
+TEST_F(Objects, DeadInstancesAreKeptPoisonedSoStaleReadsShow) {
+  Object base = host.newObject("SampleBase", {int64_t{5}});
+  const auto* block = reinterpret_cast<const unsigned char*>(base.get()) + host.classRecord("SampleBase")->forSystemUse;
+  base = Object();
+  EXPECT_EQ(block[0], 0xDD) << "quarantined, not freed, until the next ledger period";
+}
+
+TEST_F(Objects, WritingPastTheLastBlockIsReportedWhenTheObjectDies) {
+  Object base = host.newObject("SampleBase");
+  const REALclassDefinition* record = host.classRecord("SampleBase");
+  reinterpret_cast<unsigned char*>(base.get())[record->forSystemUse + record->dataSize] = 0;
+  base = Object();
+  EXPECT_THAT(ledgerText(), HasSubstr("instance data was written past its end"));
+}
+
 }  // namespace
 }  // namespace xhost::testing

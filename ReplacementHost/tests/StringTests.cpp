@@ -121,6 +121,17 @@ TEST_F(Strings, LockAndUnlockCountReferences) {
   unlock(nullptr);
 }
 
+TEST_F(Strings, OnlyLenBIsAGlobalMethod) {
+  auto load = hostEntry<REALproc (*)(const char*, const char*)>("REALLoadGlobalMethod");
+  EXPECT_NE(load(nullptr, "LenB(text As String) As Integer"), nullptr);
+  EXPECT_EQ(load(nullptr, "Len(s as String) as Integer"), nullptr);
+  EXPECT_EQ(load(nullptr, "LenB(s as String) as Int32"), nullptr);
+  load("Strings", "LenB(s as String) as Integer");
+  std::string problems = ledgerText();
+  EXPECT_THAT(problems, HasSubstr("no global method Len(s as String) as Integer"));
+  EXPECT_THAT(problems, HasSubstr("module \"Strings\" passed"));
+}
+
 TEST_F(Strings, UsingAReleasedStringIsReported) {
   auto unlock = hostEntry<void (*)(REALstringStruct*)>("REALUnlockString");
   REALstringStruct* raw = host.newString("gone").release();

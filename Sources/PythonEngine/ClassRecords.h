@@ -55,7 +55,7 @@ REALproperty ReadOnlyProperty(const char* name, const char* type, Getter* getter
 
 inline REALconstant Constant(const char* declaration) { return REALconstant{declaration, nullptr, 0, 0, {0, 0}}; }
 
-inline REALevent Event(const char* declaration) { return REALevent{declaration, 0, 0, 0}; }
+inline REALevent Event(const char* declaration) { return REALevent{declaration, 0, {0, 0}}; }
 
 template <size_t N>
 REALenum Enumeration(const char* name, const char* type, uint32_t flags, const char* (&members)[N]) {

@@ -96,12 +96,18 @@ void ClearFirstUseEntries() {
   ClearEntries(PythonLookup::OnFirstDictionaryUse);
 }
 
-// After a failed load every entry resolved so far points into a closed library.
-void ForgetClosedLibrary() {
+// After a failed check the library is closed, and every entry resolved so far
+// would point into it. A home made by that library's Py_DecodeLocale goes back
+// to that library's allocator first; one the plugin converted itself is its own.
+void CloseFailedLibrary(void* library) {
+  if (gPythonHome && !EPy_DecodeLocale) delete[] gPythonHome;
+  auto rawFree = reinterpret_cast<void (*)(void*)>(LoadFromLibrary(library, "PyMem_RawFree"));
+  if (gPythonHome && EPy_DecodeLocale && rawFree) rawFree(gPythonHome);
+  gPythonHome = nullptr;
+  dlclose(library);
   ClearEntries(PythonLookup::WhenPathChosen);
   ClearEntries(PythonLookup::AtLoad);
   ClearFirstUseEntries();
-  gPythonHome = nullptr;  // allocated by the closed library; cannot be freed
 }
 
 // ---------------------------------------------------------------------------
@@ -317,8 +323,7 @@ void LoadPythonEntryPoints(int64_t preferredVersion) noexcept {
   if (gPythonPath) SetPythonHome(library, gPythonPath);
   if (const char* message = FillPythonEntries(PythonLookup::AtLoad, LoadFromLibrary, library)) {
     std::puts(message);
-    dlclose(library);
-    ForgetClosedLibrary();
+    CloseFailedLibrary(library);
     return;
   }
   PythonDLLHandle = library;

@@ -49,6 +49,7 @@ const char* StubFileName(Stub stub) {
     case Stub::NoFalseStruct: return "libstubpython_no_false.so";
     case Stub::NoHomeFunctions: return "libstubpython_no_home_functions.so";
     case Stub::NoDecodeLocale: return "libstubpython_no_decode_locale.so";
+    case Stub::NoDecodeLocaleNoFalseStruct: return "libstubpython_no_decode_locale_no_false.so";
     case Stub::FreeThreaded: return "libstubpython_free_threaded.so";
     case Stub::TraceRefs: return "libstubpython_trace_refs.so";
   }

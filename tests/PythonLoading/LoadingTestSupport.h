@@ -32,6 +32,7 @@ enum class Stub {
   NoFalseStruct,
   NoHomeFunctions,
   NoDecodeLocale,
+  NoDecodeLocaleNoFalseStruct,
   FreeThreaded,
   TraceRefs,
 };

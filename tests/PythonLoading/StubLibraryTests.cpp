@@ -172,6 +172,15 @@ TEST_F(LoadFailures, AFailedCheckAlsoForgetsTheHome) {
                       "PythonIsFound(0): True", "home: none", "entries: none set", "mapped: none"}));
 }
 
+// The home of a library without Py_DecodeLocale is the plugin's own conversion.
+TEST_F(LoadFailures, AFailedCheckAlsoForgetsAHomeThePluginConverted) {
+  const std::string library = folder.putStub(Stub::NoDecodeLocaleNoFalseStruct, "prefix/lib/libpython3.4.so");
+  folder.touch("prefix/lib/python3.4/os.py");
+  expectOutput({"choose:" + library, "found:0", "home", "entries"},
+               Lines({"chosen: this file", "Coult not dlsym_errorload symbol _Py_FalseStruct",
+                      "PythonIsFound(0): True", "home: none", "entries: none set"}));
+}
+
 TEST_F(LoadFailures, AChosenFileThatDoesNotOpenWritesNothingAndSearchesNothing) {
   install("libpython3.12.so");
   const std::string notALibrary = folder.touch("other/libpython3.11.so");

@@ -72,6 +72,8 @@ wchar_t* Py_DecodeLocale(const char* text, size_t* outLength) {
 }
 #endif
 
+void PyMem_RawFree(void* memory) { free(memory); }
+
 #ifdef STUB_FREE_THREADED
 void _Py_DecRefShared(void* object) { (void)object; }
 #endif
