@@ -1,37 +1,152 @@
 // An application using the plugin as a Xojo program would, run in the
-// replacement host: it loads the plugin, shows what the plugin registered and
-// asks it to find Python.
-#include <cstdio>
+// replacement host: it finds Python, starts it with an application name,
+// receives Python's output through the ConsoleOutput event, imports a module
+// of its own, calls functions with arguments of several types, reads a Python
+// exception, restarts the interpreter and finalizes it.
 #include <fstream>
 #include <iostream>
 #include <string>
 
 #include "xhost/Host.h"
 
+using xhost::Host;
+using xhost::Object;
+using xhost::Value;
+
 namespace {
+
+Host& host() { return Host::instance(); }
+
+std::string text(const Value& value) { return xhost::asString(value).bytes(); }
+
+const char* boolean(const Value& value) { return xhost::asBoolean(value) ? "True" : "False"; }
 
 // The library the plugin opened, as the process's memory map shows it.
 std::string loadedPythonLibrary() {
   std::ifstream maps("/proc/self/maps");
-  std::string line;
-  while (std::getline(maps, line)) {
+  for (std::string line; std::getline(maps, line);) {
     size_t slash = line.find('/');
     if (slash != std::string::npos && line.find("libpython3", slash) != std::string::npos) return line.substr(slash);
   }
-  return "";
+  return "none";
 }
 
-void listRegistrations(xhost::Host& host) {
-  std::cout << "The plugin registered:\n";
-  for (const xhost::Host::Registration& r : host.registrations()) {
-    std::cout << "  " << r.kind << " " << r.name;
-    if (r.kind == "class") {
-      const REALclassDefinition* record = host.classRecord(r.name);
-      if (record->superName) std::cout << " (inherits " << record->superName << ")";
-      if (record->interfaces && *record->interfaces) std::cout << " implements " << record->interfaces;
-    }
-    std::cout << "\n";
+void step(const std::string& what) { std::cout << "\n== " << what << "\n"; }
+
+// Python3Parameters filled slot by slot, as Xojo code fills them.
+Object parameters(int64_t count) { return host().newObject("Python3Parameters", {count}); }
+
+Object invoke(const Object& module, const std::string& name, const Object& arguments) {
+  Object function = xhost::asObject(host().call(module, "GetFunction", {host().newString(name)}));
+  if (function.isNil()) return Object();
+  return xhost::asObject(host().call(function, "Invoke", {arguments}));
+}
+
+void reportError() {
+  if (xhost::asBoolean(host().callShared("Python3Engine", "ErrorOccurred")))
+    std::cout << "   Python3Engine.GetError: \"" << text(host().callShared("Python3Engine", "GetError")) << "\"\n";
+}
+
+void callFunctions(const Object& module) {
+  step("Calling example_module.add(2, 3.5)");
+  Object arguments = parameters(2);
+  host().assign(arguments, "Int32Value", {int64_t{0}}, xhost::Int32{2});
+  host().assign(arguments, "DoubleValue", {int64_t{1}}, 3.5);
+  Object result = invoke(module, "add", arguments);
+  std::cout << "   IsDouble: " << boolean(host().call(result, "IsDouble"))
+            << ", DoubleValue: " << xhost::asDouble(host().call(result, "DoubleValue")) << "\n";
+
+  step("Calling example_module.describe(\"ab\", 3, True)");
+  arguments = parameters(3);
+  host().assign(arguments, "StringValue", {int64_t{0}}, host().newString("ab"));
+  host().assign(arguments, "Int64Value", {int64_t{1}}, xhost::Int64{3});
+  host().assign(arguments, "BooleanValue", {int64_t{2}}, true);
+  result = invoke(module, "describe", arguments);
+  std::cout << "   StringValue: " << text(host().call(result, "StringValue")) << "\n";
+
+  step("Calling example_module.stats((4, 8, 15))");
+  Object values = parameters(3);
+  int64_t slot = 0;
+  for (int32_t value : {4, 8, 15}) host().assign(values, "Int32Value", {slot++}, xhost::Int32{value});
+  arguments = parameters(1);
+  host().assign(arguments, "TupleValue", {int64_t{0}}, values);
+  result = invoke(module, "stats", arguments);
+  Object tuple = xhost::asObject(host().call(result, "TupleValue"));
+  std::cout << "   min " << xhost::asInteger(host().call(tuple, "Int64Value", {int64_t{0}})) << ", max "
+            << xhost::asInteger(host().call(tuple, "Int64Value", {int64_t{1}})) << ", mean "
+            << xhost::asDouble(host().call(tuple, "DoubleValue", {int64_t{2}})) << "\n";
+
+  step("Calling example_module.greet(\"Xojo\"): its print arrives as ConsoleOutput events");
+  arguments = parameters(1);
+  host().assign(arguments, "StringValue", {int64_t{0}}, host().newString("Xojo"));
+  result = invoke(module, "greet", arguments);
+  std::cout << "   returned: " << text(host().call(result, "StringValue")) << "\n";
+
+  step("Calling example_module.fail(\"bad value\"): Python raises ValueError");
+  arguments = parameters(1);
+  host().assign(arguments, "StringValue", {int64_t{0}}, host().newString("bad value"));
+  result = invoke(module, "fail", arguments);
+  std::cout << "   Invoke returned " << (result.isNil() ? "Nil" : "a result") << "\n";
+  reportError();
+}
+
+Object importExampleModule() {
+  host().callShared("Python3Engine", "AddSearchPath", {host().newFolderItem(EXAMPLE_PYTHON_DIR)});
+  Object module = xhost::asObject(host().callShared("Python3Engine", "GetModule", {host().newString("example_module")}));
+  std::cout << "   GetModule(\"example_module\"): "
+            << (module.isNil() ? "Nil" : "Name = " + text(host().getProperty(module, "Name"))) << "\n";
+  reportError();
+  return module;
+}
+
+int run(const char* pluginPath, const char* pythonLibrary) {
+  step("Loading the plugin");
+  host().loadPlugin(pluginPath);
+  std::cout << "   " << host().registrations().size() << " classes, interfaces and modules registered\n";
+
+  if (pythonLibrary) {
+    step(std::string("Choosing the Python library ") + pythonLibrary);
+    Object library = host().newFolderItem(pythonLibrary);
+    host().callShared("Python3Engine", "SetPythonPath", {library});
+    host().expectRetained(library);  // the plugin keeps its choice for the process
   }
+  step("Python3Engine.PythonIsFound()");
+  bool found = xhost::asBoolean(host().callShared("Python3Engine", "PythonIsFound"));
+  std::cout << "   " << (found ? "True" : "False") << "; library in use: " << loadedPythonLibrary() << "\n";
+  if (!found) return 1;
+
+  step("Setting a console receiver and starting Python as \"ExampleApp\"");
+  host().defineSubclass("ConsoleWindow", "Python3EngineConsoleOutput",
+                      {{"ConsoleOutput", [](const Object&, const std::vector<Value>& args) -> Value {
+                          std::string output = text(args.at(0));
+                          if (output != "\n") std::cout << "   [ConsoleOutput] " << output << "\n";
+                          return {};
+                        }}});
+  Object console = host().newObject("ConsoleWindow");
+  host().callShared("Python3Engine", "SetConsoleOutput", {console});
+  host().expectRetained(console);  // the plugin keeps its receiver until another replaces it
+  host().callShared("Python3Engine", "Init", {host().newString("ExampleApp")});
+
+  step("Adding examples/python to the search path and importing example_module");
+  Object module = importExampleModule();
+  if (module.isNil()) return 1;
+  callFunctions(module);
+  module = Object();
+
+  step("Restarting the interpreter: Finalize, then Init");
+  host().callShared("Python3Engine", "Finalize");
+  host().callShared("Python3Engine", "Init");
+  std::cout << "   the search path is Python's own again, so the folder is added anew\n";
+  module = importExampleModule();
+  Object arguments = parameters(1);
+  host().assign(arguments, "StringValue", {int64_t{0}}, host().newString("again"));
+  invoke(module, "greet", arguments);
+  module = Object();
+
+  step("Finalizing");
+  host().callShared("Python3Engine", "Finalize");
+  std::cout << "   done" << std::endl;
+  return 0;
 }
 
 }  // namespace
@@ -41,21 +156,8 @@ int main(int argc, char** argv) {
     std::cerr << "usage: " << argv[0] << " path/to/Python3Plugin.so [path/to/libpython3.X.so]\n";
     return 2;
   }
-  xhost::Host& host = xhost::Host::instance();
   try {
-    host.loadPlugin(argv[1]);
-    listRegistrations(host);
-
-    if (argc > 2) {
-      std::cout << "\nChoosing the Python library " << argv[2] << "\n";
-      host.callShared("Python3Engine", "SetPythonPath", {host.newFolderItem(argv[2])});
-    }
-    std::cout << "\nPython3Engine.PythonIsFound() ..." << std::endl;
-    bool found = xhost::asBoolean(host.callShared("Python3Engine", "PythonIsFound"));
-    std::cout << "  " << (found ? "True" : "False") << "\n";
-    std::string library = loadedPythonLibrary();
-    std::cout << "  Python library in use: " << (library.empty() ? "none" : library) << "\n";
-    return found ? 0 : 1;
+    return run(argv[1], argc > 2 ? argv[2] : nullptr);
   } catch (const std::exception& error) {
     std::cerr << "example failed: " << error.what() << "\n";
     return 1;

@@ -13,6 +13,7 @@
 //   mapped               file names of the Python libraries mapped into the process
 //   entries              how many entries are non-null
 //   table                every entry checked against dlsym on the loaded library
+//   absent               the symbols that table found absent from the library
 //   entry:SYMBOL         whether the entry for SYMBOL is set
 //   lookup:SYMBOL        LookUpOnFirstUse of that entry
 //   reset-list / reset-dictionary
@@ -90,6 +91,7 @@ class Script {
   void python();
 
   std::vector<Object> folders_;
+  std::set<std::string> absent_;  // symbols the last table found absent
 };
 
 void Script::found(const std::string& argument) {
@@ -123,7 +125,7 @@ void Script::table() {
   auto lookUp = Hook<bool (*)(const char*)>("PluginProbe_LookUpOnFirstUse");
   enum { WhenPathChosen, AtLoad };
   int matching = 0;
-  int absent = 0;
+  absent_.clear();
   for (int i = 0; i < count; ++i) {
     const char* symbol = symbolAt(i);
     const int lookup = lookupAt(i);
@@ -140,9 +142,13 @@ void Script::table() {
       std::printf("table mismatch: %s holds %p, the library has %p\n", symbol, valueAt(i), expected);
       continue;
     }
-    ++(expected ? matching : absent);
+    if (expected) {
+      ++matching;
+    } else {
+      absent_.insert(symbol);
+    }
   }
-  std::printf("table: %d entries match the library, %d symbols absent from it\n", matching, absent);
+  std::printf("table: %d entries match the library, %zu symbols absent from it\n", matching, absent_.size());
 }
 
 void Script::python() {
@@ -196,6 +202,8 @@ void Script::run(const std::string& command) {
     }
   } else if (verb == "table") {
     table();
+  } else if (verb == "absent") {
+    std::printf("absent: %s\n", Joined(absent_).c_str());
   } else if (verb == "entry") {
     void* value = Hook<void* (*)(const char*)>("PluginProbe_EntryPoint")(argument.c_str());
     std::printf("%s: %s\n", argument.c_str(), value ? "set" : "null");
