@@ -88,9 +88,9 @@ REALmethodDefinition gOtherMethods[] = {
 // --- SampleEmitter: calls the handlers of its events
 
 REALevent gEmitterEvents[] = {
-    {"Notify(message as String, count as Int32) as Boolean", 0, 0, 0},
-    {"Name() as String", 0, 0, 0},
-    {"Measure(v as Double) as Double", 0, 0, 0},
+    {"Notify(message as String, count as Int32) as Boolean", 0, {0, 0}},
+    {"Name() as String", 0, {0, 0}},
+    {"Measure(v as Double) as Double", 0, {0, 0}},
 };
 
 template <typename Fn>
