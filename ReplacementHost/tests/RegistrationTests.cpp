@@ -42,7 +42,7 @@ REALenum gEnumFlags[] = {{"E", "Integer", 0, 0, gGoodMembers, 1, {}}};
 REALproperty gPropertyFlags[] = {{nullptr, "P", "Integer", 0, 0, reinterpret_cast<REALproc>(zero), nullptr, 0, {}}};
 REALproperty gPropertyType[] = {{nullptr, "P", "Not A Type", 4, 0, reinterpret_cast<REALproc>(zero), nullptr, 0, {}}};
 REALproperty gNoGetter[] = {{nullptr, "P", "Integer", 4, 0, nullptr, nullptr, 0, {}}};
-REALevent gNullEvent[] = {{nullptr, 0, 0, 0}};
+REALevent gNullEvent[] = {{nullptr, 0, {0, 0}}};
 REALeventInstance gEventInstances[] = {{"E", nullptr}};
 
 struct BadRecord {
