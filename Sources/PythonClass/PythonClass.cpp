@@ -1,12 +1,14 @@
 #include "PythonClass/PythonClass.h"
 
 #include "PythonEngine/ClassRecords.h"
+#include "PythonEngine/PythonObject.h"
 
 namespace {
 
 void Destructor(REALobjectStruct* instance) {
   PythonClassData* data = PythonClassDataOf(instance);
   if (data->ownerModule) REALUnlockObject(data->ownerModule);
+  ReleasePythonObjectName(instance);
 }
 
 }  // namespace

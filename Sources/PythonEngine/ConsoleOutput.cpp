@@ -40,6 +40,9 @@ PyObjectRef aview_write(PyObjectRef, PyObjectRef arguments) noexcept {
       if (output) REALUnlockString(output);
     }
   }
+  // A handler that set Python's error (Python3Engine.SetError) has it raised
+  // in the code that wrote, as a host function returning Nil has.
+  if (EPyErr_Occurred && EPyErr_Occurred()) return nullptr;
   return None();
 }
 

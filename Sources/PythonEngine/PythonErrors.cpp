@@ -1,28 +1,29 @@
 #include "PythonEngine/PythonErrors.h"
 
-#include <cstring>
 #include <string>
 
 #include "HostGlue.h"
 #include "PythonEngine/PythonLifecycle.h"
 #include "PythonEngine/PythonLoader.h"
+#include "PythonEngine/PythonValues.h"
 
 namespace {
 
 constexpr int64_t kFirstErrorType = 1;
 constexpr int64_t kLastErrorType = 22;
 
-// The text of str(exception) as a new host string, or null.
-REALstringStruct* ExceptionText(PyObjectRef exception) {
-  if (!EPyObject_Str || !EPyUnicode_AsUTF8AndSize) return nullptr;
-  PyObjectRef text = EPyObject_Str(exception);
-  if (!text) return nullptr;
-  REALstringStruct* result = nullptr;
-  Py_ssize_t size = 0;
-  if (const char* bytes = EPyUnicode_AsUTF8AndSize(text, &size))
-    result = REALBuildStringWithEncoding(bytes, static_cast<int>(strlen(bytes)), kREALTextEncodingUTF8);
-  ReleasePythonRef(text);
-  return result;
+// Python reads a message as UTF-8 up to a terminating zero; the host's bytes
+// need have neither. Bytes the host cannot convert go as they are held.
+std::string MessageText(REALstringStruct* message) {
+  StringDataRecord utf8{};
+  if (REALGetStringData(message, kREALTextEncodingUTF8, &utf8)) {
+    std::string text(static_cast<const char*>(utf8.data), static_cast<size_t>(utf8.length));
+    REALDisposeStringData(&utf8);
+    return text;
+  }
+  size_t length = 0;
+  const char* bytes = REALGetStringContents(message, &length);
+  return !bytes ? std::string() : length ? std::string(bytes, length) : std::string(bytes);
 }
 
 }  // namespace
@@ -34,14 +35,17 @@ REALstringStruct* Python_GetError() {
   if (EPyErr_GetRaisedException) {
     PyObjectRef exception = EPyErr_GetRaisedException();
     if (!exception) return nullptr;
-    REALstringStruct* result = ExceptionText(exception);
+    REALstringStruct* result = HostStringFromStr(exception);
     ReleasePythonRef(exception);
     return result;
   }
   if (!EPyErr_Fetch) return nullptr;
   PyObjectRef type = nullptr, value = nullptr, traceback = nullptr;
   EPyErr_Fetch(&type, &value, &traceback);
-  REALstringStruct* result = value ? ExceptionText(value) : nullptr;
+  // An error raised in C may not be an exception yet (str() of a KeyError's
+  // raw value is "('k',)"): make it the instance Python makes when it catches it.
+  if (type && EPyErr_NormalizeException) EPyErr_NormalizeException(&type, &value, &traceback);
+  REALstringStruct* result = value ? HostStringFromStr(value) : nullptr;
   for (PyObjectRef fetched : {type, value, traceback})
     if (fetched) ReleasePythonRef(fetched);
   return result;
@@ -56,9 +60,5 @@ void Python_SetTypeError(int64_t errorType, REALstringStruct* message) {
   if (!PythonIsRunning() || !EPyErr_SetString) return;
   PyObjectRef type = PythonExceptionType(errorType);
   if (!type) return;
-  // Python reads up to a terminating zero, which the host's bytes need not have.
-  size_t length = 0;
-  const char* bytes = REALGetStringContents(message, &length);
-  std::string text = !bytes ? std::string() : length ? std::string(bytes, length) : std::string(bytes);
-  EPyErr_SetString(type, text.c_str());
+  EPyErr_SetString(type, MessageText(message).c_str());
 }

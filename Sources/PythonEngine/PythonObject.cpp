@@ -28,6 +28,12 @@ PythonObjectData* PythonObjectDataOf(REALobjectStruct* instance) {
   return static_cast<PythonObjectData*>(REALGetClassData(instance, &PythonObjectClass));
 }
 
+void ReleasePythonObjectName(REALobjectStruct* instance) {
+  PythonObjectData* data = PythonObjectDataOf(instance);
+  if (data->name) REALUnlockString(data->name);
+  data->name = nullptr;
+}
+
 REALclassDefinition PythonObjectClass = records::ClassRecord("Python3Object", nullptr, sizeof(PythonObjectData))
                                             .initializer(PythonObject_Initializer)
                                             .destructor(PythonObject_Destructor)

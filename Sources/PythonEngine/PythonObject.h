@@ -5,8 +5,14 @@
 #include "REALplugin.h"
 
 struct PythonObjectData {
-  REALstringStruct* name;  // locked by the creating operation and never unlocked; may be null
-  PyObjectRef object;      // owned reference, or null
+  // Locked by the creating operation; may be null. Host-defined modules and
+  // classes never unlock it, as Python keeps reading its bytes; the wrappers
+  // whose name stays on the host side give it back with ReleasePythonObjectName.
+  REALstringStruct* name;
+  PyObjectRef object;  // owned reference, or null
 };
 
 PythonObjectData* PythonObjectDataOf(REALobjectStruct* instance);
+
+// Unlocks the name of a wrapper being destroyed whose name Python never saw.
+void ReleasePythonObjectName(REALobjectStruct* instance);

@@ -20,9 +20,23 @@ void PythonParameters_Destructor(REALobjectStruct*) {}
 
 void SetLastError(REALobjectStruct* self, int32_t code) { PythonParametersDataOf(self)->lastError = code; }
 
+// A new tuple of None: Python must never meet an empty slot, which it reads
+// without a test, whether the tuple is a call's arguments or an item of one.
+PyObjectRef NewTupleOfNone(int64_t size) {
+  if (!EPyTuple_New || !EPyTuple_SetItem || !EPy_BuildValue) return nullptr;
+  PyObjectRef tuple = EPyTuple_New(static_cast<Py_ssize_t>(size));
+  for (int64_t index = 0; tuple && index < size; ++index) {
+    PyObjectRef none = EPy_BuildValue("");
+    if (!none || EPyTuple_SetItem(tuple, static_cast<Py_ssize_t>(index), none) != 0) {
+      ReleasePythonRef(tuple);
+      tuple = nullptr;
+    }
+  }
+  return tuple;
+}
+
 void PythonParameters_Constructor(REALobjectStruct* self, int64_t parameterCount) {
-  if (PythonIsRunning() && EPyTuple_New)
-    StoreOwnedPythonRef(PythonEntityDataOf(self)->object, EPyTuple_New(static_cast<Py_ssize_t>(parameterCount)));
+  if (PythonIsRunning()) StoreOwnedPythonRef(PythonEntityDataOf(self)->object, NewTupleOfNone(parameterCount));
   SetLastError(self, PY_NO_ERROR);
 }
 
@@ -48,7 +62,7 @@ bool IndexInRange(PyObjectRef tuple, int64_t index) {
   return tuple && EPyTuple_Size && index >= 0 && index < EPyTuple_Size(tuple);
 }
 
-// The item at index, borrowed; null when out of range or never set.
+// The item at index, borrowed; null when out of range.
 PyObjectRef Item(REALobjectStruct* self, int64_t index) {
   PyObjectRef tuple = PythonEntityObjectOf(self);
   if (!IndexInRange(tuple, index) || !EPyTuple_GetItem) return nullptr;
@@ -60,9 +74,7 @@ template <typename MakeItem>
 void Store(REALobjectStruct* self, int64_t index, MakeItem makeItem) {
   PyObjectRef tuple = PythonEntityObjectOf(self);
   if (!IndexInRange(tuple, index) || !EPyTuple_SetItem) return SetLastError(self, PY_ERROR_INDEX_OUT_OF_BOUNDS);
-  bool hostRefused = false;
-  PyObjectRef item = makeItem(hostRefused);
-  if (hostRefused) return;
+  PyObjectRef item = makeItem();
   if (!item) return SetLastError(self, PY_ERROR_COULD_NOT_CONVERT);
   EPyTuple_SetItem(tuple, static_cast<Py_ssize_t>(index), item);
 }
@@ -107,40 +119,36 @@ REALobjectStruct* GetBytes(REALobjectStruct* self, int64_t index) {
 }
 
 void SetInt32(REALobjectStruct* self, int64_t index, int32_t value) {
-  Store(self, index, [&](bool&) { return EPyLong_FromLong ? EPyLong_FromLong(value) : nullptr; });
+  Store(self, index, [&] { return EPyLong_FromLong ? EPyLong_FromLong(value) : nullptr; });
 }
 void SetInt64(REALobjectStruct* self, int64_t index, int64_t value) {
-  Store(self, index, [&](bool&) { return EPyLong_FromLongLong ? EPyLong_FromLongLong(value) : nullptr; });
+  Store(self, index, [&] { return EPyLong_FromLongLong ? EPyLong_FromLongLong(value) : nullptr; });
 }
 void SetUInt64(REALobjectStruct* self, int64_t index, uint64_t value) {
   Store(self, index,
-        [&](bool&) { return EPyLong_FromUnsignedLongLong ? EPyLong_FromUnsignedLongLong(value) : nullptr; });
+        [&] { return EPyLong_FromUnsignedLongLong ? EPyLong_FromUnsignedLongLong(value) : nullptr; });
 }
 void SetDouble(REALobjectStruct* self, int64_t index, double value) {
-  Store(self, index, [&](bool&) { return EPyFloat_FromDouble ? EPyFloat_FromDouble(value) : nullptr; });
+  Store(self, index, [&] { return EPyFloat_FromDouble ? EPyFloat_FromDouble(value) : nullptr; });
 }
 void SetBoolean(REALobjectStruct* self, int64_t index, int8_t value) {
-  Store(self, index, [&](bool&) { return NewPythonBool(value != 0); });
+  Store(self, index, [&] { return NewPythonBool(value != 0); });
 }
 void SetString(REALobjectStruct* self, int64_t index, REALstringStruct* value) {
-  Store(self, index, [&](bool& hostRefused) { return NewPythonText(value, &hostRefused); });
+  Store(self, index, [&] { return NewPythonText(value); });
 }
 void SetObject(REALobjectStruct* self, int64_t index, REALobjectStruct* value) {
-  Store(self, index, [&](bool&) { return NewHostObjectCapsule(value); });
+  Store(self, index, [&] { return NewHostObjectCapsule(value); });
 }
-// Stores the value wrapper's own object, whatever its Python type.
+// Stores the value wrapper's own object, whatever its Python type. Nil is
+// reported as such by every wrapper setter, byte strings included.
 void SetEntity(REALobjectStruct* self, int64_t index, REALobjectStruct* value) {
   if (!value) return SetLastError(self, PY_NIL_PARAM_ERROR);
-  Store(self, index, [&](bool&) {
+  Store(self, index, [&] {
     PyObjectRef object = PythonEntityObjectOf(value);
     if (object) TakePythonRef(object);
     return object;
   });
-}
-// A Nil byte string stores nothing, as a Nil wrapper holds no object to store.
-void SetBytes(REALobjectStruct* self, int64_t index, REALobjectStruct* value) {
-  if (!value) return;
-  SetEntity(self, index, value);
 }
 
 template <bool (*Test)(PyObjectRef)>
@@ -166,7 +174,7 @@ REALmethodDefinition PythonParametersMethods[] = {
     records::AssignableMethod(GetDictionary, SetEntity, "DictionaryValue(index as Integer) as Python3Dictionary"),
     records::AssignableMethod(GetTuple, SetEntity, "TupleValue(index as Integer) as Python3Parameters"),
     records::AssignableMethod(GetList, SetEntity, "ListValue(index as Integer) as Python3List"),
-    records::AssignableMethod(GetBytes, SetBytes, "BytesValue(index as Integer) as Python3Bytes"),
+    records::AssignableMethod(GetBytes, SetEntity, "BytesValue(index as Integer) as Python3Bytes"),
     records::Method(PythonParameters_ClearError, "ClearError()"),
     records::Method(ItemTest<IsPythonBool>, "IsBoolean(index as Integer) as Boolean"),
     records::Method(ItemTest<IsPythonInt>, "IsInteger(index as Integer) as Boolean"),

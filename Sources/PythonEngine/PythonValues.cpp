@@ -1,5 +1,7 @@
 #include "PythonEngine/PythonValues.h"
 
+#include <cstring>
+
 #include "HostGlue.h"
 #include "PythonEngine/PythonLoader.h"
 #include "PythonEntity/PythonEntity.h"
@@ -64,6 +66,18 @@ PyObjectRef NewPythonText(REALstringStruct* string, bool* hostRefused) {
                                                   static_cast<Py_ssize_t>(utf8.length));
   REALDisposeStringData(&utf8);
   return text;
+}
+
+REALstringStruct* HostStringFromStr(PyObjectRef object) {
+  if (!object || !EPyObject_Str || !EPyUnicode_AsUTF8AndSize) return nullptr;
+  PyObjectRef text = EPyObject_Str(object);
+  if (!text) return nullptr;
+  REALstringStruct* result = nullptr;
+  Py_ssize_t size = 0;
+  if (const char* bytes = EPyUnicode_AsUTF8AndSize(text, &size))
+    result = REALBuildStringWithEncoding(bytes, static_cast<int>(strlen(bytes)), kREALTextEncodingUTF8);
+  ReleasePythonRef(text);
+  return result;
 }
 
 REALstringStruct* HostStringFromPythonText(PyObjectRef text) {

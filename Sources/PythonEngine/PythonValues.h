@@ -24,6 +24,9 @@ PyObjectRef NewPythonBool(bool value);
 // A new text from the host string's UTF-8 bytes; null when the host cannot
 // supply them (`hostRefused` set) or Python refuses them.
 PyObjectRef NewPythonText(REALstringStruct* string, bool* hostRefused = nullptr);
+// str() of any object as a new host string, cut at its first NUL character;
+// null when str() fails (Python's error then set).
+REALstringStruct* HostStringFromStr(PyObjectRef object);
 // The whole UTF-8 text of a str as a new host string; null when it has none.
 REALstringStruct* HostStringFromPythonText(PyObjectRef text);
 // A capsule owning one lock on the host object; null when Python refuses

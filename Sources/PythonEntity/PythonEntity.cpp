@@ -1,10 +1,9 @@
 #include "PythonEntity/PythonEntity.h"
 
-#include <cstring>
-
 #include "PythonEngine/ClassRecords.h"
 #include "PythonEngine/PythonLifecycle.h"
 #include "PythonEngine/PythonLoader.h"
+#include "PythonEngine/PythonValues.h"
 
 namespace {
 
@@ -21,31 +20,18 @@ void PythonEntity_Destructor(REALobjectStruct* instance) {
 
 void PythonEntity_Constructor(REALobjectStruct*) {}
 
-PyObjectRef HeldObject(REALobjectStruct* instance) { return PythonEntityObjectOf(instance); }
-
 // str() of the object, cut at its first NUL character.
-REALstringStruct* ToString(REALobjectStruct* instance) {
-  PyObjectRef object = HeldObject(instance);
-  if (!object || !EPyObject_Str || !EPyUnicode_AsUTF8AndSize) return nullptr;
-  PyObjectRef text = EPyObject_Str(object);
-  if (!text) return nullptr;
-  REALstringStruct* result = nullptr;
-  Py_ssize_t size = 0;
-  if (const char* bytes = EPyUnicode_AsUTF8AndSize(text, &size))
-    result = REALBuildStringWithEncoding(bytes, static_cast<int>(strlen(bytes)), kREALTextEncodingUTF8);
-  ReleasePythonRef(text);
-  return result;
-}
+REALstringStruct* ToString(REALobjectStruct* instance) { return HostStringFromStr(PythonEntityObjectOf(instance)); }
 
 int64_t Hash(REALobjectStruct* instance) {
-  PyObjectRef object = HeldObject(instance);
+  PyObjectRef object = PythonEntityObjectOf(instance);
   if (!object || !EPyObject_Hash) return -1;
   return EPyObject_Hash(object);
 }
 
 // A new reference for the caller, who owns it.
 void* GetPtr(REALobjectStruct* instance) {
-  PyObjectRef object = HeldObject(instance);
+  PyObjectRef object = PythonEntityObjectOf(instance);
   if (object) TakePythonRef(object);
   return object;
 }

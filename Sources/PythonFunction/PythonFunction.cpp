@@ -13,6 +13,7 @@ void Destructor(REALobjectStruct* instance) {
   PythonFunctionData* data = PythonFunctionDataOf(instance);
   if (data->ownerModule) REALUnlockObject(data->ownerModule);
   if (data->ownerInstance) REALUnlockObject(data->ownerInstance);
+  ReleasePythonObjectName(instance);
 }
 
 // Calls with the tuple's items as positional arguments; Nil calls with none.

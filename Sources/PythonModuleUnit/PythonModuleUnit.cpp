@@ -11,8 +11,9 @@ namespace {
 // Python3Object block.
 constexpr size_t kPythonModuleDataSize = 4;
 
-// The Python3Object destructor releases the module.
-void Destructor(REALobjectStruct*) {}
+// The Python3Object destructor releases the module; the name, which Python
+// never saw, goes with the wrapper.
+void Destructor(REALobjectStruct* instance) { ReleasePythonObjectName(instance); }
 
 // The attribute `name` of the module, a new reference; null when there is
 // none (Python's error then set), no module or no name.

@@ -67,9 +67,10 @@ double PythonResult_GetDouble(REALobjectStruct* self) {
   PyObjectRef object = Held(self);
   return object && EPyFloat_AsDouble ? EPyFloat_AsDouble(object) : 0.0;
 }
+// A truth test that fails (-1, the error left set) reads False, not True.
 int8_t PythonResult_GetBoolean(REALobjectStruct* self) {
   PyObjectRef object = Held(self);
-  return object && EPyObject_IsTrue ? static_cast<int8_t>(EPyObject_IsTrue(object)) : 0;
+  return object && EPyObject_IsTrue && EPyObject_IsTrue(object) == 1;
 }
 REALstringStruct* PythonResult_GetString(REALobjectStruct* self) { return HostStringFromPythonText(Held(self)); }
 REALobjectStruct* PythonResult_GetObject(REALobjectStruct* self) { return HostObjectFromPython(Held(self)); }

@@ -1,0 +1,215 @@
+#include "ApiTestSupport.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <utility>
+
+namespace api_tests {
+
+namespace {
+
+bool everStarted = false;
+
+std::string EnvironmentText(const char* name, const char* otherwise) {
+  const char* value = std::getenv(name);
+  return value && *value ? value : otherwise;
+}
+
+// One line per library in the file named by PYTHON_VERSIONS_FILE, however
+// many test processes report it, some of them at the same time.
+void RecordPythonVersion(std::string version) {
+  const std::string file = EnvironmentText("PYTHON_VERSIONS_FILE", "");
+  if (file.empty()) return;
+  for (char& c : version)
+    if (c == '\n') c = ' ';
+  const std::string line = EnvironmentText("PYTHON3_LABEL", "default") + " " + version + "\n";
+  int fd = open(file.c_str(), O_RDWR | O_CREAT | O_APPEND, 0644);
+  if (fd < 0) return;
+  flock(fd, LOCK_EX);
+  std::string content;
+  char buffer[4096];
+  for (ssize_t n; (n = pread(fd, buffer, sizeof buffer, static_cast<off_t>(content.size()))) > 0;)
+    content.append(buffer, static_cast<size_t>(n));
+  if (content.find(line) == std::string::npos && write(fd, line.data(), line.size()) < 0) {
+    ADD_FAILURE() << "cannot write " << file;
+  }
+  close(fd);
+}
+
+// Loads the plugin once per process and chooses the library under test.
+class PluginEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    host().loadPlugin(PLUGIN_PATH);
+    const std::string library = EnvironmentText("PYTHON3_LIBRARY", "");
+    if (library.empty()) return;  // the plugin's own search
+    Object file = host().newFolderItem(library);
+    Engine("SetPythonPath", {file});
+    host().expectRetained(file);  // kept by the plugin for the process
+  }
+};
+
+[[maybe_unused]] const auto* const environment = ::testing::AddGlobalTestEnvironment(new PluginEnvironment);
+
+}  // namespace
+
+xhost::Host& host() { return xhost::Host::instance(); }
+String Str(const std::string& text) { return host().newString(text); }
+std::string Text(const Value& value) { return xhost::asString(value).bytes(); }
+bool Bool(const Value& value) { return xhost::asBoolean(value); }
+int64_t Int(const Value& value) { return xhost::asInteger(value); }
+
+Object CallObject(const Object& self, const std::string& method, const std::vector<Value>& arguments) {
+  return xhost::asObject(host().call(self, method, arguments));
+}
+
+Value Engine(const std::string& method, const std::vector<Value>& arguments) {
+  return host().callShared("Python3Engine", method, arguments);
+}
+
+void InitPython(const std::vector<Value>& applicationName) {
+  Engine("Init", applicationName);
+  everStarted = true;
+}
+
+void FinalizePython() { Engine("Finalize"); }
+
+bool PythonEverStarted() { return everStarted; }
+
+bool PythonLibraryMapped() {
+  std::ifstream maps("/proc/self/maps");
+  for (std::string line; std::getline(maps, line);)
+    if (line.find("/libpython3") != std::string::npos) return true;
+  return false;
+}
+
+bool ErrorOccurred() { return Bool(Engine("ErrorOccurred")); }
+std::string GetError() { return Text(Engine("GetError")); }
+Object GetModule(const std::string& name) { return xhost::asObject(Engine("GetModule", {Str(name)})); }
+void AddSearchPath(const std::string& folder) { Engine("AddSearchPath", {host().newFolderItem(folder)}); }
+
+namespace {
+
+// The setter that stores an item, and the value it is given.
+std::pair<const char*, Value> SetterFor(const Value& item) {
+  if (std::holds_alternative<Int32>(item)) return {"Int32Value", item};
+  if (std::holds_alternative<Int64>(item)) return {"Int64Value", item};
+  if (const auto* integer = std::get_if<int64_t>(&item)) return {"Int64Value", Int64{*integer}};
+  if (std::holds_alternative<UInt64>(item)) return {"UInt64Value", item};
+  if (std::holds_alternative<double>(item)) return {"DoubleValue", item};
+  if (std::holds_alternative<bool>(item)) return {"BooleanValue", item};
+  if (std::holds_alternative<String>(item)) return {"StringValue", item};
+  const Object object = std::holds_alternative<Object>(item) ? std::get<Object>(item) : Object();
+  for (const auto& [className, setter] : {std::pair{"Python3Dictionary", "DictionaryValue"},
+                                          {"Python3Parameters", "TupleValue"},
+                                          {"Python3List", "ListValue"},
+                                          {"Python3Bytes", "BytesValue"}})
+    if (object.isA(className)) return {setter, object};
+  return {"ObjectValue", object};
+}
+
+}  // namespace
+
+Object Tuple(const std::vector<Value>& items) {
+  Object tuple = host().newObject("Python3Parameters", {static_cast<int64_t>(items.size())});
+  for (size_t i = 0; i < items.size(); ++i) {
+    const auto [setter, value] = SetterFor(items[i]);
+    host().assign(tuple, setter, {static_cast<int64_t>(i)}, value);
+  }
+  EXPECT_EQ(Int(host().getProperty(tuple, "LastError")), 0) << "a setter refused an item";
+  return tuple;
+}
+
+Object Invoke(const Object& function, const std::vector<Value>& arguments) {
+  return CallObject(function, "Invoke", {Tuple(arguments)});
+}
+
+Object InvokeWithNil(const Object& function) { return CallObject(function, "Invoke", {Nil{}}); }
+
+void PythonHelper::Connect() {
+  module_ = GetModule("apitest");
+  if (module_.isNil()) {
+    Engine("ClearError");
+    AddSearchPath(PYTHON_TEST_MODULES);
+    module_ = GetModule("apitest");
+  }
+  ASSERT_FALSE(module_.isNil()) << GetError();
+  run_ = Function("run");
+  evaluate_ = Function("evaluate");
+}
+
+void PythonHelper::Disconnect() {
+  module_ = Object();
+  run_ = Object();
+  evaluate_ = Object();
+}
+
+Object PythonHelper::Function(const std::string& name) {
+  Object function = CallObject(module_, "GetFunction", {Str(name)});
+  EXPECT_FALSE(function.isNil()) << "apitest." << name;
+  return function;
+}
+
+Object PythonHelper::Call(const std::string& function, const std::vector<Value>& arguments) {
+  return Invoke(Function(function), arguments);
+}
+
+void PythonHelper::Run(const std::string& code) {
+  Object result = Invoke(run_, {Str(code)});
+  EXPECT_FALSE(result.isNil()) << code << "\n" << GetError();
+}
+
+Object PythonHelper::Evaluate(const std::string& expression) {
+  Object result = Invoke(evaluate_, {Str(expression)});
+  EXPECT_FALSE(result.isNil()) << expression << "\n" << GetError();
+  return result;
+}
+
+int64_t PythonHelper::IntegerOf(const std::string& expression) {
+  Object result = Evaluate(expression);
+  return result.isNil() ? -1 : Int(host().call(result, "Int64Value"));
+}
+
+std::string PythonHelper::TextOf(const std::string& expression) {
+  Object result = Evaluate(expression);
+  return result.isNil() ? "<nothing>" : Text(host().call(result, "StringValue"));
+}
+
+bool PythonHelper::TruthOf(const std::string& expression) {
+  Object result = Evaluate(expression);
+  return !result.isNil() && Bool(host().call(result, "BooleanValue"));
+}
+
+int64_t PythonHelper::RefCount(const std::string& expression) {
+  return IntegerOf("sys.getrefcount(" + expression + ")");
+}
+
+void RunningPython::SetUp() {
+  const bool first = !PythonEverStarted();
+  InitPython();
+  python.Connect();
+  if (first) RecordPythonVersion(python.TextOf("sys.version"));
+}
+
+void RunningPython::TearDown() {
+  Engine("SetConsoleOutput", {Nil{}});
+  Engine("ClearError");
+  python.Disconnect();
+}
+
+void RunningPython::Restart() {
+  python.Disconnect();
+  FinalizePython();
+  InitPython();
+  python.Connect();
+}
+
+void FreshProcess::SetUp() {
+  if (PythonEverStarted()) GTEST_SKIP() << "Python already ran in this process; run this test alone";
+}
+
+}  // namespace api_tests

@@ -1,0 +1,123 @@
+// Starting, stopping and restarting the interpreter; search paths, imports
+// and the program name.
+#include "ApiTestSupport.h"
+
+namespace api_tests {
+namespace {
+
+class Lifecycle : public RunningPython {};
+
+TEST_F(Lifecycle, InitWhileRunningChangesNothing) {
+  python.Run("marker = 'kept'");
+  Engine("Init");
+  Engine("Init", {Str("Renamed")});
+  EXPECT_EQ(python.TextOf("marker"), "kept");
+  EXPECT_FALSE(ErrorOccurred());
+}
+
+TEST_F(Lifecycle, FinalizeTwiceStopsOnce) {
+  python.Disconnect();
+  FinalizePython();
+  FinalizePython();
+  EXPECT_TRUE(GetModule("sys").isNil());
+  EXPECT_FALSE(ErrorOccurred());
+  InitPython();
+  EXPECT_FALSE(GetModule("sys").isNil());
+}
+
+TEST_F(Lifecycle, ARestartForgetsTheSearchPath) {
+  EXPECT_TRUE(python.TruthOf("'" PYTHON_TEST_MODULES "' in sys.path"));
+  python.Disconnect();
+  FinalizePython();
+  InitPython();
+  EXPECT_TRUE(GetModule("apitest").isNil());
+  EXPECT_EQ(GetError(), "No module named 'apitest'");
+  python.Connect();
+  EXPECT_EQ(python.IntegerOf("number"), 42);
+}
+
+TEST_F(Lifecycle, AFolderIsAppendedToTheSearchPath) {
+  AddSearchPath("/tmp/apitest folder \xC3\xA9");
+  EXPECT_EQ(python.TextOf("sys.path[-1]"), "/tmp/apitest folder \xC3\xA9");
+}
+
+TEST_F(Lifecycle, GetModuleOfAMissingModuleGivesNilWithTheError) {
+  EXPECT_TRUE(GetModule("no_such_module_for_apitest").isNil());
+  EXPECT_TRUE(ErrorOccurred());
+  EXPECT_EQ(GetError(), "No module named 'no_such_module_for_apitest'");
+  EXPECT_TRUE(GetModule("").isNil());
+  EXPECT_TRUE(ErrorOccurred());
+}
+
+TEST_F(Lifecycle, GetModuleWrapsTheImportedModuleUnderItsName) {
+  Object first = GetModule("apitest");
+  Object second = GetModule("apitest");
+  ASSERT_FALSE(first.isNil());
+  EXPECT_NE(first.get(), second.get());
+  EXPECT_EQ(Text(host_.getProperty(first, "Name")), "apitest");
+  EXPECT_EQ(Text(host_.getProperty(first, "Name")), "apitest");
+  EXPECT_EQ(python.IntegerOf("made"), 0);
+}
+
+TEST_F(Lifecycle, TwentyRestartsInARow) {
+  int printed = 0;
+  host_.defineSubclass("CountingConsole", "Python3EngineConsoleOutput",
+                       {{"ConsoleOutput", [&](const Object&, const std::vector<Value>&) -> Value {
+                           ++printed;
+                           return {};
+                         }}});
+  Engine("SetConsoleOutput", {host_.newObject("CountingConsole")});
+  for (int round = 0; round < 20; ++round) {
+    Restart();
+    Object result = python.Call("echo", {Int32{round}, Str("round")});
+    ASSERT_FALSE(result.isNil()) << "round " << round << ": " << GetError();
+    python.Call("say", {Str("printed")});
+  }
+  EXPECT_EQ(printed, 40);
+}
+
+class NeverStarted : public FreshProcess {
+ protected:
+  void TearDown() override { python.Disconnect(); }
+  // A program name with a slash is the path of the executable, which Python
+  // shows as sys.executable: the name as the library read it.
+  std::string Executable() {
+    python.Connect();
+    return python.TextOf("sys.executable");
+  }
+  PythonHelper python;
+};
+
+// The name stays the program's for the process: libraries before 3.8 keep
+// the very buffer they were given.
+TEST_F(NeverStarted, TheProgramNameStaysValidThroughRestarts) {
+  InitPython({Str("/tmp/apitest/Program")});
+  EXPECT_EQ(Executable(), "/tmp/apitest/Program");
+  for (int round = 0; round < 3; ++round) {
+    python.Disconnect();
+    FinalizePython();
+    InitPython();
+    EXPECT_EQ(Executable(), "/tmp/apitest/Program");
+  }
+}
+
+TEST_F(NeverStarted, AnUnreadableProgramNameIsCutAtItsFirstBadByte) {
+  InitPython({host().newString("/tmp/apitest/Ok\xFF\xFEName", kREALTextEncodingUnknown)});
+  EXPECT_EQ(Executable(), "/tmp/apitest/Ok");
+}
+
+TEST_F(NeverStarted, FinalizeBeforeInitDoesNothing) {
+  FinalizePython();
+  EXPECT_FALSE(ErrorOccurred());
+  InitPython();
+  EXPECT_FALSE(GetModule("sys").isNil());
+}
+
+TEST_F(NeverStarted, AddSearchPathWithNilDoesNotEvenLoadTheLibrary) {
+  ASSERT_FALSE(PythonLibraryMapped());
+  Engine("AddSearchPath", {Nil{}});
+  EXPECT_FALSE(PythonLibraryMapped());
+}
+
+}  // namespace
+}  // namespace api_tests

@@ -1,0 +1,62 @@
+"""What the plugin's tests ask of Python: run code, evaluate expressions and
+report what Python itself sees (types, reference counts, raised exceptions).
+
+Only modules that survive an interpreter restart are imported here."""
+import builtins
+import sys
+
+# Modules written by the tests are rewritten and reloaded within one second.
+sys.dont_write_bytecode = True
+
+number = 42
+made = 0
+
+
+def run(code):
+    exec(code, globals())
+
+
+def evaluate(expression):
+    return eval(expression, globals())
+
+
+def echo(*arguments):
+    return arguments
+
+
+def type_names(*arguments):
+    return ",".join(type(argument).__name__ for argument in arguments)
+
+
+def count(*arguments):
+    return len(arguments)
+
+
+def fail(kind, message):
+    raise getattr(builtins, kind)(message)
+
+
+def lookup_missing_key():
+    return {}["k"]
+
+
+def say(text):
+    print(text)
+
+
+class Made:
+    """Counts its instances, so a test can see that a call created one."""
+
+    def __init__(self):
+        global made
+        made += 1
+
+
+class Unprintable(Exception):
+    def __str__(self):
+        raise RuntimeError("no text for this exception")
+
+
+class NoTruth:
+    def __bool__(self):
+        raise ValueError("no truth value")
