@@ -8,6 +8,7 @@
 #include "PythonEngine/ConsoleOutput.h"
 #include "PythonEngine/PythonLoader.h"
 #include "PythonEngine/PythonObject.h"
+#include "PythonEngine/PythonValues.h"
 #include "PythonXojoModule/RegisteredModules.h"
 
 bool gPythonInitialized = false;
@@ -95,24 +96,10 @@ void Python_AddSearchPath(REALobjectStruct* folder) {
 }
 
 REALobjectStruct* Python_GetModule(REALstringStruct* name) {
-  if (!PythonIsRunning() || !EnsurePythonEntries(EPyUnicode_FromStringAndSize, EPyImport_Import)) return nullptr;
-  StringDataRecord utf8{};
-  if (!REALGetStringData(name, kREALTextEncodingUTF8, &utf8)) return nullptr;
-  PyObjectRef text = EPyUnicode_FromStringAndSize(static_cast<const char*>(utf8.data),
-                                                  static_cast<Py_ssize_t>(utf8.length));
-  REALDisposeStringData(&utf8);
+  if (!PythonIsRunning() || !EnsurePythonEntries(EPyImport_Import)) return nullptr;
+  PyObjectRef text = NewPythonText(name);
   if (!text) return nullptr;
   PyObjectRef module = EPyImport_Import(text);
   ReleasePythonRef(text);
-  if (!module) return nullptr;
-  REALobjectStruct* wrapper = REALnewInstanceOfClass(&PythonModuleClass);
-  if (!wrapper) {
-    ReleasePythonRef(module);
-    return nullptr;
-  }
-  PythonObjectData* data = PythonObjectDataOf(wrapper);
-  if (name) REALLockString(name);
-  data->name = name;
-  StoreOwnedPythonRef(data->object, module);
-  return wrapper;
+  return module ? NewNamedObjectWrapper(&PythonModuleClass, name, module) : nullptr;
 }

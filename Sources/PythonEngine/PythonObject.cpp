@@ -28,6 +28,19 @@ PythonObjectData* PythonObjectDataOf(REALobjectStruct* instance) {
   return static_cast<PythonObjectData*>(REALGetClassData(instance, &PythonObjectClass));
 }
 
+REALobjectStruct* NewNamedObjectWrapper(REALclassDefinition* record, REALstringStruct* name, PyObjectRef object) {
+  REALobjectStruct* wrapper = REALnewInstanceOfClass(record);
+  if (!wrapper) {
+    ReleasePythonRef(object);
+    return nullptr;
+  }
+  PythonObjectData* data = PythonObjectDataOf(wrapper);
+  if (name) REALLockString(name);
+  data->name = name;
+  StoreOwnedPythonRef(data->object, object);
+  return wrapper;
+}
+
 void ReleasePythonObjectName(REALobjectStruct* instance) {
   PythonObjectData* data = PythonObjectDataOf(instance);
   if (data->name) REALUnlockString(data->name);

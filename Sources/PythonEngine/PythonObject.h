@@ -14,5 +14,9 @@ struct PythonObjectData {
 
 PythonObjectData* PythonObjectDataOf(REALobjectStruct* instance);
 
+// A new wrapper of `record` (a Python3Object class) named `name`, which it
+// locks, taking over the reference `object`; null when the host makes none.
+REALobjectStruct* NewNamedObjectWrapper(REALclassDefinition* record, REALstringStruct* name, PyObjectRef object);
+
 // Unlocks the name of a wrapper being destroyed whose name Python never saw.
 void ReleasePythonObjectName(REALobjectStruct* instance);

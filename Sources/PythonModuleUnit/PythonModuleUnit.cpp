@@ -25,20 +25,6 @@ PyObjectRef Attribute(REALobjectStruct* self, REALstringStruct* name) {
   return EPyObject_GetAttrString(module, bytes);
 }
 
-// A new wrapper of `record` named `name` (locked), taking over `object`.
-REALobjectStruct* NewOwnedWrapper(REALclassDefinition* record, REALstringStruct* name, PyObjectRef object) {
-  REALobjectStruct* wrapper = REALnewInstanceOfClass(record);
-  if (!wrapper) {
-    ReleasePythonRef(object);
-    return nullptr;
-  }
-  PythonObjectData* data = PythonObjectDataOf(wrapper);
-  if (name) REALLockString(name);
-  data->name = name;
-  StoreOwnedPythonRef(data->object, object);
-  return wrapper;
-}
-
 REALobjectStruct* PythonModule_GetFunction(REALobjectStruct* self, REALstringStruct* name) {
   PyObjectRef attribute = Attribute(self, name);
   if (!attribute) return nullptr;
@@ -46,7 +32,7 @@ REALobjectStruct* PythonModule_GetFunction(REALobjectStruct* self, REALstringStr
     ReleasePythonRef(attribute);
     return nullptr;
   }
-  REALobjectStruct* function = NewOwnedWrapper(&PythonFunctionClass, name, attribute);
+  REALobjectStruct* function = NewNamedObjectWrapper(&PythonFunctionClass, name, attribute);
   if (function) {
     REALLockObject(self);
     PythonFunctionDataOf(function)->ownerModule = self;
@@ -57,7 +43,7 @@ REALobjectStruct* PythonModule_GetFunction(REALobjectStruct* self, REALstringStr
 REALobjectStruct* PythonModule_GetClass(REALobjectStruct* self, REALstringStruct* name) {
   PyObjectRef attribute = Attribute(self, name);
   if (!attribute) return nullptr;
-  REALobjectStruct* pythonClass = NewOwnedWrapper(&PythonClassClass, name, attribute);
+  REALobjectStruct* pythonClass = NewNamedObjectWrapper(&PythonClassClass, name, attribute);
   if (pythonClass) {
     REALLockObject(self);
     PythonClassDataOf(pythonClass)->ownerModule = self;
