@@ -11,6 +11,6 @@ status=0
 ctest --test-dir "$build_dir" --output-on-failure -j "$(nproc)" --timeout 600 || status=$?
 if [ -f "$build_dir/python-versions-covered.txt" ]; then
   echo "Python libraries covered by this run:"
-  sort -u "$build_dir/python-versions-covered.txt" | sed 's/^/  /'
+  sort -V -u "$build_dir/python-versions-covered.txt" | sed 's/^/  /'
 fi
 exit $status

@@ -24,9 +24,10 @@ std::string EnvironmentText(const char* name, const char* otherwise) {
 void RecordPythonVersion(std::string version) {
   const std::string file = EnvironmentText("PYTHON_VERSIONS_FILE", "");
   if (file.empty()) return;
-  for (char& c : version)
-    if (c == '\n') c = ' ';
-  const std::string line = EnvironmentText("PYTHON3_LABEL", "default") + " " + version + "\n";
+  const std::string number = version.substr(0, version.find_first_of(" \n"));
+  const std::string line = "CPython " + number + "  " +
+                           EnvironmentText("PYTHON3_LIBRARY", "(the plugin's own search)") +
+                           "  (interpreter and calls)\n";
   int fd = open(file.c_str(), O_RDWR | O_CREAT | O_APPEND, 0644);
   if (fd < 0) return;
   flock(fd, LOCK_EX);
