@@ -6,6 +6,7 @@
 
 #include "PythonEngine/ClassRecords.h"
 #include "PythonEngine/ConsoleOutput.h"
+#include "PythonEngine/HostEntry.h"
 #include "PythonEngine/PythonLoader.h"
 #include "PythonEngine/PythonObject.h"
 #include "PythonEngine/PythonValues.h"
@@ -42,7 +43,14 @@ std::wstring DecodeProgramName(const char* bytes, size_t length) {
 
 void StartInterpreter() {
   if (!EPy_IsInitialized || !EPy_Initialize || EPy_IsInitialized()) return;
-  EPy_Initialize();
+  // Signals stay the application's: no SIGINT handler, SIGPIPE not ignored.
+  if (EPy_InitializeEx)
+    EPy_InitializeEx(0);
+  else
+    EPy_Initialize();
+  if (!EPy_IsInitialized()) return;
+  if (EPyEval_InitThreads) EPyEval_InitThreads();
+  NoteInterpreterStarted();
   if (PyObjectRef console = CreateConsoleOutputModule()) {
     if (EPySys_SetObject) EPySys_SetObject("stdout", console);
     ReleasePythonRef(console);  // sys keeps its own reference
@@ -68,9 +76,19 @@ void Python_Init() {
 
 void Python_Finalize() {
   if (!PythonIsRunning()) return;
+  // Called back from Python (an event, a host function): tearing the
+  // interpreter down under frames that are still running would crash them.
+  if (HostEntryDepth() > 1) {
+    if (e__PyExc_RuntimeError && *e__PyExc_RuntimeError && EPyErr_SetString)
+      EPyErr_SetString(*e__PyExc_RuntimeError,
+                       "Python3Engine.Finalize was refused: Python code is running; "
+                       "call it after the call into Python has returned");
+    return;
+  }
   if (EPyErr_Clear) EPyErr_Clear();
   if (EPy_Finalize) EPy_Finalize();
   gPythonInitialized = false;
+  NoteInterpreterFinalized();
   ForgetOwnedPythonRefs();
   if (gRegisteredModules) {
     REALUnlockObject(reinterpret_cast<REALobjectStruct*>(gRegisteredModules));
