@@ -7,6 +7,8 @@
 #include "PythonEngine/ClassRecords.h"
 #include "PythonEngine/ConsoleOutput.h"
 #include "PythonEngine/HostEntry.h"
+#include "PythonEngine/OutlivingThreads.h"
+#include "Exceptions/Exceptions.h"
 #include "PythonEngine/PythonLoader.h"
 #include "PythonEngine/PythonObject.h"
 #include "PythonEngine/PythonValues.h"
@@ -15,6 +17,10 @@
 bool gPythonInitialized = false;
 
 namespace {
+
+// Python3Exception code of a start refused while threads of the previous
+// interpreter still run.
+constexpr int64_t kRestartRefusedCode = -7;
 
 // The library may keep reading a program name it was given, so every name
 // handed over stays alive for the process.
@@ -43,6 +49,8 @@ std::wstring DecodeProgramName(const char* bytes, size_t length) {
 
 void StartInterpreter() {
   if (!EPy_IsInitialized || !EPy_Initialize || EPy_IsInitialized()) return;
+  std::string refusal;
+  if (!OutlivingThreadsEnded(&refusal)) return ThrowPythonException(refusal.c_str(), kRestartRefusedCode);
   // Signals stay the application's: no SIGINT handler, SIGPIPE not ignored.
   if (EPy_InitializeEx)
     EPy_InitializeEx(0);
@@ -51,6 +59,7 @@ void StartInterpreter() {
   if (!EPy_IsInitialized()) return;
   if (EPyEval_InitThreads) EPyEval_InitThreads();
   NoteInterpreterStarted();
+  NoteThreadsAtStart();
   if (PyObjectRef console = CreateConsoleOutputModule()) {
     if (EPySys_SetObject) EPySys_SetObject("stdout", console);
     ReleasePythonRef(console);  // sys keeps its own reference
@@ -86,9 +95,11 @@ void Python_Finalize() {
     return;
   }
   if (EPyErr_Clear) EPyErr_Clear();
+  NoteThreadsOutlivingInterpreter();
   if (EPy_Finalize) EPy_Finalize();
   gPythonInitialized = false;
   NoteInterpreterFinalized();
+  LetOutlivingThreadsEnd();
   ForgetOwnedPythonRefs();
   if (gRegisteredModules) {
     REALUnlockObject(reinterpret_cast<REALobjectStruct*>(gRegisteredModules));
