@@ -166,6 +166,24 @@ Value Host::getProperty(const Object& self, const std::string& property) {
   throw HostError(what + ": no property of that name");
 }
 
+Host::MemberFunctions Host::memberFunctions(const std::string& className, const std::string& declaration) const {
+  const ClassInfo& cls = namedClass(className, className + "." + declaration);
+  Declaration wanted;
+  try {
+    wanted = parseDeclaration(declaration);
+  } catch (const DeclarationError& error) {
+    throw HostError(className + "." + declaration + ": " + error.what());
+  }
+  const std::string key = signatureKey(wanted);
+  const std::string result = canonicalTypeName(wanted.resultType);
+  for (const ClassInfo* c = &cls; c; c = c->super)
+    for (const auto* table : {&c->methods, &c->sharedMethods, &c->properties})
+      for (const auto& member : *table)
+        if (signatureKey(member->declaration) == key && canonicalTypeName(member->declaration.resultType) == result)
+          return MemberFunctions{member->function, member->setter, member->paramWord};
+  throw HostError(className + "." + declaration + ": no member with that declaration");
+}
+
 int64_t Host::constant(const std::string& qualifiedName) const {
   std::optional<Literal> value = state_->core->classes.lookupConstant(qualifiedName);
   if (!value) throw HostError("no constant or enumeration member " + qualifiedName);

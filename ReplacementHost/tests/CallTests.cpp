@@ -159,6 +159,29 @@ TEST_F(Calls, ADeadResultIsReportedAndReadsAsEmpty) {
   EXPECT_THAT(ledgerText(), HasSubstr("use of the dead string"));
 }
 
+// Compiled host code binds a member once and calls its function directly.
+TEST_F(Calls, MemberFunctionsFoundByDeclarationAreTheRecordsOwn) {
+  Object base = host.newObject("SampleDerived", {int64_t{4}});
+  auto value = host.memberFunctions("SampleDerived", "value() AS integer");  // inherited; case ignored
+  EXPECT_EQ(reinterpret_cast<int64_t (*)(REALobjectStruct*)>(value.function)(base.get()), 4);
+  EXPECT_EQ(value.setter, nullptr);
+
+  auto item = host.memberFunctions("SampleBase", "Item(i as Int64) as Integer");  // parameter names do not count
+  reinterpret_cast<void (*)(REALobjectStruct*, int64_t, int64_t)>(item.setter)(base.get(), 2, 10);
+  EXPECT_EQ(reinterpret_cast<int64_t (*)(REALobjectStruct*, int64_t)>(item.function)(base.get(), 2), 10);
+
+  auto describe = host.memberFunctions("SampleBase", "Describe(v as Int32) as String");  // shared
+  EXPECT_EQ(String::adopt(reinterpret_cast<REALstringStruct* (*)(int32_t)>(describe.function)(3)).bytes(), "Int32:3");
+
+  auto paramWord = host.memberFunctions("SampleDerived", "ParamWord as Integer");  // a property
+  EXPECT_EQ(paramWord.paramWord, 77);
+  EXPECT_EQ(reinterpret_cast<int64_t (*)(REALobjectStruct*, intptr_t)>(paramWord.function)(base.get(), paramWord.paramWord), 77);
+
+  for (const char* wrong : {"Value() as String", "Value(v as Integer) as Integer", "Extra() as Integer", "Value(("})
+    EXPECT_THAT(hostErrorOf([&] { host.memberFunctions("SampleBase", wrong); }), HasSubstr("SampleBase.")) << wrong;
+  EXPECT_THROW(host.memberFunctions("NoSuchClass", "Value() as Integer"), HostError);
+}
+
 TEST_F(Calls, MissingMembersAndBadReceivers) {
   EXPECT_THAT(hostErrorOf([&] { host.call(overloads, "NoSuchMethod"); }), HasSubstr("SampleOverloads.NoSuchMethod"));
   EXPECT_THROW(host.callShared("SampleBase", "NoSuchMethod"), HostError);

@@ -137,6 +137,18 @@ class Host {
   void assign(const Object& self, const std::string& method, const std::vector<Value>& args, const Value& value);
   void assignShared(const std::string& className, const std::string& method,
                     const std::vector<Value>& args, const Value& value);
+  // A member's functions as compiled Xojo code binds them, to be called
+  // directly: found by declaration on the class or an ancestor, among its
+  // methods, shared methods and properties ("Int32Value(index as Integer) as
+  // Int32", "Init()", "Count as Integer"). Names and types ignore case;
+  // parameter names do not count. Throws HostError when no member matches.
+  struct MemberFunctions {
+    REALproc function = nullptr;  // method or getter, as the record names it; may be null
+    REALproc setter = nullptr;    // assignment form of a method or property; may be null
+    intptr_t paramWord = 0;       // handed to a property getter after the instance
+  };
+  MemberFunctions memberFunctions(const std::string& className, const std::string& declaration) const;
+
   // "Python3Engine.PY_NO_ERROR", "Python3ErrorTypes.TypeError",
   // "Python3Engine.PreferredVersionValues.PREFERRED_VERSION_3_10_X".
   int64_t constant(const std::string& qualifiedName) const;
