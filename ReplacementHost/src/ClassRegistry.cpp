@@ -39,13 +39,6 @@ bool ClassInfo::isA(const ClassInfo& other) const {
   return false;
 }
 
-std::vector<const ClassInfo*> ClassInfo::chainFromRoot() const {
-  std::vector<const ClassInfo*> chain;
-  for (const ClassInfo* c = this; c; c = c->super) chain.push_back(c);
-  std::reverse(chain.begin(), chain.end());
-  return chain;
-}
-
 ffi_type* ffiTypeOf(TypeKind kind) {
   switch (kind) {
     case TypeKind::Void: return &ffi_type_void;

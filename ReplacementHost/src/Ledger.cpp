@@ -78,6 +78,8 @@ LedgerReport Host::finalReport() { return reportSince(0); }
 
 void Host::setExitReport(bool enabled) { core().reportAtExit = enabled; }
 
+void Host::keepDeadHandles(bool keep) { core().keepDeadHandles = keep; }
+
 void Host::expectRetained(const Object& o) { core().ledger.expected.insert(serialOf(o.get(), false)); }
 
 void Host::expectRetained(const String& s) { core().ledger.expected.insert(serialOf(s.get(), true)); }

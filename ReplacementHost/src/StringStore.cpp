@@ -71,6 +71,7 @@ void StringStore::unlock(const void* handle, std::string_view context) {
   // Keeps the size and the terminating NUL so that a stale C string reads as garbage, not as the text.
   std::fill(record->bytes.begin(), record->bytes.end(), kPoisonByte);
   core().ledger.expected.erase(record->serial);
+  if (!core().keepDeadHandles) records_.erase(handle);
 }
 
 bool StringStore::lend(const void* handle, uint32_t encoding, StringDataRecord* record, bool refuse) {
@@ -124,6 +125,7 @@ void StringStore::takeBack(StringDataRecord* record) {
     reportProblem("PluginDisposeStringData: the host words of the record of " + lease.source + " were changed");
   std::fill(lease.buffer.begin(), lease.buffer.end(), kPoisonByte);
   lease.disposed = true;
+  if (!core().keepDeadHandles) leases_.erase(it);
 }
 
 void StringStore::flushQuarantine() {

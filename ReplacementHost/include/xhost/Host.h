@@ -191,6 +191,11 @@ class Host {
   // Programs that are not test runs get finalReport() on stderr at exit when
   // it is not clean; the gtest main turns this off.
   void setExitReport(bool enabled);
+  // Dead objects, strings and string data are kept, poisoned, until the next
+  // ledgerBegin, so that a late use is reported as such. With false they are
+  // freed at once, as the real host frees them (for measurements); a late use
+  // is then reported as an unknown handle.
+  void keepDeadHandles(bool keep);
 
  private:
   Host();
