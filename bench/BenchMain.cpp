@@ -3,9 +3,11 @@
 // table splitting the plugin's figures into the raw work, the host's share
 // and the plugin's own.
 //
-//   plugin_bench [--python=LIBRARY] [--rss-calls=N] [--benchmark_...]
+//   plugin_bench [--python=LIBRARY] [--rss-calls=N] [--iterations=N] [--benchmark_...]
+//   plugin_bench --figures=FILE   (the table of figures counted elsewhere; see instructions.sh)
 //
 // LIBRARY defaults to $PYTHON3_LIBRARY, then to Debian's libpython3.11.
+// --iterations fixes the count of every benchmark (for valgrind --tool=callgrind).
 #include <dlfcn.h>
 #include <unistd.h>
 
@@ -15,6 +17,7 @@
 #include <cstring>
 #include <fstream>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -24,9 +27,10 @@
 namespace bench {
 namespace {
 
-// Every figure is CPU time per operation; the median of this many runs.
-constexpr const char* kDefaultFlags[] = {"--benchmark_repetitions=3", "--benchmark_report_aggregates_only=true",
-                                         "--benchmark_min_time=0.25"};
+// Every figure is CPU time per operation, the median of the repetitions.
+// Repetitions run interleaved, so that a load that comes and goes spreads over every way.
+constexpr const char* kDefaultFlags[] = {"--benchmark_repetitions=5", "--benchmark_report_aggregates_only=true",
+                                         "--benchmark_min_time=0.1", "--benchmark_enable_random_interleaving=true"};
 constexpr int64_t kLifecycleIterations = 20;
 
 struct Row {
@@ -64,7 +68,24 @@ const char* WayName(Way way) {
   return "?";
 }
 
-// Median CPU time per operation, in ns, by benchmark name ("Invoke3Prebuilt/raw").
+std::string BenchmarkName(const Row& row, Way way) { return std::string(row.name) + "/" + WayName(way); }
+
+// One figure per operation, by benchmark name ("Invoke3Prebuilt/raw"); NAN
+// where a way did not run or failed.
+class Figures {
+ public:
+  double operator()(const std::string& name) const {
+    auto it = values_.find(name);
+    return it == values_.end() ? NAN : it->second;
+  }
+  void set(const std::string& name, double value) { values_[name] = value; }
+
+ private:
+  std::map<std::string, double> values_;
+};
+
+// Keeps the median CPU time of every benchmark, in ns (the only run when
+// there is one repetition).
 class SummaryReporter : public benchmark::ConsoleReporter {
  public:
   void ReportRuns(const std::vector<Run>& runs) override {
@@ -72,31 +93,39 @@ class SummaryReporter : public benchmark::ConsoleReporter {
       if (run.error_occurred) continue;
       const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
       if (run.run_type == Run::RT_Aggregate && !median) continue;
-      Figure& figure = figures_[run.run_name.function_name];
-      if (median || !figure.median) figure = {run.GetAdjustedCPUTime(), median};
+      if (median || !medianSeen_.count(run.run_name.function_name))
+        figures_.set(run.run_name.function_name, run.GetAdjustedCPUTime());
+      if (median) medianSeen_.insert(run.run_name.function_name);
     }
     ConsoleReporter::ReportRuns(runs);
   }
-  // NAN when the benchmark did not run or failed.
-  double nanoseconds(const std::string& name) const {
-    auto it = figures_.find(name);
-    return it == figures_.end() ? NAN : it->second.ns;
-  }
+  const Figures& figures() const { return figures_; }
 
  private:
-  struct Figure {
-    double ns = NAN;
-    bool median = false;
-  };
-  std::map<std::string, Figure> figures_;
+  Figures figures_;
+  std::set<std::string> medianSeen_;
 };
 
-std::string BenchmarkName(const Row& row, Way way) { return std::string(row.name) + "/" + WayName(way); }
+// Lines "way operation value", the numbers of the enumerations (as
+// instructions.sh writes them from callgrind's names).
+Figures ReadFigures(const std::string& file) {
+  Figures figures;
+  std::ifstream in(file);
+  int way = 0, operation = 0;
+  double value = 0;
+  while (in >> way >> operation >> value)
+    if (operation >= 0 && static_cast<size_t>(operation) < kRowCount && way >= 0 &&
+        way <= static_cast<int>(Way::Host))
+      figures.set(BenchmarkName(Rows()[static_cast<size_t>(operation)], static_cast<Way>(way)), value);
+  return figures;
+}
 
 struct Options {
   std::string plugin = PLUGIN_PATH;
   std::string library;
   int64_t rssCalls = 1000000;
+  int64_t iterations = 0;  // 0: as many as the minimum time needs
+  std::string figuresFile;  // print the table of these figures instead of measuring
   std::vector<char*> benchmarkArguments;
 };
 
@@ -114,6 +143,10 @@ Options ParseOptions(int argc, char** argv) {
       options.plugin = argument.substr(9);
     else if (argument.rfind("--rss-calls=", 0) == 0)
       options.rssCalls = std::atoll(argument.c_str() + 12);
+    else if (argument.rfind("--iterations=", 0) == 0)
+      options.iterations = std::atoll(argument.c_str() + 13);
+    else if (argument.rfind("--figures=", 0) == 0)
+      options.figuresFile = argument.substr(10);
     else
       options.benchmarkArguments.push_back(argv[i]);
   }
@@ -130,7 +163,8 @@ const ComparisonWays* LoadComparisonWays(const std::string& version) {
   const std::string minor = version.substr(0, version.find('.', version.find('.') + 1));
   const std::string path = std::string(BENCH_COMPARISON_DIR) + "/bench_comparison_" + minor + ".so";
   void* module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-  auto entry = module ? reinterpret_cast<decltype(&BenchComparisonWays)>(dlsym(module, "BenchComparisonWays")) : nullptr;
+  using Entry = decltype(&BenchComparisonWays);
+  auto entry = module ? reinterpret_cast<Entry>(dlsym(module, "BenchComparisonWays")) : nullptr;
   if (!entry) {
     std::fprintf(stderr,
                  "No raw C API or pybind11 figures: %s\n(comparison modules are built for the system's Python; "
@@ -151,7 +185,7 @@ WayFunction FunctionFor(const ComparisonWays* comparison, Way way, size_t row) {
   return nullptr;
 }
 
-void RegisterAll(const ComparisonWays* comparison) {
+void RegisterAll(const ComparisonWays* comparison, int64_t iterations) {
   for (const Row& row : Rows()) {
     const size_t index = static_cast<size_t>(row.id);
     for (Way way : {Way::Host, Way::Plugin, Way::Raw, Way::Pybind11}) {
@@ -159,7 +193,10 @@ void RegisterAll(const ComparisonWays* comparison) {
       if (!function) continue;
       auto* benchmark = benchmark::RegisterBenchmark(BenchmarkName(row, way).c_str(), function);
       benchmark->Unit(benchmark::kNanosecond);
-      if (row.id == Operation::InitFinalize) benchmark->Iterations(kLifecycleIterations);
+      if (row.id == Operation::InitFinalize)
+        benchmark->Iterations(kLifecycleIterations);
+      else if (iterations > 0)
+        benchmark->Iterations(iterations);
     }
   }
 }
@@ -171,11 +208,10 @@ std::string MachineName() {
   return "unknown processor";
 }
 
-// Figures are NAN when a way is missing or failed.
-std::string Nanoseconds(double ns) {
-  if (std::isnan(ns)) return "-";
+std::string Figure(double value) {
+  if (std::isnan(value)) return "-";
   char text[32];
-  std::snprintf(text, sizeof text, std::fabs(ns) < 100 ? "%.1f" : "%.0f", ns);
+  std::snprintf(text, sizeof text, std::fabs(value) < 100 ? "%.1f" : "%.0f", value);
   return text;
 }
 
@@ -186,34 +222,31 @@ std::string Ratio(double numerator, double denominator) {
   return text;
 }
 
-void PrintSummary(const SummaryReporter& figures, const std::string& version, const std::string& library,
-                  int64_t rssCalls, int64_t rssGrowth) {
+void PrintSummary(const Figures& figures, const char* unit, const std::string& version, const std::string& library) {
   std::printf("\n%s, %ld cores; Python %s (%s)\n", MachineName().c_str(), sysconf(_SC_NPROCESSORS_ONLN),
               version.c_str(), library.c_str());
-  std::printf("CPU time per operation in ns, medians. host = the host's share of the plugin's figure, "
-              "own = plugin - raw - host.\n\n");
+  std::printf("%s per operation. host = the host's share of the plugin's figure, own = plugin - raw - host.\n\n",
+              unit);
   std::printf("| Operation | plugin | raw | pybind11 | host | own | plugin/raw | plugin/pybind11 | "
               "plugin/(pybind11+host) | own/raw |\n|---|--:|--:|--:|--:|--:|--:|--:|--:|--:|\n");
   for (const Row& row : Rows()) {
     if (row.hostRow) continue;
-    const double plugin = figures.nanoseconds(BenchmarkName(row, Way::Plugin));
-    const double raw = figures.nanoseconds(BenchmarkName(row, Way::Raw));
-    const double pybind11 = figures.nanoseconds(BenchmarkName(row, Way::Pybind11));
+    const double plugin = figures(BenchmarkName(row, Way::Plugin));
+    const double raw = figures(BenchmarkName(row, Way::Raw));
+    const double pybind11 = figures(BenchmarkName(row, Way::Pybind11));
     double host = 0;
     for (const auto& [hostRow, count] : row.hostShare)
-      host += count * figures.nanoseconds(BenchmarkName(Rows()[static_cast<size_t>(hostRow)], Way::Host));
+      host += count * figures(BenchmarkName(Rows()[static_cast<size_t>(hostRow)], Way::Host));
     const double own = plugin - raw - host;
-    std::printf("| %s | %s | %s | %s | %s | %s | %s | %s | %s | %s |\n", row.label, Nanoseconds(plugin).c_str(),
-                Nanoseconds(raw).c_str(), Nanoseconds(pybind11).c_str(), Nanoseconds(host).c_str(),
-                Nanoseconds(own).c_str(), Ratio(plugin, raw).c_str(), Ratio(plugin, pybind11).c_str(),
-                Ratio(plugin, pybind11 + host).c_str(), Ratio(own, raw).c_str());
+    std::printf("| %s | %s | %s | %s | %s | %s | %s | %s | %s | %s |\n", row.label, Figure(plugin).c_str(),
+                Figure(raw).c_str(), Figure(pybind11).c_str(), Figure(host).c_str(), Figure(own).c_str(),
+                Ratio(plugin, raw).c_str(), Ratio(plugin, pybind11).c_str(), Ratio(plugin, pybind11 + host).c_str(),
+                Ratio(own, raw).c_str());
   }
-  std::printf("\n| The host's own work | ns |\n|---|--:|\n");
+  std::printf("\n| The host's own work | %s |\n|---|--:|\n", unit);
   for (const Row& row : Rows())
-    if (row.hostRow) std::printf("| %s | %s |\n", row.label, Nanoseconds(figures.nanoseconds(BenchmarkName(row, Way::Host))).c_str());
-  if (rssCalls > 0)
-    std::printf("\nResident memory after %lld Invoke calls (3 args, prebuilt), past a warm-up: %+lld KiB\n",
-                static_cast<long long>(rssCalls), static_cast<long long>(rssGrowth / 1024));
+    if (row.hostRow)
+      std::printf("| %s | %s |\n", row.label, Figure(figures(BenchmarkName(row, Way::Host))).c_str());
 }
 
 }  // namespace
@@ -229,14 +262,21 @@ int main(int argc, char** argv) {
     return 1;
   }
   const std::string version = PythonVersion();
-  RegisterAll(LoadComparisonWays(version));
+  if (!options.figuresFile.empty()) {
+    PrintSummary(ReadFigures(options.figuresFile), "Instructions", version, options.library);
+    return 0;
+  }
+  RegisterAll(LoadComparisonWays(version), options.iterations);
   int benchmarkArgc = static_cast<int>(options.benchmarkArguments.size());
   benchmark::Initialize(&benchmarkArgc, options.benchmarkArguments.data());
   if (benchmark::ReportUnrecognizedArguments(benchmarkArgc, options.benchmarkArguments.data())) return 1;
   SummaryReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
-  const int64_t rssGrowth = options.rssCalls > 0 ? ResidentGrowthOverInvokes(options.rssCalls) : 0;
-  PrintSummary(reporter, version, options.library, options.rssCalls, rssGrowth);
+  PrintSummary(reporter.figures(), "CPU time in ns (median of the repetitions)", version, options.library);
+  if (options.rssCalls > 0)
+    std::printf("\nResident memory after %lld Invoke calls (3 args, prebuilt), past a warm-up: %+lld KiB\n",
+                static_cast<long long>(options.rssCalls),
+                static_cast<long long>(ResidentGrowthOverInvokes(options.rssCalls) / 1024));
   benchmark::Shutdown();
   return 0;
 }

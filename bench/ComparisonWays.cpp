@@ -20,18 +20,24 @@ namespace {
 
 const ComparisonContext* gContext = nullptr;
 
-// Runs `step` holding the interpreter lock, as one host call into the plugin does.
-template <typename Step>
+// The interpreter lock as the plugin takes it around a host call.
+class GilState {
+ public:
+  GilState() : state_(PyGILState_Ensure()) {}
+  ~GilState() { PyGILState_Release(state_); }
+  GilState(const GilState&) = delete;
+  GilState& operator=(const GilState&) = delete;
+
+ private:
+  PyGILState_STATE state_;
+};
+
+// Runs `step` holding the interpreter lock, as one host call into the plugin
+// does; `Lock` is the way's own kind of lock.
+template <typename Lock = GilState, typename Step>
 auto Locked(Step step) {
-  PyGILState_STATE state = PyGILState_Ensure();
-  if constexpr (std::is_void_v<decltype(step())>) {
-    step();
-    PyGILState_Release(state);
-  } else {
-    auto result = step();
-    PyGILState_Release(state);
-    return result;
-  }
+  Lock lock;
+  return step();
 }
 
 bool Verified(benchmark::State& state, bool correct, const char* what) {
@@ -238,43 +244,28 @@ namespace {
 using Lock = py::gil_scoped_acquire;
 
 py::object Attribute(const std::string& name) {
-  Lock lock;
-  return py::module_::import(kPythonModule).attr(name.c_str());
+  return Locked<Lock>([&] { return py::object(py::module_::import(kPythonModule).attr(name.c_str())); });
 }
 
 // Drops a reference with the lock held.
 void Drop(py::object& object) {
-  Lock lock;
-  object.release().dec_ref();
-}
-
-template <int Arguments>
-py::tuple Pybind11Arguments() {
-  py::tuple arguments(Arguments);
-  for (int index = 0; index < Arguments; ++index) arguments[index] = py::int_(index + 1);
-  return arguments;
+  Locked<Lock>([&] { object.release().dec_ref(); });
 }
 
 template <int Arguments>
 void Pybind11InvokePrebuilt(benchmark::State& state) {
   py::object function = Attribute(InvokedFunction(Arguments));
-  py::object arguments;
-  {
-    Lock lock;
-    arguments = Pybind11Arguments<Arguments>();
-    if (!Verified(state, function(*arguments).cast<int>() == Expected(Arguments), "call")) return;
-  }
-  for (auto _ : state) {
-    py::object result;
-    {
-      Lock lock;
-      result = function(*arguments);
+  py::object arguments = Locked<Lock>([] {
+    py::tuple made(Arguments);
+    for (int index = 0; index < Arguments; ++index) made[index] = py::int_(index + 1);
+    return made;
+  });
+  if (Verified(state, Locked<Lock>([&] { return function(*arguments).cast<int>(); }) == Expected(Arguments), "call")) {
+    for (auto _ : state) {
+      py::object result = Locked<Lock>([&] { return function(*arguments); });
+      benchmark::DoNotOptimize(Locked<Lock>([&] { return result.cast<int>(); }));
+      Drop(result);
     }
-    {
-      Lock lock;
-      benchmark::DoNotOptimize(result.cast<int>());
-    }
-    Drop(result);
   }
   Drop(arguments);
   Drop(function);
@@ -284,24 +275,10 @@ template <int Arguments>
 void Pybind11InvokeBuilt(benchmark::State& state) {
   py::object function = Attribute(InvokedFunction(Arguments));
   for (auto _ : state) {
-    py::tuple arguments = py::reinterpret_steal<py::tuple>(py::handle());
-    py::object result;
-    {
-      Lock lock;
-      arguments = py::tuple(Arguments);
-    }
-    for (int index = 0; index < Arguments; ++index) {
-      Lock lock;
-      arguments[index] = py::int_(index + 1);
-    }
-    {
-      Lock lock;
-      result = function(*arguments);
-    }
-    {
-      Lock lock;
-      benchmark::DoNotOptimize(result.cast<int>());
-    }
+    py::tuple arguments = Locked<Lock>([] { return py::tuple(Arguments); });
+    for (int index = 0; index < Arguments; ++index) Locked<Lock>([&] { arguments[index] = py::int_(index + 1); });
+    py::object result = Locked<Lock>([&] { return function(*arguments); });
+    benchmark::DoNotOptimize(Locked<Lock>([&] { return result.cast<int>(); }));
     Drop(result);
     Drop(arguments);
   }
@@ -314,24 +291,10 @@ void Pybind11StringRoundTrip(benchmark::State& state) {
   const std::string& text = TextBytes(Which);
   std::string back;
   auto roundTrip = [&] {
-    py::tuple arguments = py::reinterpret_steal<py::tuple>(py::handle());
-    py::object result;
-    {
-      Lock lock;
-      arguments = py::tuple(1);
-    }
-    {
-      Lock lock;
-      arguments[0] = py::str(text);
-    }
-    {
-      Lock lock;
-      result = echo(*arguments);
-    }
-    {
-      Lock lock;
-      back = result.cast<std::string>();
-    }
+    py::tuple arguments = Locked<Lock>([] { return py::tuple(1); });
+    Locked<Lock>([&] { arguments[0] = py::str(text); });
+    py::object result = Locked<Lock>([&] { return echo(*arguments); });
+    back = Locked<Lock>([&] { return result.cast<std::string>(); });
     Drop(result);
     Drop(arguments);
   };
@@ -344,10 +307,7 @@ void Pybind11StringRoundTrip(benchmark::State& state) {
 }  // namespace
 
 BENCH_WAY(Pybind11, MemberCall) {
-  for (auto _ : state) {
-    Lock lock;
-    benchmark::DoNotOptimize(PyErr_Occurred());
-  }
+  for (auto _ : state) benchmark::DoNotOptimize(Locked<Lock>([] { return PyErr_Occurred(); }));
 }
 BENCH_WAY(Pybind11, Invoke0Prebuilt) { Pybind11InvokePrebuilt<0>(state); }
 BENCH_WAY(Pybind11, Invoke0Built) { Pybind11InvokeBuilt<0>(state); }
@@ -362,49 +322,37 @@ BENCH_WAY(Pybind11, StringUtf8_1K) { Pybind11StringRoundTrip<Text::Utf8_1K>(stat
 
 BENCH_WAY(Pybind11, PrintLine) {
   py::object say = Attribute("say");
-  py::object previous;
   size_t delivered = 0;
-  {
-    Lock lock;
+  py::object previous = Locked<Lock>([&] {
     py::module_ sys = py::module_::import("sys");
-    previous = sys.attr("stdout");
+    py::object kept = sys.attr("stdout");
     py::object console = py::module_::import("types").attr("SimpleNamespace")();
     console.attr("write") = py::cpp_function([&delivered](const std::string& text) { delivered += text.size(); });
     console.attr("flush") = py::cpp_function([] {});
     sys.attr("stdout") = console;
     say();
-  }
+    return kept;
+  });
   if (Verified(state, delivered == TextBytes(Text::Line).size() + 1, "print")) {
     for (auto _ : state) {
-      py::object result;
-      {
-        Lock lock;
-        result = say();
-      }
+      py::object result = Locked<Lock>([&] { return say(); });
       Drop(result);
     }
   }
-  {
-    Lock lock;
-    py::module_::import("sys").attr("stdout") = previous;
-    previous = py::object();
-  }
+  Locked<Lock>([&] { py::module_::import("sys").attr("stdout") = previous; });
+  Drop(previous);
   Drop(say);
 }
 
 BENCH_WAY(Pybind11, GetModuleFunction) {
   const std::string attribute = InvokedFunction(3);
   for (auto _ : state) {
-    py::object module, function;
-    {
-      Lock lock;
-      module = py::module_::import(kPythonModule);
-    }
-    {
-      Lock lock;
-      function = module.attr(attribute.c_str());
-      benchmark::DoNotOptimize(PyCallable_Check(function.ptr()));
-    }
+    py::object module = Locked<Lock>([] { return py::object(py::module_::import(kPythonModule)); });
+    py::object function = Locked<Lock>([&] {
+      py::object found = module.attr(attribute.c_str());
+      benchmark::DoNotOptimize(PyCallable_Check(found.ptr()));
+      return found;
+    });
     Drop(function);
     Drop(module);
   }

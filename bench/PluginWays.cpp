@@ -73,12 +73,14 @@ void BindAll() {
   plugin.Name = Bound<Type>(className, declaration, std::string(#form) == "setter");
 #define HOST_SERVICE(Name, Type, entry) host.Name = Service<Type>(entry);
 #include "PluginMembers.def"
-  host.LenB = reinterpret_cast<int64_t (*)(REALstringStruct*)>(host.LoadGlobalMethod(nullptr, "LenB(s as String) as Integer"));
+  host.LenB =
+      reinterpret_cast<int64_t (*)(REALstringStruct*)>(host.LoadGlobalMethod(nullptr, "LenB(s as String) as Integer"));
   gParametersRecord = const_cast<REALclassDefinition*>(Host().classRecord("Python3Parameters"));
   if (!host.LenB || !gParametersRecord) throw std::runtime_error("the host lacks LenB or Python3Parameters");
   for (REALclassDefinition* record : {&gBareResult, &gBareBase, &gBareChild}) host.RegisterClass(record);
-  Host().defineSubclass("BenchConsole", "Python3EngineConsoleOutput",
-                        {{"ConsoleOutput", [](const Object&, const std::vector<xhost::Value>&) { return xhost::Value{}; }}});
+  Host().defineSubclass(
+      "BenchConsole", "Python3EngineConsoleOutput",
+      {{"ConsoleOutput", [](const Object&, const std::vector<xhost::Value>&) { return xhost::Value{}; }}});
   gConsole = Host().newObject("BenchConsole");
 }
 

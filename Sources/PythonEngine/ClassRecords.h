@@ -32,14 +32,19 @@ void InitDictionaryModule();
 
 namespace records {
 
+// An initializer or destructor that calls Python only through
+// ReleaseOwnedPythonRef, or after HoldInterpreterLock(), takes the lock on
+// demand: the host runs them for every wrapper it makes or frees.
+constexpr HostEntry::Lock kLockOnDemand = HostEntry::Lock::OnDemand;
+
 // What the host calls for a member: the member's function inside a
 // HostEntry, never letting an exception out to the host.
-template <auto Function>
+template <auto Function, HostEntry::Lock Lock = HostEntry::Lock::OnEntry>
 struct Entered;
-template <typename Result, typename... Arguments, Result (*Function)(Arguments...)>
-struct Entered<Function> {
+template <typename Result, typename... Arguments, Result (*Function)(Arguments...), HostEntry::Lock Lock>
+struct Entered<Function, Lock> {
   static Result Call(Arguments... arguments) noexcept {
-    HostEntry entry;
+    HostEntry entry(Lock);
     try {
       return Function(arguments...);
     } catch (...) {
@@ -90,14 +95,14 @@ class ClassRecord {
     record_.interfaces = "";
     record_.mFlags = REALconsoleSafe;
   }
-  template <void (*Function)(REALobjectStruct*)>
+  template <void (*Function)(REALobjectStruct*), HostEntry::Lock Lock = HostEntry::Lock::OnEntry>
   ClassRecord& initializer() {
-    record_.constructor = &Entered<Function>::Call;
+    record_.constructor = &Entered<Function, Lock>::Call;
     return *this;
   }
-  template <void (*Function)(REALobjectStruct*)>
+  template <void (*Function)(REALobjectStruct*), HostEntry::Lock Lock = HostEntry::Lock::OnEntry>
   ClassRecord& destructor() {
-    record_.destructor = &Entered<Function>::Call;
+    record_.destructor = &Entered<Function, Lock>::Call;
     return *this;
   }
   ClassRecord& interfaces(const char* names) { record_.interfaces = names; return *this; }

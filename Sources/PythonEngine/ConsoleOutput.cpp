@@ -6,6 +6,7 @@
 #include "PythonEngine/ClassRecords.h"
 #include "PythonEngine/HostEntry.h"
 #include "PythonEngine/PythonLoader.h"
+#include "PythonEngine/PythonValues.h"
 
 REALobjectStruct* consoleOutputInstance = nullptr;
 
@@ -23,7 +24,6 @@ void PythonEngineConsoleOutput_Constructor(REALobjectStruct* instance) {
   ConsoleOutputDataOf(instance)->handler = REALGetEventInstance(instance, &PythonEngineEvents[0]);
 }
 
-PyObjectRef None() { return EPy_BuildValue ? EPy_BuildValue("") : nullptr; }
 
 // Console events nest when a handler makes Python print again; each level
 // costs host, call and Python frames on the application's stack.
@@ -65,7 +65,7 @@ PyObjectRef aview_write(PyObjectRef, PyObjectRef arguments) noexcept {
     } catch (...) {
       // Out of memory: the text is lost, never delivered on this thread.
     }
-    return None();
+    return NewPythonNone();
   }
   if (consoleEventNesting >= kMaxConsoleEventNesting) {
     RaiseRecursionError();
@@ -76,11 +76,11 @@ PyObjectRef aview_write(PyObjectRef, PyObjectRef arguments) noexcept {
   // A handler that set Python's error (Python3Engine.SetError) has it raised
   // in the code that wrote, as a host function returning Nil has.
   if (EPyErr_Occurred && EPyErr_Occurred()) return nullptr;
-  return None();
+  return NewPythonNone();
 }
 
 // Every write is delivered at once, so there is nothing to flush.
-PyObjectRef aview_flush(PyObjectRef, PyObjectRef) noexcept { return None(); }
+PyObjectRef aview_flush(PyObjectRef, PyObjectRef) noexcept { return NewPythonNone(); }
 
 PyMethodDef a_methods[] = {
     {"write", aview_write, METH_VARARGS, "Write something."},

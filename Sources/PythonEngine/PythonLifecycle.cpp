@@ -18,6 +18,13 @@ bool gPythonInitialized = false;
 
 namespace {
 
+// Set while Py_Finalize runs: the interpreter then says for itself whether it still runs.
+bool gFinalizing = false;
+
+}  // namespace
+
+namespace {
+
 // Python3Exception code of a start refused while threads of the previous
 // interpreter still run.
 constexpr int64_t kRestartRefusedCode = -7;
@@ -69,7 +76,11 @@ void StartInterpreter() {
 
 }  // namespace
 
-bool PythonIsRunning() noexcept { return EnsurePythonEntries(EPy_IsInitialized) && EPy_IsInitialized() != 0; }
+bool PythonIsRunning() noexcept {
+  if (gPythonInitialized && !gFinalizing) return true;  // started by Init, not finalized since
+  if (!gPythonEntryPointsLoaded && !EnsurePythonLoaded()) return false;
+  return EPy_IsInitialized && EPy_IsInitialized() != 0;
+}
 
 void Python_InitWithName(REALstringStruct* applicationName) {
   if (!EnsurePythonLoaded()) return;
@@ -96,7 +107,9 @@ void Python_Finalize() {
   }
   if (EPyErr_Clear) EPyErr_Clear();
   NoteThreadsOutlivingInterpreter();
+  gFinalizing = true;
   if (EPy_Finalize) EPy_Finalize();
+  gFinalizing = false;
   gPythonInitialized = false;
   NoteInterpreterFinalized();
   LetOutlivingThreadsEnd();

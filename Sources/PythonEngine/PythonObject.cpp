@@ -48,6 +48,6 @@ void ReleasePythonObjectName(REALobjectStruct* instance) {
 }
 
 REALclassDefinition PythonObjectClass = records::ClassRecord("Python3Object", nullptr, sizeof(PythonObjectData))
-                                            .initializer<PythonObject_Initializer>()
-                                            .destructor<PythonObject_Destructor>()
+                                            .initializer<PythonObject_Initializer, records::kLockOnDemand>()
+                                            .destructor<PythonObject_Destructor, records::kLockOnDemand>()
                                             .properties(PythonObjectProperties);

@@ -23,10 +23,10 @@ void SetLastError(REALobjectStruct* self, int32_t code) { PythonParametersDataOf
 // A new tuple of None: Python must never meet an empty slot, which it reads
 // without a test, whether the tuple is a call's arguments or an item of one.
 PyObjectRef NewTupleOfNone(int64_t size) {
-  if (!EPyTuple_New || !EPyTuple_SetItem || !EPy_BuildValue) return nullptr;
+  if (!EPyTuple_New || !EPyTuple_SetItem) return nullptr;
   PyObjectRef tuple = EPyTuple_New(static_cast<Py_ssize_t>(size));
   for (int64_t index = 0; tuple && index < size; ++index) {
-    PyObjectRef none = EPy_BuildValue("");
+    PyObjectRef none = NewPythonNone();
     if (!none || EPyTuple_SetItem(tuple, static_cast<Py_ssize_t>(index), none) != 0) {
       ReleasePythonRef(tuple);
       tuple = nullptr;
@@ -203,6 +203,6 @@ REALobjectStruct* NewParametersWrapper(PyObjectRef tuple) {
 REALclassDefinition PythonParametersClass =
     records::ClassRecord("Python3Parameters", "Python3EntityBase", sizeof(PythonParametersData))
         .interfaces("IPython3Iterable")
-        .destructor<PythonParameters_Destructor>()
+        .destructor<PythonParameters_Destructor, records::kLockOnDemand>()
         .properties(PythonParametersProperties)
         .methods(PythonParametersMethods);

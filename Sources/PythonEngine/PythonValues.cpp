@@ -62,6 +62,14 @@ PyObjectRef NewPythonBool(bool value) {
   return shared;
 }
 
+PyObjectRef NewPythonNone() {
+  if (e__Py_NoneStruct) {
+    TakePythonRef(e__Py_NoneStruct);
+    return e__Py_NoneStruct;
+  }
+  return EPy_BuildValue ? EPy_BuildValue("") : nullptr;
+}
+
 PyObjectRef NewPythonText(REALstringStruct* string, bool* hostRefused) {
   if (hostRefused) *hostRefused = false;
   if (!EPyUnicode_FromStringAndSize) return nullptr;

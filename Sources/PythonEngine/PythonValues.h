@@ -21,6 +21,8 @@ bool PythonIntFitsInInt64(PyObjectRef object);
 
 // A new reference to True or False.
 PyObjectRef NewPythonBool(bool value);
+// A new reference to None; null when the library offers none.
+PyObjectRef NewPythonNone();
 // A new text from the host string's UTF-8 bytes; null when the host cannot
 // supply them (`hostRefused` set) or Python refuses them.
 PyObjectRef NewPythonText(REALstringStruct* string, bool* hostRefused = nullptr);

@@ -60,8 +60,8 @@ PythonEntityData* PythonEntityDataOf(REALobjectStruct* instance) {
 
 REALclassDefinition PythonEntityBaseClass =
     records::ClassRecord("Python3EntityBase", nullptr, sizeof(PythonEntityData))
-        .initializer<PythonEntity_DefaultConstructor>()
-        .destructor<PythonEntity_Destructor>()
+        .initializer<PythonEntity_DefaultConstructor, records::kLockOnDemand>()
+        .destructor<PythonEntity_Destructor, records::kLockOnDemand>()
         .methods(PythonEntityBaseMethods);
 
 REALclassDefinition PythonEntityClass =

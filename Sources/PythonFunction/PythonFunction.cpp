@@ -48,6 +48,6 @@ PythonFunctionData* PythonFunctionDataOf(REALobjectStruct* instance) {
 
 REALclassDefinition PythonFunctionClass =
     records::ClassRecord("Python3Function", "Python3Object", sizeof(PythonFunctionData))
-        .destructor<Destructor>()
+        .destructor<Destructor, records::kLockOnDemand>()
         .properties(PythonFunctionProperties)
         .methods(PythonFunctionMethods);

@@ -74,5 +74,5 @@ REALmethodDefinition PythonModuleMethods[] = {
 }  // namespace
 
 REALclassDefinition PythonModuleClass = records::ClassRecord("Python3Module", "Python3Object", kPythonModuleDataSize)
-                                            .destructor<Destructor>()
+                                            .destructor<Destructor, records::kLockOnDemand>()
                                             .methods(PythonModuleMethods);

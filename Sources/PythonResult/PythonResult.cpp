@@ -20,7 +20,7 @@ void Construct(REALobjectStruct* instance, Make make) {
 }
 
 void PythonResult_Constructor(REALobjectStruct* self) {
-  Construct(self, [] { return EPy_BuildValue ? EPy_BuildValue("") : nullptr; });
+  Construct(self, [] { return NewPythonNone(); });
 }
 void PythonResult_IntConstructor(REALobjectStruct* self, int32_t value) {
   Construct(self, [&] { return EPyLong_FromLong ? EPyLong_FromLong(value) : nullptr; });
@@ -165,6 +165,6 @@ REALobjectStruct* PythonResult_FromBytes(REALobjectStruct* bytes) {
 }  // namespace
 
 REALclassDefinition PythonResultClass = records::ClassRecord("Python3Result", nullptr, sizeof(PythonResultData))
-                                            .destructor<PythonResult_Destructor>()
+                                            .destructor<PythonResult_Destructor, records::kLockOnDemand>()
                                             .methods(PythonResultMethods)
                                             .sharedMethods(PythonResultSharedMethods);

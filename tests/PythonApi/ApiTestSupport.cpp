@@ -131,6 +131,15 @@ Object Invoke(const Object& function, const std::vector<Value>& arguments) {
 
 Object InvokeWithNil(const Object& function) { return CallObject(function, "Invoke", {Nil{}}); }
 
+void ListenToConsole(const std::string& className, std::function<void(const std::string&)> handler) {
+  host().defineSubclass(className, "Python3EngineConsoleOutput",
+                        {{"ConsoleOutput", [handler](const Object&, const std::vector<Value>& arguments) -> Value {
+                            handler(Text(arguments.at(0)));
+                            return {};
+                          }}});
+  Engine("SetConsoleOutput", {host().newObject(className)});
+}
+
 void PythonHelper::Connect() {
   module_ = GetModule("apitest");
   if (module_.isNil()) {

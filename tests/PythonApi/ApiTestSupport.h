@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -49,6 +50,10 @@ Object Tuple(const std::vector<Value>& items);
 // The Python3Result of calling `function` with the values, or Nil.
 Object Invoke(const Object& function, const std::vector<Value>& arguments);
 Object InvokeWithNil(const Object& function);
+
+// Makes a new instance of `className`, a host subclass of
+// Python3EngineConsoleOutput, the receiver of console output; `handler` sees every text.
+void ListenToConsole(const std::string& className, std::function<void(const std::string&)> handler);
 
 // The module apitest (tests/PythonApi/python), imported anew after a restart.
 class PythonHelper {
