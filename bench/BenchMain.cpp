@@ -222,11 +222,13 @@ std::string Ratio(double numerator, double denominator) {
   return text;
 }
 
-void PrintSummary(const Figures& figures, const char* unit, const std::string& version, const std::string& library) {
+// `unit` heads the host's table; `what` says what the figures are.
+void PrintSummary(const Figures& figures, const char* unit, const char* what, const std::string& version,
+                  const std::string& library) {
   std::printf("\n%s, %ld cores; Python %s (%s)\n", MachineName().c_str(), sysconf(_SC_NPROCESSORS_ONLN),
               version.c_str(), library.c_str());
   std::printf("%s per operation. host = the host's share of the plugin's figure, own = plugin - raw - host.\n\n",
-              unit);
+              what);
   std::printf("| Operation | plugin | raw | pybind11 | host | own | plugin/raw | plugin/pybind11 | "
               "plugin/(pybind11+host) | own/raw |\n|---|--:|--:|--:|--:|--:|--:|--:|--:|--:|\n");
   for (const Row& row : Rows()) {
@@ -263,7 +265,7 @@ int main(int argc, char** argv) {
   }
   const std::string version = PythonVersion();
   if (!options.figuresFile.empty()) {
-    PrintSummary(ReadFigures(options.figuresFile), "Instructions", version, options.library);
+    PrintSummary(ReadFigures(options.figuresFile), "instructions", "Instructions", version, options.library);
     return 0;
   }
   RegisterAll(LoadComparisonWays(version), options.iterations);
@@ -272,7 +274,7 @@ int main(int argc, char** argv) {
   if (benchmark::ReportUnrecognizedArguments(benchmarkArgc, options.benchmarkArguments.data())) return 1;
   SummaryReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
-  PrintSummary(reporter.figures(), "CPU time in ns (median of the repetitions)", version, options.library);
+  PrintSummary(reporter.figures(), "ns", "CPU time in ns (median of the repetitions)", version, options.library);
   if (options.rssCalls > 0)
     std::printf("\nResident memory after %lld Invoke calls (3 args, prebuilt), past a warm-up: %+lld KiB\n",
                 static_cast<long long>(options.rssCalls),
