@@ -36,7 +36,10 @@ inline void ReleasePythonRef(PyObjectRef object) {
 // A wrapper's owned reference lives in a field of its data block. Every such
 // field is known, so that Finalize can forget the references that die with
 // the interpreter: a wrapper destroyed after a restart must not release an
-// object of the old interpreter into the new one.
+// object of the old interpreter into the new one. Storing and releasing take
+// constant time and allocate nothing per wrapper.
 void StoreOwnedPythonRef(PyObjectRef& field, PyObjectRef object);  // field takes over the reference
-void ReleaseOwnedPythonRef(PyObjectRef& field);  // releases while the interpreter runs; leaves the field null
+// Releases while the interpreter runs, taking the interpreter lock for the
+// current host entry if it has not; leaves the field null.
+void ReleaseOwnedPythonRef(PyObjectRef& field);
 void ForgetOwnedPythonRefs();                    // the interpreter is gone: every known field becomes null
