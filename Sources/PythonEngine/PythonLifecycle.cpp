@@ -7,6 +7,7 @@
 #include "PythonEngine/ClassRecords.h"
 #include "PythonEngine/ConsoleOutput.h"
 #include "PythonEngine/HostEntry.h"
+#include "PythonEngine/HostHandles.h"
 #include "PythonEngine/PythonLoader.h"
 #include "PythonEngine/PythonObject.h"
 #include "PythonEngine/PythonValues.h"
@@ -64,9 +65,8 @@ bool PythonIsRunning() noexcept { return EnsurePythonEntries(EPy_IsInitialized) 
 
 void Python_InitWithName(REALstringStruct* applicationName) {
   if (!EnsurePythonLoaded()) return;
-  size_t length = 0;
-  const char* bytes = REALGetStringContents(applicationName, &length);
-  if (EPy_SetProgramName) EPy_SetProgramName(KeepProgramName(DecodeProgramName(bytes ? bytes : "", length)));
+  HostStringBytes name(applicationName, HostStringBytes::AsStored);
+  if (EPy_SetProgramName) EPy_SetProgramName(KeepProgramName(DecodeProgramName(name.data(), name.size())));
   StartInterpreter();
 }
 
@@ -99,18 +99,16 @@ void Python_Finalize() {
 void Python_AddSearchPath(REALobjectStruct* folder) {
   if (!folder || !PythonIsRunning()) return;
   if (!EnsurePythonEntries(EPySys_GetObject, EPyUnicode_FromStringAndSize, EPyList_Append)) return;
-  REALstringStruct* nativePath = nullptr;
-  if (!REALGetPropValueString(folder, "NativePath", &nativePath)) return;
-  size_t length = 0;
-  const char* bytes = REALGetStringContents(nativePath, &length);
+  OwnedString nativePath;
+  if (!REALGetPropValueString(folder, "NativePath", nativePath.out())) return;
+  HostStringBytes path(nativePath.get(), HostStringBytes::AsStored);
   PyObjectRef searchPath = EPySys_GetObject("path");
-  if (searchPath && bytes) {
-    if (PyObjectRef text = EPyUnicode_FromStringAndSize(bytes, static_cast<Py_ssize_t>(length))) {
+  if (searchPath && nativePath.get() && path.available()) {
+    if (PyObjectRef text = EPyUnicode_FromStringAndSize(path.data(), static_cast<Py_ssize_t>(path.size()))) {
       EPyList_Append(searchPath, text);
       ReleasePythonRef(text);
     }
   }
-  if (nativePath) REALUnlockString(nativePath);
 }
 
 REALobjectStruct* Python_GetModule(REALstringStruct* name) {

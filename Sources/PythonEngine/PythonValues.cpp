@@ -1,11 +1,12 @@
 #include "PythonEngine/PythonValues.h"
 
 #include <cstring>
+#include <limits>
 
 #include "HostGlue.h"
 #include "PythonEngine/HostEntry.h"
+#include "PythonEngine/HostHandles.h"
 #include "PythonEngine/PythonLoader.h"
-#include "PythonEntity/PythonEntity.h"
 
 namespace {
 
@@ -65,15 +66,21 @@ PyObjectRef NewPythonBool(bool value) {
 PyObjectRef NewPythonText(REALstringStruct* string, bool* hostRefused) {
   if (hostRefused) *hostRefused = false;
   if (!EPyUnicode_FromStringAndSize) return nullptr;
-  StringDataRecord utf8{};
-  if (!REALGetStringData(string, kREALTextEncodingUTF8, &utf8)) {
+  HostStringBytes utf8(string, HostStringBytes::Utf8);
+  if (!utf8.available()) {
     if (hostRefused) *hostRefused = true;
     return nullptr;
   }
-  PyObjectRef text = EPyUnicode_FromStringAndSize(static_cast<const char*>(utf8.data),
-                                                  static_cast<Py_ssize_t>(utf8.length));
-  REALDisposeStringData(&utf8);
-  return text;
+  return EPyUnicode_FromStringAndSize(utf8.data(), static_cast<Py_ssize_t>(utf8.size()));
+}
+
+REALstringStruct* HostStringOfBytes(const char* bytes, int64_t size, uint32_t encoding) {
+  if (size < 0 || size > std::numeric_limits<int32_t>::max()) {
+    if (e__PyExc_OverflowError && *e__PyExc_OverflowError && EPyErr_SetString)
+      EPyErr_SetString(*e__PyExc_OverflowError, "too many bytes for a host string (2 GiB and more)");
+    return nullptr;
+  }
+  return REALBuildStringWithEncoding(bytes, static_cast<int>(size), encoding);
 }
 
 REALstringStruct* HostStringFromStr(PyObjectRef object) {
@@ -83,7 +90,8 @@ REALstringStruct* HostStringFromStr(PyObjectRef object) {
   REALstringStruct* result = nullptr;
   Py_ssize_t size = 0;
   if (const char* bytes = EPyUnicode_AsUTF8AndSize(text, &size))
-    result = REALBuildStringWithEncoding(bytes, static_cast<int>(strlen(bytes)), kREALTextEncodingUTF8);
+    result = HostStringOfBytes(bytes, static_cast<int64_t>(strnlen(bytes, static_cast<size_t>(size))),
+                               kREALTextEncodingUTF8);
   ReleasePythonRef(text);
   return result;
 }
@@ -93,7 +101,7 @@ REALstringStruct* HostStringFromPythonText(PyObjectRef text) {
   Py_ssize_t size = 0;
   const char* bytes = EPyUnicode_AsUTF8AndSize(text, &size);
   if (!bytes) return nullptr;
-  return REALBuildStringWithEncoding(bytes, static_cast<int>(size), kREALTextEncodingUTF8);
+  return HostStringOfBytes(bytes, size, kREALTextEncodingUTF8);
 }
 
 PyObjectRef NewHostObjectCapsule(REALobjectStruct* object) {
@@ -108,12 +116,4 @@ REALobjectStruct* HostObjectFromPython(PyObjectRef object) {
   auto* hostObject = static_cast<REALobjectStruct*>(EPyCapsule_GetPointer(object, nullptr));
   if (hostObject) REALLockObject(hostObject);
   return hostObject;
-}
-
-REALobjectStruct* NewEntityWrapper(REALclassDefinition* record, PyObjectRef object) {
-  REALobjectStruct* wrapper = REALnewInstanceOfClass(record);
-  if (!wrapper) return nullptr;
-  TakePythonRef(object);
-  StoreOwnedPythonRef(PythonEntityDataOf(wrapper)->object, object);
-  return wrapper;
 }

@@ -24,6 +24,9 @@ PyObjectRef NewPythonBool(bool value);
 // A new text from the host string's UTF-8 bytes; null when the host cannot
 // supply them (`hostRefused` set) or Python refuses them.
 PyObjectRef NewPythonText(REALstringStruct* string, bool* hostRefused = nullptr);
+// A new host string of the bytes; null with Python's OverflowError set when
+// the host's 32-bit length cannot carry them.
+REALstringStruct* HostStringOfBytes(const char* bytes, int64_t size, uint32_t encoding);
 // str() of any object as a new host string, cut at its first NUL character;
 // null when str() fails (Python's error then set).
 REALstringStruct* HostStringFromStr(PyObjectRef object);
@@ -34,7 +37,3 @@ REALstringStruct* HostStringFromPythonText(PyObjectRef text);
 PyObjectRef NewHostObjectCapsule(REALobjectStruct* object);
 // The host object inside an unnamed capsule, with one new lock; null otherwise.
 REALobjectStruct* HostObjectFromPython(PyObjectRef object);
-
-// A new wrapper of `record` sharing the object: its Python3EntityBase block
-// takes its own reference.
-REALobjectStruct* NewEntityWrapper(REALclassDefinition* record, PyObjectRef object);

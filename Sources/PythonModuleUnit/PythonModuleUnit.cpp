@@ -1,5 +1,6 @@
 #include "PythonClass/PythonClass.h"
 #include "PythonEngine/ClassRecords.h"
+#include "PythonEngine/PythonAttributes.h"
 #include "PythonEngine/PythonLifecycle.h"
 #include "PythonEngine/PythonLoader.h"
 #include "PythonEngine/PythonObject.h"
@@ -18,11 +19,7 @@ void Destructor(REALobjectStruct* instance) { ReleasePythonObjectName(instance);
 // The attribute `name` of the module, a new reference; null when there is
 // none (Python's error then set), no module or no name.
 PyObjectRef Attribute(REALobjectStruct* self, REALstringStruct* name) {
-  PyObjectRef module = PythonObjectDataOf(self)->object;
-  if (!module || !PythonIsRunning() || !EPyObject_GetAttrString) return nullptr;
-  const char* bytes = REALGetStringContents(name, nullptr);
-  if (!bytes || !*bytes) return nullptr;
-  return EPyObject_GetAttrString(module, bytes);
+  return GetPythonAttribute(PythonObjectOf(self), name);
 }
 
 REALobjectStruct* PythonModule_GetFunction(REALobjectStruct* self, REALstringStruct* name) {
