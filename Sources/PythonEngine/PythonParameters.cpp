@@ -122,7 +122,7 @@ REALmethodDefinition PythonParametersMethods[] = {
     records::Method<ItemTest<IsPythonFloat>>("IsDouble(index as Integer) as Boolean"),
     records::Method<ItemTest<IsPythonStr>>("IsString(index as Integer) as Boolean"),
     records::Method<ItemTest<IsPythonCapsule>>("IsObject(index as Integer) as Boolean"),
-    records::Method<ItemTest<PythonIntFitsInInt64>>("FitsInInt32(index as Integer) as Boolean"),
+    records::Method<ItemTest<PythonIntFitsInInt32>>("FitsInInt32(index as Integer) as Boolean"),
     records::Method<ItemTest<IsPythonDict>>("IsDictionary(index as Integer) as Boolean"),
     records::Method<ItemTest<IsPythonTuple>>("IsTuple(index as Integer) as Boolean"),
     records::Method<ItemTest<IsPythonBytes>>("IsBytes(index as Integer) as Boolean"),

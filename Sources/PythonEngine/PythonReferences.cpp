@@ -25,6 +25,11 @@ void ReleaseOwnedPythonRef(PyObjectRef& field) {
   if (ownedFields().erase(&field) && object && gPythonInitialized) ReleasePythonRef(object);
 }
 
+void ReplaceOwnedPythonRef(PyObjectRef& field, PyObjectRef object) {
+  ReleaseOwnedPythonRef(field);
+  StoreOwnedPythonRef(field, object);
+}
+
 void ForgetOwnedPythonRefs() {
   for (PyObjectRef* field : ownedFields()) *field = nullptr;
   ownedFields().clear();

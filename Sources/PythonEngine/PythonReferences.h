@@ -46,4 +46,5 @@ inline void ReleasePythonRef(PyObjectRef object) {
 // object of the old interpreter into the new one.
 void StoreOwnedPythonRef(PyObjectRef& field, PyObjectRef object);  // field takes over the reference
 void ReleaseOwnedPythonRef(PyObjectRef& field);  // releases while the interpreter runs; leaves the field null
+void ReplaceOwnedPythonRef(PyObjectRef& field, PyObjectRef object);  // releases the old, takes over the new
 void ForgetOwnedPythonRefs();                    // the interpreter is gone: every known field becomes null

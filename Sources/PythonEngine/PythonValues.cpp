@@ -50,11 +50,11 @@ bool IsPythonList(PyObjectRef object) { return HasExactType(object, e__PyList_Ty
 bool IsPythonDict(PyObjectRef object) { return HasExactType(object, e__PyDict_Type); }
 bool IsPythonBytes(PyObjectRef object) { return HasExactType(object, e__PyBytes_Type); }
 
-bool PythonIntFitsInInt64(PyObjectRef object) {
+bool PythonIntFitsInInt32(PyObjectRef object) {
   if (!IsPythonInt(object) || !EPyLong_AsLongLongAndOverflow) return false;
   int overflow = 0;
-  EPyLong_AsLongLongAndOverflow(object, &overflow);
-  return overflow == 0;
+  const long long value = EPyLong_AsLongLongAndOverflow(object, &overflow);
+  return overflow == 0 && value >= std::numeric_limits<int32_t>::min() && value <= std::numeric_limits<int32_t>::max();
 }
 
 PyObjectRef NewPythonBool(bool value) {
@@ -74,10 +74,13 @@ PyObjectRef NewPythonText(REALstringStruct* string, bool* hostRefused) {
   return EPyUnicode_FromStringAndSize(utf8.data(), static_cast<Py_ssize_t>(utf8.size()));
 }
 
+void RaisePythonError(PyObjectRef* exceptionType, const char* message) {
+  if (exceptionType && *exceptionType && EPyErr_SetString) EPyErr_SetString(*exceptionType, message);
+}
+
 REALstringStruct* HostStringOfBytes(const char* bytes, int64_t size, uint32_t encoding) {
   if (size < 0 || size > std::numeric_limits<int32_t>::max()) {
-    if (e__PyExc_OverflowError && *e__PyExc_OverflowError && EPyErr_SetString)
-      EPyErr_SetString(*e__PyExc_OverflowError, "too many bytes for a host string (2 GiB and more)");
+    RaisePythonError(e__PyExc_OverflowError, "too many bytes for a host string (2 GiB and more)");
     return nullptr;
   }
   return REALBuildStringWithEncoding(bytes, static_cast<int>(size), encoding);

@@ -16,14 +16,16 @@ bool IsPythonTuple(PyObjectRef object);    // exactly tuple, list, dict, bytes:
 bool IsPythonList(PyObjectRef object);     //   subclasses fail these tests
 bool IsPythonDict(PyObjectRef object);
 bool IsPythonBytes(PyObjectRef object);
-// An int in the signed 64-bit range.
-bool PythonIntFitsInInt64(PyObjectRef object);
+// An int in the Int32 range.
+bool PythonIntFitsInInt32(PyObjectRef object);
 
 // A new reference to True or False.
 PyObjectRef NewPythonBool(bool value);
 // A new text from the host string's UTF-8 bytes; null when the host cannot
 // supply them (`hostRefused` set) or Python refuses them.
 PyObjectRef NewPythonText(REALstringStruct* string, bool* hostRefused = nullptr);
+// Sets Python's error to the exception of an entry (e__PyExc_TypeError, ...).
+void RaisePythonError(PyObjectRef* exceptionType, const char* message);
 // A new host string of the bytes; null with Python's OverflowError set when
 // the host's 32-bit length cannot carry them.
 REALstringStruct* HostStringOfBytes(const char* bytes, int64_t size, uint32_t encoding);

@@ -5,6 +5,7 @@
 #include "PythonEngine/PythonLoader.h"
 #include "PythonEngine/PythonObject.h"
 #include "PythonFunction/PythonFunction.h"
+#include "PythonModuleUnit/PythonFields.h"
 
 namespace {
 
@@ -23,18 +24,7 @@ PyObjectRef Attribute(REALobjectStruct* self, REALstringStruct* name) {
 }
 
 REALobjectStruct* PythonModule_GetFunction(REALobjectStruct* self, REALstringStruct* name) {
-  PyObjectRef attribute = Attribute(self, name);
-  if (!attribute) return nullptr;
-  if (!EPyCallable_Check || !EPyCallable_Check(attribute)) {
-    ReleasePythonRef(attribute);
-    return nullptr;
-  }
-  REALobjectStruct* function = NewNamedObjectWrapper(&PythonFunctionClass, name, attribute);
-  if (function) {
-    REALLockObject(self);
-    PythonFunctionDataOf(function)->ownerModule = self;
-  }
-  return function;
+  return NewFunctionOfAttribute(PythonObjectOf(self), name, self, nullptr);
 }
 
 REALobjectStruct* PythonModule_GetClass(REALobjectStruct* self, REALstringStruct* name) {
@@ -62,11 +52,12 @@ int8_t PythonModule_Reload(REALobjectStruct* self) {
   return true;
 }
 
-REALmethodDefinition PythonModuleMethods[] = {
+REALmethodDefinition PythonModuleOwnMethods[] = {
     records::Method<PythonModule_GetFunction>("GetFunction(name as String) as Python3Function"),
     records::Method<PythonModule_GetClass>("GetClass(name as String) as Python3Class"),
     records::Method<PythonModule_Reload>("Reload() as Boolean"),
 };
+auto PythonModuleMethods = records::Join(PythonModuleOwnMethods, AttributeMethods());
 
 }  // namespace
 

@@ -67,7 +67,7 @@ REALmethodDefinition PythonResultMethods[] = {
     records::Method<Get<values::Object>>("ObjectValue() as Object"),
     records::Method<TypeTest<IsPythonStr>>("IsString() as Boolean"),
     records::Method<TypeTest<IsPythonInt>>("IsInteger() as Boolean"),
-    records::Method<TypeTest<PythonIntFitsInInt64>>("FitsInInt32() as Boolean"),
+    records::Method<TypeTest<PythonIntFitsInInt32>>("FitsInInt32() as Boolean"),
     records::Method<TypeTest<IsPythonFloat>>("IsDouble() as Boolean"),
     records::Method<TypeTest<IsPythonBool>>("IsBoolean() as Boolean"),
     records::Method<TypeTest<IsPythonCapsule>>("IsObject() as Boolean"),

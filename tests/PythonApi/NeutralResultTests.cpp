@@ -85,7 +85,7 @@ TEST_F(NeutralResults, FailedConversionsHoldNothing) {
   Engine("ClearError");
   ExpectResultHoldsNothing(result);
   EXPECT_TRUE(
-      xhost::asObject(host_.callShared("Python3Result", "FromBytes", {host_.newObject("Python3Bytes")})).isNil());
+      xhost::asObject(host_.callShared("Python3Result", "FromBytes", {host_.newObject("Python3Bytes", {Object()})})).isNil());
 
   Object fromNull = host_.newObject("Python3Parameters", {Ptr{nullptr}});
   EXPECT_EQ(Int(host_.getProperty(fromNull, "LastError")), 0);
