@@ -28,7 +28,7 @@ class ReferenceDiscipline : public RunningPython {
   void SetUp() override {
     RunningPython::SetUp();
     python.Run(
-        "kept_list = [3, 1, 2]\n"
+        "kept_list = [3000, 1000, 2000]  # not immortal, unlike small ints from 3.12 on\n"
         "kept_dict = {'a': 1, 'b': [2]}\n"
         "kept_other = {'b': 3, 'c': 4}\n"
         "kept_bytes = b'\\x00ab\\xff'\n"
