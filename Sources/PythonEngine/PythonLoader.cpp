@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "HostGlue.h"
+#include "PythonEngine/SharedObjectFile.h"
 
 bool gPythonFound = false;
 bool gPythonEntryPointsLoaded = false;
@@ -274,9 +275,11 @@ void* OpenLibrary(const char* name) {
   return library;
 }
 
+// A chosen file that is no complete shared object for this machine counts as
+// one that does not open.
 void* OpenChosenLibrary(REALobjectStruct* file) {
   std::optional<std::string> path = NativePathOf(file);
-  if (!path || path->empty()) return nullptr;
+  if (!path || path->empty() || !IsCompleteSharedObject(path->c_str())) return nullptr;
   return OpenLibrary(path->c_str());
 }
 

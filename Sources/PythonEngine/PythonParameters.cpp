@@ -1,6 +1,7 @@
 #include "PythonEngine/PythonParameters.h"
 
 #include "PythonEngine/ClassRecords.h"
+#include "PythonEngine/PythonErrors.h"
 #include "PythonEngine/PythonLifecycle.h"
 #include "PythonEngine/PythonLoader.h"
 #include "PythonEngine/PythonValues.h"
@@ -74,21 +75,26 @@ template <typename MakeItem>
 void Store(REALobjectStruct* self, int64_t index, MakeItem makeItem) {
   PyObjectRef tuple = PythonEntityObjectOf(self);
   if (!IndexInRange(tuple, index) || !EPyTuple_SetItem) return SetLastError(self, PY_ERROR_INDEX_OUT_OF_BOUNDS);
+  PendingErrorAside pending;
   PyObjectRef item = makeItem();
   if (!item) return SetLastError(self, PY_ERROR_COULD_NOT_CONVERT);
   EPyTuple_SetItem(tuple, static_cast<Py_ssize_t>(index), item);
 }
 
+// The integer getters raise OverflowError for a value out of range.
 int32_t GetInt32(REALobjectStruct* self, int64_t index) {
   PyObjectRef item = Item(self, index);
+  PendingErrorAside pending;
   return IsPythonInt(item) && EPyLong_AsLong ? static_cast<int32_t>(EPyLong_AsLong(item)) : 0;
 }
 int64_t GetInt64(REALobjectStruct* self, int64_t index) {
   PyObjectRef item = Item(self, index);
+  PendingErrorAside pending;
   return IsPythonInt(item) && EPyLong_AsLongLong ? EPyLong_AsLongLong(item) : 0;
 }
 uint64_t GetUInt64(REALobjectStruct* self, int64_t index) {
   PyObjectRef item = Item(self, index);
+  PendingErrorAside pending;
   return IsPythonInt(item) && EPyLong_AsUnsignedLongLong ? EPyLong_AsUnsignedLongLong(item) : 0;
 }
 double GetDouble(REALobjectStruct* self, int64_t index) {
@@ -99,7 +105,10 @@ int8_t GetBoolean(REALobjectStruct* self, int64_t index) {
   PyObjectRef item = Item(self, index);
   return IsPythonBool(item) && EPyObject_IsTrue ? EPyObject_IsTrue(item) == 1 : 0;
 }
-REALstringStruct* GetString(REALobjectStruct* self, int64_t index) { return HostStringFromPythonText(Item(self, index)); }
+REALstringStruct* GetString(REALobjectStruct* self, int64_t index) {
+  PendingErrorAside pending;
+  return HostStringFromPythonText(Item(self, index));
+}
 REALobjectStruct* GetObject(REALobjectStruct* self, int64_t index) { return HostObjectFromPython(Item(self, index)); }
 REALobjectStruct* GetDictionary(REALobjectStruct* self, int64_t index) {
   PyObjectRef item = Item(self, index);
@@ -180,7 +189,7 @@ REALmethodDefinition PythonParametersMethods[] = {
     records::Method(ItemTest<IsPythonInt>, "IsInteger(index as Integer) as Boolean"),
     records::Method(ItemTest<IsPythonFloat>, "IsDouble(index as Integer) as Boolean"),
     records::Method(ItemTest<IsPythonStr>, "IsString(index as Integer) as Boolean"),
-    records::Method(ItemTest<IsPythonCapsule>, "IsObject(index as Integer) as Boolean"),
+    records::Method(ItemTest<IsHostObjectCapsule>, "IsObject(index as Integer) as Boolean"),
     records::Method(ItemTest<PythonIntFitsInInt64>, "FitsInInt32(index as Integer) as Boolean"),
     records::Method(ItemTest<IsPythonDict>, "IsDictionary(index as Integer) as Boolean"),
     records::Method(ItemTest<IsPythonTuple>, "IsTuple(index as Integer) as Boolean"),

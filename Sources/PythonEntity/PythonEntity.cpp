@@ -1,6 +1,7 @@
 #include "PythonEntity/PythonEntity.h"
 
 #include "PythonEngine/ClassRecords.h"
+#include "PythonEngine/PythonErrors.h"
 #include "PythonEngine/PythonLifecycle.h"
 #include "PythonEngine/PythonLoader.h"
 #include "PythonEngine/PythonValues.h"
@@ -21,11 +22,17 @@ void PythonEntity_Destructor(REALobjectStruct* instance) {
 void PythonEntity_Constructor(REALobjectStruct*) {}
 
 // str() of the object, cut at its first NUL character.
-REALstringStruct* ToString(REALobjectStruct* instance) { return HostStringFromStr(PythonEntityObjectOf(instance)); }
+REALstringStruct* ToString(REALobjectStruct* instance) {
+  PyObjectRef object = PythonEntityObjectOf(instance);
+  if (!object) return nullptr;
+  PendingErrorAside pending;
+  return HostStringFromStr(object);
+}
 
 int64_t Hash(REALobjectStruct* instance) {
   PyObjectRef object = PythonEntityObjectOf(instance);
   if (!object || !EPyObject_Hash) return -1;
+  PendingErrorAside pending;
   return EPyObject_Hash(object);
 }
 

@@ -1,6 +1,7 @@
 #include "PythonFunction/PythonFunction.h"
 
 #include "PythonEngine/ClassRecords.h"
+#include "PythonEngine/PythonErrors.h"
 #include "PythonEngine/PythonLifecycle.h"
 #include "PythonEngine/PythonLoader.h"
 #include "PythonEngine/PythonObject.h"
@@ -22,6 +23,7 @@ REALobjectStruct* PythonFunction_Invoke(REALobjectStruct* self, REALobjectStruct
   if (!callable || !PythonIsRunning() || !EPyObject_CallObject) return nullptr;
   PyObjectRef arguments = parameters ? PythonEntityObjectOf(parameters) : nullptr;
   if (parameters && !arguments) return nullptr;  // a tuple that was never made
+  PendingErrorAside pending;
   PyObjectRef result = EPyObject_CallObject(callable, arguments);
   return result ? NewResultWrapper(result) : nullptr;
 }

@@ -1,8 +1,10 @@
 #include "PythonClass/PythonClass.h"
 #include "PythonEngine/ClassRecords.h"
+#include "PythonEngine/PythonErrors.h"
 #include "PythonEngine/PythonLifecycle.h"
 #include "PythonEngine/PythonLoader.h"
 #include "PythonEngine/PythonObject.h"
+#include "PythonEngine/PythonValues.h"
 #include "PythonFunction/PythonFunction.h"
 
 namespace {
@@ -16,13 +18,17 @@ constexpr size_t kPythonModuleDataSize = 4;
 void Destructor(REALobjectStruct* instance) { ReleasePythonObjectName(instance); }
 
 // The attribute `name` of the module, a new reference; null when there is
-// none (Python's error then set), no module or no name.
+// none (Python's error then set) or no module. The whole name is looked up,
+// so one holding a NUL names no attribute, as for Python's getattr.
 PyObjectRef Attribute(REALobjectStruct* self, REALstringStruct* name) {
   PyObjectRef module = PythonObjectDataOf(self)->object;
-  if (!module || !PythonIsRunning() || !EPyObject_GetAttrString) return nullptr;
-  const char* bytes = REALGetStringContents(name, nullptr);
-  if (!bytes || !*bytes) return nullptr;
-  return EPyObject_GetAttrString(module, bytes);
+  if (!module || !PythonIsRunning() || !EPyObject_GetAttr) return nullptr;
+  PendingErrorAside pending;
+  PyObjectRef key = NewPythonName(name);
+  if (!key) return nullptr;
+  PyObjectRef attribute = EPyObject_GetAttr(module, key);
+  ReleasePythonRef(key);
+  return attribute;
 }
 
 REALobjectStruct* PythonModule_GetFunction(REALobjectStruct* self, REALstringStruct* name) {
@@ -54,7 +60,11 @@ REALobjectStruct* PythonModule_GetClass(REALobjectStruct* self, REALstringStruct
 int8_t PythonModule_Reload(REALobjectStruct* self) {
   PythonObjectData* data = PythonObjectDataOf(self);
   if (!data->object || !PythonIsRunning() || !EPyImport_ReloadModule) return false;
-  PyObjectRef reloaded = EPyImport_ReloadModule(data->object);
+  PyObjectRef reloaded = nullptr;
+  {
+    PendingErrorAside pending;  // back after a reload that works; replaced, then cleared, after one that fails
+    reloaded = EPyImport_ReloadModule(data->object);
+  }
   if (!reloaded) {
     if (EPyErr_Clear) EPyErr_Clear();
     return false;

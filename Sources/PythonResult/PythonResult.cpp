@@ -1,6 +1,7 @@
 #include "PythonResult/PythonResult.h"
 
 #include "PythonEngine/ClassRecords.h"
+#include "PythonEngine/PythonErrors.h"
 #include "PythonEngine/PythonLifecycle.h"
 #include "PythonEngine/PythonLoader.h"
 #include "PythonEngine/PythonParameters.h"
@@ -16,7 +17,9 @@ void PythonResult_Destructor(REALobjectStruct* instance) {
 // Constructors store what `make` returns; nothing while Python is not running.
 template <typename Make>
 void Construct(REALobjectStruct* instance, Make make) {
-  if (PythonIsRunning()) StoreOwnedPythonRef(PythonResultDataOf(instance)->object, make());
+  if (!PythonIsRunning()) return;
+  PendingErrorAside pending;
+  StoreOwnedPythonRef(PythonResultDataOf(instance)->object, make());
 }
 
 void PythonResult_Constructor(REALobjectStruct* self) {
@@ -50,29 +53,38 @@ PyObjectRef Held(REALobjectStruct* self) {
   return object && PythonIsRunning() ? object : nullptr;
 }
 
-// The getters leave the conversion to the library: they return what it returns.
+// The getters leave the conversion to the library: they return what it
+// returns. A conversion may run Python code (__index__, __float__, __bool__).
 int32_t PythonResult_GetInt32(REALobjectStruct* self) {
   PyObjectRef object = Held(self);
+  PendingErrorAside pending;
   return object && EPyLong_AsLong ? static_cast<int32_t>(EPyLong_AsLong(object)) : 0;
 }
 int64_t PythonResult_GetInt64(REALobjectStruct* self) {
   PyObjectRef object = Held(self);
+  PendingErrorAside pending;
   return object && EPyLong_AsLongLong ? EPyLong_AsLongLong(object) : 0;
 }
 uint64_t PythonResult_GetUInt64(REALobjectStruct* self) {
   PyObjectRef object = Held(self);
+  PendingErrorAside pending;
   return object && EPyLong_AsUnsignedLongLong ? EPyLong_AsUnsignedLongLong(object) : 0;
 }
 double PythonResult_GetDouble(REALobjectStruct* self) {
   PyObjectRef object = Held(self);
+  PendingErrorAside pending;
   return object && EPyFloat_AsDouble ? EPyFloat_AsDouble(object) : 0.0;
 }
 // A truth test that fails (-1, the error left set) reads False, not True.
 int8_t PythonResult_GetBoolean(REALobjectStruct* self) {
   PyObjectRef object = Held(self);
+  PendingErrorAside pending;
   return object && EPyObject_IsTrue && EPyObject_IsTrue(object) == 1;
 }
-REALstringStruct* PythonResult_GetString(REALobjectStruct* self) { return HostStringFromPythonText(Held(self)); }
+REALstringStruct* PythonResult_GetString(REALobjectStruct* self) {
+  PendingErrorAside pending;
+  return HostStringFromPythonText(Held(self));
+}
 REALobjectStruct* PythonResult_GetObject(REALobjectStruct* self) { return HostObjectFromPython(Held(self)); }
 REALobjectStruct* PythonResult_GetBytes(REALobjectStruct* self) {
   PyObjectRef object = Held(self);
@@ -122,7 +134,7 @@ REALmethodDefinition PythonResultMethods[] = {
     records::Method(TypeTest<PythonIntFitsInInt64>, "FitsInInt32() as Boolean"),
     records::Method(TypeTest<IsPythonFloat>, "IsDouble() as Boolean"),
     records::Method(TypeTest<IsPythonBool>, "IsBoolean() as Boolean"),
-    records::Method(TypeTest<IsPythonCapsule>, "IsObject() as Boolean"),
+    records::Method(TypeTest<IsHostObjectCapsule>, "IsObject() as Boolean"),
     records::Method(PythonResult_GetPtr, "GetPtr() as Ptr"),
     records::Method(TypeTest<IsPythonTuple>, "IsTuple() as Boolean"),
     records::Method(TypeTest<IsPythonBytes>, "IsBytes() as Boolean"),
