@@ -47,6 +47,27 @@ TEST_F(Events, TheHandlerRunsWithTheInstanceAndTheDeclaredArguments) {
   EXPECT_DOUBLE_EQ(asDouble(host.call(loud, "Measure", {1.5})), 4.5);
 }
 
+// As the host hands any argument: the handler's instance and arguments carry
+// no reference of their own, and copies the handler keeps take their own.
+TEST_F(Events, AHandlerGetsItsInstanceAndArgumentsBorrowed) {
+  Object kept;
+  String keptText;
+  int64_t referencesDuringEvent = -1;
+  host.defineSubclass("CountingEmitter", "SampleEmitter",
+                      {{"Notify", [&](const Object& self, const std::vector<Value>& args) -> Value {
+                          referencesDuringEvent = host.refCount(self);
+                          kept = self;
+                          keptText = asString(args.at(0));
+                          return true;
+                        }}});
+  Object counting = host.newObject("CountingEmitter");
+  String message = host.newString("counted");
+  EXPECT_TRUE(asBoolean(host.call(counting, "Fire", {message, Int32{1}})));
+  EXPECT_EQ(referencesDuringEvent, 1) << "the caller's own handle only";
+  EXPECT_EQ(host.refCount(counting), 2);
+  EXPECT_EQ(host.refCount(message), 2);
+}
+
 TEST_F(Events, AStringResultOfAHandlerBelongsToThePlugin) {
   Object loud = host.newObject("LoudEmitter");
   String name = asString(host.call(loud, "AskName"));

@@ -67,9 +67,12 @@ void SetExecutable() {
   ReleasePythonRef(path);
 }
 
-// 3.6 embedded has no sys.argv, which multiprocessing reads.
+// 3.6 embedded has no sys.argv, which multiprocessing reads; 3.7 has an
+// empty one, where code reading sys.argv[0] (argparse) fails.
 void EnsureArgv() {
-  if (!EPySys_GetObject || !EPySys_SetObject || !EPy_BuildValue || EPySys_GetObject("argv")) return;
+  if (!EPySys_GetObject || !EPySys_SetObject || !EPy_BuildValue || !EPyList_Size) return;
+  PyObjectRef existing = EPySys_GetObject("argv");
+  if (existing && (!IsPythonList(existing) || EPyList_Size(existing) > 0)) return;
   if (PyObjectRef argv = EPy_BuildValue("[s]", "")) {
     EPySys_SetObject("argv", argv);
     ReleasePythonRef(argv);

@@ -4,5 +4,5 @@
 
 // Right after the plugin started the interpreter: sys.executable (and
 // sys._base_executable where it exists) become the loaded library's own
-// interpreter when it has one, and sys.argv is [''] unless Python set one.
+// interpreter when it has one, and sys.argv is [''] unless Python set a non-empty one.
 void CompleteSysForChildProcesses() noexcept;

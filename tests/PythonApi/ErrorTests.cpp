@@ -47,6 +47,17 @@ TEST_F(Errors, AnExceptionWhoseTextFailsGivesTheEmptyStringAndLeavesThatFailure)
   EXPECT_EQ(GetError(), "no text for this exception");
 }
 
+// A lone surrogate has no UTF-8 form: it comes in the backslash form Python
+// prints, and the exception is read like any other.
+TEST_F(Errors, CharactersUtf8CannotHoldComeEscaped) {
+  python.Call("run", {Str("raise ValueError('bad \\udc80 value')")});
+  EXPECT_EQ(GetError(), "bad \\udc80 value");
+  EXPECT_FALSE(ErrorOccurred());
+  Object tuple = CallObject(python.Evaluate("(Unencodable(),)"), "TupleValue");
+  EXPECT_EQ(Text(host_.call(tuple, "ToString")), "(bad \\udc80 value,)");
+  EXPECT_FALSE(ErrorOccurred());
+}
+
 TEST_F(Errors, ClearErrorClearsWithoutReading) {
   python.Call("fail", {Str("RuntimeError"), Str("unread")});
   Engine("ClearError");
@@ -76,6 +87,27 @@ TEST_F(Errors, SetErrorTakesTheMessageAsUtf8WhateverItsEncoding) {
   Engine("SetError", {host_.constant("Python3ErrorTypes.ValueError"), Str("")});
   EXPECT_TRUE(ErrorOccurred());
   EXPECT_EQ(GetError(), "");
+}
+
+// Bytes that are not UTF-8 (a string of unknown encoding) become
+// replacement characters; the chosen type is raised all the same.
+TEST_F(Errors, SetErrorWithBytesThatAreNotUtf8RaisesTheChosenType) {
+  const String notUtf8 = host_.newString("\xFF\xFE", kREALTextEncodingUnknown);
+  Engine("SetError", {host_.constant("Python3ErrorTypes.ValueError"), notUtf8});
+  EXPECT_EQ(GetError(), "\xEF\xBF\xBD\xEF\xBF\xBD");
+  host_.defineSubclass("NotUtf8Console", "Python3EngineConsoleOutput",
+                       {{"ConsoleOutput", [&](const Object&, const std::vector<Value>&) -> Value {
+                           Engine("SetError", {host_.constant("Python3ErrorTypes.KeyError"), notUtf8});
+                           return {};
+                         }}});
+  Engine("SetConsoleOutput", {host_.newObject("NotUtf8Console")});
+  python.Run(
+      "try:\n"
+      "    sys.stdout.write('x')\n"
+      "    raised = 'nothing'\n"
+      "except BaseException as e:\n"
+      "    raised = type(e).__name__ + ' ' + repr(e.args)\n");
+  EXPECT_EQ(python.TextOf("raised"), "KeyError ('\xEF\xBF\xBD\xEF\xBF\xBD',)");
 }
 
 // The console handler is Xojo code that Python calls: an error it sets is

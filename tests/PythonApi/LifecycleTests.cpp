@@ -1,8 +1,12 @@
 // Starting, stopping and restarting the interpreter; search paths, imports
 // and the program name.
 #include <dlfcn.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <clocale>
+#include <cstdio>
+#include <fstream>
 
 #include "ApiTestSupport.h"
 
@@ -40,9 +44,28 @@ TEST_F(Lifecycle, ARestartForgetsTheSearchPath) {
   EXPECT_EQ(python.IntegerOf("number"), 42);
 }
 
+// Paths are decoded as Python decodes file names, whatever the locale.
 TEST_F(Lifecycle, AFolderIsAppendedToTheSearchPath) {
   AddSearchPath("/tmp/apitest folder \xC3\xA9");
-  EXPECT_EQ(python.TextOf("sys.path[-1]"), "/tmp/apitest folder \xC3\xA9");
+  EXPECT_TRUE(python.TruthOf("sys.path[-1] == __import__('os').fsdecode(b'/tmp/apitest folder \\xc3\\xa9')"));
+}
+
+// A folder whose name is not UTF-8 (Latin-1 e acute) is searched all the same.
+TEST_F(Lifecycle, AFolderWhoseNameIsNotUtf8IsSearched) {
+  char scratch[] = "/tmp/apitest-latin1-XXXXXX";
+  ASSERT_NE(mkdtemp(scratch), nullptr);
+  const std::string folder = std::string(scratch) + "/caf\xE9";
+  const std::string module = folder + "/latin1_folder_module.py";
+  ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+  std::ofstream(module) << "value = 7\n";
+  AddSearchPath(folder);
+  EXPECT_FALSE(ErrorOccurred()) << GetError();
+  EXPECT_TRUE(python.TruthOf("__import__('os').fsencode(sys.path[-1]) == b'" + std::string(scratch) + "/caf\\xe9'"));
+  EXPECT_FALSE(GetModule("latin1_folder_module").isNil()) << GetError();
+  EXPECT_EQ(python.IntegerOf("__import__('latin1_folder_module').value"), 7);
+  std::remove(module.c_str());
+  rmdir(folder.c_str());
+  rmdir(scratch);
 }
 
 TEST_F(Lifecycle, GetModuleOfAMissingModuleGivesNilWithTheError) {
