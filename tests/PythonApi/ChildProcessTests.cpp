@@ -1,14 +1,32 @@
 // Python code that starts Python: sys.executable is the loaded library's own
 // interpreter, and sys.argv exists, so subprocess and multiprocessing work.
+#include <dlfcn.h>
+
 #include "ApiTestSupport.h"
 
 namespace api_tests {
 namespace {
 
-class ChildProcesses : public RunningPython {};
+class ChildProcesses : public RunningPython {
+ protected:
+  // The file of the loaded library, as the dynamic loader found it.
+  std::string LibraryFile() {
+    Dl_info info{};
+    void* initialize = dlsym(RTLD_DEFAULT, "Py_Initialize");
+    return initialize && dladdr(initialize, &info) && info.dli_fname ? info.dli_fname : "";
+  }
+};
 
-TEST_F(ChildProcesses, SysExecutableRunsThisVersionOfPython) {
-  EXPECT_TRUE(python.TruthOf("__import__('os').access(sys.executable, __import__('os').X_OK)")) << python.TextOf("sys.executable");
+// bin/python3.X of the prefix that holds the library, not whatever "python3"
+// the search path of the process finds.
+TEST_F(ChildProcesses, SysExecutableIsTheLibrarysOwnInterpreter) {
+  python.Run(
+      "import os\n"
+      "library = os.path.realpath('" + LibraryFile() + "')\n"
+      "prefix = os.path.realpath(os.path.dirname(os.path.dirname(sys.executable)))\n");
+  EXPECT_TRUE(python.TruthOf("library.startswith(prefix + '/')")) << python.TextOf("sys.executable");
+  EXPECT_EQ(python.TextOf("os.path.basename(sys.executable)"), python.TextOf("'python3.%d' % sys.version_info[1]"));
+  EXPECT_TRUE(python.TruthOf("os.access(sys.executable, os.X_OK)"));
   python.Run(
       "import subprocess\n"
       "child = subprocess.run([sys.executable, '-c', 'import sys; print(tuple(sys.version_info))'],\n"
