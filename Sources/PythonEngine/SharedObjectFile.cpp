@@ -10,36 +10,12 @@
 
 namespace {
 
-#if UINTPTR_MAX == 0xFFFFFFFFFFFFFFFFu
-using ElfHeader = Elf64_Ehdr;
-using ProgramHeader = Elf64_Phdr;
-constexpr unsigned char kElfClass = ELFCLASS64;
-#else
-using ElfHeader = Elf32_Ehdr;
-using ProgramHeader = Elf32_Phdr;
-constexpr unsigned char kElfClass = ELFCLASS32;
-#endif
-
-#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-constexpr unsigned char kElfData = ELFDATA2LSB;
-#else
-constexpr unsigned char kElfData = ELFDATA2MSB;
-#endif
-
+// The plugin is built for 64-bit little-endian Linux only (the Python
+// object layouts it reads say so).
 #if defined(__x86_64__)
 constexpr uint16_t kMachine = EM_X86_64;
 #elif defined(__aarch64__)
 constexpr uint16_t kMachine = EM_AARCH64;
-#elif defined(__i386__)
-constexpr uint16_t kMachine = EM_386;
-#elif defined(__arm__)
-constexpr uint16_t kMachine = EM_ARM;
-#elif defined(__powerpc64__)
-constexpr uint16_t kMachine = EM_PPC64;
-#elif defined(__s390x__)
-constexpr uint16_t kMachine = EM_S390;
-#elif defined(__riscv)
-constexpr uint16_t kMachine = EM_RISCV;
 #else
 #error "the ELF machine of this platform is not known"
 #endif
@@ -59,11 +35,11 @@ bool ReadAt(int fd, void* buffer, size_t size, uint64_t offset) {
 // `offset` + `size` within `fileSize`, without overflow.
 bool Within(uint64_t offset, uint64_t size, uint64_t fileSize) { return offset <= fileSize && size <= fileSize - offset; }
 
-bool HasCompleteSegments(int fd, const ElfHeader& header, uint64_t fileSize) {
-  if (header.e_phentsize != sizeof(ProgramHeader) || header.e_phnum == 0) return false;
-  if (!Within(header.e_phoff, uint64_t{header.e_phnum} * sizeof(ProgramHeader), fileSize)) return false;
+bool HasCompleteSegments(int fd, const Elf64_Ehdr& header, uint64_t fileSize) {
+  if (header.e_phentsize != sizeof(Elf64_Phdr) || header.e_phnum == 0) return false;
+  if (!Within(header.e_phoff, uint64_t{header.e_phnum} * sizeof(Elf64_Phdr), fileSize)) return false;
   for (uint16_t i = 0; i < header.e_phnum; ++i) {
-    ProgramHeader segment{};
+    Elf64_Phdr segment{};
     if (!ReadAt(fd, &segment, sizeof segment, header.e_phoff + uint64_t{i} * sizeof segment)) return false;
     if (segment.p_type == PT_LOAD && !Within(segment.p_offset, segment.p_filesz, fileSize)) return false;
   }
@@ -76,10 +52,10 @@ bool IsCompleteSharedObject(const char* path) noexcept {
   const int fd = open(path, O_RDONLY | O_CLOEXEC);
   if (fd < 0) return false;
   struct stat info {};
-  ElfHeader header{};
+  Elf64_Ehdr header{};
   const bool complete = fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && ReadAt(fd, &header, sizeof header, 0) &&
-                        std::memcmp(header.e_ident, ELFMAG, SELFMAG) == 0 && header.e_ident[EI_CLASS] == kElfClass &&
-                        header.e_ident[EI_DATA] == kElfData && header.e_machine == kMachine &&
+                        std::memcmp(header.e_ident, ELFMAG, SELFMAG) == 0 && header.e_ident[EI_CLASS] == ELFCLASS64 &&
+                        header.e_ident[EI_DATA] == ELFDATA2LSB && header.e_machine == kMachine &&
                         header.e_type == ET_DYN && HasCompleteSegments(fd, header, static_cast<uint64_t>(info.st_size));
   close(fd);
   return complete;

@@ -6,7 +6,29 @@
 namespace api_tests {
 namespace {
 
-class Errors : public RunningPython {};
+class Errors : public RunningPython {
+ protected:
+  // What Python code that writes to the console raises when the handler
+  // calls SetError with `type` and `message`: "Type: first argument".
+  std::string RaisedByAWriteWhoseHandlerSets(int64_t type, const String& message) {
+    host_.defineSubclass("ErrorSettingConsole", "Python3EngineConsoleOutput",
+                         {{"ConsoleOutput", [&type, &message](const Object&, const std::vector<Value>&) -> Value {
+                             Engine("SetError", {type, message});
+                             return {};
+                           }}});
+    Engine("SetConsoleOutput", {host_.newObject("ErrorSettingConsole")});
+    python.Run(
+        "def raised_by_write():\n"
+        "    try:\n"
+        "        sys.stdout.write('x')\n"
+        "    except BaseException as e:\n"
+        "        return type(e).__name__ + ': ' + (e.args[0] if e.args else '')\n"
+        "    return 'nothing raised'\n");
+    const std::string raised = python.TextOf("raised_by_write()");
+    Engine("SetConsoleOutput", {Nil{}});  // the handler refers to this call's arguments
+    return raised;
+  }
+};
 
 TEST_F(Errors, GetErrorGivesTheExceptionTextAndClearsIt) {
   EXPECT_TRUE(python.Call("fail", {Str("ValueError"), Str("bad value")}).isNil());
@@ -95,19 +117,8 @@ TEST_F(Errors, SetErrorWithBytesThatAreNotUtf8RaisesTheChosenType) {
   const String notUtf8 = host_.newString("\xFF\xFE", kREALTextEncodingUnknown);
   Engine("SetError", {host_.constant("Python3ErrorTypes.ValueError"), notUtf8});
   EXPECT_EQ(GetError(), "\xEF\xBF\xBD\xEF\xBF\xBD");
-  host_.defineSubclass("NotUtf8Console", "Python3EngineConsoleOutput",
-                       {{"ConsoleOutput", [&](const Object&, const std::vector<Value>&) -> Value {
-                           Engine("SetError", {host_.constant("Python3ErrorTypes.KeyError"), notUtf8});
-                           return {};
-                         }}});
-  Engine("SetConsoleOutput", {host_.newObject("NotUtf8Console")});
-  python.Run(
-      "try:\n"
-      "    sys.stdout.write('x')\n"
-      "    raised = 'nothing'\n"
-      "except BaseException as e:\n"
-      "    raised = type(e).__name__ + ' ' + repr(e.args)\n");
-  EXPECT_EQ(python.TextOf("raised"), "KeyError ('\xEF\xBF\xBD\xEF\xBF\xBD',)");
+  EXPECT_EQ(RaisedByAWriteWhoseHandlerSets(host_.constant("Python3ErrorTypes.KeyError"), notUtf8),
+            "KeyError: \xEF\xBF\xBD\xEF\xBF\xBD");
 }
 
 // The console handler is Xojo code that Python calls: an error it sets is
@@ -141,25 +152,11 @@ TEST_F(Errors, SetErrorRaisesTheChosenTypeInPython) {
       {"ZeroDivisionError", "ZeroDivisionError"},
       {"ReferenceError", "ReferenceError"},
   };
-  int64_t errorType = 0;
-  host_.defineSubclass("FailingConsole", "Python3EngineConsoleOutput",
-                       {{"ConsoleOutput", [&](const Object&, const std::vector<Value>&) -> Value {
-                           Engine("SetError", {errorType, Str("set by Xojo")});
-                           return {};
-                         }}});
-  Engine("SetConsoleOutput", {host_.newObject("FailingConsole")});
-  python.Run(
-      "def raised_by_write():\n"
-      "    try:\n"
-      "        sys.stdout.write('x')\n"
-      "    except BaseException as e:\n"
-      "        return type(e).__name__ + ': ' + e.args[0]\n"
-      "    return 'nothing raised'\n");
   ASSERT_EQ(rows.size(), 22u);
   for (size_t i = 0; i < rows.size(); ++i) {
-    errorType = host_.constant(std::string("Python3ErrorTypes.") + rows[i].constant);
+    const int64_t errorType = host_.constant(std::string("Python3ErrorTypes.") + rows[i].constant);
     EXPECT_EQ(errorType, static_cast<int64_t>(i + 1));
-    EXPECT_EQ(python.TextOf("raised_by_write()"), std::string(rows[i].pythonType) + ": set by Xojo")
+    EXPECT_EQ(RaisedByAWriteWhoseHandlerSets(errorType, Str("set by Xojo")), std::string(rows[i].pythonType) + ": set by Xojo")
         << rows[i].constant;
   }
   EXPECT_FALSE(ErrorOccurred());
