@@ -83,7 +83,7 @@ PendingErrorAside::~PendingErrorAside() noexcept {
   PyObjectRef type = type_, value = value_, traceback = traceback_;
   if (!type) return;  // nothing was pending, or Finalize ended the interpreter it belonged to
   for (PyObjectRef* field : {&type_, &value_, &traceback_}) StoreOwnedPythonRef(*field, nullptr);
-  if (!EPyErr_Occurred()) {
+  if (EPyErr_Occurred && EPyErr_Restore && !EPyErr_Occurred()) {
     EPyErr_Restore(type, value, traceback);  // takes over the references
     return;
   }
