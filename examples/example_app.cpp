@@ -99,6 +99,28 @@ Object importExampleModule() {
   return module;
 }
 
+// Source text without a module on disk, and an error read in detail.
+void runSourceText() {
+  step("Execute: defining a function in __main__; Evaluate: calling it");
+  host().callShared("Python3Engine", "Execute",
+                    {host().newString("def circle_area(r):\n    return 3.14159 * r * r\n")});
+  Object area = xhost::asObject(host().callShared("Python3Engine", "Evaluate", {host().newString("circle_area(2)")}));
+  std::cout << "   circle_area(2) = " << xhost::asDouble(host().call(area, "DoubleValue")) << "\n";
+
+  step("Execute of failing code: the error's type name and traceback");
+  bool ran = xhost::asBoolean(host().callShared(
+      "Python3Engine", "Execute", {host().newString("import json\nsettings = json.loads('{\"width\": ')")}));
+  std::cout << "   Execute returned " << (ran ? "True" : "False") << "\n";
+  std::cout << "   GetErrorTypeName: " << text(host().callShared("Python3Engine", "GetErrorTypeName")) << "\n";
+  std::string traceback = text(host().callShared("Python3Engine", "GetErrorTraceback"));
+  for (size_t start = 0, end; start < traceback.size(); start = end + 1) {
+    end = traceback.find('\n', start);
+    if (end == std::string::npos) end = traceback.size();
+    std::cout << "   | " << traceback.substr(start, end - start) << "\n";
+  }
+  reportError();
+}
+
 int run(const char* pluginPath, const char* pythonLibrary) {
   step("Loading the plugin");
   host().loadPlugin(pluginPath);
@@ -132,6 +154,7 @@ int run(const char* pluginPath, const char* pythonLibrary) {
   if (module.isNil()) return 1;
   callFunctions(module);
   module = Object();
+  runSourceText();
 
   step("Restarting the interpreter: Finalize, then Init");
   host().callShared("Python3Engine", "Finalize");

@@ -10,7 +10,7 @@ namespace {
 void Constructor(REALobjectStruct*) {}
 
 REALmethodDefinition PythonExceptionMethods[] = {
-    records::Method(Constructor, "Constructor()", REALdefaultConstructorFlags),
+    records::Method<Constructor>("Constructor()", REALdefaultConstructorFlags),
 };
 
 }  // namespace

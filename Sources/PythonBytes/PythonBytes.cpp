@@ -8,4 +8,4 @@ void PythonBytes_Destructor(REALobjectStruct*) {}
 }  // namespace
 
 REALclassDefinition PythonBytesClass =
-    records::ClassRecord("Python3Bytes", "Python3EntityBase", 0).destructor(PythonBytes_Destructor);
+    records::ClassRecord("Python3Bytes", "Python3EntityBase", 0).destructor<PythonBytes_Destructor>();

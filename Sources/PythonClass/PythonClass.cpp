@@ -18,4 +18,4 @@ PythonClassData* PythonClassDataOf(REALobjectStruct* instance) {
 }
 
 REALclassDefinition PythonClassClass =
-    records::ClassRecord("Python3Class", "Python3Object", sizeof(PythonClassData)).destructor(Destructor);
+    records::ClassRecord("Python3Class", "Python3Object", sizeof(PythonClassData)).destructor<Destructor>();

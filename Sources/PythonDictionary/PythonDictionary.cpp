@@ -10,7 +10,7 @@ void Destructor(REALobjectStruct*) {}
 
 REALclassDefinition PythonDictionaryClass = records::ClassRecord("Python3Dictionary", "Python3EntityBase", 0)
                                                 .interfaces("IPython3Iterable")
-                                                .destructor(Destructor);
+                                                .destructor<Destructor>();
 
 void InitDictionaryModule() {
   ResetDictionaryEntryPoints();

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "HostGlue.h"
+#include "PythonEngine/HostEntry.h"
 
 extern REALinterfaceDefinition PythonIterableInterface;
 extern REALclassDefinition PythonEntityBaseClass;
@@ -31,26 +32,42 @@ void InitDictionaryModule();
 
 namespace records {
 
-template <typename Function>
-REALproc proc(Function* function) {
-  return reinterpret_cast<REALproc>(function);
+// What the host calls for a member: the member's function inside a
+// HostEntry, never letting an exception out to the host.
+template <auto Function>
+struct Entered;
+template <typename Result, typename... Arguments, Result (*Function)(Arguments...)>
+struct Entered<Function> {
+  static Result Call(Arguments... arguments) noexcept {
+    HostEntry entry;
+    try {
+      return Function(arguments...);
+    } catch (...) {
+      return Result();
+    }
+  }
+};
+
+template <auto Function>
+REALproc proc() {
+  return reinterpret_cast<REALproc>(&Entered<Function>::Call);
 }
 
-template <typename Function>
-REALmethodDefinition Method(Function* function, const char* declaration, uint32_t flags = REALmemberFlags) {
-  return REALmethodDefinition{proc(function), nullptr, declaration, flags, 0, {0, 0}};
+template <auto Function>
+REALmethodDefinition Method(const char* declaration, uint32_t flags = REALmemberFlags) {
+  return REALmethodDefinition{proc<Function>(), nullptr, declaration, flags, 0, {0, 0}};
 }
 
 // A method that can also be assigned to ("Int32Value(index as Integer) as Int32").
-template <typename Getter, typename Setter>
-REALmethodDefinition AssignableMethod(Getter* getter, Setter* setter, const char* declaration) {
-  return REALmethodDefinition{proc(getter), proc(setter), declaration, REALmemberFlags, 0, {0, 0}};
+template <auto Getter, auto Setter>
+REALmethodDefinition AssignableMethod(const char* declaration) {
+  return REALmethodDefinition{proc<Getter>(), proc<Setter>(), declaration, REALmemberFlags, 0, {0, 0}};
 }
 
 // Every property of this plugin is read-only.
-template <typename Getter>
-REALproperty ReadOnlyProperty(const char* name, const char* type, Getter* getter) {
-  return REALproperty{nullptr, name, type, REALmemberFlags, 0, proc(getter), nullptr, 0, {0, 0, 0, 0, 0}};
+template <auto Getter>
+REALproperty ReadOnlyProperty(const char* name, const char* type) {
+  return REALproperty{nullptr, name, type, REALmemberFlags, 0, proc<Getter>(), nullptr, 0, {0, 0, 0, 0, 0}};
 }
 
 inline REALconstant Constant(const char* declaration) { return REALconstant{declaration, nullptr, 0, 0, {0, 0}}; }
@@ -73,8 +90,16 @@ class ClassRecord {
     record_.interfaces = "";
     record_.mFlags = REALconsoleSafe;
   }
-  ClassRecord& initializer(void (*function)(REALobjectStruct*)) { record_.constructor = function; return *this; }
-  ClassRecord& destructor(void (*function)(REALobjectStruct*)) { record_.destructor = function; return *this; }
+  template <void (*Function)(REALobjectStruct*)>
+  ClassRecord& initializer() {
+    record_.constructor = &Entered<Function>::Call;
+    return *this;
+  }
+  template <void (*Function)(REALobjectStruct*)>
+  ClassRecord& destructor() {
+    record_.destructor = &Entered<Function>::Call;
+    return *this;
+  }
   ClassRecord& interfaces(const char* names) { record_.interfaces = names; return *this; }
   template <size_t N>
   ClassRecord& properties(REALproperty (&table)[N]) { return set(record_.properties, record_.propertyCount, table); }

@@ -1,8 +1,10 @@
 #include "PythonEngine/ConsoleOutput.h"
 
 #include <cstring>
+#include <string>
 
 #include "PythonEngine/ClassRecords.h"
+#include "PythonEngine/HostEntry.h"
 #include "PythonEngine/PythonLoader.h"
 
 REALobjectStruct* consoleOutputInstance = nullptr;
@@ -23,23 +25,54 @@ void PythonEngineConsoleOutput_Constructor(REALobjectStruct* instance) {
 
 PyObjectRef None() { return EPy_BuildValue ? EPy_BuildValue("") : nullptr; }
 
-// sys.stdout.write(text): one event per call, synchronously; returns None.
+// Console events nest when a handler makes Python print again; each level
+// costs host, call and Python frames on the application's stack.
+constexpr int kMaxConsoleEventNesting = 8;
+int consoleEventNesting = 0;  // on the host's thread only
+
+// Raises the ConsoleOutput event of the current receiver, if it has a handler.
+void DeliverConsoleText(const char* text, size_t length) noexcept {
+  REALobjectStruct* receiver = consoleOutputInstance;
+  if (!receiver) return;
+  PythonEngineConsoleOutputData* data = ConsoleOutputDataOf(receiver);
+  if (!data->handler) data->handler = REALGetEventInstance(receiver, &PythonEngineEvents[0]);
+  if (!data->handler) return;
+  REALstringStruct* output = REALBuildStringWithEncoding(text, static_cast<int>(length), kREALTextEncodingUTF8);
+  // The handler may replace the receiver; it must outlive its own event.
+  REALLockObject(receiver);
+  ++consoleEventNesting;
+  reinterpret_cast<void (*)(REALobjectStruct*, REALstringStruct*)>(data->handler)(receiver, output);
+  --consoleEventNesting;
+  REALUnlockObject(receiver);
+  if (output) REALUnlockString(output);
+}
+
+void RaiseRecursionError() noexcept {
+  PyObjectRef type = e__PyExc_RecursionError && *e__PyExc_RecursionError ? *e__PyExc_RecursionError
+                     : e__PyExc_RuntimeError                              ? *e__PyExc_RuntimeError
+                                                                          : nullptr;
+  if (type && EPyErr_SetString) EPyErr_SetString(type, "ConsoleOutput events nested too deeply");
+}
+
+// sys.stdout.write(text): one event per call, synchronously on the host's
+// thread; text written on Python's own threads waits for the host's thread.
 PyObjectRef aview_write(PyObjectRef, PyObjectRef arguments) noexcept {
   const char* text = nullptr;
   if (!EPyArg_ParseTuple || !EPyArg_ParseTuple(arguments, "s", &text)) return nullptr;
-  if (REALobjectStruct* receiver = consoleOutputInstance) {
-    PythonEngineConsoleOutputData* data = ConsoleOutputDataOf(receiver);
-    if (!data->handler) data->handler = REALGetEventInstance(receiver, &PythonEngineEvents[0]);
-    if (data->handler) {
-      REALstringStruct* output =
-          REALBuildStringWithEncoding(text, static_cast<int>(strlen(text)), kREALTextEncodingUTF8);
-      // The handler may replace the receiver; it must outlive its own event.
-      REALLockObject(receiver);
-      reinterpret_cast<void (*)(REALobjectStruct*, REALstringStruct*)>(data->handler)(receiver, output);
-      REALUnlockObject(receiver);
-      if (output) REALUnlockString(output);
+  if (!OnHostThread()) {
+    try {
+      DeferToHostThread([line = std::string(text)] { DeliverConsoleText(line.data(), line.size()); });
+    } catch (...) {
+      // Out of memory: the text is lost, never delivered on this thread.
     }
+    return None();
   }
+  if (consoleEventNesting >= kMaxConsoleEventNesting) {
+    RaiseRecursionError();
+    return nullptr;
+  }
+  RunDeferredHostWork();  // earlier text from other threads comes first
+  DeliverConsoleText(text, strlen(text));
   // A handler that set Python's error (Python3Engine.SetError) has it raised
   // in the code that wrote, as a host function returning Nil has.
   if (EPyErr_Occurred && EPyErr_Occurred()) return nullptr;
@@ -78,5 +111,5 @@ void Python_SetConsoleOutput(REALobjectStruct* output) {
 
 REALclassDefinition PythonEngineConsoleOutputClass =
     records::ClassRecord("Python3EngineConsoleOutput", nullptr, sizeof(PythonEngineConsoleOutputData))
-        .initializer(PythonEngineConsoleOutput_Constructor)
+        .initializer<PythonEngineConsoleOutput_Constructor>()
         .events(PythonEngineEvents);

@@ -3,6 +3,7 @@
 #include "PythonEngine/PythonEngine.h"
 #include "PythonEngine/PythonErrors.h"
 #include "PythonEngine/PythonLifecycle.h"
+#include "PythonEngine/PythonSource.h"
 
 namespace {
 
@@ -12,20 +13,23 @@ constexpr size_t kPythonEngineDataSize = 1;
 constexpr uint32_t kEnumerationFlags = 32;
 
 REALmethodDefinition PythonEngineSharedMethods[] = {
-    records::Method(Python_InitWithName, "Init(applicationName as String)"),
-    records::Method(Python_Init, "Init()"),
-    records::Method(Python_Finalize, "Finalize()"),
-    records::Method(Python_SetConsoleOutput, "SetConsoleOutput(output as Python3EngineConsoleOutput)"),
-    records::Method(Python_AddSearchPath, "AddSearchPath(f as FolderItem)"),
-    records::Method(Python_GetModule, "GetModule(name as String) as Python3Module"),
-    records::Method(Python_ErrorOccurred, "ErrorOccurred() as Boolean"),
-    records::Method(Python_GetError, "GetError() as String"),
-    records::Method(Python_ClearError, "ClearError()"),
-    records::Method(Python_SetTypeError, "SetError(errorType as Integer, message as String)"),
-    records::Method(Python_IsFound,
-                    "PythonIsFound(preferredVersion as Python3Engine.PreferredVersionValues = "
+    records::Method<Python_InitWithName>("Init(applicationName as String)"),
+    records::Method<Python_Init>("Init()"),
+    records::Method<Python_Finalize>("Finalize()"),
+    records::Method<Python_SetConsoleOutput>("SetConsoleOutput(output as Python3EngineConsoleOutput)"),
+    records::Method<Python_AddSearchPath>("AddSearchPath(f as FolderItem)"),
+    records::Method<Python_GetModule>("GetModule(name as String) as Python3Module"),
+    records::Method<Python_ErrorOccurred>("ErrorOccurred() as Boolean"),
+    records::Method<Python_GetError>("GetError() as String"),
+    records::Method<Python_ClearError>("ClearError()"),
+    records::Method<Python_SetTypeError>("SetError(errorType as Integer, message as String)"),
+    records::Method<Python_IsFound>("PythonIsFound(preferredVersion as Python3Engine.PreferredVersionValues = "
                     "Python3Engine.PreferredVersionValues.PREFERRED_VERSION_LATESTKNOWN) as Boolean"),
-    records::Method(Python_SetPythonPath, "SetPythonPath(path as FolderItem)"),
+    records::Method<Python_SetPythonPath>("SetPythonPath(path as FolderItem)"),
+    records::Method<Python_Execute>("Execute(source as String) as Boolean"),
+    records::Method<Python_Evaluate>("Evaluate(expression as String) as Python3Result"),
+    records::Method<Python_GetErrorTypeName>("GetErrorTypeName() as String"),
+    records::Method<Python_GetErrorTraceback>("GetErrorTraceback() as String"),
 };
 
 REALconstant PythonEngineConstants[] = {

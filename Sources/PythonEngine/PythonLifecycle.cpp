@@ -7,6 +7,9 @@
 
 #include "PythonEngine/ClassRecords.h"
 #include "PythonEngine/ConsoleOutput.h"
+#include "PythonEngine/HostEntry.h"
+#include "PythonEngine/OutlivingThreads.h"
+#include "Exceptions/Exceptions.h"
 #include "PythonEngine/PythonErrors.h"
 #include "PythonEngine/PythonLoader.h"
 #include "PythonEngine/PythonObject.h"
@@ -17,6 +20,10 @@
 bool gPythonInitialized = false;
 
 namespace {
+
+// Python3Exception code of a start refused while threads of the previous
+// interpreter still run.
+constexpr int64_t kRestartRefusedCode = -7;
 
 // The library may keep reading a program name it was given, so every name
 // handed over stays alive for the process.
@@ -51,7 +58,17 @@ std::wstring DecodeProgramName(const char* bytes, size_t length) {
 
 void StartInterpreter() {
   if (!EPy_IsInitialized || !EPy_Initialize || EPy_IsInitialized()) return;
-  EPy_Initialize();
+  std::string refusal;
+  if (!OutlivingThreadsEnded(&refusal)) return ThrowPythonException(refusal.c_str(), kRestartRefusedCode);
+  // Signals stay the application's: no SIGINT handler, SIGPIPE not ignored.
+  if (EPy_InitializeEx)
+    EPy_InitializeEx(0);
+  else
+    EPy_Initialize();
+  if (!EPy_IsInitialized()) return;
+  if (EPyEval_InitThreads) EPyEval_InitThreads();
+  NoteInterpreterStarted();
+  NoteThreadsAtStart();
   if (PyObjectRef console = CreateConsoleOutputModule()) {
     if (EPySys_SetObject) EPySys_SetObject("stdout", console);
     ReleasePythonRef(console);  // sys keeps its own reference
@@ -78,9 +95,21 @@ void Python_Init() {
 
 void Python_Finalize() {
   if (!PythonIsRunning()) return;
+  // Called back from Python (an event, a host function): tearing the
+  // interpreter down under frames that are still running would crash them.
+  if (HostEntryDepth() > 1) {
+    if (e__PyExc_RuntimeError && *e__PyExc_RuntimeError && EPyErr_SetString)
+      EPyErr_SetString(*e__PyExc_RuntimeError,
+                       "Python3Engine.Finalize was refused: Python code is running; "
+                       "call it after the call into Python has returned");
+    return;
+  }
   if (EPyErr_Clear) EPyErr_Clear();
+  NoteThreadsOutlivingInterpreter();
   if (EPy_Finalize) EPy_Finalize();
   gPythonInitialized = false;
+  NoteInterpreterFinalized();
+  LetOutlivingThreadsEnd();
   ForgetOwnedPythonRefs();
   if (gRegisteredModules) {
     REALUnlockObject(reinterpret_cast<REALobjectStruct*>(gRegisteredModules));

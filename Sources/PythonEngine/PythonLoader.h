@@ -16,6 +16,8 @@ using Py_ssize_t = intptr_t;
 using Py_hash_t = Py_ssize_t;
 using PyCapsule_Destructor = void (*)(PyObjectRef capsule);
 using PyModuleCreator = PyObjectRef (*)();  // creator given to PyImport_AppendInittab
+struct PyThreadState;                       // opaque
+using PyGILState_STATE = int;               // an enum of int size in every version
 
 // ---------------------------------------------------------------------------
 // Process-wide state. The first three are reset by PluginEntry; the library

@@ -19,7 +19,7 @@ REALstringStruct* PythonObject_Name(REALobjectStruct* instance, intptr_t) {
 }
 
 REALproperty PythonObjectProperties[] = {
-    records::ReadOnlyProperty("Name", "String", PythonObject_Name),
+    records::ReadOnlyProperty<PythonObject_Name>("Name", "String"),
 };
 
 }  // namespace
@@ -48,6 +48,6 @@ void ReleasePythonObjectName(REALobjectStruct* instance) {
 }
 
 REALclassDefinition PythonObjectClass = records::ClassRecord("Python3Object", nullptr, sizeof(PythonObjectData))
-                                            .initializer(PythonObject_Initializer)
-                                            .destructor(PythonObject_Destructor)
+                                            .initializer<PythonObject_Initializer>()
+                                            .destructor<PythonObject_Destructor>()
                                             .properties(PythonObjectProperties);

@@ -166,35 +166,35 @@ int8_t ItemTest(REALobjectStruct* self, int64_t index) {
 }
 
 REALproperty PythonParametersProperties[] = {
-    records::ReadOnlyProperty("Count", "Integer", PythonParameters_Count),
-    records::ReadOnlyProperty("LastError", "Integer", PythonParameters_LastError),
+    records::ReadOnlyProperty<PythonParameters_Count>("Count", "Integer"),
+    records::ReadOnlyProperty<PythonParameters_LastError>("LastError", "Integer"),
 };
 
 REALmethodDefinition PythonParametersMethods[] = {
-    records::Method(PythonParameters_Constructor, "Constructor(parameterCount as Integer)"),
-    records::Method(PythonParameters_ConstructorPtr, "Constructor(paramPtr as Ptr)"),
-    records::AssignableMethod(GetInt32, SetInt32, "Int32Value(index as Integer) as Int32"),
-    records::AssignableMethod(GetString, SetString, "StringValue(index as Integer) as String"),
-    records::AssignableMethod(GetDouble, SetDouble, "DoubleValue(index as Integer) as Double"),
-    records::AssignableMethod(GetBoolean, SetBoolean, "BooleanValue(index as Integer) as Boolean"),
-    records::AssignableMethod(GetObject, SetObject, "ObjectValue(index as Integer) as Object"),
-    records::AssignableMethod(GetInt64, SetInt64, "Int64Value(index as Integer) as Int64"),
-    records::AssignableMethod(GetUInt64, SetUInt64, "UInt64Value(index as Integer) as UInt64"),
-    records::AssignableMethod(GetDictionary, SetEntity, "DictionaryValue(index as Integer) as Python3Dictionary"),
-    records::AssignableMethod(GetTuple, SetEntity, "TupleValue(index as Integer) as Python3Parameters"),
-    records::AssignableMethod(GetList, SetEntity, "ListValue(index as Integer) as Python3List"),
-    records::AssignableMethod(GetBytes, SetEntity, "BytesValue(index as Integer) as Python3Bytes"),
-    records::Method(PythonParameters_ClearError, "ClearError()"),
-    records::Method(ItemTest<IsPythonBool>, "IsBoolean(index as Integer) as Boolean"),
-    records::Method(ItemTest<IsPythonInt>, "IsInteger(index as Integer) as Boolean"),
-    records::Method(ItemTest<IsPythonFloat>, "IsDouble(index as Integer) as Boolean"),
-    records::Method(ItemTest<IsPythonStr>, "IsString(index as Integer) as Boolean"),
-    records::Method(ItemTest<IsHostObjectCapsule>, "IsObject(index as Integer) as Boolean"),
-    records::Method(ItemTest<PythonIntFitsInInt64>, "FitsInInt32(index as Integer) as Boolean"),
-    records::Method(ItemTest<IsPythonDict>, "IsDictionary(index as Integer) as Boolean"),
-    records::Method(ItemTest<IsPythonTuple>, "IsTuple(index as Integer) as Boolean"),
-    records::Method(ItemTest<IsPythonBytes>, "IsBytes(index as Integer) as Boolean"),
-    records::Method(ItemTest<IsPythonList>, "IsList(index as Integer) as Boolean"),
+    records::Method<PythonParameters_Constructor>("Constructor(parameterCount as Integer)"),
+    records::Method<PythonParameters_ConstructorPtr>("Constructor(paramPtr as Ptr)"),
+    records::AssignableMethod<GetInt32, SetInt32>("Int32Value(index as Integer) as Int32"),
+    records::AssignableMethod<GetString, SetString>("StringValue(index as Integer) as String"),
+    records::AssignableMethod<GetDouble, SetDouble>("DoubleValue(index as Integer) as Double"),
+    records::AssignableMethod<GetBoolean, SetBoolean>("BooleanValue(index as Integer) as Boolean"),
+    records::AssignableMethod<GetObject, SetObject>("ObjectValue(index as Integer) as Object"),
+    records::AssignableMethod<GetInt64, SetInt64>("Int64Value(index as Integer) as Int64"),
+    records::AssignableMethod<GetUInt64, SetUInt64>("UInt64Value(index as Integer) as UInt64"),
+    records::AssignableMethod<GetDictionary, SetEntity>("DictionaryValue(index as Integer) as Python3Dictionary"),
+    records::AssignableMethod<GetTuple, SetEntity>("TupleValue(index as Integer) as Python3Parameters"),
+    records::AssignableMethod<GetList, SetEntity>("ListValue(index as Integer) as Python3List"),
+    records::AssignableMethod<GetBytes, SetEntity>("BytesValue(index as Integer) as Python3Bytes"),
+    records::Method<PythonParameters_ClearError>("ClearError()"),
+    records::Method<ItemTest<IsPythonBool>>("IsBoolean(index as Integer) as Boolean"),
+    records::Method<ItemTest<IsPythonInt>>("IsInteger(index as Integer) as Boolean"),
+    records::Method<ItemTest<IsPythonFloat>>("IsDouble(index as Integer) as Boolean"),
+    records::Method<ItemTest<IsPythonStr>>("IsString(index as Integer) as Boolean"),
+    records::Method<ItemTest<IsHostObjectCapsule>>("IsObject(index as Integer) as Boolean"),
+    records::Method<ItemTest<PythonIntFitsInInt64>>("FitsInInt32(index as Integer) as Boolean"),
+    records::Method<ItemTest<IsPythonDict>>("IsDictionary(index as Integer) as Boolean"),
+    records::Method<ItemTest<IsPythonTuple>>("IsTuple(index as Integer) as Boolean"),
+    records::Method<ItemTest<IsPythonBytes>>("IsBytes(index as Integer) as Boolean"),
+    records::Method<ItemTest<IsPythonList>>("IsList(index as Integer) as Boolean"),
 };
 
 }  // namespace
@@ -212,6 +212,6 @@ REALobjectStruct* NewParametersWrapper(PyObjectRef tuple) {
 REALclassDefinition PythonParametersClass =
     records::ClassRecord("Python3Parameters", "Python3EntityBase", sizeof(PythonParametersData))
         .interfaces("IPython3Iterable")
-        .destructor(PythonParameters_Destructor)
+        .destructor<PythonParameters_Destructor>()
         .properties(PythonParametersProperties)
         .methods(PythonParametersMethods);

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "HostGlue.h"
+#include "PythonEngine/HostEntry.h"
 #include "PythonEngine/PythonLoader.h"
 #include "PythonEntity/PythonEntity.h"
 
@@ -21,9 +22,16 @@ uint64_t TypeFlags(PyObjectRef object) {
 
 bool HasExactType(PyObjectRef object, PyTypeObjectHeader* type) { return object && type && object->ob_type == type; }
 
+// A capsule may die on one of Python's own threads; its host lock is then
+// given back on the host's thread.
 void Capsule_Destructor(PyObjectRef capsule) noexcept {
   if (!EPyCapsule_GetPointer) return;
-  if (auto* object = static_cast<REALobjectStruct*>(EPyCapsule_GetPointer(capsule, nullptr))) REALUnlockObject(object);
+  auto* object = static_cast<REALobjectStruct*>(EPyCapsule_GetPointer(capsule, nullptr));
+  if (!object) return;
+  if (OnHostThread())
+    REALUnlockObject(object);
+  else
+    DeferToHostThread([object] { REALUnlockObject(object); });
 }
 
 }  // namespace

@@ -44,14 +44,14 @@ void* GetPtr(REALobjectStruct* instance) {
 }
 
 REALmethodDefinition PythonEntityBaseMethods[] = {
-    records::Method(PythonEntity_Constructor, "Constructor()", REALdefaultConstructorFlags),
-    records::Method(ToString, "ToString() as String"),
-    records::Method(Hash, "Hash() as Int64"),
-    records::Method(GetPtr, "GetPtr() as Ptr"),
+    records::Method<PythonEntity_Constructor>("Constructor()", REALdefaultConstructorFlags),
+    records::Method<ToString>("ToString() as String"),
+    records::Method<Hash>("Hash() as Int64"),
+    records::Method<GetPtr>("GetPtr() as Ptr"),
 };
 
 REALmethodDefinition PythonEntityMethods[] = {
-    records::Method(PythonEntity_Constructor, "Constructor()", REALdefaultConstructorFlags),
+    records::Method<PythonEntity_Constructor>("Constructor()", REALdefaultConstructorFlags),
 };
 
 }  // namespace
@@ -67,8 +67,8 @@ PythonEntityData* PythonEntityDataOf(REALobjectStruct* instance) {
 
 REALclassDefinition PythonEntityBaseClass =
     records::ClassRecord("Python3EntityBase", nullptr, sizeof(PythonEntityData))
-        .initializer(PythonEntity_DefaultConstructor)
-        .destructor(PythonEntity_Destructor)
+        .initializer<PythonEntity_DefaultConstructor>()
+        .destructor<PythonEntity_Destructor>()
         .methods(PythonEntityBaseMethods);
 
 REALclassDefinition PythonEntityClass =

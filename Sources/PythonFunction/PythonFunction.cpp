@@ -35,11 +35,11 @@ REALobjectStruct* PythonFunction_Module(REALobjectStruct* self, intptr_t) {
 }
 
 REALproperty PythonFunctionProperties[] = {
-    records::ReadOnlyProperty("OwnerModule", "Python3Module", PythonFunction_Module),
+    records::ReadOnlyProperty<PythonFunction_Module>("OwnerModule", "Python3Module"),
 };
 
 REALmethodDefinition PythonFunctionMethods[] = {
-    records::Method(PythonFunction_Invoke, "Invoke(parameters as Python3Parameters) as Python3Result"),
+    records::Method<PythonFunction_Invoke>("Invoke(parameters as Python3Parameters) as Python3Result"),
 };
 
 }  // namespace
@@ -50,6 +50,6 @@ PythonFunctionData* PythonFunctionDataOf(REALobjectStruct* instance) {
 
 REALclassDefinition PythonFunctionClass =
     records::ClassRecord("Python3Function", "Python3Object", sizeof(PythonFunctionData))
-        .destructor(Destructor)
+        .destructor<Destructor>()
         .properties(PythonFunctionProperties)
         .methods(PythonFunctionMethods);

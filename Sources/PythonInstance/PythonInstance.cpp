@@ -18,4 +18,4 @@ PythonInstanceData* PythonInstanceDataOf(REALobjectStruct* instance) {
 
 REALclassDefinition PythonInstanceClass =
     records::ClassRecord("Python3Instance", "Python3Object", sizeof(PythonInstanceData))
-        .destructor(PythonInstance_Destructor);
+        .destructor<PythonInstance_Destructor>();

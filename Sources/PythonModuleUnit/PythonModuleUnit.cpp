@@ -76,13 +76,13 @@ int8_t PythonModule_Reload(REALobjectStruct* self) {
 }
 
 REALmethodDefinition PythonModuleMethods[] = {
-    records::Method(PythonModule_GetFunction, "GetFunction(name as String) as Python3Function"),
-    records::Method(PythonModule_GetClass, "GetClass(name as String) as Python3Class"),
-    records::Method(PythonModule_Reload, "Reload() as Boolean"),
+    records::Method<PythonModule_GetFunction>("GetFunction(name as String) as Python3Function"),
+    records::Method<PythonModule_GetClass>("GetClass(name as String) as Python3Class"),
+    records::Method<PythonModule_Reload>("Reload() as Boolean"),
 };
 
 }  // namespace
 
 REALclassDefinition PythonModuleClass = records::ClassRecord("Python3Module", "Python3Object", kPythonModuleDataSize)
-                                            .destructor(Destructor)
+                                            .destructor<Destructor>()
                                             .methods(PythonModuleMethods);

@@ -113,38 +113,38 @@ void* PythonResult_GetPtr(REALobjectStruct* self) {
 REALobjectStruct* PythonResult_FromBytes(REALobjectStruct* bytes);
 
 REALmethodDefinition PythonResultMethods[] = {
-    records::Method(PythonResult_Constructor, "Constructor()"),
-    records::Method(PythonResult_IntConstructor, "Constructor(value as Int32)"),
-    records::Method(PythonResult_Int64Constructor, "Constructor(value as Int64)"),
-    records::Method(PythonResult_UInt64Constructor, "Constructor(value as UInt64)"),
-    records::Method(PythonResult_DoubleConstructor, "Constructor(value as Double)"),
-    records::Method(PythonResult_StringConstructor, "Constructor(value as String)"),
-    records::Method(PythonResult_BoolConstructor, "Constructor(value as Boolean)"),
-    records::Method(PythonResult_ObjectConstructor, "Constructor(value as Object)"),
-    records::Method(PythonResult_GetInt32, "Int32Value() as Int32"),
-    records::Method(PythonResult_GetInt64, "Int64Value() as Int64"),
-    records::Method(PythonResult_GetUInt64, "UInt64Value() as UInt64"),
-    records::Method(PythonResult_GetDouble, "DoubleValue() as Double"),
-    records::Method(PythonResult_GetBoolean, "BooleanValue() as Boolean"),
-    records::Method(PythonResult_GetString, "StringValue() as String"),
-    records::Method(PythonResult_GetBytes, "BytesValue() as Python3Bytes"),
-    records::Method(PythonResult_GetObject, "ObjectValue() as Object"),
-    records::Method(TypeTest<IsPythonStr>, "IsString() as Boolean"),
-    records::Method(TypeTest<IsPythonInt>, "IsInteger() as Boolean"),
-    records::Method(TypeTest<PythonIntFitsInInt64>, "FitsInInt32() as Boolean"),
-    records::Method(TypeTest<IsPythonFloat>, "IsDouble() as Boolean"),
-    records::Method(TypeTest<IsPythonBool>, "IsBoolean() as Boolean"),
-    records::Method(TypeTest<IsHostObjectCapsule>, "IsObject() as Boolean"),
-    records::Method(PythonResult_GetPtr, "GetPtr() as Ptr"),
-    records::Method(TypeTest<IsPythonTuple>, "IsTuple() as Boolean"),
-    records::Method(TypeTest<IsPythonBytes>, "IsBytes() as Boolean"),
-    records::Method(PythonResult_GetTuple, "TupleValue() as Python3Parameters"),
-    records::Method(TypeTest<IsPythonDict>, "IsDictionary() as Boolean"),
-    records::Method(PythonResult_GetDictionary, "DictionaryValue() as Python3Dictionary"),
+    records::Method<PythonResult_Constructor>("Constructor()"),
+    records::Method<PythonResult_IntConstructor>("Constructor(value as Int32)"),
+    records::Method<PythonResult_Int64Constructor>("Constructor(value as Int64)"),
+    records::Method<PythonResult_UInt64Constructor>("Constructor(value as UInt64)"),
+    records::Method<PythonResult_DoubleConstructor>("Constructor(value as Double)"),
+    records::Method<PythonResult_StringConstructor>("Constructor(value as String)"),
+    records::Method<PythonResult_BoolConstructor>("Constructor(value as Boolean)"),
+    records::Method<PythonResult_ObjectConstructor>("Constructor(value as Object)"),
+    records::Method<PythonResult_GetInt32>("Int32Value() as Int32"),
+    records::Method<PythonResult_GetInt64>("Int64Value() as Int64"),
+    records::Method<PythonResult_GetUInt64>("UInt64Value() as UInt64"),
+    records::Method<PythonResult_GetDouble>("DoubleValue() as Double"),
+    records::Method<PythonResult_GetBoolean>("BooleanValue() as Boolean"),
+    records::Method<PythonResult_GetString>("StringValue() as String"),
+    records::Method<PythonResult_GetBytes>("BytesValue() as Python3Bytes"),
+    records::Method<PythonResult_GetObject>("ObjectValue() as Object"),
+    records::Method<TypeTest<IsPythonStr>>("IsString() as Boolean"),
+    records::Method<TypeTest<IsPythonInt>>("IsInteger() as Boolean"),
+    records::Method<TypeTest<PythonIntFitsInInt64>>("FitsInInt32() as Boolean"),
+    records::Method<TypeTest<IsPythonFloat>>("IsDouble() as Boolean"),
+    records::Method<TypeTest<IsPythonBool>>("IsBoolean() as Boolean"),
+    records::Method<TypeTest<IsHostObjectCapsule>>("IsObject() as Boolean"),
+    records::Method<PythonResult_GetPtr>("GetPtr() as Ptr"),
+    records::Method<TypeTest<IsPythonTuple>>("IsTuple() as Boolean"),
+    records::Method<TypeTest<IsPythonBytes>>("IsBytes() as Boolean"),
+    records::Method<PythonResult_GetTuple>("TupleValue() as Python3Parameters"),
+    records::Method<TypeTest<IsPythonDict>>("IsDictionary() as Boolean"),
+    records::Method<PythonResult_GetDictionary>("DictionaryValue() as Python3Dictionary"),
 };
 
 REALmethodDefinition PythonResultSharedMethods[] = {
-    records::Method(PythonResult_FromBytes, "FromBytes(bytes as Python3Bytes) as Python3Result"),
+    records::Method<PythonResult_FromBytes>("FromBytes(bytes as Python3Bytes) as Python3Result"),
 };
 
 }  // namespace
@@ -177,6 +177,6 @@ REALobjectStruct* PythonResult_FromBytes(REALobjectStruct* bytes) {
 }  // namespace
 
 REALclassDefinition PythonResultClass = records::ClassRecord("Python3Result", nullptr, sizeof(PythonResultData))
-                                            .destructor(PythonResult_Destructor)
+                                            .destructor<PythonResult_Destructor>()
                                             .methods(PythonResultMethods)
                                             .sharedMethods(PythonResultSharedMethods);

@@ -29,4 +29,4 @@ PythonXojoClassData* PythonXojoClassDataOf(REALobjectStruct* instance) {
 static_assert(sizeof(PythonXojoClassData) == 448, "Python3XojoClass data block");
 
 REALclassDefinition PythonXojoClassClass =
-    records::ClassRecord("Python3XojoClass", "Python3Object", sizeof(PythonXojoClassData)).destructor(Destructor);
+    records::ClassRecord("Python3XojoClass", "Python3Object", sizeof(PythonXojoClassData)).destructor<Destructor>();

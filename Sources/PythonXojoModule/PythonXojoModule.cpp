@@ -29,4 +29,4 @@ PythonXojoModuleData* PythonXojoModuleDataOf(REALobjectStruct* instance) {
 static_assert(sizeof(PythonXojoModuleData) == 40, "Python3XojoModule data block");
 
 REALclassDefinition PythonXojoModuleClass =
-    records::ClassRecord("Python3XojoModule", "Python3Object", sizeof(PythonXojoModuleData)).destructor(Destructor);
+    records::ClassRecord("Python3XojoModule", "Python3Object", sizeof(PythonXojoModuleData)).destructor<Destructor>();

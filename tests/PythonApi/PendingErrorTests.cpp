@@ -35,6 +35,8 @@ TEST_F(PendingError, MembersThatRunPythonCodeWorkAndKeepIt) {
   const std::vector<Row> rows = {
       {"Invoke of a Python function", [&] { return Read(Invoke(count, {Int32{1}, Str("a")}), "Int64Value"); }},
       {"Invoke of a built-in", [&] { return Read(Invoke(len, {Str("abc")}), "Int64Value"); }},
+      {"Execute", [&] { return xhost::describe(Engine("Execute", {Str("pending_ran = 1")})); }},
+      {"Evaluate", [&] { return Read(xhost::asObject(Engine("Evaluate", {Str("len('abcd')")})), "Int64Value"); }},
       {"GetModule", [&] { return NameOf(GetModule("colorsys")); }},
       {"GetFunction", [&] { return NameOf(CallObject(python.module(), "GetFunction", {Str("echo")})); }},
       {"GetClass", [&] { return NameOf(CallObject(python.module(), "GetClass", {Str("Made")})); }},

@@ -307,7 +307,7 @@ TEST_F(PythonHome, ALibraryInALibFolderGetsTheFolderAbove) {
   expectOutput({"choose:" + library, "found:0", "home", "library-home", "table"},
                Lines({"chosen: this file", "PythonIsFound(0): True", "home: " + folder.path("prefix"),
                       "library home: " + folder.path("prefix"),
-                      TableLine(11, kTableEntries)}));
+                      TableLine(12, kTableEntries)}));
 }
 
 TEST_F(PythonHome, TheLibFolderIsRecognisedWhateverItsCase) {
@@ -410,7 +410,7 @@ TEST_F(EntryTable, LoadingThePluginMapsNoPython) {
 TEST_F(EntryTable, EveryEntryHoldsWhatTheLibraryExports) {
   install("libpython3.12.so");
   expectOutput({"found:0", "table"},
-               Lines({"PythonIsFound(0): True", TableLine(9, kTableEntries - kHomeEntries)}));
+               Lines({"PythonIsFound(0): True", TableLine(10, kTableEntries - kHomeEntries)}));
 }
 
 TEST_F(EntryTable, FirstUseEntriesAreLookedUpOnDemandAndClearedByRegistration) {
