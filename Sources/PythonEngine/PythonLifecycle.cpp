@@ -90,10 +90,7 @@ void Python_Finalize() {
   gPythonInitialized = false;
   NoteInterpreterFinalized();
   ForgetOwnedPythonRefs();
-  if (gRegisteredModules) {
-    REALUnlockObject(reinterpret_cast<REALobjectStruct*>(gRegisteredModules));
-    gRegisteredModules = nullptr;
-  }
+  ReleaseRegisteredModules();
 }
 
 void Python_AddSearchPath(REALobjectStruct* folder) {
