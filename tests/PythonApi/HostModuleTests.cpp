@@ -42,7 +42,9 @@ Object MathModule() {
 class HostModules : public HostCode {};
 
 TEST_F(HostModules, PythonCallsTheHostFunctionsWithTheModuleAndTheArguments) {
-  Register(MathModule());
+  Object module = MathModule();
+  EXPECT_EQ(Text(host_.getProperty(module, "Name")), "hostmath");
+  Register(module);
   Start();
   python.Run("import hostmath");
   EXPECT_EQ(python.IntegerOf("hostmath.add(40, 2)"), 42);
