@@ -66,22 +66,26 @@ void HostType::Dealloc(PyObjectRef self) noexcept {
 
 namespace {
 
-void RaiseNoHostFunction(const char* member) noexcept {
+// Python called a slot for an instance whose class is gone, or a slot the
+// class never filled: nothing to call.
+template <typename Failure>
+Failure NoHostFunction(const char* member, Failure failure) noexcept {
   SetPythonError(e__PyExc_SystemError, "a slot of a Xojo class (", member, ") was called without its Xojo function");
+  return failure;
 }
 
 }  // namespace
 
 int HostType::Init(PyObjectRef self, PyObjectRef args, PyObjectRef kwds) noexcept {
   HostType* owner = OfInstance(self);
-  if (!owner || !owner->init_) return RaiseNoHostFunction("__init__"), -1;
+  if (!owner || !owner->init_) return NoHostFunction("__init__", -1);
   const HostCallee callee{owner->name_, "__init__"};
   return FollowErrorRule(callee, CallHostCode(callee, owner->init_, self, args, kwds));
 }
 
 intptr_t HostType::Hash(PyObjectRef self) noexcept {
   HostType* owner = OfInstance(self);
-  if (!owner || !owner->hash_) return RaiseNoHostFunction("__hash__"), -1;
+  if (!owner || !owner->hash_) return NoHostFunction<intptr_t>("__hash__", -1);
   std::optional<int64_t> hash = CallHostCode(HostCallee{owner->name_, "__hash__"}, owner->hash_, self);
   if (!hash || PythonErrorIsSet()) return -1;
   // -1 tells Python that hashing failed: Python's own types give -2 instead.
@@ -90,7 +94,7 @@ intptr_t HostType::Hash(PyObjectRef self) noexcept {
 
 PyObjectRef HostType::Str(PyObjectRef self) noexcept {
   HostType* owner = OfInstance(self);
-  if (!owner || !owner->toString_) return RaiseNoHostFunction("__str__"), nullptr;
+  if (!owner || !owner->toString_) return NoHostFunction<PyObjectRef>("__str__", nullptr);
   const HostCallee callee{owner->name_, "__str__"};
   return FollowErrorRule(callee, CallHostCode(callee, owner->toString_, self));
 }

@@ -16,11 +16,6 @@ std::vector<std::unique_ptr<PythonVisibleState>>& keptStates() {
   return *kept;
 }
 
-std::vector<PyModuleDef*>& definitionsInUse() {
-  static auto* definitions = new std::vector<PyModuleDef*>;  // outlives every owner
-  return *definitions;
-}
-
 void Raise(PyObjectRef* exceptionVariable, const HostCallee& callee, const char* reason) noexcept {
   SetPythonError(exceptionVariable, callee.owner, callee.member.empty() ? "" : ".", callee.member, reason);
 }
@@ -42,18 +37,8 @@ void DisposeVisibleState(std::unique_ptr<PythonVisibleState> state) noexcept {
 
 void* AllocateStaticPythonObject(size_t size) noexcept { return std::calloc(1, size); }
 
-void NoteDefinitionInUse(PyModuleDef* definition) noexcept {
-  try {
-    definitionsInUse().push_back(definition);
-  } catch (...) {
-    // Out of memory: the copy then stays, as in the library's own modules.
-  }
-}
-
 void EndInterpreter() noexcept {
   ++currentInterpreter;
-  for (PyModuleDef* definition : definitionsInUse()) definition->m_base.m_copy = nullptr;
-  definitionsInUse().clear();
   std::vector<std::unique_ptr<PythonVisibleState>> ended;
   ended.swap(keptStates());
 }

@@ -48,16 +48,11 @@ void DisposeVisibleState(std::unique_ptr<PythonVisibleState> state) noexcept;
 
 // Zero-filled memory for what Python takes as a static object (a type object,
 // a module definition); null when memory is short. It is never freed, and
-// each interpreter gets its own: libraries keep pointers to it past Finalize
-// (3.6 and 3.7 go on collecting the objects that survived it; some keep their
-// table of extension modules), and those must keep meeting the state they
-// left there.
+// each interpreter gets its own: objects that survive Finalize keep pointing
+// to it and must keep finding the state they left there (3.6 and 3.7 go on
+// collecting them in the next interpreter; 3.11.2 crashes in its next
+// Finalize when a type object was reset and readied again).
 void* AllocateStaticPythonObject(size_t size) noexcept;
-
-// A module definition the running interpreter created modules from. At
-// Finalize its copy of the module's dictionary, which belongs to the stopped
-// interpreter, is forgotten, so that no later interpreter is handed it.
-void NoteDefinitionInUse(PyModuleDef* definition) noexcept;
 
 // Python3Engine.Finalize, once the interpreter has stopped: counts it and
 // frees what only it could still read.
@@ -105,6 +100,7 @@ auto CallHostCode(const HostCallee& callee, Function function, Arguments... argu
   }
 }
 
+// Python's error indicator is set.
 bool PythonErrorIsSet() noexcept;
 
 // Builds what Python is to read: `build` returns false, or throws

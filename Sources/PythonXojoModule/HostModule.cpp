@@ -47,7 +47,6 @@ bool HostModule::Rebuild() {
   definition.m_doc = "";
   definition.m_size = -1;  // no per-module state
   definition.m_methods = table_.data();
-  NoteDefinitionInUse(&definition);
   return true;
 }
 
