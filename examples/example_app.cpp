@@ -97,7 +97,8 @@ void callFunctions(const Object& module) {
 // what it found; the application reads the tuple.
 void useInventoryFromPython() {
   step("Python code using the application's module: example_host_use.stock_report()");
-  Object module = xhost::asObject(host().callShared("Python3Engine", "GetModule", {host().newString("example_host_use")}));
+  Object module =
+      xhost::asObject(host().callShared("Python3Engine", "GetModule", {host().newString("example_host_use")}));
   Object result = module.isNil() ? Object() : invoke(module, "stock_report", parameters(0));
   if (result.isNil()) return reportError();
   Object report = xhost::asObject(host().call(result, "TupleValue"));

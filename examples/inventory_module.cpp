@@ -30,7 +30,8 @@ PyPtr returned(const Value& value) {
   return xhost::asPtr(host().call(host().newObject("Python3Result", {value}), "GetPtr"));
 }
 PyPtr raised(const std::string& message) {
-  host().callShared("Python3Engine", "SetError", {host().constant("Python3ErrorTypes.ValueError"), host().newString(message)});
+  host().callShared("Python3Engine", "SetError",
+                    {host().constant("Python3ErrorTypes.ValueError"), host().newString(message)});
   return nullptr;
 }
 

@@ -116,8 +116,8 @@ int HostType::Set(PyObjectRef self, PyObjectRef value, void* closure) noexcept {
 PyObjectRef HostType::CallMethod(size_t index, PyObjectRef self, PyObjectRef args) noexcept {
   HostType* owner = OfInstance(self);
   const bool found = owner && index < owner->methods_.size();
-  return CallHostFunction(found ? std::string_view(owner->name_) : "instance", found ? &owner->methods_[index] : nullptr,
-                          self, args);
+  return CallHostFunction(found ? std::string_view(owner->name_) : "instance",
+                          found ? &owner->methods_[index] : nullptr, self, args);
 }
 
 // ---------------------------------------------------------------------------

@@ -27,7 +27,8 @@ void RegisterGetterSetter(REALobjectStruct* self, REALstringStruct* name, void* 
   HostType* type = DataOf(self)->state;
   std::string text = NameToRegister(type, name, "Python3XojoClass.RegisterGetterSetter", false);
   if (!text.empty())
-    type->AddProperty(std::move(text), reinterpret_cast<HostGetter>(getterPtr), reinterpret_cast<HostSetter>(setterPtr));
+    type->AddProperty(std::move(text), reinterpret_cast<HostGetter>(getterPtr),
+                      reinterpret_cast<HostSetter>(setterPtr));
 }
 
 void SetHashFunction(REALobjectStruct* self, void* fuction) {

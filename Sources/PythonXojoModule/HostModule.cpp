@@ -12,8 +12,8 @@ constexpr int kPythonAbiVersion = 3;
 PyObjectRef HostModule::CallFunction(size_t index, PyObjectRef module, PyObjectRef args) noexcept {
   HostModule* owner = OwnerOf(module);
   const bool found = owner && index < owner->functions_.size();
-  return CallHostFunction(found ? std::string_view(owner->name_) : "module", found ? &owner->functions_[index] : nullptr,
-                          module, args);
+  return CallHostFunction(found ? std::string_view(owner->name_) : "module",
+                          found ? &owner->functions_[index] : nullptr, module, args);
 }
 
 HostModule* HostModule::OwnerOf(PyObjectRef module) noexcept {

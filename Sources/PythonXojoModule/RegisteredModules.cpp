@@ -86,7 +86,8 @@ void Python_RegisterXojoModule(REALobjectStruct* xojoModule, void* moduleCreator
                    " module names").c_str());
   RegisteredName& entry = registeredNames[index];
   entry.hostCreator = reinterpret_cast<PyModuleCreator>(moduleCreatorFunction);
-  if (!PythonTableHolds(entry.name, kCreatorEntries[index]) && EPyImport_AppendInittab(entry.name, kCreatorEntries[index]) != 0)
+  const PyModuleCreator creator = kCreatorEntries[index];
+  if (!PythonTableHolds(entry.name, creator) && EPyImport_AppendInittab(entry.name, creator) != 0)
     return Refuse("the Python library refused the module");
   module->registered = true;
   AppendToObjectArray(gRegisteredModules, xojoModule);

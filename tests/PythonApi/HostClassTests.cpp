@@ -92,7 +92,8 @@ PyPtr AdoptErrorChangingState(PyPtr self, PyPtr) {
   host().defineSubclass("ErrorChangingState", "Object",
                         {{"Destructor", [](const Object&, const std::vector<Value>&) -> Value {
                             Engine("ClearError");
-                            Engine("SetError", {host().constant("Python3ErrorTypes.ValueError"), Str("from a destructor")});
+                            Engine("SetError",
+                                   {host().constant("Python3ErrorTypes.ValueError"), Str("from a destructor")});
                             return {};
                           }}});
   SetDataOf(self, host().newObject("ErrorChangingState"));

@@ -6,7 +6,9 @@ namespace api_tests {
 
 Object ArgumentsOf(PyPtr args) { return host().newObject("Python3Parameters", {Ptr{args}}); }
 
-int64_t IntegerArgument(PyPtr args, int64_t index) { return Int(host().call(ArgumentsOf(args), "Int64Value", {index})); }
+int64_t IntegerArgument(PyPtr args, int64_t index) {
+  return Int(host().call(ArgumentsOf(args), "Int64Value", {index}));
+}
 
 std::string TextArgument(PyPtr args, int64_t index) {
   return Text(host().call(ArgumentsOf(args), "StringValue", {index}));

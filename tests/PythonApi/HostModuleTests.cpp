@@ -63,7 +63,8 @@ TEST_F(HostModules, FailuresReachPythonAsExceptions) {
   python.Run("import hostmath");
   const std::pair<const char*, const char*> cases[] = {
       {"hostmath.fail('no such key')", "KeyError: 'no such key'"},
-      {"hostmath.forget()", "SystemError: hostmath.forget: the Xojo function returned no value and set no Python error"},
+      {"hostmath.forget()",
+       "SystemError: hostmath.forget: the Xojo function returned no value and set no Python error"},
       {"hostmath.explode()",
        "RuntimeError: hostmath.explode: the Xojo function ended with an exception, which Python cannot receive"},
       {"hostmath.missing()", "NotImplementedError: hostmath.missing was registered without a Xojo function"},
