@@ -16,23 +16,28 @@ REALarrayStruct* gRegisteredModules = nullptr;
 namespace {
 
 // One per module name ever registered. Python's table of built-in modules
-// keeps the name and the creator entry for the process, and holds only what
-// an interpreter start reads: a module registered again (after Finalize)
-// changes the host's creator behind the same entry.
+// keeps the name and the creator entry for the process, through restarts; a
+// module registered again (after Finalize) changes the host's creator behind
+// the same entry.
 struct RegisteredName {
-  const char* name;                 // handed to Python; never freed
-  PyModuleCreator hostCreator;      // of the latest registration
+  const char* name;              // handed to Python; never freed
+  PyModuleCreator hostCreator;   // of the latest registration
+  uint64_t interpreter;          // the interpreter it was registered for
 };
 RegisteredName registeredNames[kMaxRegisteredModuleNames];
 size_t registeredNameCount = 0;
 
+// A registration holds for the next interpreter start only, on every version
+// alike: an application registers its modules again after each Finalize.
 PyObjectRef CreateRegisteredModule(size_t index) noexcept {
   const RegisteredName& entry = registeredNames[index];
-  const HostCallee callee{entry.name, ""};
-  if (!entry.hostCreator) {
-    SetPythonError(e__PyExc_ImportError, entry.name, " has no module creator");
+  if (entry.interpreter != CurrentInterpreter() || !entry.hostCreator) {
+    SetPythonError(e__PyExc_ImportError, "the module ", entry.name,
+                   " is not registered for this start of Python; call Python3Engine.RegisterXojoModule "
+                   "before Python3Engine.Init, again after every Python3Engine.Finalize");
     return nullptr;
   }
+  const HostCallee callee{entry.name, ""};
   return FollowErrorRule(callee, CallHostCode(callee, entry.hostCreator));
 }
 
@@ -46,13 +51,13 @@ size_t RegisteredNameIndex(const std::string& name) {
   if (registeredNameCount == kMaxRegisteredModuleNames) return kMaxRegisteredModuleNames;
   char* copy = new char[name.size() + 1];
   std::memcpy(copy, name.c_str(), name.size() + 1);
-  registeredNames[registeredNameCount] = RegisteredName{copy, nullptr};
+  registeredNames[registeredNameCount] = RegisteredName{copy, nullptr, 0};
   return registeredNameCount++;
 }
 
-// Whether Python's table of built-in modules holds the entry. Libraries that
-// keep the table through a restart need no second entry; others (3.8 and
-// later) start each interpreter from their own table again.
+// Whether Python's table of built-in modules holds the entry already (from a
+// registration before an earlier start): one entry per name, however often
+// it is registered.
 bool PythonTableHolds(const char* name, PyModuleCreator creator) {
   struct InittabEntry {
     const char* name;  // null ends the table
@@ -86,6 +91,7 @@ void Python_RegisterXojoModule(REALobjectStruct* xojoModule, void* moduleCreator
                    " module names").c_str());
   RegisteredName& entry = registeredNames[index];
   entry.hostCreator = reinterpret_cast<PyModuleCreator>(moduleCreatorFunction);
+  entry.interpreter = CurrentInterpreter();
   const PyModuleCreator creator = kCreatorEntries[index];
   if (!PythonTableHolds(entry.name, creator) && EPyImport_AppendInittab(entry.name, creator) != 0)
     return Refuse("the Python library refused the module");
