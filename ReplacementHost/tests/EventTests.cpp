@@ -141,7 +141,8 @@ TEST_F(Events, ADestructorRunsOnceTheLastReferenceGoes) {
 
 TEST_F(Events, AFailingDestructorIsReported) {
   host.defineSubclass("FailingDestructor", "Object",
-                      {{"Destructor", [](const Object&, const std::vector<Value>&) -> Value { throw HostError("gone wrong"); }}});
+                      {{"Destructor",
+                        [](const Object&, const std::vector<Value>&) -> Value { throw HostError("gone wrong"); }}});
   host.newObject("FailingDestructor");
   EXPECT_THAT(ledgerText(), HasSubstr("the Destructor of FailingDestructor failed: gone wrong"));
 }
