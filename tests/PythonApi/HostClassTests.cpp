@@ -1,6 +1,11 @@
 // Host-defined classes: Python types whose initializer, methods, properties,
 // hash and string conversion are host functions, each instance carrying a
 // host object (Data).
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <map>
 
 #include "HostCodeSupport.h"
@@ -350,6 +355,83 @@ TEST_F(HostClasses, TwentyRestartsWithAHostModuleAndClass) {
     EXPECT_EQ(python.IntegerOf("hash(counter)"), round + 1);
     EXPECT_EQ(LiveStates(), 1u);
   }
+}
+
+
+// Resident memory and open descriptors of this process.
+struct ProcessUse {
+  int64_t residentKiB = 0;
+  int64_t descriptors = 0;
+};
+ProcessUse MeasureProcess() {
+  ProcessUse use;
+  std::ifstream statm("/proc/self/statm");
+  int64_t sizePages = 0, residentPages = 0;
+  statm >> sizePages >> residentPages;
+  use.residentKiB = residentPages * (sysconf(_SC_PAGESIZE) / 1024);
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+    (void)entry;
+    ++use.descriptors;
+  }
+  return use;
+}
+
+// Resident memory per cycle of `cycle`, measured after a warm-up.
+template <typename Cycle>
+double KiBPerCycle(int warmUp, int measured, Cycle cycle, ProcessUse* end) {
+  for (int i = 0; i < warmUp; ++i) cycle(i);
+  const ProcessUse start = MeasureProcess();
+  for (int i = warmUp; i < warmUp + measured; ++i) cycle(i);
+  *end = MeasureProcess();
+  EXPECT_LE(end->descriptors, start.descriptors) << "descriptors left open by the cycles";
+  return double(end->residentKiB - start.residentKiB) / measured;
+}
+
+// The whole round trip, many times: register, start, import, call in both
+// directions, print, finalize. CPython itself keeps memory at each restart
+// (much of it on some versions), so the plugin's share is what the full
+// cycle adds to the same cycle without the host module; the figures are
+// printed for the record.
+TEST_F(HostClasses, TwoHundredRestartCyclesKeepMemoryAndDescriptorsBounded) {
+  constexpr int kWarmUp = 20, kCycles = 200, kBareCycles = 100;
+  constexpr double kMaxPluginKiBPerCycle = 64;
+  Object counter = CounterClass();
+  Object module = HostModule({counter});
+  std::vector<std::string> printed;
+  host_.defineSubclass("CycleConsole", "Python3EngineConsoleOutput",
+                       {{"ConsoleOutput", [&printed](const Object&, const std::vector<Value>& arguments) -> Value {
+                           printed.push_back(Text(arguments.at(0)));
+                           return {};
+                         }}});
+  Object console = host_.newObject("CycleConsole");
+  ProcessUse end;
+  const double bare = KiBPerCycle(kWarmUp, kBareCycles - kWarmUp, [&](int) {
+    InitPython();
+    python.Connect();
+    Engine("SetConsoleOutput", {console});
+    python.Run("print('bare')");
+    Engine("SetConsoleOutput", {Nil{}});
+    python.Disconnect();
+    FinalizePython();
+  }, &end);
+  printed.clear();
+  const double full = KiBPerCycle(kWarmUp, kCycles - kWarmUp, [&](int cycle) {
+    Register(module);
+    Start();
+    Engine("SetConsoleOutput", {console});
+    python.Run("import hostmath\ncounter = hostmath.Counter(" + std::to_string(cycle) + ")\nprint(counter.step(1))");
+    EXPECT_EQ(python.IntegerOf("counter.value"), cycle + 1) << "cycle " << cycle << ": " << GetError();
+    Engine("SetConsoleOutput", {Nil{}});
+    python.Disconnect();
+    FinalizePython();
+  }, &end);
+  EXPECT_EQ(printed.size(), static_cast<size_t>(2 * kCycles));
+  std::printf("restart cycles: %d with a host module and class, %.1f KiB resident per cycle; %d bare, %.1f KiB; "
+              "resident at the end %lld KiB, %lld descriptors\n",
+              kCycles, full, kBareCycles, bare, static_cast<long long>(end.residentKiB),
+              static_cast<long long>(end.descriptors));
+  EXPECT_LT(full - bare, kMaxPluginKiBPerCycle);
+  EXPECT_EQ(LiveStates(), 0u);
 }
 
 }  // namespace
