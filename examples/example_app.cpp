@@ -1,16 +1,18 @@
 // An application using the plugin as a Xojo program would, run in the
-// replacement host: it finds Python, starts it with an application name,
-// receives Python's output through the ConsoleOutput event, imports a module
-// of its own, calls functions with arguments of several types, makes an
-// instance of a Python class and calls its method, reads and writes module
-// attributes of each type, hands a list and a dictionary built on the host
-// side to Python and reads back what Python changed, round-trips bytes
-// through a MemoryBlock, reads a Python exception, restarts the interpreter
-// and finalizes it.
+// replacement host: it finds Python, publishes a module of its own functions
+// and a class to Python, starts Python with an application name, receives
+// Python's output through the ConsoleOutput event, imports a module of its
+// own, calls functions with arguments of several types, makes an instance of
+// a Python class and calls its method, reads and writes module attributes of
+// each type, hands a list and a dictionary built on the host side to Python
+// and reads back what Python changed, round-trips bytes through a
+// MemoryBlock, reads a Python exception, runs source text, lets Python code
+// call back into its functions, restarts the interpreter and finalizes it.
 #include <fstream>
 #include <iostream>
 #include <string>
 
+#include "inventory_module.h"
 #include "xhost/Host.h"
 
 using xhost::Host;
@@ -187,6 +189,22 @@ void useBytes(const Object& module) {
   std::cout << "\n";
 }
 
+// Python code calls the application's functions and class, then returns
+// what it found; the application reads the tuple.
+void useInventoryFromPython() {
+  step("Python code using the application's module: example_host_use.stock_report()");
+  Object module =
+      xhost::asObject(host().callShared("Python3Engine", "GetModule", {host().newString("example_host_use")}));
+  Object result = module.isNil() ? Object() : invoke(module, "stock_report", parameters(0));
+  if (result.isNil()) return reportError();
+  Object report = xhost::asObject(host().call(result, "TupleValue"));
+  auto item = [&](const char* getter, int64_t index) { return host().call(report, getter, {index}); };
+  std::cout << "   the host reads: price(12, 30) = " << xhost::asInteger(item("Int64Value", 0))
+            << ", left after take(5) = " << xhost::asInteger(item("Int64Value", 1))
+            << ", count = " << xhost::asInteger(item("Int64Value", 2)) << ", str = \"" << text(item("StringValue", 3))
+            << "\", take(100) raised \"" << text(item("StringValue", 4)) << "\"\n";
+}
+
 Object importExampleModule() {
   host().callShared("Python3Engine", "AddSearchPath", {host().newFolderItem(EXAMPLE_PYTHON_DIR)});
   Object module = xhost::asObject(host().callShared("Python3Engine", "GetModule", {host().newString("example_module")}));
@@ -194,6 +212,28 @@ Object importExampleModule() {
             << (module.isNil() ? "Nil" : "Name = " + text(host().getProperty(module, "Name"))) << "\n";
   reportError();
   return module;
+}
+
+// Source text without a module on disk, and an error read in detail.
+void runSourceText() {
+  step("Execute: defining a function in __main__; Evaluate: calling it");
+  host().callShared("Python3Engine", "Execute",
+                    {host().newString("def circle_area(r):\n    return 3.14159 * r * r\n")});
+  Object area = xhost::asObject(host().callShared("Python3Engine", "Evaluate", {host().newString("circle_area(2)")}));
+  std::cout << "   circle_area(2) = " << xhost::asDouble(host().call(area, "DoubleValue")) << "\n";
+
+  step("Execute of failing code: the error's type name and traceback");
+  bool ran = xhost::asBoolean(host().callShared(
+      "Python3Engine", "Execute", {host().newString("import json\nsettings = json.loads('{\"width\": ')")}));
+  std::cout << "   Execute returned " << (ran ? "True" : "False") << "\n";
+  std::cout << "   GetErrorTypeName: " << text(host().callShared("Python3Engine", "GetErrorTypeName")) << "\n";
+  std::string traceback = text(host().callShared("Python3Engine", "GetErrorTraceback"));
+  for (size_t start = 0, end; start < traceback.size(); start = end + 1) {
+    end = traceback.find('\n', start);
+    if (end == std::string::npos) end = traceback.size();
+    std::cout << "   | " << traceback.substr(start, end - start) << "\n";
+  }
+  reportError();
 }
 
 int run(const char* pluginPath, const char* pythonLibrary) {
@@ -222,6 +262,8 @@ int run(const char* pluginPath, const char* pythonLibrary) {
   Object console = host().newObject("ConsoleWindow");
   host().callShared("Python3Engine", "SetConsoleOutput", {console});
   host().expectRetained(console);  // the plugin keeps its receiver until another replaces it
+  step("Publishing the module \"inventory\" (functions log and price, class Stock) before Python starts");
+  publishInventoryModule();
   host().callShared("Python3Engine", "Init", {host().newString("ExampleApp")});
 
   step("Adding examples/python to the search path and importing example_module");
@@ -232,20 +274,25 @@ int run(const char* pluginPath, const char* pythonLibrary) {
   useModuleAttributes(module);
   useContainers(module);
   useBytes(module);
+  useInventoryFromPython();
   module = Object();
+  runSourceText();
 
-  step("Restarting the interpreter: Finalize, then Init");
+  step("Restarting the interpreter: Finalize, publishing \"inventory\" again, then Init");
   host().callShared("Python3Engine", "Finalize");
+  publishInventoryModule();
   host().callShared("Python3Engine", "Init");
   std::cout << "   the search path is Python's own again, so the folder is added anew\n";
   module = importExampleModule();
   Object arguments = parameters(1);
   host().assign(arguments, "StringValue", {int64_t{0}}, host().newString("again"));
   invoke(module, "greet", arguments);
+  useInventoryFromPython();
   module = Object();
 
   step("Finalizing");
   host().callShared("Python3Engine", "Finalize");
+  forgetInventoryModule();
   std::cout << "   done" << std::endl;
   return 0;
 }

@@ -177,9 +177,13 @@ std::vector<Candidate> constructorCandidates(const ClassInfo& cls) {
   return {};
 }
 
-CallScope::CallScope() : depth_(core().frames.size()) { core().frames.emplace_back(); }
+CallScope::CallScope() : depth_(core().frames.size()) {
+  core().frames.emplace_back();
+  enterHostCall();
+}
 
 CallScope::~CallScope() {
+  leaveHostCall();
   if (!open_) return;
   std::vector<CallFrame>& frames = core().frames;
   if (frames.size() <= depth_) return;

@@ -30,6 +30,30 @@ Core& core() {
 
 void reportProblem(std::string text) { core().ledger.problems.push_back(std::move(text)); }
 
+namespace {
+std::atomic<bool> hostThreadKnown{false};
+std::thread::id hostThread;
+thread_local int tHostCalls = 0;
+}  // namespace
+
+void noteHostThread() noexcept {
+  if (hostThreadKnown.load()) return;
+  hostThread = std::this_thread::get_id();
+  hostThreadKnown.store(true);
+}
+
+void enterHostCall() noexcept { ++tHostCalls; }
+void leaveHostCall() noexcept { --tHostCalls; }
+
+bool onHostThread() noexcept {
+  return tHostCalls > 0 || !hostThreadKnown.load() || std::this_thread::get_id() == hostThread;
+}
+
+void noteOffThreadUse(const char* entry) noexcept {
+  core().ledger.offThreadEntry.store(entry);
+  core().ledger.offThreadCalls.fetch_add(1);
+}
+
 void installHostEntries(EntryTable& table) {
   addRegistrationEntries(table);
   addObjectEntries(table);

@@ -2,7 +2,9 @@
 // (handles held by static objects may be released after main returns).
 #pragma once
 
+#include <atomic>
 #include <exception>
+#include <thread>
 #include <map>
 #include <string>
 #include <unordered_set>
@@ -16,6 +18,10 @@ namespace xhost::detail {
 
 struct Ledger {
   std::vector<std::string> problems;       // misuse recorded and not yet reported
+  // Services requested on a thread that was not the host's, by entry name;
+  // written from any thread, so kept apart from `problems`.
+  std::atomic<const char*> offThreadEntry{nullptr};
+  std::atomic<uint64_t> offThreadCalls{0};
   uint64_t epoch = 0;                      // counts ledgerBegin calls
   uint64_t snapshotSerial = 0;             // records with a serial at or above were made since
   uint64_t nextSerial = 1;                 // shared by objects, strings and string data
@@ -65,6 +71,15 @@ struct Core {
 Core& core();
 void reportProblem(std::string text);
 
+// Host services serve the thread that loaded the plugin and any thread that
+// is itself inside a call of host code into the plugin; Xojo code never runs
+// on a thread of the plugin's (or Python's) making.
+void noteHostThread() noexcept;        // the loading thread
+void enterHostCall() noexcept;         // host code calls into the plugin on this thread
+void leaveHostCall() noexcept;
+bool onHostThread() noexcept;
+void noteOffThreadUse(const char* entry) noexcept;
+
 void installHostEntries(EntryTable& table);  // the services of the resolver
 void registerBuiltinClasses(ClassRegistry& registry);
 void* resolveHostEntry(const char* name) noexcept;
@@ -73,6 +88,10 @@ void* resolveHostEntry(const char* name) noexcept;
 // is recorded and `fallback` returned.
 template <typename R, typename F>
 R shielded(const char* entry, R fallback, F&& body) noexcept {
+  if (!onHostThread()) {
+    noteOffThreadUse(entry);
+    return fallback;
+  }
   try {
     return body();
   } catch (const std::exception& error) {

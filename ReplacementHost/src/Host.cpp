@@ -58,6 +58,7 @@ Host::Host() : state_(new State{&core()}) {}
 
 void Host::loadPlugin(const std::string& path) {
   Core& state = *state_->core;
+  noteHostThread();
   for (const LoadedPlugin& plugin : state.plugins)
     if (plugin.path == path) return;
   void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);

@@ -39,6 +39,9 @@ LedgerReport reportSince(uint64_t since) {
       report.problems.push_back("leak: string data of " + lease->source + " was never disposed");
   report.problems.insert(report.problems.begin(), ledger.problems.begin(), ledger.problems.end());
   ledger.problems.clear();
+  if (uint64_t calls = ledger.offThreadCalls.exchange(0))
+    report.problems.push_back(std::string(ledger.offThreadEntry.load()) + " and other services: " +
+                              std::to_string(calls) + " requests on a thread that is not the host's");
   return report;
 }
 

@@ -1,6 +1,8 @@
 // Attributes of a Python object by a host string name. The name reaches
-// Python as the host holds its bytes, unconverted; a missing or empty name
-// looks nothing up and sets no error.
+// Python whole, as UTF-8 text: one holding a NUL names no attribute, as for
+// Python's getattr. A missing or empty name looks nothing up and sets no
+// error. An error pending before the lookup is kept aside and put back when
+// the lookup raises nothing.
 #pragma once
 
 #include "PythonEngine/PythonReferences.h"
@@ -11,6 +13,6 @@
 PyObjectRef GetPythonAttribute(PyObjectRef object, REALstringStruct* name);
 // Whether the attribute exists; an error of the lookup is cleared.
 bool HasPythonAttribute(PyObjectRef object, REALstringStruct* name);
-// Stores a value (deletes with null); PyObject_SetAttrString's result, -1
-// without an error when there is no object or no name.
+// Stores a value (deletes with null); PyObject_SetAttr's result, -1 without
+// an error when there is no object or no name.
 int SetPythonAttribute(PyObjectRef object, REALstringStruct* name, PyObjectRef value);

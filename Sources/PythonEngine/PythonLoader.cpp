@@ -12,6 +12,7 @@
 
 #include "HostGlue.h"
 #include "PythonEngine/HostHandles.h"
+#include "PythonEngine/SharedObjectFile.h"
 
 bool gPythonFound = false;
 bool gPythonEntryPointsLoaded = false;
@@ -235,9 +236,11 @@ void* OpenLibrary(const char* name) {
   return library;
 }
 
+// A chosen file that is no complete shared object for this machine counts as
+// one that does not open.
 void* OpenChosenLibrary(REALobjectStruct* file) {
   std::optional<std::string> path = NativePathOf(file);
-  if (!path || path->empty()) return nullptr;
+  if (!path || path->empty() || !IsCompleteSharedObject(path->c_str())) return nullptr;
   return OpenLibrary(path->c_str());
 }
 

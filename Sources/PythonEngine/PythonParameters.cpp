@@ -1,6 +1,7 @@
 #include "PythonEngine/PythonParameters.h"
 
 #include "PythonEngine/ClassRecords.h"
+#include "PythonEngine/PythonErrors.h"
 #include "PythonEngine/PythonLifecycle.h"
 #include "PythonEngine/PythonLoader.h"
 #include "PythonEngine/PythonValueTypes.h"
@@ -71,6 +72,7 @@ PyObjectRef Item(REALobjectStruct* self, int64_t index) {
 
 template <typename T>
 typename T::Type Get(REALobjectStruct* self, int64_t index) {
+  PendingErrorAside pending;
   return CheckedValue<T>(Item(self, index));
 }
 
@@ -83,6 +85,7 @@ void Set(REALobjectStruct* self, int64_t index, typename T::Type value) {
   }
   PyObjectRef tuple = PythonEntityObjectOf(self);
   if (!IndexInRange(tuple, index) || !EPyTuple_SetItem) return SetLastError(self, PY_ERROR_INDEX_OUT_OF_BOUNDS);
+  PendingErrorAside pending;
   // A text the host cannot give counts as one that could not be converted.
   PyObjectRef item = T::ToPython(value);
   if (!item) return SetLastError(self, PY_ERROR_COULD_NOT_CONVERT);
@@ -121,7 +124,7 @@ REALmethodDefinition PythonParametersMethods[] = {
     records::Method<ItemTest<IsPythonInt>>("IsInteger(index as Integer) as Boolean"),
     records::Method<ItemTest<IsPythonFloat>>("IsDouble(index as Integer) as Boolean"),
     records::Method<ItemTest<IsPythonStr>>("IsString(index as Integer) as Boolean"),
-    records::Method<ItemTest<IsPythonCapsule>>("IsObject(index as Integer) as Boolean"),
+    records::Method<ItemTest<IsHostObjectCapsule>>("IsObject(index as Integer) as Boolean"),
     records::Method<ItemTest<PythonIntFitsInInt32>>("FitsInInt32(index as Integer) as Boolean"),
     records::Method<ItemTest<IsPythonDict>>("IsDictionary(index as Integer) as Boolean"),
     records::Method<ItemTest<IsPythonTuple>>("IsTuple(index as Integer) as Boolean"),

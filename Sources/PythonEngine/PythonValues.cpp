@@ -44,7 +44,12 @@ bool IsPythonFloat(PyObjectRef object) {
   return object->ob_type == e__PyFloat_Type || (EPyType_IsSubtype && EPyType_IsSubtype(object->ob_type, e__PyFloat_Type));
 }
 bool IsPythonBool(PyObjectRef object) { return HasExactType(object, e__PyBool_Type); }
-bool IsPythonCapsule(PyObjectRef object) { return HasExactType(object, e__PyCapsule_Type); }
+// Other code makes capsules too (ctypes, extension modules' C APIs); only the
+// plugin's own destructor tells that one holds a locked host object.
+bool IsHostObjectCapsule(PyObjectRef object) {
+  return HasExactType(object, e__PyCapsule_Type) && EPyCapsule_GetDestructor &&
+         EPyCapsule_GetDestructor(object) == Capsule_Destructor;
+}
 bool IsPythonTuple(PyObjectRef object) { return HasExactType(object, e__PyTuple_Type); }
 bool IsPythonList(PyObjectRef object) { return HasExactType(object, e__PyList_Type); }
 bool IsPythonDict(PyObjectRef object) { return HasExactType(object, e__PyDict_Type); }
@@ -86,16 +91,30 @@ REALstringStruct* HostStringOfBytes(const char* bytes, int64_t size, uint32_t en
   return REALBuildStringWithEncoding(bytes, static_cast<int>(size), encoding);
 }
 
+PyObjectRef NewPythonName(REALstringStruct* name) { return NewPythonText(name); }
+
+bool PythonTextHoldsNul(PyObjectRef text) {
+  Py_ssize_t size = 0;
+  const char* bytes = IsPythonStr(text) && EPyUnicode_AsUTF8AndSize ? EPyUnicode_AsUTF8AndSize(text, &size) : nullptr;
+  return bytes && strlen(bytes) != static_cast<size_t>(size);
+}
+
+PyObjectRef NewPythonPath(const char* bytes, size_t length) {
+  if (!bytes || !EPyUnicode_DecodeFSDefaultAndSize) return nullptr;
+  return EPyUnicode_DecodeFSDefaultAndSize(bytes, static_cast<Py_ssize_t>(length));
+}
+
 REALstringStruct* HostStringFromStr(PyObjectRef object) {
-  if (!object || !EPyObject_Str || !EPyUnicode_AsUTF8AndSize) return nullptr;
+  if (!object || !EPyObject_Str || !EPyUnicode_AsEncodedString || !EPyBytes_AsString) return nullptr;
   PyObjectRef text = EPyObject_Str(object);
   if (!text) return nullptr;
-  REALstringStruct* result = nullptr;
-  Py_ssize_t size = 0;
-  if (const char* bytes = EPyUnicode_AsUTF8AndSize(text, &size))
-    result = HostStringOfBytes(bytes, static_cast<int64_t>(strnlen(bytes, static_cast<size_t>(size))),
-                               kREALTextEncodingUTF8);
+  PyObjectRef utf8 = EPyUnicode_AsEncodedString(text, "utf-8", "backslashreplace");
   ReleasePythonRef(text);
+  if (!utf8) return nullptr;
+  REALstringStruct* result = nullptr;
+  if (const char* bytes = EPyBytes_AsString(utf8))
+    result = HostStringOfBytes(bytes, static_cast<int64_t>(strlen(bytes)), kREALTextEncodingUTF8);
+  ReleasePythonRef(utf8);
   return result;
 }
 
@@ -115,7 +134,7 @@ PyObjectRef NewHostObjectCapsule(REALobjectStruct* object) {
 }
 
 REALobjectStruct* HostObjectFromPython(PyObjectRef object) {
-  if (!IsPythonCapsule(object) || !EPyCapsule_GetPointer) return nullptr;
+  if (!IsHostObjectCapsule(object) || !EPyCapsule_GetPointer) return nullptr;
   auto* hostObject = static_cast<REALobjectStruct*>(EPyCapsule_GetPointer(object, nullptr));
   if (hostObject) REALLockObject(hostObject);
   return hostObject;

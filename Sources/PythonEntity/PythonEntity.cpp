@@ -3,6 +3,7 @@
 #include <unordered_set>
 
 #include "PythonEngine/ClassRecords.h"
+#include "PythonEngine/PythonErrors.h"
 #include "PythonEngine/PythonLifecycle.h"
 #include "PythonEngine/PythonLoader.h"
 #include "PythonEngine/PythonValueTypes.h"
@@ -33,11 +34,17 @@ void PythonEntity_Destructor(REALobjectStruct* instance) {
 void PythonEntity_Constructor(REALobjectStruct*) {}
 
 // str() of the object, cut at its first NUL character.
-REALstringStruct* ToString(REALobjectStruct* instance) { return HostStringFromStr(PythonEntityObjectOf(instance)); }
+REALstringStruct* ToString(REALobjectStruct* instance) {
+  PyObjectRef object = PythonEntityObjectOf(instance);
+  if (!object) return nullptr;
+  PendingErrorAside pending;
+  return HostStringFromStr(object);
+}
 
 int64_t Hash(REALobjectStruct* instance) {
   PyObjectRef object = PythonEntityObjectOf(instance);
   if (!object || !EPyObject_Hash) return -1;
+  PendingErrorAside pending;
   return EPyObject_Hash(object);
 }
 
@@ -106,7 +113,7 @@ REALproperty PythonEntityProperties[] = {
     records::ReadOnlyProperty<TypeProperty<IsPythonTuple>>("IsTuple", "Boolean"),
     records::ReadOnlyProperty<TypeProperty<IsPythonBool>>("IsBoolean", "Boolean"),
     records::ReadOnlyProperty<TypeProperty<IsPythonList>>("IsList", "Boolean"),
-    records::ReadOnlyProperty<TypeProperty<IsPythonCapsule>>("IsObject", "Boolean"),
+    records::ReadOnlyProperty<TypeProperty<IsHostObjectCapsule>>("IsObject", "Boolean"),
     records::ReadOnlyProperty<TypeProperty<IsPythonDict>>("IsDictionary", "Boolean"),
     records::ReadOnlyProperty<TypeProperty<PythonIntFitsInInt32>>("FitsInInt32", "Boolean"),
 };

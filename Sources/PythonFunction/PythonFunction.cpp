@@ -3,6 +3,7 @@
 #include "PythonEngine/ClassRecords.h"
 #include "PythonEngine/HostHandles.h"
 #include "PythonEngine/PythonAttributes.h"
+#include "PythonEngine/PythonErrors.h"
 #include "PythonEngine/PythonLifecycle.h"
 #include "PythonEngine/PythonLoader.h"
 #include "PythonEngine/PythonObject.h"
@@ -71,6 +72,7 @@ REALobjectStruct* NewFunctionOfAttribute(PyObjectRef owner, REALstringStruct* na
 // without looking: anything else is refused here with Python's TypeError.
 PyObjectRef CallWithWrappers(PyObjectRef callable, REALobjectStruct* parameters, REALobjectStruct* keywords) {
   if (!callable || !EPyObject_Call || !EPyTuple_New) return nullptr;
+  PendingErrorAside pending;
   PyObjectRef arguments = parameters ? NewReference(PythonEntityObjectOf(parameters)) : EPyTuple_New(0);
   PyObjectRef keywordDict = keywords ? PythonEntityObjectOf(keywords) : nullptr;
   PyObjectRef result = nullptr;

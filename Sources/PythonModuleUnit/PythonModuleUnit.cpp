@@ -1,9 +1,11 @@
 #include "PythonClass/PythonClass.h"
 #include "PythonEngine/ClassRecords.h"
 #include "PythonEngine/PythonAttributes.h"
+#include "PythonEngine/PythonErrors.h"
 #include "PythonEngine/PythonLifecycle.h"
 #include "PythonEngine/PythonLoader.h"
 #include "PythonEngine/PythonObject.h"
+#include "PythonEngine/PythonValues.h"
 #include "PythonFunction/PythonFunction.h"
 #include "PythonModuleUnit/PythonFields.h"
 
@@ -41,7 +43,11 @@ REALobjectStruct* PythonModule_GetClass(REALobjectStruct* self, REALstringStruct
 int8_t PythonModule_Reload(REALobjectStruct* self) {
   PythonObjectData* data = PythonObjectDataOf(self);
   if (!data->object || !PythonIsRunning() || !EPyImport_ReloadModule) return false;
-  PyObjectRef reloaded = EPyImport_ReloadModule(data->object);
+  PyObjectRef reloaded = nullptr;
+  {
+    PendingErrorAside pending;  // back after a reload that works; replaced, then cleared, after one that fails
+    reloaded = EPyImport_ReloadModule(data->object);
+  }
   if (!reloaded) {
     if (EPyErr_Clear) EPyErr_Clear();
     return false;

@@ -1,6 +1,7 @@
 #include "PythonResult/PythonResult.h"
 
 #include "PythonEngine/ClassRecords.h"
+#include "PythonEngine/PythonErrors.h"
 #include "PythonEngine/PythonLifecycle.h"
 #include "PythonEngine/PythonLoader.h"
 #include "PythonEngine/PythonValueTypes.h"
@@ -16,7 +17,9 @@ void PythonResult_Destructor(REALobjectStruct* instance) {
 // Python is not running.
 template <typename T>
 void Construct(REALobjectStruct* self, typename T::Type value) {
-  if (PythonIsRunning()) StoreOwnedPythonRef(PythonResultDataOf(self)->object, T::ToPython(value));
+  if (!PythonIsRunning()) return;
+  PendingErrorAside pending;
+  StoreOwnedPythonRef(PythonResultDataOf(self)->object, T::ToPython(value));
 }
 
 void PythonResult_Constructor(REALobjectStruct* self) {
@@ -29,9 +32,11 @@ PyObjectRef Held(REALobjectStruct* self) {
   return object && PythonIsRunning() ? object : nullptr;
 }
 
-// The getters leave the conversion to the library: they return what it returns.
+// The getters leave the conversion to the library: they return what it
+// returns. A conversion may run Python code (__index__, __float__, __bool__).
 template <typename T>
 typename T::Type Get(REALobjectStruct* self) {
+  PendingErrorAside pending;
   return ConvertedValue<T>(Held(self));
 }
 
@@ -70,7 +75,7 @@ REALmethodDefinition PythonResultMethods[] = {
     records::Method<TypeTest<PythonIntFitsInInt32>>("FitsInInt32() as Boolean"),
     records::Method<TypeTest<IsPythonFloat>>("IsDouble() as Boolean"),
     records::Method<TypeTest<IsPythonBool>>("IsBoolean() as Boolean"),
-    records::Method<TypeTest<IsPythonCapsule>>("IsObject() as Boolean"),
+    records::Method<TypeTest<IsHostObjectCapsule>>("IsObject() as Boolean"),
     records::Method<PythonResult_GetPtr>("GetPtr() as Ptr"),
     records::Method<TypeTest<IsPythonTuple>>("IsTuple() as Boolean"),
     records::Method<TypeTest<IsPythonBytes>>("IsBytes() as Boolean"),

@@ -106,3 +106,31 @@ class Clashing:
 
     def __eq__(self, other):
         raise ValueError("no comparison")
+class Convertible:
+    """Converts to numbers and truth only by running Python code."""
+
+    def __index__(self):
+        return 7
+
+    def __int__(self):
+        return 7
+
+    def __float__(self):
+        return 2.5
+
+    def __bool__(self):
+        return True
+
+
+class Unencodable:
+    """Its text holds a lone surrogate, which UTF-8 cannot carry."""
+
+    def __repr__(self):
+        return "bad \udc80 value"
+
+
+def square(number):
+    """A worker for child processes, importable from this module: the
+    square, and the process that computed it."""
+    import os
+    return number * number, os.getpid()

@@ -1,0 +1,19 @@
+// Daemon threads outlive Py_Finalize. CPython ends each of them when it next
+// takes the interpreter lock, but a restart resets the runtime's state, and a
+// thread of the old interpreter that wakes up after it runs on freed memory.
+// So the plugin remembers those threads at Finalize, gives them the lock to
+// end on, and starts a new interpreter only once they are gone.
+#pragma once
+
+#include <string>
+
+// The interpreter has just started: the process's threads before any Python
+// thread exists (for libraries that cannot name their threads' system ids).
+void NoteThreadsAtStart() noexcept;
+// Just before Py_Finalize, with the interpreter lock held.
+void NoteThreadsOutlivingInterpreter() noexcept;
+// Just after Py_Finalize: the lock is let go so that waiting threads end.
+void LetOutlivingThreadsEnd() noexcept;
+// Before a new start: true once every remembered thread has ended (it waits a
+// little for them); otherwise false with the reason in `why`.
+bool OutlivingThreadsEnded(std::string* why) noexcept;

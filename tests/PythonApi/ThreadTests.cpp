@@ -1,0 +1,237 @@
+// Python's own threads beside the host's, and host code called back from
+// Python: the interpreter lock is free between host calls, host code runs
+// only on the host's thread, and Finalize never pulls the interpreter from
+// under running Python code.
+#include <pthread.h>
+#include <signal.h>
+
+#include <chrono>
+#include <functional>
+#include <thread>
+
+#include "ApiTestSupport.h"
+
+namespace api_tests {
+namespace {
+
+using Texts = std::vector<std::string>;
+using Handler = std::function<void(const std::string&)>;
+
+class Threads : public RunningPython {
+ protected:
+  void SetUp() override {
+    RunningPython::SetUp();
+    python.Run("import threading, time");
+  }
+  void TearDown() override {
+    if (!python.module().isNil()) python.Run("stop_threads = True");
+    RunningPython::TearDown();
+  }
+
+  // Makes `handler` the receiver of console output; it sees every text.
+  void Listen(const std::string& className, Handler handler) {
+    host_.defineSubclass(className, "Python3EngineConsoleOutput",
+                         {{"ConsoleOutput", [handler](const Object&, const std::vector<Value>& arguments) -> Value {
+                             handler(Text(arguments.at(0)));
+                             return {};
+                           }}});
+    Engine("SetConsoleOutput", {host_.newObject(className)});
+  }
+};
+
+TEST_F(Threads, ConsoleEventsOfOtherThreadsArriveOnTheHostThreadInOrder) {
+  const auto hostThread = std::this_thread::get_id();
+  Texts received;
+  int foreignEvents = 0;
+  Listen("OrderConsole", [&](const std::string& text) {
+    if (std::this_thread::get_id() != hostThread) ++foreignEvents;
+    if (text != "\n") received.push_back(text);
+  });
+  python.Run(
+      "def shout():\n"
+      "    for i in range(200): print(i)\n"
+      "worker = threading.Thread(target=shout)\n"
+      "worker.start(); worker.join()\n");
+  EXPECT_EQ(foreignEvents, 0);
+  ASSERT_EQ(received.size(), 200u);
+  for (int i = 0; i < 200; ++i) EXPECT_EQ(received[static_cast<size_t>(i)], std::to_string(i));
+}
+
+TEST_F(Threads, PythonThreadsRunWhileTheHostIsIdle) {
+  python.Run(
+      "steps = 0\n"
+      "stop_threads = False\n"
+      "def tick():\n"
+      "    global steps\n"
+      "    while not stop_threads:\n"
+      "        steps += 1\n"
+      "        time.sleep(0.001)\n"
+      "ticker = threading.Thread(target=tick, daemon=True)\n"
+      "ticker.start()\n");
+  const int64_t before = python.IntegerOf("steps");
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  const int64_t after = python.IntegerOf("steps");
+  EXPECT_GT(after - before, 30) << "the thread stood still while the host slept";
+  python.Run("stop_threads = True\nticker.join()");
+}
+
+TEST_F(Threads, TextWrittenWhileTheHostIsIdleArrivesOnceAtTheNextCall) {
+  const auto hostThread = std::this_thread::get_id();
+  Texts received;
+  bool onHostThread = true;
+  Listen("LaterConsole", [&](const std::string& text) {
+    onHostThread = onHostThread && std::this_thread::get_id() == hostThread;
+    received.push_back(text);
+  });
+  python.Run(
+      "done = threading.Event()\n"
+      "def later():\n"
+      "    time.sleep(0.05)\n"
+      "    for word in ('one', 'two', 'three'): sys.stdout.write(word)\n"
+      "    done.set()\n"
+      "threading.Thread(target=later).start()\n");
+  EXPECT_TRUE(received.empty());
+  // Nothing may arrive between calls: the host's thread is elsewhere.
+  std::this_thread::sleep_for(std::chrono::milliseconds(250));
+  EXPECT_TRUE(received.empty());
+  python.Run("done.wait(5)");
+  EXPECT_EQ(received, (Texts{"one", "two", "three"}));
+  EXPECT_FALSE(ErrorOccurred());
+  EXPECT_EQ(received.size(), 3u) << "delivered twice";
+  EXPECT_TRUE(onHostThread);
+}
+
+TEST_F(Threads, HostObjectsDroppedOnAnotherThreadAreUnlockedOnTheHostThread) {
+  Object payload = host_.newFolderItem("/tmp");
+  python.Run("box = []\ndef keep(item): box.append(item)");
+  Invoke(python.Function("keep"), {payload});
+  EXPECT_EQ(host_.refCount(payload), 2);
+  python.Run("emptier = threading.Thread(target=box.clear); emptier.start(); emptier.join()");
+  EXPECT_EQ(host_.refCount(payload), 1);
+}
+
+TEST_F(Threads, FinalizeFromInsideAConsoleEventIsRefusedWithARuntimeError) {
+  Listen("FinalizingConsole", [](const std::string&) { FinalizePython(); });
+  python.Run(
+      "try:\n"
+      "    print('stop now')\n"
+      "    refusal = None\n"
+      "except RuntimeError as error:\n"
+      "    refusal = str(error)\n");
+  EXPECT_NE(python.TextOf("refusal").find("Finalize"), std::string::npos) << python.TextOf("refusal");
+  EXPECT_EQ(python.IntegerOf("number"), 42) << "the interpreter kept running";
+  Engine("SetConsoleOutput", {Nil{}});
+  python.Run("print('still here')");
+  EXPECT_FALSE(ErrorOccurred());
+}
+
+TEST_F(Threads, OtherMembersStayUsableFromInsideAConsoleEvent) {
+  std::string seen;
+  Listen("CallingConsole", [&](const std::string& text) {
+    if (text == "\n") return;
+    Object result = python.Call("evaluate", {Str("number + 1")});
+    seen = text + "=" + std::to_string(Int(host().call(result, "Int64Value")));
+  });
+  python.Run("print('value')");
+  EXPECT_EQ(seen, "value=43");
+}
+
+// Runs `body` on a thread with a 1 MiB stack, as some applications' threads have.
+void OnSmallStack(const std::function<void()>& body) {
+  pthread_attr_t attributes;
+  pthread_attr_init(&attributes);
+  pthread_attr_setstacksize(&attributes, 1 << 20);
+  pthread_t thread;
+  auto* work = new std::function<void()>(body);
+  ASSERT_EQ(pthread_create(
+                &thread, &attributes,
+                [](void* argument) -> void* {
+                  auto* function = static_cast<std::function<void()>*>(argument);
+                  (*function)();
+                  delete function;
+                  return nullptr;
+                },
+                work),
+            0);
+  pthread_join(thread, nullptr);
+  pthread_attr_destroy(&attributes);
+}
+
+TEST_F(Threads, ConsoleEventsThatPrintAgainStopAtAFixedDepthWithRecursionError) {
+  int events = 0;
+  Listen("EchoingConsole", [&](const std::string& text) {
+    if (text == "\n") return;
+    ++events;
+    python.Call("run", {Str("print('again')")});  // fails deep down; the error travels up
+  });
+  OnSmallStack([&] {
+    python.Run(
+        "try:\n"
+        "    print('first')\n"
+        "    outcome = 'nothing raised'\n"
+        "except RecursionError:\n"
+        "    outcome = 'RecursionError'\n");
+  });
+  EXPECT_EQ(python.TextOf("outcome"), "RecursionError");
+  EXPECT_GE(events, 2);
+  EXPECT_LE(events, 16);
+  Engine("SetConsoleOutput", {Nil{}});
+  python.Run("print('calm again')");
+}
+
+TEST_F(Threads, RestartWaitsForTheDaemonThreadsOfTheFinalizedInterpreter) {
+  python.Run(
+      "def spin():\n"
+      "    while True:\n"
+      "        time.sleep(0.0005)\n"
+      "        print('tick')\n"
+      "for _ in range(3): threading.Thread(target=spin, daemon=True).start()\n"
+      "time.sleep(0.01)\n");
+  Texts ticks;
+  Listen("TickConsole", [&](const std::string& text) { ticks.push_back(text); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  Restart();
+  EXPECT_EQ(python.IntegerOf("number"), 42);
+  python.Run("import threading");
+  EXPECT_EQ(python.IntegerOf("threading.active_count()"), 1);
+  python.Run("print('fresh')");
+}
+
+TEST_F(Threads, RestartIsRefusedWhileAThreadOfTheOldInterpreterCannotEnd) {
+  // Blocked on a lock, the thread never asks for the interpreter lock again.
+  python.Run("threading.Thread(target=threading.Lock().acquire, args=(), daemon=True).start()\n"
+             "stuck = threading.Lock(); stuck.acquire()\n"
+             "threading.Thread(target=stuck.acquire, daemon=True).start()\n");
+  python.Disconnect();
+  FinalizePython();
+  try {
+    InitPython();
+    ADD_FAILURE() << "Init started a new interpreter beside a running thread of the old one";
+  } catch (const xhost::XojoException& refusal) {
+    EXPECT_TRUE(refusal.isA("Python3Exception"));
+    EXPECT_EQ(refusal.errorNumber, -7);
+    EXPECT_NE(refusal.message.find("still running"), std::string::npos) << refusal.message;
+  }
+  EXPECT_TRUE(GetModule("sys").isNil());
+  EXPECT_FALSE(ErrorOccurred());
+}
+
+// Every signal disposition of the application is the same after Init.
+class Signals : public FreshProcess {};
+
+TEST_F(Signals, InitLeavesEverySignalDispositionAlone) {
+  ASSERT_TRUE(Bool(Engine("PythonIsFound")));
+  struct sigaction before[NSIG];
+  bool known[NSIG] = {};
+  for (int signal = 1; signal < NSIG; ++signal) known[signal] = sigaction(signal, nullptr, &before[signal]) == 0;
+  InitPython();
+  for (int signal = 1; signal < NSIG; ++signal) {
+    struct sigaction after;
+    if (!known[signal] || sigaction(signal, nullptr, &after) != 0) continue;
+    EXPECT_EQ(reinterpret_cast<void*>(after.sa_handler), reinterpret_cast<void*>(before[signal].sa_handler))
+        << "signal " << signal << " (" << strsignal(signal) << ")";
+  }
+}
+
+}  // namespace
+}  // namespace api_tests
