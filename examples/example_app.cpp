@@ -1,12 +1,18 @@
 // An application using the plugin as a Xojo program would, run in the
-// replacement host: it finds Python, starts it with an application name,
-// receives Python's output through the ConsoleOutput event, imports a module
-// of its own, calls functions with arguments of several types, reads a Python
-// exception, restarts the interpreter and finalizes it.
+// replacement host: it finds Python, publishes a module of its own functions
+// and a class to Python, starts Python with an application name, receives
+// Python's output through the ConsoleOutput event, imports a module of its
+// own, calls functions with arguments of several types, makes an instance of
+// a Python class and calls its method, reads and writes module attributes of
+// each type, hands a list and a dictionary built on the host side to Python
+// and reads back what Python changed, round-trips bytes through a
+// MemoryBlock, reads a Python exception, runs source text, lets Python code
+// call back into its functions, restarts the interpreter and finalizes it.
 #include <fstream>
 #include <iostream>
 #include <string>
 
+#include "inventory_module.h"
 #include "xhost/Host.h"
 
 using xhost::Host;
@@ -90,6 +96,115 @@ void callFunctions(const Object& module) {
   reportError();
 }
 
+// Python3Entity.From<kind>(value).
+Object entity(const std::string& kind, const Value& value) {
+  return xhost::asObject(host().callShared("Python3Entity", "From" + kind, {value}));
+}
+
+std::string shown(const Object& wrapper) { return text(host().call(wrapper, "ToString")); }
+
+void useInstances(const Object& module) {
+  step("Making instances of example_module.Counter and calling their method advance");
+  Object counterClass = xhost::asObject(host().call(module, "GetClass", {host().newString("Counter")}));
+  Object counter = xhost::asObject(host().call(counterClass, "CreateInstance"));
+  Object advance = xhost::asObject(host().call(counter, "GetFunction", {host().newString("advance")}));
+  Object result = xhost::asObject(host().call(advance, "Invoke", {xhost::Nil{}}));
+  std::cout << "   Counter().advance() = " << xhost::asInteger(host().call(result, "Int64Value")) << "\n";
+
+  Object arguments = parameters(1);
+  host().assign(arguments, "Int32Value", {int64_t{0}}, xhost::Int32{100});
+  Object keywords = host().newObject("Python3Dictionary");
+  host().call(keywords, "SetValue", {host().newString("step"), entity("Int32", xhost::Int32{5})});
+  Object stepped = xhost::asObject(host().call(counterClass, "CreateInstance", {arguments, keywords}));
+  advance = xhost::asObject(host().call(stepped, "GetFunction", {host().newString("advance")}));
+  Object times = parameters(1);
+  host().assign(times, "Int32Value", {int64_t{0}}, xhost::Int32{3});
+  result = xhost::asObject(host().call(advance, "Invoke", {times}));
+  std::cout << "   Counter(100, step=5).advance(3) = " << xhost::asInteger(host().call(result, "Int64Value"))
+            << "; its value field reads " << xhost::asInteger(host().call(stepped, "Int32Field", {host().newString("value")}))
+            << "\n";
+}
+
+void useModuleAttributes(const Object& module) {
+  step("Reading module attributes by type");
+  auto field = [&](const char* getter, const char* name) { return host().call(module, getter, {host().newString(name)}); };
+  std::cout << "   Int32Field(answer) = " << xhost::asInteger(field("Int32Field", "answer"))
+            << ", Int64Field(distance) = " << xhost::asInteger(field("Int64Field", "distance"))
+            << ", UInt64Field(unsigned_max) = " << std::get<xhost::UInt64>(field("UInt64Field", "unsigned_max")).value
+            << "\n   DoubleField(ratio) = " << xhost::asDouble(field("DoubleField", "ratio"))
+            << ", BooleanField(enabled) = " << boolean(field("BooleanField", "enabled"))
+            << ", StringField(title) = " << text(field("StringField", "title")) << "\n";
+
+  step("Writing module attributes by type, and a host object");
+  host().assign(module, "Int32Field", {host().newString("answer")}, xhost::Int32{7});
+  host().assign(module, "Int64Field", {host().newString("distance")}, xhost::Int64{int64_t{1} << 50});
+  host().assign(module, "DoubleField", {host().newString("ratio")}, 0.25);
+  host().assign(module, "BooleanField", {host().newString("enabled")}, false);
+  host().assign(module, "StringField", {host().newString("title")}, host().newString("Xojo \xE2\x86\x94 Python"));
+  host().assign(module, "UInt64Field", {host().newString("unsigned_max")}, xhost::UInt64{1});
+  Object folder = host().newFolderItem(EXAMPLE_PYTHON_DIR);
+  host().assign(module, "ObjectField", {host().newString("folder")}, folder);
+  Object arguments = parameters(0);
+  Object result = invoke(module, "settings", arguments);
+  std::cout << "   settings() = " << text(host().call(result, "StringValue")) << "\n";
+  Object back = xhost::asObject(field("ObjectField", "folder"));
+  std::cout << "   ObjectField(folder) gives back the same FolderItem: " << (back.get() == folder.get() ? "yes" : "no")
+            << "; HasAttribute(folder) = " << boolean(host().call(module, "HasAttribute", {host().newString("folder")}))
+            << ", DeleteAttribute(folder) = " << xhost::asInteger(host().call(module, "DeleteAttribute", {host().newString("folder")}))
+            << "\n";
+}
+
+void useContainers(const Object& module) {
+  step("Building a list and a dictionary on the host side and letting Python change them");
+  Object items = host().newObject("Python3List");
+  for (int32_t value : {3, 1, 2}) host().call(items, "Append", {entity("Int32", xhost::Int32{value})});
+  Object table = host().newObject("Python3Dictionary");
+  host().call(table, "SetValue", {host().newString("name"), entity("String", host().newString("numbers"))});
+  host().call(table, "SetValue", {host().newString("remove me"), entity("Boolean", true)});
+  std::cout << "   before: " << shown(items) << " " << shown(table) << "\n";
+  Object arguments = parameters(2);
+  host().assign(arguments, "ListValue", {int64_t{0}}, items);
+  host().assign(arguments, "DictionaryValue", {int64_t{1}}, table);
+  invoke(module, "grow", arguments);
+  std::cout << "   after grow(items, table): " << shown(items) << " " << shown(table) << "\n";
+  Object first = xhost::asObject(host().call(items, "GetItem", {int64_t{0}}));
+  Object total = xhost::asObject(host().call(table, "GetValue", {host().newString("total")}));
+  std::cout << "   items.Count = " << xhost::asInteger(host().getProperty(items, "Count"))
+            << ", items.GetItem(0) = " << xhost::asInteger(host().getProperty(first, "Int64Value"))
+            << ", table.GetValue(\"total\") = " << xhost::asInteger(host().getProperty(total, "Int64Value"))
+            << ", table.GetKeys() = " << shown(xhost::asObject(host().call(table, "GetKeys"))) << "\n";
+}
+
+void useBytes(const Object& module) {
+  step("Round-tripping bytes through a MemoryBlock");
+  Object block = host().newMemoryBlock(std::string("\x00\x01Xojo\xFF", 7));
+  Object bytes = host().newObject("Python3Bytes", {block});
+  Object arguments = parameters(1);
+  host().assign(arguments, "BytesValue", {int64_t{0}}, bytes);
+  Object result = invoke(module, "reversed_bytes", arguments);
+  Object reversed = xhost::asObject(host().call(result, "BytesValue"));
+  Object back = xhost::asObject(host().call(reversed, "ToMemoryBlock"));
+  std::cout << "   " << xhost::asInteger(host().getProperty(bytes, "Size")) << " bytes sent; reversed by Python:";
+  for (unsigned char byte : host().memoryBlockBytes(back)) std::cout << " " << std::hex << int(byte) << std::dec;
+  std::cout << "\n";
+}
+
+// Python code calls the application's functions and class, then returns
+// what it found; the application reads the tuple.
+void useInventoryFromPython() {
+  step("Python code using the application's module: example_host_use.stock_report()");
+  Object module =
+      xhost::asObject(host().callShared("Python3Engine", "GetModule", {host().newString("example_host_use")}));
+  Object result = module.isNil() ? Object() : invoke(module, "stock_report", parameters(0));
+  if (result.isNil()) return reportError();
+  Object report = xhost::asObject(host().call(result, "TupleValue"));
+  auto item = [&](const char* getter, int64_t index) { return host().call(report, getter, {index}); };
+  std::cout << "   the host reads: price(12, 30) = " << xhost::asInteger(item("Int64Value", 0))
+            << ", left after take(5) = " << xhost::asInteger(item("Int64Value", 1))
+            << ", count = " << xhost::asInteger(item("Int64Value", 2)) << ", str = \"" << text(item("StringValue", 3))
+            << "\", take(100) raised \"" << text(item("StringValue", 4)) << "\"\n";
+}
+
 Object importExampleModule() {
   host().callShared("Python3Engine", "AddSearchPath", {host().newFolderItem(EXAMPLE_PYTHON_DIR)});
   Object module = xhost::asObject(host().callShared("Python3Engine", "GetModule", {host().newString("example_module")}));
@@ -97,6 +212,28 @@ Object importExampleModule() {
             << (module.isNil() ? "Nil" : "Name = " + text(host().getProperty(module, "Name"))) << "\n";
   reportError();
   return module;
+}
+
+// Source text without a module on disk, and an error read in detail.
+void runSourceText() {
+  step("Execute: defining a function in __main__; Evaluate: calling it");
+  host().callShared("Python3Engine", "Execute",
+                    {host().newString("def circle_area(r):\n    return 3.14159 * r * r\n")});
+  Object area = xhost::asObject(host().callShared("Python3Engine", "Evaluate", {host().newString("circle_area(2)")}));
+  std::cout << "   circle_area(2) = " << xhost::asDouble(host().call(area, "DoubleValue")) << "\n";
+
+  step("Execute of failing code: the error's type name and traceback");
+  bool ran = xhost::asBoolean(host().callShared(
+      "Python3Engine", "Execute", {host().newString("import json\nsettings = json.loads('{\"width\": ')")}));
+  std::cout << "   Execute returned " << (ran ? "True" : "False") << "\n";
+  std::cout << "   GetErrorTypeName: " << text(host().callShared("Python3Engine", "GetErrorTypeName")) << "\n";
+  std::string traceback = text(host().callShared("Python3Engine", "GetErrorTraceback"));
+  for (size_t start = 0, end; start < traceback.size(); start = end + 1) {
+    end = traceback.find('\n', start);
+    if (end == std::string::npos) end = traceback.size();
+    std::cout << "   | " << traceback.substr(start, end - start) << "\n";
+  }
+  reportError();
 }
 
 int run(const char* pluginPath, const char* pythonLibrary) {
@@ -125,26 +262,37 @@ int run(const char* pluginPath, const char* pythonLibrary) {
   Object console = host().newObject("ConsoleWindow");
   host().callShared("Python3Engine", "SetConsoleOutput", {console});
   host().expectRetained(console);  // the plugin keeps its receiver until another replaces it
+  step("Publishing the module \"inventory\" (functions log and price, class Stock) before Python starts");
+  publishInventoryModule();
   host().callShared("Python3Engine", "Init", {host().newString("ExampleApp")});
 
   step("Adding examples/python to the search path and importing example_module");
   Object module = importExampleModule();
   if (module.isNil()) return 1;
   callFunctions(module);
+  useInstances(module);
+  useModuleAttributes(module);
+  useContainers(module);
+  useBytes(module);
+  useInventoryFromPython();
   module = Object();
+  runSourceText();
 
-  step("Restarting the interpreter: Finalize, then Init");
+  step("Restarting the interpreter: Finalize, publishing \"inventory\" again, then Init");
   host().callShared("Python3Engine", "Finalize");
+  publishInventoryModule();
   host().callShared("Python3Engine", "Init");
   std::cout << "   the search path is Python's own again, so the folder is added anew\n";
   module = importExampleModule();
   Object arguments = parameters(1);
   host().assign(arguments, "StringValue", {int64_t{0}}, host().newString("again"));
   invoke(module, "greet", arguments);
+  useInventoryFromPython();
   module = Object();
 
   step("Finalizing");
   host().callShared("Python3Engine", "Finalize");
+  forgetInventoryModule();
   std::cout << "   done" << std::endl;
   return 0;
 }

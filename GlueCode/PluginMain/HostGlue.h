@@ -1,38 +1,52 @@
-// The host services as ordinary functions. Each wrapper finds its host entry
-// through the resolver on first use, keeps it and forwards to it; a missing
-// entry makes it return zero (see HostWrappers.def).
+// The host services as ordinary functions, declared from HostWrappers.def and
+// HostFamilies.def. Each wrapper finds its host entry through the resolver on
+// first use, keeps it and forwards to it; a missing entry makes it return
+// zero (or the value its line names) and is asked for again on the next call.
 #pragma once
 
 #include "REALplugin.h"
 
 #define REAL_EXPORT __attribute__((visibility("default")))
 
-extern "C" {
-REAL_EXPORT void REALPluginMain(REALResolver resolver);
-REAL_EXPORT void* HCallResolver(const char* entryName);
+// The shapes of the family members; `name` is the member's or the overload's.
+#define HOST_GETTER_SHAPE(name, type) \
+  bool name(REALobjectStruct* object, const char* propertyName, type* outValue) noexcept
+#define HOST_SETTER_SHAPE(name, type) bool name(REALobjectStruct* object, const char* propertyName, type value) noexcept
+#define HOST_ARRAY_PUT_SHAPE(name, type) void name(REALarrayStruct* array, int64_t index, type value) noexcept
+#define HOST_ARRAY_GET_SHAPE(name, type) void name(REALarrayStruct* array, int64_t index, type* outValue) noexcept
+#define HOST_VARIANT_SHAPE(name, type) REALobjectStruct* name(type value) noexcept
 
-#define HOST_WRAPPER(name, cache, result, params, args) REAL_EXPORT result name params;
-#define HOST_WRAPPER_BOOL(name, cache, params, args) REAL_EXPORT bool name params;
+extern "C" {
+REAL_EXPORT void REALPluginMain(REALResolver resolver) noexcept;
+REAL_EXPORT void* HCallResolver(const char* entryName) noexcept;
+
+#define HOST_WRAPPER(name, entry, result, params, args, missing) REAL_EXPORT result name params noexcept;
+#define HOST_PROCEDURE(name, entry, params, args) REAL_EXPORT void name params noexcept;
+#define HOST_WRAPPER_BOOL(name, entry, params, args) REAL_EXPORT bool name params noexcept;
+#define HOST_WRAPPER_BYTE(name, entry, params, args) REAL_EXPORT RBBoolean name params noexcept;
+#define HOST_GRAPHICS(name, entry, threshold, result, params, args) REAL_EXPORT result name params noexcept;
+#define HOST_CUSTOM(result, name, params) REAL_EXPORT result name params noexcept;
 #include "HostWrappers.def"
 
-// Members that combine host entries or compute without the host.
-REAL_EXPORT bool REALGetPropValueBoolean(REALobjectStruct* object, const char* name, bool* outValue);
-REAL_EXPORT void* REALGetClassData(REALobjectStruct* instance, REALclassDefinition* record);
-REAL_EXPORT REALobjectStruct* REALnewInstanceWithClass(REALclassRefStruct* classRef);
-REAL_EXPORT REALproc REALGetEventInstance(REALobjectStruct* object, REALevent* event);
-REAL_EXPORT const char* REALGetStringContents(REALstringStruct* string, size_t* outLength);
-REAL_EXPORT int64_t REALStringLength(REALstringStruct* string);
-REAL_EXPORT REALproc REALLoadFrameworkMethod(const char* declaration);
-REAL_EXPORT REALproc REALLoadGlobalMethod(const char* module, const char* declaration);
-REAL_EXPORT void REALInsertArrayValueObject(REALarrayStruct* array, int64_t index, REALobjectStruct* value);
-REAL_EXPORT void REALGetArrayValueObject(REALarrayStruct* array, int64_t index, REALobjectStruct** outValue);
-REAL_EXPORT void SetClassConsoleSafe(REALclassDefinition* record);
-REAL_EXPORT void SetClassWebOnly(REALclassDefinition* record);
+#define HOST_PROPERTY(T, type, getterEntry, setterEntry)    \
+  REAL_EXPORT HOST_GETTER_SHAPE(REALGetPropValue##T, type); \
+  REAL_EXPORT HOST_SETTER_SHAPE(REALSetPropValue##T, type);
+#define HOST_ARRAY(T, type)                                        \
+  REAL_EXPORT HOST_ARRAY_PUT_SHAPE(REALInsertArrayValue##T, type); \
+  REAL_EXPORT HOST_ARRAY_GET_SHAPE(REALGetArrayValue##T, type);    \
+  REAL_EXPORT HOST_ARRAY_PUT_SHAPE(REALSetArrayValue##T, type);
+#define HOST_VARIANT(T, type) REAL_EXPORT HOST_VARIANT_SHAPE(REALNewVariant##T, type);
+#include "HostFamilies.def"
 }
 
-// Overloads of the C interface, sharing the caches of the named wrappers.
-REAL_EXPORT REALstringStruct* REALBuildString(const char* bytes, int length, unsigned int encoding);
-REAL_EXPORT REALobjectStruct* REALnewInstance(REALclassRefStruct* classRef);
+// C++ overloads of the interface, each calling the member that holds its cache.
+#define HOST_GET_PROPERTY_OVERLOAD(T, type) REAL_EXPORT HOST_GETTER_SHAPE(REALGetPropValue, type);
+#define HOST_SET_PROPERTY_OVERLOAD(T, type) REAL_EXPORT HOST_SETTER_SHAPE(REALSetPropValue, type);
+#define HOST_INSERT_ARRAY_OVERLOAD(T, type) REAL_EXPORT HOST_ARRAY_PUT_SHAPE(REALInsertArrayValue, type);
+#define HOST_GET_ARRAY_OVERLOAD(T, type) REAL_EXPORT HOST_ARRAY_GET_SHAPE(REALGetArrayValue, type);
+#define HOST_SET_ARRAY_OVERLOAD(T, type) REAL_EXPORT HOST_ARRAY_PUT_SHAPE(REALSetArrayValue, type);
+#define HOST_OVERLOAD(name, member, result, params, args) REAL_EXPORT result name params noexcept;
+#include "HostFamilies.def"
 
 // Clears the cached host methods; called once at plugin start.
 void LoadEntryPoints();

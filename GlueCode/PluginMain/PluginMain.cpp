@@ -1,100 +1,26 @@
-// Host call glue: the plugin's entry, the resolver pass-through and one
-// wrapper per host service. A wrapper resolves its entry by name on first use,
-// keeps it, and forwards to it; a missing entry is asked for again next time.
+// Host call glue: the plugin's entry, the resolver pass-through and the
+// members of HostWrappers.def written by hand (HOST_CUSTOM), which compute
+// without the host or combine several entries.
+#include <cstring>
+
+#include "HostEntry.h"
 #include "HostGlue.h"
-
 #include "PythonEngine/PluginEntry.h"
-
-namespace {
 
 REALResolver gResolver = nullptr;
 
-// One cached host entry. Null until the resolver has answered with a function.
-struct HostEntry {
-  const char* name;
-  void* function;
-
-  template <typename Fn>
-  Fn resolve() noexcept {
-    if (!function && gResolver) function = gResolver(name);
-    return reinterpret_cast<Fn>(function);
-  }
-};
-
-template <typename T>
-T zeroOf() noexcept {
-  return T{};
-}
-template <>
-void zeroOf<void>() noexcept {}
-
-#define HOST_CACHE(cache, entry) HostEntry cache{entry, nullptr};
-#include "HostWrappers.def"
-
-}  // namespace
-
-extern "C" {
-
-void REALPluginMain(REALResolver resolver) {
-  gResolver = resolver;
-  auto registerPluginVersion = pRegisterPluginVersion.resolve<void (*)(int)>();
-  // A host that cannot take our interface version cannot take our records either.
-  if (!registerPluginVersion) return;
-  registerPluginVersion(static_cast<int>(kPluginInterfaceVersion));
-  PluginEntry();
-}
-
-void* HCallResolver(const char* entryName) { return gResolver ? gResolver(entryName) : nullptr; }
-
-#define HOST_WRAPPER(wrapper, cache, result, params, args) \
-  result wrapper params {                                  \
-    auto host = cache.resolve<result(*) params>();         \
-    if (!host) return zeroOf<result>();                    \
-    return host args;                                      \
-  }
-#define HOST_WRAPPER_BOOL(wrapper, cache, params, args) \
-  bool wrapper params {                                 \
-    auto host = cache.resolve<RBBoolean(*) params>();   \
-    return host && host args != 0;                      \
-  }
-#include "HostWrappers.def"
-
-bool REALGetPropValueBoolean(REALobjectStruct* object, const char* name, bool* outValue) {
-  auto host = pGetPropValueBoolean.resolve<RBBoolean (*)(REALobjectStruct*, const char*, RBBoolean*)>();
-  if (!host) return false;
-  // The host writes a byte of its own; it is handed on whatever the host returned.
-  RBBoolean value = 0;
-  bool read = host(object, name, &value) != 0;
-  if (outValue) *outValue = value != 0;
-  return read;
-}
-
-void* REALGetClassData(REALobjectStruct* instance, REALclassDefinition* record) {
-  return reinterpret_cast<char*>(instance) + record->forSystemUse;
-}
-
-REALobjectStruct* REALnewInstanceWithClass(REALclassRefStruct* classRef) {
-  auto host = pNewInstance.resolve<REALobjectStruct* (*)(REALclassRefStruct*)>();
-  if (!host || !classRef) return nullptr;
-  return host(classRef);
-}
-
-REALproc REALGetEventInstance(REALobjectStruct* object, REALevent* event) {
-  auto host = pGetEventInstance.resolve<REALproc (*)(REALobjectStruct*, uintptr_t)>();
-  if (!host) return nullptr;
-  return host(object, event->hostIdentifier);
-}
-
-REALproc REALLoadGlobalMethod(const char* /*module*/, const char* declaration) {
-  auto host = pLoadGlobalMethod.resolve<REALproc (*)(const char*, const char*)>();
-  return host ? host(nullptr, declaration) : nullptr;
-}
-
-REALproc REALLoadFrameworkMethod(const char* declaration) { return REALLoadGlobalMethod(nullptr, declaration); }
-
-}  // extern "C"
-
 namespace {
+
+#define HOST_CACHE(cache, entry) HostEntry cache{entry};
+#include "HostWrappers.def"
+
+// The data block of a class inside `instance`: at the offset the host wrote
+// into the description record's word at `hostWord` when it registered it.
+void* dataBlock(REALobjectStruct* instance, const void* record, size_t hostWord) noexcept {
+  uintptr_t offset;
+  std::memcpy(&offset, static_cast<const char*>(record) + hostWord, sizeof offset);
+  return reinterpret_cast<char*>(instance) + offset;
+}
 
 using LenBFn = int64_t (*)(REALstringStruct*);
 const char kLenBDeclaration[] = "LenB( s as string ) as integer";
@@ -106,11 +32,75 @@ LenBFn lookUpLenB(LenBFn& cache) noexcept {
   return cache;
 }
 
+// Class-property introspection goes through a second resolver, the host's
+// script resolver. Each wrapper asks for it once, in the initialiser of a
+// function-local static, which C++ runs exactly once even when first calls race.
+REALResolver askForScriptResolver() noexcept {
+  return gResolver ? reinterpret_cast<REALResolver>(gResolver("GetRBScriptResolver")) : nullptr;
+}
+
+// `member` applied to the class of `object`, both entries found through the
+// script resolver; the zero of the result whenever a step finds nothing.
+template <typename HostResult, typename... Args>
+HostResult onClassOf(REALResolver scriptResolver, HostEntry& member, HostEntry& classOf, REALobjectStruct* object,
+                     Args... args) noexcept {
+  if (!scriptResolver) return HostResult{};
+  auto memberFunction = member.resolveThrough<HostResult (*)(REALclassRefStruct*, Args...)>(scriptResolver);
+  auto classOfFunction = classOf.resolveThrough<REALclassRefStruct* (*)(REALobjectStruct*)>(scriptResolver);
+  if (!memberFunction || !classOfFunction) return HostResult{};
+  REALclassRefStruct* classRef = classOfFunction(object);
+  return classRef ? memberFunction(classRef, args...) : HostResult{};
+}
+
 }  // namespace
 
 extern "C" {
 
-const char* REALGetStringContents(REALstringStruct* string, size_t* outLength) {
+void REALPluginMain(REALResolver resolver) noexcept {
+  gResolver = resolver;
+  auto registerPluginVersion = pRegisterPluginVersion.resolve<void (*)(int)>();
+  // A host that cannot take our interface version cannot take our records either.
+  if (!registerPluginVersion) return;
+  registerPluginVersion(static_cast<int>(kPluginInterfaceVersion));
+  PluginEntry();
+}
+
+void* HCallResolver(const char* entryName) noexcept { return gResolver ? gResolver(entryName) : nullptr; }
+
+void* REALGetClassData(REALobjectStruct* instance, REALclassDefinition* record) noexcept {
+  return dataBlock(instance, record, offsetof(REALclassDefinition, forSystemUse));
+}
+
+void* REALGetControlData(REALobjectStruct* instance, REALcontrol* record) noexcept {
+  return dataBlock(instance, record, kControlRecordHostOffset);
+}
+
+void* REALGetMobileControlData(REALobjectStruct* instance, REALmobileControl* record) noexcept {
+  return dataBlock(instance, record, kControlRecordHostOffset);
+}
+
+REALobjectStruct* REALnewInstanceWithClass(REALclassRefStruct* classRef) noexcept {
+  auto host = pNewInstance.resolve<REALobjectStruct* (*)(REALclassRefStruct*)>();
+  if (!host || !classRef) return nullptr;
+  return host(classRef);
+}
+
+REALproc REALGetEventInstance(REALobjectStruct* object, REALevent* event) noexcept {
+  auto host = pGetEventInstance.resolve<REALproc (*)(REALobjectStruct*, uintptr_t)>();
+  if (!host) return nullptr;
+  return host(object, event->hostIdentifier);
+}
+
+REALproc REALLoadGlobalMethod(const char* /*module*/, const char* declaration) noexcept {
+  auto host = pLoadGlobalMethod.resolve<REALproc (*)(const char*, const char*)>();
+  return host ? host(nullptr, declaration) : nullptr;
+}
+
+REALproc REALLoadFrameworkMethod(const char* declaration) noexcept {
+  return REALLoadGlobalMethod(nullptr, declaration);
+}
+
+const char* REALGetStringContents(REALstringStruct* string, size_t* outLength) noexcept {
   static LenBFn pLenB = nullptr;
   if (!string) {
     if (outLength) *outLength = 0;
@@ -122,40 +112,30 @@ const char* REALGetStringContents(REALstringStruct* string, size_t* outLength) {
   return cString ? cString(string) : nullptr;
 }
 
-int64_t REALStringLength(REALstringStruct* string) {
+int64_t REALStringLength(REALstringStruct* string) noexcept {
   static LenBFn pLenB = nullptr;
   LenBFn lenB = lookUpLenB(pLenB);
   return lenB ? lenB(string) : 0;
 }
 
-void REALInsertArrayValueObject(REALarrayStruct* array, int64_t index, REALobjectStruct* value) {
-  using InsertFn = void (*)(REALarrayStruct*, int64_t, REALobjectStruct*);
-  auto procFor = pObjectArrayInsertProc.resolve<InsertFn (*)(REALarrayStruct*)>();
-  if (!procFor) return;
-  // The procedure depends on the array, so it is fetched on every call.
-  InsertFn insert = procFor(array);
-  if (insert) insert(array, index, value);
+int64_t REALCountClassProperties(REALobjectStruct* object) noexcept {
+  static const REALResolver pRBScriptResolver = askForScriptResolver();
+  static HostEntry pCountClassProperties{"REALCountClassProperties"}, pClassOf{"RuntimeClassOf"};
+  return onClassOf<int64_t>(pRBScriptResolver, pCountClassProperties, pClassOf, object);
 }
 
-void REALGetArrayValueObject(REALarrayStruct* array, int64_t index, REALobjectStruct** outValue) {
-  using GetFn = REALobjectStruct* (*)(REALarrayStruct*, int64_t);
-  auto procFor = pObjectArrayGetProc.resolve<GetFn (*)(REALarrayStruct*)>();
-  if (!procFor) return;
-  GetFn get = procFor(array);
-  if (!get || !outValue) return;
-  *outValue = get(array, index);
+bool REALGetClassProperty(REALobjectStruct* object, int64_t index, void* out1, void* out2, void* out3,
+                          void* out4) noexcept {
+  static const REALResolver pRBScriptResolver = askForScriptResolver();
+  static HostEntry pGetClassProperty{"REALGetClassProperty"}, pClassOf{"RuntimeClassOf"};
+  return onClassOf<RBBoolean>(pRBScriptResolver, pGetClassProperty, pClassOf, object, index, out1, out2, out3, out4) !=
+         0;
 }
 
-void SetClassConsoleSafe(REALclassDefinition* record) { record->mFlags |= REALconsoleSafe; }
+void SetClassConsoleSafe(REALclassDefinition* record) noexcept { record->mFlags |= REALconsoleSafe; }
 
-void SetClassWebOnly(REALclassDefinition* record) {
+void SetClassWebOnly(REALclassDefinition* record) noexcept {
   record->mFlags = (record->mFlags & ~REALwebOnlyClearMask) | REALwebOnly;
 }
 
 }  // extern "C"
-
-REALstringStruct* REALBuildString(const char* bytes, int length, unsigned int encoding) {
-  return REALBuildStringWithEncoding(bytes, length, encoding);
-}
-
-REALobjectStruct* REALnewInstance(REALclassRefStruct* classRef) { return REALnewInstanceWithClass(classRef); }

@@ -11,6 +11,16 @@ struct REALstringStruct;    // host string; the empty string may be null
 struct REALarrayStruct;     // host array (also a host object)
 struct REALclassRefStruct;  // host class reference
 
+// Records and values the host defines and the glue only passes on.
+struct RuntimeText;             // host text value
+struct REALpictureDescription;  // picture description record
+struct REALstructure;           // structure description record
+struct REALcontrol;             // desktop control description record (host word at kControlRecordHostOffset)
+struct REALmobileControl;       // mobile control description record (host word at kControlRecordHostOffset)
+struct REALdbEngineDefinition;
+struct REALdbTableDefinition;
+struct REALdbCursorDefinition;
+
 typedef unsigned char RBBoolean;  // host Boolean results: 0 is false
 typedef void (*REALproc)();       // untyped function pointer held by the records
 
@@ -36,6 +46,10 @@ constexpr uint32_t REALdefaultConstructorFlags = 4 + 128;
 
 // Element-type code of an object array for REALCreateArray.
 constexpr int32_t kREALObjectArrayType = 4;
+
+// Where the host writes, at registration, the offset of a control's own data
+// block inside a control description record.
+constexpr size_t kControlRecordHostOffset = 104;
 
 struct REALmethodDefinition {
   REALproc function;        // called for the method, or the getter of an assignable method

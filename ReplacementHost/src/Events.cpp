@@ -60,6 +60,18 @@ void storeResult(const XType& type, const Value& value, void* resultWord, const 
     std::memcpy(resultWord, &slot, sizeof slot);
 }
 
+// The instance and the arguments reach a handler borrowed, as the host hands
+// every argument: nothing keeps the instance alive but its owners, and a
+// handler's own copies take their own references.
+struct BorrowedArguments {
+  Value self;
+  std::vector<Value> args;
+  ~BorrowedArguments() {
+    forgetBorrowed(self);
+    for (Value& arg : args) forgetBorrowed(arg);
+  }
+};
+
 void runHandler(ffi_cif*, void* resultWord, void** words, void* userData) noexcept {
   const EventTarget& target = *static_cast<const EventTarget*>(userData);
   if (target.call->result.kind != TypeKind::Void) std::memset(resultWord, 0, sizeof(Slot));
@@ -67,11 +79,11 @@ void runHandler(ffi_cif*, void* resultWord, void** words, void* userData) noexce
   try {
     auto handler = target.implementer->eventHandlers.find(lowercase(eventName));
     if (handler == target.implementer->eventHandlers.end()) return;  // the subclass was redefined without it
-    Value self = argumentValue(XType{TypeKind::Object, nullptr, "Object"}, words[0]);
-    std::vector<Value> args;
+    BorrowedArguments borrowed;
+    borrowed.self = argumentValue(XType{TypeKind::Object, nullptr, "Object"}, words[0]);
     for (size_t i = 0; i < target.call->params.size(); ++i)
-      args.push_back(argumentValue(target.call->params[i], words[i + 1]));
-    Value result = handler->second(std::get<Object>(self), args);
+      borrowed.args.push_back(argumentValue(target.call->params[i], words[i + 1]));
+    Value result = handler->second(std::get<Object>(borrowed.self), borrowed.args);
     storeResult(target.call->result, result, resultWord, eventName);
   } catch (...) {
     try {

@@ -165,12 +165,17 @@ Value argumentValue(const XType& type, const void* word) {
     case TypeKind::Boolean: return slot.boolean != 0;
     case TypeKind::String:
       if (!slot.pointer || !core().strings.live(slot.pointer, "event argument")) return String();
-      return String::retain(static_cast<REALstringStruct*>(slot.pointer));
+      return String::adopt(static_cast<REALstringStruct*>(slot.pointer));
     case TypeKind::Object:
       if (!slot.pointer || !core().objects.live(slot.pointer, "event argument")) return Object();
-      return Object::retain(static_cast<REALobjectStruct*>(slot.pointer));
+      return Object::adopt(static_cast<REALobjectStruct*>(slot.pointer));
     default: return resultValue(type, slot, "event argument");
   }
+}
+
+void forgetBorrowed(Value& value) {
+  if (auto* string = std::get_if<String>(&value)) string->release();
+  if (auto* object = std::get_if<Object>(&value)) object->release();
 }
 
 void callFunction(const PreparedCall& call, REALproc function, std::vector<Slot>& args, Slot& result) {

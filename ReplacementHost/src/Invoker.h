@@ -32,8 +32,11 @@ std::optional<int> argumentRank(const Value& value, const XType& type);
 Slot argumentSlot(const Value& value, const XType& type);
 // The Value of a result word; a string or object result's reference becomes the Value's.
 Value resultValue(const XType& type, const Slot& slot, const std::string& context);
-// A borrowed argument word as a Value holding its own reference (for event handlers).
+// A borrowed argument word as a Value that borrows it too (for event
+// handlers): no reference is added, and the Value must be given up with
+// forgetBorrowed, never destroyed while it holds the handle.
 Value argumentValue(const XType& type, const void* word);
+void forgetBorrowed(Value& value);
 
 void callFunction(const PreparedCall& call, REALproc function, std::vector<Slot>& args, Slot& result);
 

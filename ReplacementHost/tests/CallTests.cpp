@@ -56,6 +56,15 @@ TEST_F(Calls, AnInterfaceAcceptsOnlyClassesThatImplementIt) {
   EXPECT_THROW(host.call(overloads, "Shape", {host.newObject("SampleOther", {host.newString("")})}), HostError);
 }
 
+TEST_F(Calls, AHostClassMayImplementAnInterfaceOfThePlugin) {
+  host.defineSubclass("HostShape", "Object", {}, {"ISampleShape"});
+  Object shape = host.newObject("HostShape");
+  EXPECT_TRUE(shape.isA("ISampleShape"));
+  EXPECT_EQ(text(host.call(overloads, "Shape", {shape})), "shape");
+  EXPECT_THROW(host.defineSubclass("NoShape", "Object", {}, {"INoSuchInterface"}), HostError);
+  EXPECT_THROW(host.defineSubclass("HostShape", "Object"), HostError) << "another set of interfaces";
+}
+
 TEST_F(Calls, NumbersConvertWhereXojoConvertsThem) {
   EXPECT_EQ(asInteger(host.call(overloads, "Widen", {Int32{-7}})), -7);
   EXPECT_EQ(asInteger(host.call(overloads, "Widen", {2.9})), 2);

@@ -47,6 +47,27 @@ TEST_F(Events, TheHandlerRunsWithTheInstanceAndTheDeclaredArguments) {
   EXPECT_DOUBLE_EQ(asDouble(host.call(loud, "Measure", {1.5})), 4.5);
 }
 
+// As the host hands any argument: the handler's instance and arguments carry
+// no reference of their own, and copies the handler keeps take their own.
+TEST_F(Events, AHandlerGetsItsInstanceAndArgumentsBorrowed) {
+  Object kept;
+  String keptText;
+  int64_t referencesDuringEvent = -1;
+  host.defineSubclass("CountingEmitter", "SampleEmitter",
+                      {{"Notify", [&](const Object& self, const std::vector<Value>& args) -> Value {
+                          referencesDuringEvent = host.refCount(self);
+                          kept = self;
+                          keptText = asString(args.at(0));
+                          return true;
+                        }}});
+  Object counting = host.newObject("CountingEmitter");
+  String message = host.newString("counted");
+  EXPECT_TRUE(asBoolean(host.call(counting, "Fire", {message, Int32{1}})));
+  EXPECT_EQ(referencesDuringEvent, 1) << "the caller's own handle only";
+  EXPECT_EQ(host.refCount(counting), 2);
+  EXPECT_EQ(host.refCount(message), 2);
+}
+
 TEST_F(Events, AStringResultOfAHandlerBelongsToThePlugin) {
   Object loud = host.newObject("LoudEmitter");
   String name = asString(host.call(loud, "AskName"));
@@ -121,6 +142,30 @@ TEST_F(Events, AskingForAnEventTheObjectDoesNotHaveIsMisuse) {
   std::string problems = ledgerText();
   EXPECT_THAT(problems, HasSubstr("SampleBase has no event SampleEmitter.Notify"));
   EXPECT_THAT(problems, HasSubstr("12345 is not an event identifier"));
+}
+
+TEST_F(Events, ADestructorRunsOnceTheLastReferenceGoes) {
+  int ran = 0;
+  host.defineSubclass("CountedObject", "Object",
+                      {{"Destructor", [&ran](const Object& self, const std::vector<Value>&) -> Value {
+                          EXPECT_TRUE(self.isNil());
+                          ++ran;
+                          return {};
+                        }}});
+  Object first = host.newObject("CountedObject");
+  Object second = first;
+  first = Object();
+  EXPECT_EQ(ran, 0);
+  second = Object();
+  EXPECT_EQ(ran, 1);
+}
+
+TEST_F(Events, AFailingDestructorIsReported) {
+  host.defineSubclass("FailingDestructor", "Object",
+                      {{"Destructor",
+                        [](const Object&, const std::vector<Value>&) -> Value { throw HostError("gone wrong"); }}});
+  host.newObject("FailingDestructor");
+  EXPECT_THAT(ledgerText(), HasSubstr("the Destructor of FailingDestructor failed: gone wrong"));
 }
 
 }  // namespace

@@ -2,6 +2,9 @@
 // each record's definition to the lines that differ from the defaults.
 #pragma once
 
+#include <array>
+#include <cstddef>
+
 #include "HostGlue.h"
 #include "PythonEngine/HostEntry.h"
 
@@ -84,6 +87,15 @@ REALenum Enumeration(const char* name, const char* type, uint32_t flags, const c
   return REALenum{name, type, flags, 0, members, N, {0, 0}};
 }
 
+// A table of a class's own entries followed by entries it shares with others.
+template <typename Entry, size_t N, size_t M>
+std::array<Entry, N + M> Join(const Entry (&own)[N], const std::array<Entry, M>& shared) {
+  std::array<Entry, N + M> table{};
+  for (size_t i = 0; i < N; ++i) table[i] = own[i];
+  for (size_t i = 0; i < M; ++i) table[N + i] = shared[i];
+  return table;
+}
+
 // A class record: the fields every class sets, then tables added one by one.
 class ClassRecord {
  public:
@@ -110,6 +122,12 @@ class ClassRecord {
   ClassRecord& properties(REALproperty (&table)[N]) { return set(record_.properties, record_.propertyCount, table); }
   template <size_t N>
   ClassRecord& methods(REALmethodDefinition (&table)[N]) { return set(record_.methods, record_.methodCount, table); }
+  template <size_t N>
+  ClassRecord& methods(std::array<REALmethodDefinition, N>& table) {
+    record_.methods = table.data();
+    record_.methodCount = N;
+    return *this;
+  }
   template <size_t N>
   ClassRecord& events(REALevent (&table)[N]) { return set(record_.events, record_.eventCount, table); }
   template <size_t N>

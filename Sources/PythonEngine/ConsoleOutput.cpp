@@ -5,6 +5,7 @@
 
 #include "PythonEngine/ClassRecords.h"
 #include "PythonEngine/HostEntry.h"
+#include "PythonEngine/HostHandles.h"
 #include "PythonEngine/PythonLoader.h"
 #include "PythonEngine/PythonValues.h"
 
@@ -37,14 +38,12 @@ void DeliverConsoleText(const char* text, size_t length) noexcept {
   PythonEngineConsoleOutputData* data = ConsoleOutputDataOf(receiver);
   if (!data->handler) data->handler = REALGetEventInstance(receiver, &PythonEngineEvents[0]);
   if (!data->handler) return;
-  REALstringStruct* output = REALBuildStringWithEncoding(text, static_cast<int>(length), kREALTextEncodingUTF8);
+  OwnedString output(REALBuildStringWithEncoding(text, static_cast<int>(length), kREALTextEncodingUTF8));
   // The handler may replace the receiver; it must outlive its own event.
-  REALLockObject(receiver);
+  OwnedObject keptReceiver = OwnedObject::Retain(receiver);
   ++consoleEventNesting;
-  reinterpret_cast<void (*)(REALobjectStruct*, REALstringStruct*)>(data->handler)(receiver, output);
+  reinterpret_cast<void (*)(REALobjectStruct*, REALstringStruct*)>(data->handler)(receiver, output.get());
   --consoleEventNesting;
-  REALUnlockObject(receiver);
-  if (output) REALUnlockString(output);
 }
 
 void RaiseRecursionError() noexcept {

@@ -3,6 +3,8 @@
 #include "PythonEngine/PythonEngine.h"
 #include "PythonEngine/PythonErrors.h"
 #include "PythonEngine/PythonLifecycle.h"
+#include "PythonEngine/PythonSource.h"
+#include "PythonXojoModule/RegisteredModules.h"
 
 namespace {
 
@@ -21,10 +23,16 @@ REALmethodDefinition PythonEngineSharedMethods[] = {
     records::Method<Python_ErrorOccurred>("ErrorOccurred() as Boolean"),
     records::Method<Python_GetError>("GetError() as String"),
     records::Method<Python_ClearError>("ClearError()"),
+    records::Method<Python_RegisterXojoModule>(
+        "RegisterXojoModule(xojoModule as Python3XojoModule, moduleCreatorFunction as Ptr)"),
     records::Method<Python_SetTypeError>("SetError(errorType as Integer, message as String)"),
     records::Method<Python_IsFound>("PythonIsFound(preferredVersion as Python3Engine.PreferredVersionValues = "
                     "Python3Engine.PreferredVersionValues.PREFERRED_VERSION_LATESTKNOWN) as Boolean"),
     records::Method<Python_SetPythonPath>("SetPythonPath(path as FolderItem)"),
+    records::Method<Python_Execute>("Execute(source as String) as Boolean"),
+    records::Method<Python_Evaluate>("Evaluate(expression as String) as Python3Result"),
+    records::Method<Python_GetErrorTypeName>("GetErrorTypeName() as String"),
+    records::Method<Python_GetErrorTraceback>("GetErrorTraceback() as String"),
 };
 
 REALconstant PythonEngineConstants[] = {

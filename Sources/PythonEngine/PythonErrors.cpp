@@ -1,8 +1,10 @@
 #include "PythonEngine/PythonErrors.h"
 
+#include <cstring>
 #include <string>
 
 #include "HostGlue.h"
+#include "PythonEngine/HostHandles.h"
 #include "PythonEngine/PythonLifecycle.h"
 #include "PythonEngine/PythonLoader.h"
 #include "PythonEngine/PythonValues.h"
@@ -15,15 +17,9 @@ constexpr int64_t kLastErrorType = 22;
 // Python reads a message as UTF-8 up to a terminating zero; the host's bytes
 // need have neither. Bytes the host cannot convert go as they are held.
 std::string MessageText(REALstringStruct* message) {
-  StringDataRecord utf8{};
-  if (REALGetStringData(message, kREALTextEncodingUTF8, &utf8)) {
-    std::string text(static_cast<const char*>(utf8.data), static_cast<size_t>(utf8.length));
-    REALDisposeStringData(&utf8);
-    return text;
-  }
-  size_t length = 0;
-  const char* bytes = REALGetStringContents(message, &length);
-  return !bytes ? std::string() : length ? std::string(bytes, length) : std::string(bytes);
+  HostStringBytes utf8(message, HostStringBytes::Utf8);
+  if (utf8.available()) return utf8.text();
+  return HostStringBytes(message, HostStringBytes::AsStored).text();
 }
 
 }  // namespace
@@ -55,10 +51,37 @@ void Python_ClearError() {
   if (PythonIsRunning() && EPyErr_Clear) EPyErr_Clear();
 }
 
+// The message is read up to its first zero, as a C text; bytes that are not
+// UTF-8 become replacement characters, so the chosen type is what is raised.
 void Python_SetTypeError(int64_t errorType, REALstringStruct* message) {
   if (errorType < kFirstErrorType || errorType > kLastErrorType) return;
-  if (!PythonIsRunning() || !EPyErr_SetString) return;
+  if (!PythonIsRunning() || !EPyUnicode_DecodeUTF8 || !EPyErr_SetObject) return;
   PyObjectRef type = PythonExceptionType(errorType);
   if (!type) return;
-  EPyErr_SetString(type, MessageText(message).c_str());
+  const std::string text = MessageText(message);
+  PyObjectRef value = EPyUnicode_DecodeUTF8(text.c_str(), static_cast<Py_ssize_t>(std::strlen(text.c_str())), "replace");
+  if (!value) return;  // Python's own error (no memory) is set instead
+  EPyErr_SetObject(type, value);
+  ReleasePythonRef(value);
+}
+
+PendingErrorAside::PendingErrorAside() noexcept {
+  if (!PythonIsRunning() || !EPyErr_Occurred || !EPyErr_Fetch || !EPyErr_Restore || !EPyErr_Occurred()) return;
+  PyObjectRef type = nullptr, value = nullptr, traceback = nullptr;
+  EPyErr_Fetch(&type, &value, &traceback);
+  StoreOwnedPythonRef(type_, type);
+  StoreOwnedPythonRef(value_, value);
+  StoreOwnedPythonRef(traceback_, traceback);
+}
+
+PendingErrorAside::~PendingErrorAside() noexcept {
+  PyObjectRef type = type_, value = value_, traceback = traceback_;
+  if (!type) return;  // nothing was pending, or Finalize ended the interpreter it belonged to
+  for (PyObjectRef* field : {&type_, &value_, &traceback_}) StoreOwnedPythonRef(*field, nullptr);
+  if (EPyErr_Occurred && EPyErr_Restore && !EPyErr_Occurred()) {
+    EPyErr_Restore(type, value, traceback);  // takes over the references
+    return;
+  }
+  for (PyObjectRef replaced : {type, value, traceback})
+    if (replaced) ReleasePythonRef(replaced);
 }

@@ -1,5 +1,6 @@
 #include "PythonEngine/PythonLifecycle.h"
 
+#include <algorithm>
 #include <cwchar>
 #include <list>
 #include <string>
@@ -7,10 +8,13 @@
 #include "PythonEngine/ClassRecords.h"
 #include "PythonEngine/ConsoleOutput.h"
 #include "PythonEngine/HostEntry.h"
+#include "PythonEngine/HostHandles.h"
 #include "PythonEngine/OutlivingThreads.h"
 #include "Exceptions/Exceptions.h"
+#include "PythonEngine/PythonErrors.h"
 #include "PythonEngine/PythonLoader.h"
 #include "PythonEngine/PythonObject.h"
+#include "PythonEngine/PythonSysSetup.h"
 #include "PythonEngine/PythonValues.h"
 #include "PythonXojoModule/RegisteredModules.h"
 
@@ -39,11 +43,17 @@ const wchar_t* KeepProgramName(std::wstring name) {
   return names.back().c_str();
 }
 
+// The name is cosmetic to Python, but some versions stop the process at
+// start when it is longer than a path may be, and others spend minutes on a
+// huge one: only its first bytes count, up to a whole character.
+constexpr size_t kMaxProgramNameBytes = 255;
+
 // Converts in the process's locale up to the first sequence it cannot read.
 std::wstring DecodeProgramName(const char* bytes, size_t length) {
   std::wstring name;
   std::mbstate_t state{};
   size_t at = 0;
+  length = std::min(length, kMaxProgramNameBytes);
   while (at < length) {
     wchar_t character;
     size_t used = std::mbrtowc(&character, bytes + at, length - at, &state);
@@ -71,6 +81,7 @@ void StartInterpreter() {
     if (EPySys_SetObject) EPySys_SetObject("stdout", console);
     ReleasePythonRef(console);  // sys keeps its own reference
   }
+  CompleteSysForChildProcesses();
   gPythonInitialized = true;
 }
 
@@ -84,9 +95,8 @@ bool PythonIsRunning() noexcept {
 
 void Python_InitWithName(REALstringStruct* applicationName) {
   if (!EnsurePythonLoaded()) return;
-  size_t length = 0;
-  const char* bytes = REALGetStringContents(applicationName, &length);
-  if (EPy_SetProgramName) EPy_SetProgramName(KeepProgramName(DecodeProgramName(bytes ? bytes : "", length)));
+  HostStringBytes name(applicationName, HostStringBytes::AsStored);
+  if (EPy_SetProgramName) EPy_SetProgramName(KeepProgramName(DecodeProgramName(name.data(), name.size())));
   StartInterpreter();
 }
 
@@ -114,34 +124,57 @@ void Python_Finalize() {
   NoteInterpreterFinalized();
   LetOutlivingThreadsEnd();
   ForgetOwnedPythonRefs();
-  if (gRegisteredModules) {
-    REALUnlockObject(reinterpret_cast<REALobjectStruct*>(gRegisteredModules));
-    gRegisteredModules = nullptr;
+  ReleaseRegisteredModules();
+}
+
+// The path's bytes as the host holds them, decoded as Python decodes file
+// names, so that a folder whose name is not UTF-8 is still searched.
+void Python_AddSearchPath(REALobjectStruct* folder) {
+  if (!folder || !PythonIsRunning()) return;
+  if (!EnsurePythonEntries(EPySys_GetObject, EPyList_Append)) return;
+  OwnedString nativePath;
+  if (!REALGetPropValueString(folder, "NativePath", nativePath.out())) return;
+  PendingErrorAside pending;
+  HostStringBytes bytes(nativePath.get(), HostStringBytes::AsStored);
+  PyObjectRef searchPath = EPySys_GetObject("path");
+  if (searchPath && nativePath.get() && bytes.available()) {
+    if (PyObjectRef path = NewPythonPath(bytes.data(), bytes.size())) {
+      EPyList_Append(searchPath, path);
+      ReleasePythonRef(path);
+    }
   }
 }
 
-void Python_AddSearchPath(REALobjectStruct* folder) {
-  if (!folder || !PythonIsRunning()) return;
-  if (!EnsurePythonEntries(EPySys_GetObject, EPyUnicode_FromStringAndSize, EPyList_Append)) return;
-  REALstringStruct* nativePath = nullptr;
-  if (!REALGetPropValueString(folder, "NativePath", &nativePath)) return;
-  size_t length = 0;
-  const char* bytes = REALGetStringContents(nativePath, &length);
-  PyObjectRef searchPath = EPySys_GetObject("path");
-  if (searchPath && bytes) {
-    if (PyObjectRef text = EPyUnicode_FromStringAndSize(bytes, static_cast<Py_ssize_t>(length))) {
-      EPyList_Append(searchPath, text);
-      ReleasePythonRef(text);
-    }
+namespace {
+
+// Python's import cuts a name at a NUL when it looks for a frozen module
+// (3.11 and later find "os" for "os\0evil"): such a name names no module,
+// and fails as a missing one does.
+void RaiseNoModuleNamed(PyObjectRef name) {
+  if (!EPyUnicode_FromFormat || !EPyErr_SetObject) return;
+  PyObjectRef message = EPyUnicode_FromFormat("No module named %R", name);
+  if (!message) return;
+  PyObjectRef* notFound = e__PyExc_ModuleNotFoundError;
+  if (notFound && *notFound && EPyErr_SetImportErrorSubclass) {
+    EPyErr_SetImportErrorSubclass(*notFound, message, name, nullptr);
+  } else if (e__PyExc_ImportError && *e__PyExc_ImportError) {
+    EPyErr_SetObject(*e__PyExc_ImportError, message);
   }
-  if (nativePath) REALUnlockString(nativePath);
+  ReleasePythonRef(message);
 }
+
+}  // namespace
 
 REALobjectStruct* Python_GetModule(REALstringStruct* name) {
   if (!PythonIsRunning() || !EnsurePythonEntries(EPyImport_Import)) return nullptr;
-  PyObjectRef text = NewPythonText(name);
+  PendingErrorAside pending;
+  PyObjectRef text = NewPythonName(name);
   if (!text) return nullptr;
-  PyObjectRef module = EPyImport_Import(text);
+  PyObjectRef module = nullptr;
+  if (PythonTextHoldsNul(text))
+    RaiseNoModuleNamed(text);
+  else
+    module = EPyImport_Import(text);
   ReleasePythonRef(text);
   return module ? NewNamedObjectWrapper(&PythonModuleClass, name, module) : nullptr;
 }

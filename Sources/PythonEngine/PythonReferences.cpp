@@ -115,6 +115,11 @@ void ReleaseOwnedPythonRef(PyObjectRef& field) {
   if (OwnedFields().Erase(&field) && gPythonInitialized) ReleasePythonRef(object);
 }
 
+void ReplaceOwnedPythonRef(PyObjectRef& field, PyObjectRef object) {
+  ReleaseOwnedPythonRef(field);
+  StoreOwnedPythonRef(field, object);
+}
+
 void ForgetOwnedPythonRefs() {
   OwnedFields().ForEach([](PyObjectRef* field) { *field = nullptr; });
   OwnedFields().Clear();

@@ -28,6 +28,13 @@ extern bool gPythonInitialized;
 
 inline void TakePythonRef(PyObjectRef object) { ++object->ob_refcnt; }
 
+// A new reference to a borrowed object, for a wrapper or a call that takes
+// references over; null stays null.
+inline PyObjectRef NewReference(PyObjectRef borrowed) {
+  if (borrowed) TakePythonRef(borrowed);
+  return borrowed;
+}
+
 // Drops one reference of a temporary; frees the object when it was the last.
 inline void ReleasePythonRef(PyObjectRef object) {
   if (--object->ob_refcnt == 0) object->ob_type->tp_dealloc(object);
@@ -42,4 +49,5 @@ void StoreOwnedPythonRef(PyObjectRef& field, PyObjectRef object);  // field take
 // Releases while the interpreter runs, taking the interpreter lock for the
 // current host entry if it has not; leaves the field null.
 void ReleaseOwnedPythonRef(PyObjectRef& field);
+void ReplaceOwnedPythonRef(PyObjectRef& field, PyObjectRef object);  // releases the old, takes over the new
 void ForgetOwnedPythonRefs();                    // the interpreter is gone: every known field becomes null

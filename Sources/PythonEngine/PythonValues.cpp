@@ -1,11 +1,12 @@
 #include "PythonEngine/PythonValues.h"
 
 #include <cstring>
+#include <limits>
 
 #include "HostGlue.h"
 #include "PythonEngine/HostEntry.h"
+#include "PythonEngine/HostHandles.h"
 #include "PythonEngine/PythonLoader.h"
-#include "PythonEntity/PythonEntity.h"
 
 namespace {
 
@@ -43,17 +44,22 @@ bool IsPythonFloat(PyObjectRef object) {
   return object->ob_type == e__PyFloat_Type || (EPyType_IsSubtype && EPyType_IsSubtype(object->ob_type, e__PyFloat_Type));
 }
 bool IsPythonBool(PyObjectRef object) { return HasExactType(object, e__PyBool_Type); }
-bool IsPythonCapsule(PyObjectRef object) { return HasExactType(object, e__PyCapsule_Type); }
+// Other code makes capsules too (ctypes, extension modules' C APIs); only the
+// plugin's own destructor tells that one holds a locked host object.
+bool IsHostObjectCapsule(PyObjectRef object) {
+  return HasExactType(object, e__PyCapsule_Type) && EPyCapsule_GetDestructor &&
+         EPyCapsule_GetDestructor(object) == Capsule_Destructor;
+}
 bool IsPythonTuple(PyObjectRef object) { return HasExactType(object, e__PyTuple_Type); }
 bool IsPythonList(PyObjectRef object) { return HasExactType(object, e__PyList_Type); }
 bool IsPythonDict(PyObjectRef object) { return HasExactType(object, e__PyDict_Type); }
 bool IsPythonBytes(PyObjectRef object) { return HasExactType(object, e__PyBytes_Type); }
 
-bool PythonIntFitsInInt64(PyObjectRef object) {
+bool PythonIntFitsInInt32(PyObjectRef object) {
   if (!IsPythonInt(object) || !EPyLong_AsLongLongAndOverflow) return false;
   int overflow = 0;
-  EPyLong_AsLongLongAndOverflow(object, &overflow);
-  return overflow == 0;
+  const long long value = EPyLong_AsLongLongAndOverflow(object, &overflow);
+  return overflow == 0 && value >= std::numeric_limits<int32_t>::min() && value <= std::numeric_limits<int32_t>::max();
 }
 
 PyObjectRef NewPythonBool(bool value) {
@@ -73,26 +79,50 @@ PyObjectRef NewPythonNone() {
 PyObjectRef NewPythonText(REALstringStruct* string, bool* hostRefused) {
   if (hostRefused) *hostRefused = false;
   if (!EPyUnicode_FromStringAndSize) return nullptr;
-  StringDataRecord utf8{};
-  if (!REALGetStringData(string, kREALTextEncodingUTF8, &utf8)) {
+  HostStringBytes utf8(string, HostStringBytes::Utf8);
+  if (!utf8.available()) {
     if (hostRefused) *hostRefused = true;
     return nullptr;
   }
-  PyObjectRef text = EPyUnicode_FromStringAndSize(static_cast<const char*>(utf8.data),
-                                                  static_cast<Py_ssize_t>(utf8.length));
-  REALDisposeStringData(&utf8);
-  return text;
+  return EPyUnicode_FromStringAndSize(utf8.data(), static_cast<Py_ssize_t>(utf8.size()));
+}
+
+void RaisePythonError(PyObjectRef* exceptionType, const char* message) {
+  if (exceptionType && *exceptionType && EPyErr_SetString) EPyErr_SetString(*exceptionType, message);
+}
+
+REALstringStruct* HostStringOfBytes(const char* bytes, int64_t size, uint32_t encoding) {
+  if (size < 0 || size > std::numeric_limits<int32_t>::max()) {
+    RaisePythonError(e__PyExc_OverflowError, "too many bytes for a host string (2 GiB and more)");
+    return nullptr;
+  }
+  return REALBuildStringWithEncoding(bytes, static_cast<int>(size), encoding);
+}
+
+PyObjectRef NewPythonName(REALstringStruct* name) { return NewPythonText(name); }
+
+bool PythonTextHoldsNul(PyObjectRef text) {
+  Py_ssize_t size = 0;
+  const char* bytes = IsPythonStr(text) && EPyUnicode_AsUTF8AndSize ? EPyUnicode_AsUTF8AndSize(text, &size) : nullptr;
+  return bytes && strlen(bytes) != static_cast<size_t>(size);
+}
+
+PyObjectRef NewPythonPath(const char* bytes, size_t length) {
+  if (!bytes || !EPyUnicode_DecodeFSDefaultAndSize) return nullptr;
+  return EPyUnicode_DecodeFSDefaultAndSize(bytes, static_cast<Py_ssize_t>(length));
 }
 
 REALstringStruct* HostStringFromStr(PyObjectRef object) {
-  if (!object || !EPyObject_Str || !EPyUnicode_AsUTF8AndSize) return nullptr;
+  if (!object || !EPyObject_Str || !EPyUnicode_AsEncodedString || !EPyBytes_AsString) return nullptr;
   PyObjectRef text = EPyObject_Str(object);
   if (!text) return nullptr;
-  REALstringStruct* result = nullptr;
-  Py_ssize_t size = 0;
-  if (const char* bytes = EPyUnicode_AsUTF8AndSize(text, &size))
-    result = REALBuildStringWithEncoding(bytes, static_cast<int>(strlen(bytes)), kREALTextEncodingUTF8);
+  PyObjectRef utf8 = EPyUnicode_AsEncodedString(text, "utf-8", "backslashreplace");
   ReleasePythonRef(text);
+  if (!utf8) return nullptr;
+  REALstringStruct* result = nullptr;
+  if (const char* bytes = EPyBytes_AsString(utf8))
+    result = HostStringOfBytes(bytes, static_cast<int64_t>(strlen(bytes)), kREALTextEncodingUTF8);
+  ReleasePythonRef(utf8);
   return result;
 }
 
@@ -101,7 +131,7 @@ REALstringStruct* HostStringFromPythonText(PyObjectRef text) {
   Py_ssize_t size = 0;
   const char* bytes = EPyUnicode_AsUTF8AndSize(text, &size);
   if (!bytes) return nullptr;
-  return REALBuildStringWithEncoding(bytes, static_cast<int>(size), kREALTextEncodingUTF8);
+  return HostStringOfBytes(bytes, size, kREALTextEncodingUTF8);
 }
 
 PyObjectRef NewHostObjectCapsule(REALobjectStruct* object) {
@@ -112,16 +142,8 @@ PyObjectRef NewHostObjectCapsule(REALobjectStruct* object) {
 }
 
 REALobjectStruct* HostObjectFromPython(PyObjectRef object) {
-  if (!IsPythonCapsule(object) || !EPyCapsule_GetPointer) return nullptr;
+  if (!IsHostObjectCapsule(object) || !EPyCapsule_GetPointer) return nullptr;
   auto* hostObject = static_cast<REALobjectStruct*>(EPyCapsule_GetPointer(object, nullptr));
   if (hostObject) REALLockObject(hostObject);
   return hostObject;
-}
-
-REALobjectStruct* NewEntityWrapper(REALclassDefinition* record, PyObjectRef object) {
-  REALobjectStruct* wrapper = REALnewInstanceOfClass(record);
-  if (!wrapper) return nullptr;
-  TakePythonRef(object);
-  StoreOwnedPythonRef(PythonEntityDataOf(wrapper)->object, object);
-  return wrapper;
 }

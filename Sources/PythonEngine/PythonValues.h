@@ -2,6 +2,7 @@
 // wrapper shares: texts, host objects in capsules, shared True/False.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "PythonEngine/PythonReferences.h"
@@ -11,13 +12,13 @@ bool IsPythonInt(PyObjectRef object);      // int, bool and int subclasses
 bool IsPythonStr(PyObjectRef object);      // str and its subclasses
 bool IsPythonFloat(PyObjectRef object);    // float and its subclasses
 bool IsPythonBool(PyObjectRef object);     // exactly bool
-bool IsPythonCapsule(PyObjectRef object);  // exactly a capsule
+bool IsHostObjectCapsule(PyObjectRef object);  // a capsule this plugin made for a host object
 bool IsPythonTuple(PyObjectRef object);    // exactly tuple, list, dict, bytes:
 bool IsPythonList(PyObjectRef object);     //   subclasses fail these tests
 bool IsPythonDict(PyObjectRef object);
 bool IsPythonBytes(PyObjectRef object);
-// An int in the signed 64-bit range.
-bool PythonIntFitsInInt64(PyObjectRef object);
+// An int in the Int32 range.
+bool PythonIntFitsInInt32(PyObjectRef object);
 
 // A new reference to True or False.
 PyObjectRef NewPythonBool(bool value);
@@ -26,17 +27,27 @@ PyObjectRef NewPythonNone();
 // A new text from the host string's UTF-8 bytes; null when the host cannot
 // supply them (`hostRefused` set) or Python refuses them.
 PyObjectRef NewPythonText(REALstringStruct* string, bool* hostRefused = nullptr);
+// Sets Python's error to the exception of an entry (e__PyExc_TypeError, ...).
+void RaisePythonError(PyObjectRef* exceptionType, const char* message);
+// A new host string of the bytes; null with Python's OverflowError set when
+// the host's 32-bit length cannot carry them.
+REALstringStruct* HostStringOfBytes(const char* bytes, int64_t size, uint32_t encoding);
+// A Python name (module, attribute) from a host string: its whole UTF-8
+// text, NUL characters included, so that Python decides what it names.
+PyObjectRef NewPythonName(REALstringStruct* name);
+// True when a text holds a NUL character, which no module name does.
+bool PythonTextHoldsNul(PyObjectRef text);
+// A file path as Python decodes file names (the file system encoding, bytes
+// it cannot decode kept as escapes); null when Python refuses (error set).
+PyObjectRef NewPythonPath(const char* bytes, size_t length);
 // str() of any object as a new host string, cut at its first NUL character;
-// null when str() fails (Python's error then set).
+// characters UTF-8 cannot hold (lone surrogates) come in backslash form.
+// Null when str() fails (Python's error then set).
 REALstringStruct* HostStringFromStr(PyObjectRef object);
 // The whole UTF-8 text of a str as a new host string; null when it has none.
 REALstringStruct* HostStringFromPythonText(PyObjectRef text);
 // A capsule owning one lock on the host object; null when Python refuses
 // (a Nil object among others). The lock is taken only once the capsule exists.
 PyObjectRef NewHostObjectCapsule(REALobjectStruct* object);
-// The host object inside an unnamed capsule, with one new lock; null otherwise.
+// The host object inside a capsule of this plugin, with one new lock; null otherwise.
 REALobjectStruct* HostObjectFromPython(PyObjectRef object);
-
-// A new wrapper of `record` sharing the object: its Python3EntityBase block
-// takes its own reference.
-REALobjectStruct* NewEntityWrapper(REALclassDefinition* record, PyObjectRef object);

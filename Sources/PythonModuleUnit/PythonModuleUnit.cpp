@@ -1,9 +1,13 @@
 #include "PythonClass/PythonClass.h"
 #include "PythonEngine/ClassRecords.h"
+#include "PythonEngine/PythonAttributes.h"
+#include "PythonEngine/PythonErrors.h"
 #include "PythonEngine/PythonLifecycle.h"
 #include "PythonEngine/PythonLoader.h"
 #include "PythonEngine/PythonObject.h"
+#include "PythonEngine/PythonValues.h"
 #include "PythonFunction/PythonFunction.h"
+#include "PythonModuleUnit/PythonFields.h"
 
 namespace {
 
@@ -18,26 +22,11 @@ void Destructor(REALobjectStruct* instance) { ReleasePythonObjectName(instance);
 // The attribute `name` of the module, a new reference; null when there is
 // none (Python's error then set), no module or no name.
 PyObjectRef Attribute(REALobjectStruct* self, REALstringStruct* name) {
-  PyObjectRef module = PythonObjectDataOf(self)->object;
-  if (!module || !PythonIsRunning() || !EPyObject_GetAttrString) return nullptr;
-  const char* bytes = REALGetStringContents(name, nullptr);
-  if (!bytes || !*bytes) return nullptr;
-  return EPyObject_GetAttrString(module, bytes);
+  return GetPythonAttribute(PythonObjectOf(self), name);
 }
 
 REALobjectStruct* PythonModule_GetFunction(REALobjectStruct* self, REALstringStruct* name) {
-  PyObjectRef attribute = Attribute(self, name);
-  if (!attribute) return nullptr;
-  if (!EPyCallable_Check || !EPyCallable_Check(attribute)) {
-    ReleasePythonRef(attribute);
-    return nullptr;
-  }
-  REALobjectStruct* function = NewNamedObjectWrapper(&PythonFunctionClass, name, attribute);
-  if (function) {
-    REALLockObject(self);
-    PythonFunctionDataOf(function)->ownerModule = self;
-  }
-  return function;
+  return NewFunctionOfAttribute(PythonObjectOf(self), name, self, nullptr);
 }
 
 REALobjectStruct* PythonModule_GetClass(REALobjectStruct* self, REALstringStruct* name) {
@@ -54,7 +43,11 @@ REALobjectStruct* PythonModule_GetClass(REALobjectStruct* self, REALstringStruct
 int8_t PythonModule_Reload(REALobjectStruct* self) {
   PythonObjectData* data = PythonObjectDataOf(self);
   if (!data->object || !PythonIsRunning() || !EPyImport_ReloadModule) return false;
-  PyObjectRef reloaded = EPyImport_ReloadModule(data->object);
+  PyObjectRef reloaded = nullptr;
+  {
+    PendingErrorAside pending;  // back after a reload that works; replaced, then cleared, after one that fails
+    reloaded = EPyImport_ReloadModule(data->object);
+  }
   if (!reloaded) {
     if (EPyErr_Clear) EPyErr_Clear();
     return false;
@@ -65,11 +58,12 @@ int8_t PythonModule_Reload(REALobjectStruct* self) {
   return true;
 }
 
-REALmethodDefinition PythonModuleMethods[] = {
+REALmethodDefinition PythonModuleOwnMethods[] = {
     records::Method<PythonModule_GetFunction>("GetFunction(name as String) as Python3Function"),
     records::Method<PythonModule_GetClass>("GetClass(name as String) as Python3Class"),
     records::Method<PythonModule_Reload>("Reload() as Boolean"),
 };
+auto PythonModuleMethods = records::Join(PythonModuleOwnMethods, AttributeMethods());
 
 }  // namespace
 

@@ -2,6 +2,8 @@
 // combine entries or compute without the host.
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "FreshGlue.h"
 #include "HostGlue.h"
 #include "xhost/Host.h"
@@ -116,14 +118,25 @@ TEST_F(HostGlue, StringContentsWithoutCStringEntryGiveNullButTheLength) {
   EXPECT_EQ(length, 4u);
 }
 
-TEST_F(HostGlue, ClassDataIsTheInstancePlusTheOffsetTheHostStored) {
-  auto classData = glue.symbol<void* (*)(REALobjectStruct*, REALclassDefinition*)>("REALGetClassData");
-  REALclassDefinition base{}, derived{};
-  base.forSystemUse = 16;
-  derived.forSystemUse = 40;
+TEST_F(HostGlue, DataBlocksAreTheInstancePlusTheOffsetTheHostStored) {
+  // A class record keeps the offset at byte 32, a control record at byte 104.
+  const struct {
+    const char* wrapper;
+    size_t hostWord;
+  } members[] = {{"REALGetClassData", 32}, {"REALGetControlData", 104}, {"REALGetMobileControlData", 104}};
   auto* instance = reinterpret_cast<REALobjectStruct*>(0x10000);
-  EXPECT_EQ(classData(instance, &base), reinterpret_cast<void*>(0x10010));
-  EXPECT_EQ(classData(instance, &derived), reinterpret_cast<void*>(0x10028));
+  for (const auto& member : members) {
+    SCOPED_TRACE(member.wrapper);
+    auto dataBlock = glue.symbol<void* (*)(REALobjectStruct*, void*)>(member.wrapper);
+    alignas(REALclassDefinition) unsigned char base[sizeof(REALclassDefinition)] = {}, derived[sizeof base] = {};
+    uintptr_t baseOffset = 16, derivedOffset = 40;
+    std::memcpy(base + member.hostWord, &baseOffset, sizeof baseOffset);
+    std::memcpy(derived + member.hostWord, &derivedOffset, sizeof derivedOffset);
+    host.resetLookupCounts();
+    EXPECT_EQ(dataBlock(instance, base), reinterpret_cast<void*>(0x10010));
+    EXPECT_EQ(dataBlock(instance, derived), reinterpret_cast<void*>(0x10028));
+    EXPECT_EQ(host.lookupCount(member.wrapper), 0u) << "computed without the host";
+  }
 }
 
 TEST_F(HostGlue, NewInstanceWithNilClassCreatesNothing) {

@@ -6,7 +6,29 @@
 namespace api_tests {
 namespace {
 
-class Errors : public RunningPython {};
+class Errors : public RunningPython {
+ protected:
+  // What Python code that writes to the console raises when the handler
+  // calls SetError with `type` and `message`: "Type: first argument".
+  std::string RaisedByAWriteWhoseHandlerSets(int64_t type, const String& message) {
+    host_.defineSubclass("ErrorSettingConsole", "Python3EngineConsoleOutput",
+                         {{"ConsoleOutput", [&type, &message](const Object&, const std::vector<Value>&) -> Value {
+                             Engine("SetError", {type, message});
+                             return {};
+                           }}});
+    Engine("SetConsoleOutput", {host_.newObject("ErrorSettingConsole")});
+    python.Run(
+        "def raised_by_write():\n"
+        "    try:\n"
+        "        sys.stdout.write('x')\n"
+        "    except BaseException as e:\n"
+        "        return type(e).__name__ + ': ' + (e.args[0] if e.args else '')\n"
+        "    return 'nothing raised'\n");
+    const std::string raised = python.TextOf("raised_by_write()");
+    Engine("SetConsoleOutput", {Nil{}});  // the handler refers to this call's arguments
+    return raised;
+  }
+};
 
 TEST_F(Errors, GetErrorGivesTheExceptionTextAndClearsIt) {
   EXPECT_TRUE(python.Call("fail", {Str("ValueError"), Str("bad value")}).isNil());
@@ -47,6 +69,17 @@ TEST_F(Errors, AnExceptionWhoseTextFailsGivesTheEmptyStringAndLeavesThatFailure)
   EXPECT_EQ(GetError(), "no text for this exception");
 }
 
+// A lone surrogate has no UTF-8 form: it comes in the backslash form Python
+// prints, and the exception is read like any other.
+TEST_F(Errors, CharactersUtf8CannotHoldComeEscaped) {
+  python.Call("run", {Str("raise ValueError('bad \\udc80 value')")});
+  EXPECT_EQ(GetError(), "bad \\udc80 value");
+  EXPECT_FALSE(ErrorOccurred());
+  Object tuple = CallObject(python.Evaluate("(Unencodable(),)"), "TupleValue");
+  EXPECT_EQ(Text(host_.call(tuple, "ToString")), "(bad \\udc80 value,)");
+  EXPECT_FALSE(ErrorOccurred());
+}
+
 TEST_F(Errors, ClearErrorClearsWithoutReading) {
   python.Call("fail", {Str("RuntimeError"), Str("unread")});
   Engine("ClearError");
@@ -76,6 +109,16 @@ TEST_F(Errors, SetErrorTakesTheMessageAsUtf8WhateverItsEncoding) {
   Engine("SetError", {host_.constant("Python3ErrorTypes.ValueError"), Str("")});
   EXPECT_TRUE(ErrorOccurred());
   EXPECT_EQ(GetError(), "");
+}
+
+// Bytes that are not UTF-8 (a string of unknown encoding) become
+// replacement characters; the chosen type is raised all the same.
+TEST_F(Errors, SetErrorWithBytesThatAreNotUtf8RaisesTheChosenType) {
+  const String notUtf8 = host_.newString("\xFF\xFE", kREALTextEncodingUnknown);
+  Engine("SetError", {host_.constant("Python3ErrorTypes.ValueError"), notUtf8});
+  EXPECT_EQ(GetError(), "\xEF\xBF\xBD\xEF\xBF\xBD");
+  EXPECT_EQ(RaisedByAWriteWhoseHandlerSets(host_.constant("Python3ErrorTypes.KeyError"), notUtf8),
+            "KeyError: \xEF\xBF\xBD\xEF\xBF\xBD");
 }
 
 // The console handler is Xojo code that Python calls: an error it sets is
@@ -109,25 +152,11 @@ TEST_F(Errors, SetErrorRaisesTheChosenTypeInPython) {
       {"ZeroDivisionError", "ZeroDivisionError"},
       {"ReferenceError", "ReferenceError"},
   };
-  int64_t errorType = 0;
-  host_.defineSubclass("FailingConsole", "Python3EngineConsoleOutput",
-                       {{"ConsoleOutput", [&](const Object&, const std::vector<Value>&) -> Value {
-                           Engine("SetError", {errorType, Str("set by Xojo")});
-                           return {};
-                         }}});
-  Engine("SetConsoleOutput", {host_.newObject("FailingConsole")});
-  python.Run(
-      "def raised_by_write():\n"
-      "    try:\n"
-      "        sys.stdout.write('x')\n"
-      "    except BaseException as e:\n"
-      "        return type(e).__name__ + ': ' + e.args[0]\n"
-      "    return 'nothing raised'\n");
   ASSERT_EQ(rows.size(), 22u);
   for (size_t i = 0; i < rows.size(); ++i) {
-    errorType = host_.constant(std::string("Python3ErrorTypes.") + rows[i].constant);
+    const int64_t errorType = host_.constant(std::string("Python3ErrorTypes.") + rows[i].constant);
     EXPECT_EQ(errorType, static_cast<int64_t>(i + 1));
-    EXPECT_EQ(python.TextOf("raised_by_write()"), std::string(rows[i].pythonType) + ": set by Xojo")
+    EXPECT_EQ(RaisedByAWriteWhoseHandlerSets(errorType, Str("set by Xojo")), std::string(rows[i].pythonType) + ": set by Xojo")
         << rows[i].constant;
   }
   EXPECT_FALSE(ErrorOccurred());

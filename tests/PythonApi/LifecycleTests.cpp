@@ -1,6 +1,13 @@
 // Starting, stopping and restarting the interpreter; search paths, imports
 // and the program name.
+#include <dlfcn.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <clocale>
+#include <cstdio>
+#include <fstream>
 
 #include "ApiTestSupport.h"
 
@@ -38,9 +45,28 @@ TEST_F(Lifecycle, ARestartForgetsTheSearchPath) {
   EXPECT_EQ(python.IntegerOf("number"), 42);
 }
 
+// Paths are decoded as Python decodes file names, whatever the locale.
 TEST_F(Lifecycle, AFolderIsAppendedToTheSearchPath) {
   AddSearchPath("/tmp/apitest folder \xC3\xA9");
-  EXPECT_EQ(python.TextOf("sys.path[-1]"), "/tmp/apitest folder \xC3\xA9");
+  EXPECT_TRUE(python.TruthOf("sys.path[-1] == __import__('os').fsdecode(b'/tmp/apitest folder \\xc3\\xa9')"));
+}
+
+// A folder whose name is not UTF-8 (Latin-1 e acute) is searched all the same.
+TEST_F(Lifecycle, AFolderWhoseNameIsNotUtf8IsSearched) {
+  char scratch[] = "/tmp/apitest-latin1-XXXXXX";
+  ASSERT_NE(mkdtemp(scratch), nullptr);
+  const std::string folder = std::string(scratch) + "/caf\xE9";
+  const std::string module = folder + "/latin1_folder_module.py";
+  ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+  std::ofstream(module) << "value = 7\n";
+  AddSearchPath(folder);
+  EXPECT_FALSE(ErrorOccurred()) << GetError();
+  EXPECT_TRUE(python.TruthOf("__import__('os').fsencode(sys.path[-1]) == b'" + std::string(scratch) + "/caf\\xe9'"));
+  EXPECT_FALSE(GetModule("latin1_folder_module").isNil()) << GetError();
+  EXPECT_EQ(python.IntegerOf("__import__('latin1_folder_module').value"), 7);
+  std::remove(module.c_str());
+  rmdir(folder.c_str());
+  rmdir(scratch);
 }
 
 TEST_F(Lifecycle, GetModuleOfAMissingModuleGivesNilWithTheError) {
@@ -101,11 +127,11 @@ TEST_F(Lifecycle, TwentyRestartsInARow) {
 class NeverStarted : public FreshProcess {
  protected:
   void TearDown() override { python.Disconnect(); }
-  // A program name with a slash is the path of the executable, which Python
-  // shows as sys.executable: the name as the library read it.
-  std::string Executable() {
-    python.Connect();
-    return python.TextOf("sys.executable");
+  // The program name as the library holds it.
+  std::wstring ProgramName() {
+    auto getProgramName = reinterpret_cast<const wchar_t* (*)()>(dlsym(RTLD_DEFAULT, "Py_GetProgramName"));
+    const wchar_t* name = getProgramName ? getProgramName() : nullptr;
+    return name ? name : L"<none>";
   }
   PythonHelper python;
 };
@@ -114,18 +140,31 @@ class NeverStarted : public FreshProcess {
 // the very buffer they were given.
 TEST_F(NeverStarted, TheProgramNameStaysValidThroughRestarts) {
   InitPython({Str("/tmp/apitest/Program")});
-  EXPECT_EQ(Executable(), "/tmp/apitest/Program");
+  EXPECT_EQ(ProgramName(), L"/tmp/apitest/Program");
   for (int round = 0; round < 3; ++round) {
     python.Disconnect();
     FinalizePython();
     InitPython();
-    EXPECT_EQ(Executable(), "/tmp/apitest/Program");
+    EXPECT_EQ(ProgramName(), L"/tmp/apitest/Program");
   }
 }
 
 TEST_F(NeverStarted, AnUnreadableProgramNameIsCutAtItsFirstBadByte) {
   InitPython({host().newString("/tmp/apitest/Ok\xFF\xFEName", kREALTextEncodingUnknown)});
-  EXPECT_EQ(Executable(), "/tmp/apitest/Ok");
+  EXPECT_EQ(ProgramName(), L"/tmp/apitest/Ok");
+}
+
+// Several versions stop the process at start for a name longer than a path
+// may be; the name is cut to 255 bytes, never inside a character.
+TEST_F(NeverStarted, ALongProgramNameIsCutToAWholeCharacterWithin255Bytes) {
+  const char* previous = std::setlocale(LC_CTYPE, nullptr);
+  const std::string restore = previous ? previous : "C";
+  ASSERT_NE(std::setlocale(LC_CTYPE, "C.UTF-8"), nullptr);
+  const std::string kept = "/tmp/apitest/" + std::string(241, 'n');  // 254 bytes; a 2-byte character follows
+  InitPython({Str(kept + "\xC3\xA9" + std::string(8000, 'x'))});
+  std::setlocale(LC_CTYPE, restore.c_str());
+  EXPECT_EQ(ProgramName(), std::wstring(kept.begin(), kept.end()));
+  EXPECT_FALSE(GetModule("sys").isNil());
 }
 
 TEST_F(NeverStarted, FinalizeBeforeInitDoesNothing) {

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <functional>
 
 #include "ApiTestSupport.h"
 
@@ -25,6 +26,32 @@ TEST_F(ModulesAndFunctions, AMissingFunctionIsNilWithTheAttributeError) {
   EXPECT_TRUE(GetFunction(python.module(), "missing").isNil());
   EXPECT_TRUE(ErrorOccurred());
   EXPECT_EQ(GetError(), "module 'apitest' has no attribute 'missing'");
+}
+
+// The whole name is looked up: cut at its NUL it would name another
+// attribute or module (3.11 and later import "os" for "os\0evil").
+TEST_F(ModulesAndFunctions, ANameHoldingANulNamesNothing) {
+  struct Row {
+    const char* member;
+    std::function<Object(const std::string&)> lookUp;
+    std::string name;
+    std::string error;  // the text GetError gives, cut at its first NUL as every text is
+  };
+  Object json = GetModule("json");
+  const std::vector<Row> rows = {
+      {"GetFunction", [&](const std::string& name) { return GetFunction(json, name); }, std::string("dumps\0evil", 10),
+       "module 'json' has no attribute 'dumps"},
+      {"GetClass", [&](const std::string& name) { return GetClass(json, name); }, std::string("JSONDecoder\0x", 13),
+       "module 'json' has no attribute 'JSONDecoder"},
+      {"GetModule", [&](const std::string& name) { return GetModule(name); }, std::string("os\0evil", 7),
+       "No module named 'os\\x00evil'"},
+      {"GetModule", [&](const std::string& name) { return GetModule(name); }, std::string("json\0evil", 9),
+       "No module named 'json\\x00evil'"},
+  };
+  for (const Row& row : rows) {
+    EXPECT_TRUE(row.lookUp(row.name).isNil()) << row.member;
+    EXPECT_EQ(GetError(), row.error) << row.member;
+  }
 }
 
 TEST_F(ModulesAndFunctions, AnAttributeThatCannotBeCalledIsNilWithoutError) {

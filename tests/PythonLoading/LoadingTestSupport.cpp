@@ -1,5 +1,6 @@
 #include "LoadingTestSupport.h"
 
+#include <elf.h>
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -117,7 +118,39 @@ std::string ScratchFolder::path(const std::string& relative) const {
 std::string ScratchFolder::putStub(Stub stub, const std::string& relative) const {
   const fs::path target = path(relative);
   fs::create_directories(target.parent_path());
-  fs::copy_file(fs::path(STUB_LIBRARY_DIR) / StubFileName(stub), target, fs::copy_options::overwrite_existing);
+  fs::copy_file(StubFile(stub), target, fs::copy_options::overwrite_existing);
+  return target.string();
+}
+
+std::string StubFile(Stub stub) { return (fs::path(STUB_LIBRARY_DIR) / StubFileName(stub)).string(); }
+
+void Overwrite(const std::string& file, long offset, const std::string& bytes) {
+  std::fstream out(file, std::ios::in | std::ios::out | std::ios::binary);
+  out.seekp(offset);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  if (!out) throw std::runtime_error("cannot write " + file);
+}
+
+std::string ScratchFolder::putTruncatedCopy(const std::string& source, const std::string& relative) const {
+  const std::string image = ReadFile(source);
+  Elf64_Ehdr header{};
+  if (image.size() < sizeof header) throw std::runtime_error(source + " is no ELF file");
+  std::memcpy(&header, image.data(), sizeof header);
+  size_t cut = 0;
+  size_t lastEnd = 0;
+  for (size_t i = 0; i < header.e_phnum; ++i) {
+    Elf64_Phdr segment{};
+    const size_t at = header.e_phoff + i * sizeof segment;
+    if (at + sizeof segment > image.size()) throw std::runtime_error(source + " has no complete program headers");
+    std::memcpy(&segment, image.data() + at, sizeof segment);
+    if (segment.p_type != PT_LOAD || segment.p_offset + segment.p_filesz <= lastEnd) continue;
+    lastEnd = segment.p_offset + segment.p_filesz;
+    cut = segment.p_offset + segment.p_filesz / 2;
+  }
+  if (cut == 0) throw std::runtime_error(source + " has no loadable segment");
+  const fs::path target = path(relative);
+  fs::create_directories(target.parent_path());
+  std::ofstream(target.string(), std::ios::binary).write(image.data(), static_cast<std::streamsize>(cut));
   return target.string();
 }
 

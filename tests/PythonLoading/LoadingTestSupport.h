@@ -36,6 +36,11 @@ enum class Stub {
   FreeThreaded,
   TraceRefs,
 };
+// The file of a stub variant.
+std::string StubFile(Stub stub);
+
+// Writes `bytes` over the file at `offset`.
+void Overwrite(const std::string& file, long offset, const std::string& bytes);
 
 // A temporary folder, removed with everything in it on destruction.
 class ScratchFolder {
@@ -50,6 +55,10 @@ class ScratchFolder {
   std::string putStub(Stub stub, const std::string& relative) const;
   // Writes an empty file (e.g. a standard library's os.py); returns its path.
   std::string touch(const std::string& relative) const;
+  // Copies the shared object `source` to `relative` cut short halfway into
+  // its last loadable segment, where the dynamic loader reads past the end
+  // of the file; returns its path.
+  std::string putTruncatedCopy(const std::string& source, const std::string& relative) const;
 
  private:
   std::string root_;

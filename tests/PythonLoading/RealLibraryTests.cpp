@@ -204,6 +204,17 @@ TEST_P(RealLibrary, IsLoadedByPathAndRuns) {
   }
 }
 
+// The dynamic loader dies (SIGBUS) on a library cut short; the plugin
+// checks the file first and treats it as one that does not open.
+TEST_P(RealLibrary, ATruncatedCopyCountsAsAFileThatDoesNotOpen) {
+  const Installation& python = GetParam();
+  loading_tests::ScratchFolder folder;
+  const std::string copy = folder.putTruncatedCopy(python.library, "lib/" + Basename(python.library));
+  const ChildResult result = RunProbe({"choose:" + copy, "found:0", "state", "mapped"});
+  EXPECT_EQ(result.exitStatus, 0) << result.err;
+  EXPECT_EQ(result.out, "chosen: this file\nPythonIsFound(0): False\nfound=0 loaded=0 handle=null\nmapped: none\n");
+}
+
 INSTANTIATE_TEST_SUITE_P(ThisMachine, RealLibrary, ::testing::ValuesIn(Installations()),
                          [](const ::testing::TestParamInfo<Installation>& info) { return info.param.label; });
 GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(RealLibrary);

@@ -1,8 +1,10 @@
 // Finding and loading the Python library, with stub libraries standing in for
 // the installed ones; each case in its own process, on a machine whose only
 // Python libraries are the stubs the case puts in its library folder.
+#include <elf.h>
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <initializer_list>
 #include <string>
 #include <vector>
@@ -211,6 +213,36 @@ TEST_F(LoadFailures, AChosenFileThatDoesNotOpenWritesNothingAndSearchesNothing) 
   expectOutput({"choose:" + notALibrary, "found:0", "state", "mapped"},
                Lines({"chosen: this file", "PythonIsFound(0): False", "found=0 loaded=0 handle=null",
                       "mapped: none"}));
+}
+
+// Only a complete ELF shared object for this machine is handed to the
+// dynamic loader; anything else is a file that does not open.
+TEST_F(LoadFailures, AChosenFileThatIsNoCompleteSharedObjectForThisMachineDoesNotOpen) {
+  struct Row {
+    const char* what;
+    long offset;        // where the header is changed, or -1 for a file cut short
+    std::string bytes;  // written there
+  };
+  const std::vector<Row> rows = {
+      {"cut short inside a loadable segment", -1, ""},
+      {"32-bit", EI_CLASS, std::string(1, ELFCLASS32)},
+      {"big-endian", EI_DATA, std::string(1, ELFDATA2MSB)},
+      {"for another machine", offsetof(Elf64_Ehdr, e_machine), std::string(1, EM_SPARCV9) + '\0'},
+      {"an executable", offsetof(Elf64_Ehdr, e_type), std::string("\x02\x00", 2)},
+      {"program headers past the end", offsetof(Elf64_Ehdr, e_phoff), std::string("\xFF\xFF\xFF\x00", 4)},
+  };
+  install("libpython3.12.so");
+  for (const Row& row : rows) {
+    const std::string name = std::string("other/") + row.what + "/libpython3.11.so";
+    const std::string library = row.offset < 0 ? folder.putTruncatedCopy(loading_tests::StubFile(Stub::Complete), name)
+                                               : folder.putStub(Stub::Complete, name);
+    if (row.offset >= 0) loading_tests::Overwrite(library, row.offset, row.bytes);
+    const ChildResult result = run({"choose:" + library, "found:0", "state", "mapped"});
+    EXPECT_EQ(result.exitStatus, 0) << row.what << ": " << result.err;
+    EXPECT_EQ(result.out, Lines({"chosen: this file", "PythonIsFound(0): False", "found=0 loaded=0 handle=null",
+                                 "mapped: none"}))
+        << row.what;
+  }
 }
 
 TEST_F(LoadFailures, OperationsSeeMissingEntriesInsteadOfCallingThem) {

@@ -1,0 +1,30 @@
+#include "PythonEngine/ApiDescriptions.h"
+
+#include <unordered_map>
+
+namespace records {
+namespace {
+
+// Filled while the records are built at load time; read only by the reference
+// generator. Never freed: the records live as long as the process.
+std::unordered_map<const void*, const char*>& Descriptions() {
+  static auto* descriptions = new std::unordered_map<const void*, const char*>;
+  return *descriptions;
+}
+
+}  // namespace
+
+void Describe(const void* entry, const char* description) noexcept {
+  if (!entry || !description) return;
+  try {
+    Descriptions()[entry] = description;
+  } catch (...) {
+  }
+}
+
+const char* DescriptionOf(const void* entry) noexcept {
+  auto found = Descriptions().find(entry);
+  return found == Descriptions().end() ? nullptr : found->second;
+}
+
+}  // namespace records

@@ -1,0 +1,141 @@
+#include "PythonEngine/PythonSource.h"
+
+#include <cstring>
+#include <string>
+
+#include "HostGlue.h"
+#include "PythonEngine/PythonErrors.h"
+#include "PythonEngine/PythonLifecycle.h"
+#include "PythonEngine/PythonLoader.h"
+#include "PythonResult/PythonResult.h"
+
+namespace {
+
+// Start symbols of the grammar, the same in every version.
+constexpr int Py_file_input = 257;
+constexpr int Py_eval_input = 258;
+
+// The host string's UTF-8 bytes; false when the host cannot give them.
+bool SourceText(REALstringStruct* source, std::string* text) {
+  if (!source) return true;  // the empty String
+  StringDataRecord utf8{};
+  if (!REALGetStringData(source, kREALTextEncodingUTF8, &utf8)) return false;
+  text->assign(static_cast<const char*>(utf8.data), static_cast<size_t>(utf8.length));
+  REALDisposeStringData(&utf8);
+  return true;
+}
+
+void RaiseValueError(const char* message) {
+  if (e__PyExc_ValueError && *e__PyExc_ValueError && EPyErr_SetString) EPyErr_SetString(*e__PyExc_ValueError, message);
+}
+
+// Runs `source` with `start` in __main__'s namespace: a new reference to the
+// result, or null with Python's error set.
+PyObjectRef RunInMain(REALstringStruct* source, int start) {
+  if (!PythonIsRunning() || !EnsurePythonEntries(EPyRun_StringFlags, EPyImport_AddModule, EPyModule_GetDict))
+    return nullptr;
+  std::string text;
+  if (!SourceText(source, &text)) {
+    RaiseValueError("the source text cannot be read as UTF-8");
+    return nullptr;
+  }
+  // The compiler reads up to the first NUL: a hidden rest would be lost.
+  if (text.find('\0') != std::string::npos) {
+    RaiseValueError("source code string cannot contain null bytes");
+    return nullptr;
+  }
+  PendingErrorAside pending;
+  PyObjectRef main = EPyImport_AddModule("__main__");  // borrowed
+  PyObjectRef globals = main ? EPyModule_GetDict(main) : nullptr;
+  if (!globals) return nullptr;
+  return EPyRun_StringFlags(text.c_str(), start, globals, globals, nullptr);
+}
+
+// A text as a host string, characters UTF-8 cannot hold written as escapes.
+REALstringStruct* HostStringOfText(PyObjectRef text) {
+  if (!text || !EPyUnicode_AsEncodedString || !EPyBytes_AsString || !EPyBytes_Size) return nullptr;
+  PyObjectRef utf8 = EPyUnicode_AsEncodedString(text, "utf-8", "backslashreplace");
+  if (!utf8) return nullptr;
+  REALstringStruct* result = REALBuildStringWithEncoding(EPyBytes_AsString(utf8), static_cast<int>(EPyBytes_Size(utf8)),
+                                                         kREALTextEncodingUTF8);
+  ReleasePythonRef(utf8);
+  return result;
+}
+
+// A new reference to attribute `name`, or null with no error left.
+PyObjectRef AttributeOrNull(PyObjectRef object, const char* name) {
+  PyObjectRef value = EPyObject_GetAttrString(object, name);
+  if (!value) EPyErr_Clear();
+  return value;
+}
+
+// The pending error, taken aside while `read` looks at it (normalized) and put
+// back unchanged afterwards; an empty String when none is pending.
+template <typename Read>
+REALstringStruct* ReadPendingError(Read read) {
+  if (!PythonIsRunning() || !EnsurePythonEntries(EPyErr_Fetch, EPyErr_Restore, EPyErr_NormalizeException,
+                                                 EPyObject_GetAttrString, EPyErr_Clear))
+    return nullptr;
+  PyObjectRef type = nullptr, value = nullptr, traceback = nullptr;
+  EPyErr_Fetch(&type, &value, &traceback);
+  if (!type) return nullptr;
+  EPyErr_NormalizeException(&type, &value, &traceback);
+  REALstringStruct* result = read(type, value, traceback);
+  EPyErr_Clear();
+  EPyErr_Restore(type, value, traceback);
+  return result;
+}
+
+}  // namespace
+
+bool Python_Execute(REALstringStruct* source) {
+  PyObjectRef result = RunInMain(source, Py_file_input);
+  if (!result) return false;
+  ReleasePythonRef(result);
+  return true;
+}
+
+REALobjectStruct* Python_Evaluate(REALstringStruct* expression) {
+  PyObjectRef result = RunInMain(expression, Py_eval_input);
+  return result ? NewResultWrapper(result) : nullptr;
+}
+
+// "ValueError", "json.decoder.JSONDecodeError": the module is left out for builtins.
+REALstringStruct* Python_GetErrorTypeName() {
+  return ReadPendingError([](PyObjectRef type, PyObjectRef, PyObjectRef) -> REALstringStruct* {
+    PyObjectRef module = AttributeOrNull(type, "__module__");
+    PyObjectRef name = AttributeOrNull(type, "__qualname__");
+    REALstringStruct* result = nullptr;
+    if (name && EPyUnicode_FromFormat) {
+      const bool builtin = !module || (EPyUnicode_CompareWithASCIIString &&
+                                       EPyUnicode_CompareWithASCIIString(module, "builtins") == 0);
+      PyObjectRef full = builtin ? nullptr : EPyUnicode_FromFormat("%S.%S", module, name);
+      result = HostStringOfText(full ? full : name);
+      if (full) ReleasePythonRef(full);
+    }
+    for (PyObjectRef object : {module, name})
+      if (object) ReleasePythonRef(object);
+    return result;
+  });
+}
+
+// traceback.format_exception of the pending error, chained exceptions included.
+REALstringStruct* Python_GetErrorTraceback() {
+  return ReadPendingError([](PyObjectRef type, PyObjectRef value, PyObjectRef traceback) -> REALstringStruct* {
+    if (!EnsurePythonEntries(EPyImport_ImportModule, EPyObject_CallFunctionObjArgs, EPyUnicode_FromStringAndSize,
+                             EPyUnicode_Join))
+      return nullptr;
+    PyObjectRef module = EPyImport_ImportModule("traceback");
+    PyObjectRef format = module ? AttributeOrNull(module, "format_exception") : nullptr;
+    PyObjectRef none = EPy_BuildValue ? EPy_BuildValue("") : nullptr;
+    PyObjectRef lines = format && none ? EPyObject_CallFunctionObjArgs(format, type, value ? value : none,
+                                                                        traceback ? traceback : none, nullptr)
+                                       : nullptr;
+    PyObjectRef empty = lines ? EPyUnicode_FromStringAndSize("", 0) : nullptr;
+    PyObjectRef text = empty ? EPyUnicode_Join(empty, lines) : nullptr;
+    REALstringStruct* result = HostStringOfText(text);
+    for (PyObjectRef object : {text, empty, lines, none, format, module})
+      if (object) ReleasePythonRef(object);
+    return result;
+  });
+}
