@@ -81,6 +81,17 @@ inline const std::string& TextBytes(Text text) {
 // Names in the Python module the benchmark imports (python/benchfuncs.py).
 constexpr const char* kPythonModule = "benchfuncs";
 inline std::string InvokedFunction(int arguments) { return "f" + std::to_string(arguments); }
+constexpr const char* kInt32Attribute = "counter";
+constexpr const char* kStringAttribute = "label";  // holds TextBytes(Text::Ascii16)
+// call_add(module name, calls) calls the module's add(1, 2) that many times.
+constexpr const char* kCallbackLoop = "call_add";
+constexpr int kCallbackCalls = 1000;
+constexpr int kBulkItems = 1000;  // items of the list and dictionary operations
+inline std::string BulkKey(int index) { return "key" + std::to_string(index); }
+// The modules whose add the callback operation calls: one per way.
+constexpr const char* kPluginHostModule = "benchhost";
+constexpr const char* kRawHostModule = "benchrawhost";
+constexpr const char* kPybind11HostModule = "benchpybind11host";
 
 // Handed to a comparison module by the executable.
 struct ComparisonContext {

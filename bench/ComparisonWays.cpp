@@ -6,6 +6,9 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include <string>
+#include <vector>
+
 #include "BenchWays.h"
 
 // pybind11 2.10 predates Python 3.12.
@@ -179,7 +182,193 @@ void InterpreterStopped(benchmark::State& state, void (*cycle)()) {
   gContext->startPluginInterpreter();
 }
 
+
+// The raw way's host function: the two ints read by PyArg_ParseTuple, their sum returned.
+PyObject* RawAdd(PyObject*, PyObject* arguments) {
+  int first = 0, second = 0;
+  if (!PyArg_ParseTuple(arguments, "ii", &first, &second)) return nullptr;
+  return PyLong_FromLong(first + second);
+}
+
+PyMethodDef gRawHostMethods[] = {
+    {"add", RawAdd, METH_VARARGS, nullptr},
+    {nullptr, nullptr, 0, nullptr} /* sentinel */
+};
+
+PyModuleDef gRawHost = {PyModuleDef_HEAD_INIT, kRawHostModule, nullptr, -1, gRawHostMethods,
+                        nullptr,               nullptr,        nullptr, nullptr};
+
+// Calls call_add of the benchmark's module with the module holding `add`,
+// which must be in sys.modules.
+void CallbackLoop(benchmark::State& state, const char* module) {
+  PyObject* loop = ModuleAttribute(kCallbackLoop);
+  PyObject* arguments = Locked([&] { return Py_BuildValue("(si)", module, kCallbackCalls); });
+  long first = Locked([&] {
+    PyObject* result = loop ? PyObject_Call(loop, arguments, nullptr) : nullptr;
+    long value = result ? PyLong_AsLong(result) : -1;
+    if (!result) PyErr_Clear();
+    Py_XDECREF(result);
+    return value;
+  });
+  if (Verified(state, first == 3, "host function")) {
+    for (auto _ : state) {
+      PyObject* result = Locked([&] { return PyObject_Call(loop, arguments, nullptr); });
+      Locked([&] { Py_DECREF(result); });
+    }
+  }
+  Release(arguments);
+  Release(loop);
+}
+
+// Puts `module` (a new reference, consumed) into sys.modules.
+void AddToModules(const char* name, PyObject* module) {
+  Locked([&] {
+    if (module) PyDict_SetItemString(PyImport_GetModuleDict(), name, module);
+    Py_XDECREF(module);
+  });
+}
+
+constexpr long kBulkSum = long{kBulkItems} * (kBulkItems - 1) / 2;
+
+template <Text Which>
+void RawEntityString(benchmark::State& state) {
+  const std::string& text = TextBytes(Which);
+  std::string back;
+  auto roundTrip = [&] {
+    PyObject* entity =
+        Locked([&] { return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())); });
+    Locked([&] {
+      Py_ssize_t size = 0;
+      const char* bytes = PyUnicode_AsUTF8AndSize(entity, &size);
+      back.assign(bytes, static_cast<size_t>(size));
+    });
+    Locked([&] { Py_DECREF(entity); });
+  };
+  roundTrip();
+  if (Verified(state, back == text, "round trip"))
+    for (auto _ : state) roundTrip();
+}
+
+// Builds the container with `store(container, index, item)` (each step its
+// own lock, as each is a host call through the plugin) and reads the items
+// back with `load`, which returns a new reference.
+template <typename Make, typename Store, typename Load>
+long RawBuildAndRead(Make make, Store store, Load load) {
+  PyObject* container = Locked(make);
+  for (int index = 0; index < kBulkItems; ++index) {
+    PyObject* item = Locked([&] { return PyLong_FromLong(index); });
+    Locked([&] { store(container, index, item); });
+    Locked([&] { Py_DECREF(item); });
+  }
+  long sum = 0;
+  for (int index = 0; index < kBulkItems; ++index) {
+    PyObject* item = Locked([&] { return load(container, index); });
+    sum += Locked([&] { return PyLong_AsLong(item); });
+    Locked([&] { Py_DECREF(item); });
+  }
+  Locked([&] { Py_DECREF(container); });
+  return sum;
+}
+
+template <typename Make, typename Store, typename Load>
+void RawBulk(benchmark::State& state, Make make, Store store, Load load) {
+  if (!Verified(state, RawBuildAndRead(make, store, load) == kBulkSum, "items read back")) return;
+  for (auto _ : state) benchmark::DoNotOptimize(RawBuildAndRead(make, store, load));
+}
+
+std::vector<std::string> BulkKeys() {
+  std::vector<std::string> keys;
+  for (int index = 0; index < kBulkItems; ++index) keys.push_back(BulkKey(index));
+  return keys;
+}
+
+PyObject* KeyObject(const std::string& key) {
+  return PyUnicode_FromStringAndSize(key.data(), static_cast<Py_ssize_t>(key.size()));
+}
+
 }  // namespace
+
+BENCH_WAY(Raw, FieldInt32) {
+  PyObject* module = Locked([] { return PyImport_ImportModule(kPythonModule); });
+  if (Verified(state, module != nullptr, "module")) {
+    for (auto _ : state) {
+      long value = Locked([&] {
+        PyObject* attribute = PyObject_GetAttrString(module, kInt32Attribute);
+        long read = PyLong_AsLong(attribute);
+        Py_DECREF(attribute);
+        return read;
+      });
+      Locked([&] {
+        PyObject* written = PyLong_FromLong(value + 1);
+        PyObject_SetAttrString(module, kInt32Attribute, written);
+        Py_DECREF(written);
+      });
+    }
+  }
+  Release(module);
+}
+
+BENCH_WAY(Raw, FieldString) {
+  PyObject* module = Locked([] { return PyImport_ImportModule(kPythonModule); });
+  std::string value;
+  auto readWrite = [&] {
+    Locked([&] {
+      PyObject* attribute = PyObject_GetAttrString(module, kStringAttribute);
+      Py_ssize_t size = 0;
+      const char* bytes = PyUnicode_AsUTF8AndSize(attribute, &size);
+      value.assign(bytes, static_cast<size_t>(size));
+      Py_DECREF(attribute);
+    });
+    Locked([&] {
+      PyObject* written = PyUnicode_FromStringAndSize(value.data(), static_cast<Py_ssize_t>(value.size()));
+      PyObject_SetAttrString(module, kStringAttribute, written);
+      Py_DECREF(written);
+    });
+  };
+  if (module) readWrite();
+  if (Verified(state, module && value == TextBytes(Text::Ascii16), "attribute"))
+    for (auto _ : state) readWrite();
+  Release(module);
+}
+
+BENCH_WAY(Raw, EntityAscii16) { RawEntityString<Text::Ascii16>(state); }
+BENCH_WAY(Raw, EntityUtf8_16) { RawEntityString<Text::Utf8_16>(state); }
+BENCH_WAY(Raw, EntityAscii1K) { RawEntityString<Text::Ascii1K>(state); }
+BENCH_WAY(Raw, EntityUtf8_1K) { RawEntityString<Text::Utf8_1K>(state); }
+
+BENCH_WAY(Raw, List1000) {
+  RawBulk(
+      state, [] { return PyList_New(0); },
+      [](PyObject* list, int, PyObject* item) { PyList_Append(list, item); },
+      [](PyObject* list, int index) {
+        PyObject* item = PyList_GetItem(list, index);
+        Py_INCREF(item);
+        return item;
+      });
+}
+
+BENCH_WAY(Raw, Dictionary1000) {
+  const std::vector<std::string> keys = BulkKeys();
+  RawBulk(
+      state, [] { return PyDict_New(); },
+      [&](PyObject* dictionary, int index, PyObject* item) {
+        PyObject* key = KeyObject(keys[index]);
+        PyDict_SetItem(dictionary, key, item);
+        Py_DECREF(key);
+      },
+      [&](PyObject* dictionary, int index) {
+        PyObject* key = KeyObject(keys[index]);
+        PyObject* item = PyDict_GetItem(dictionary, key);
+        Py_DECREF(key);
+        Py_INCREF(item);
+        return item;
+      });
+}
+
+BENCH_WAY(Raw, HostCallback1000) {
+  AddToModules(kRawHostModule, Locked([] { return PyModule_Create(&gRawHost); }));
+  CallbackLoop(state, kRawHostModule);
+}
 
 BENCH_WAY(Raw, MemberCall) {
   for (auto _ : state) benchmark::DoNotOptimize(Locked([] { return PyErr_Occurred(); }));
@@ -304,7 +493,95 @@ void Pybind11StringRoundTrip(benchmark::State& state) {
   Drop(echo);
 }
 
+
+template <Text Which>
+void Pybind11EntityString(benchmark::State& state) {
+  const std::string& text = TextBytes(Which);
+  std::string back;
+  auto roundTrip = [&] {
+    py::object entity = Locked<Lock>([&] { return py::object(py::str(text)); });
+    back = Locked<Lock>([&] { return entity.cast<std::string>(); });
+    Drop(entity);
+  };
+  roundTrip();
+  if (Verified(state, back == text, "round trip"))
+    for (auto _ : state) roundTrip();
+}
+
+template <typename Container, typename Store, typename Load>
+long Pybind11BuildAndRead(Store store, Load load) {
+  Container container = Locked<Lock>([] { return Container(); });
+  for (int index = 0; index < kBulkItems; ++index) {
+    py::object item = Locked<Lock>([&] { return py::object(py::int_(index)); });
+    Locked<Lock>([&] { store(container, index, item); });
+    Drop(item);
+  }
+  long sum = 0;
+  for (int index = 0; index < kBulkItems; ++index) {
+    py::object item = Locked<Lock>([&] { return load(container, index); });
+    sum += Locked<Lock>([&] { return item.cast<long>(); });
+    Drop(item);
+  }
+  Drop(container);
+  return sum;
+}
+
+template <typename Container, typename Store, typename Load>
+void Pybind11Bulk(benchmark::State& state, Store store, Load load) {
+  if (!Verified(state, Pybind11BuildAndRead<Container>(store, load) == kBulkSum, "items read back")) return;
+  for (auto _ : state) benchmark::DoNotOptimize(Pybind11BuildAndRead<Container>(store, load));
+}
+
 }  // namespace
+
+BENCH_WAY(Pybind11, FieldInt32) {
+  py::object module = Locked<Lock>([] { return py::object(py::module_::import(kPythonModule)); });
+  for (auto _ : state) {
+    int value = Locked<Lock>([&] { return module.attr(kInt32Attribute).cast<int>(); });
+    Locked<Lock>([&] { module.attr(kInt32Attribute) = value + 1; });
+  }
+  Drop(module);
+}
+
+BENCH_WAY(Pybind11, FieldString) {
+  py::object module = Locked<Lock>([] { return py::object(py::module_::import(kPythonModule)); });
+  std::string value;
+  auto readWrite = [&] {
+    value = Locked<Lock>([&] { return module.attr(kStringAttribute).cast<std::string>(); });
+    Locked<Lock>([&] { module.attr(kStringAttribute) = py::str(value); });
+  };
+  readWrite();
+  if (Verified(state, value == TextBytes(Text::Ascii16), "attribute"))
+    for (auto _ : state) readWrite();
+  Drop(module);
+}
+
+BENCH_WAY(Pybind11, EntityAscii16) { Pybind11EntityString<Text::Ascii16>(state); }
+BENCH_WAY(Pybind11, EntityUtf8_16) { Pybind11EntityString<Text::Utf8_16>(state); }
+BENCH_WAY(Pybind11, EntityAscii1K) { Pybind11EntityString<Text::Ascii1K>(state); }
+BENCH_WAY(Pybind11, EntityUtf8_1K) { Pybind11EntityString<Text::Utf8_1K>(state); }
+
+BENCH_WAY(Pybind11, List1000) {
+  Pybind11Bulk<py::list>(
+      state, [](py::list& list, int, py::object& item) { list.append(item); },
+      [](py::list& list, int index) { return py::object(list[static_cast<size_t>(index)]); });
+}
+
+BENCH_WAY(Pybind11, Dictionary1000) {
+  const std::vector<std::string> keys = BulkKeys();
+  Pybind11Bulk<py::dict>(
+      state, [&](py::dict& dictionary, int index, py::object& item) { dictionary[py::str(keys[index])] = item; },
+      [&](py::dict& dictionary, int index) { return py::object(dictionary[py::str(keys[index])]); });
+}
+
+BENCH_WAY(Pybind11, HostCallback1000) {
+  Locked<Lock>([] {
+    py::module_ module = py::module_::import("types").attr("ModuleType")(kPybind11HostModule);
+    module.attr("add") = py::cpp_function([](int first, int second) { return first + second; });
+    py::module_::import("sys").attr("modules")[kPybind11HostModule] = module;
+  });
+  CallbackLoop(state, kPybind11HostModule);
+}
 
 BENCH_WAY(Pybind11, MemberCall) {
   for (auto _ : state) benchmark::DoNotOptimize(Locked<Lock>([] { return PyErr_Occurred(); }));

@@ -4,6 +4,7 @@
 
 #include <fstream>
 #include <stdexcept>
+#include <vector>
 
 #include "xhost/Host.h"
 
@@ -26,6 +27,10 @@ struct HostServices {
 
 std::string gModuleFolder;
 REALclassDefinition* gParametersRecord = nullptr;
+REALclassDefinition* gResultRecord = nullptr;
+REALclassDefinition* gListRecord = nullptr;
+REALclassDefinition* gDictionaryRecord = nullptr;
+Object gHostModule;  // Python3XojoModule with add(a, b), registered before each Init
 Object gConsole;  // receives ConsoleOutput while a way prints
 
 xhost::Host& Host() { return xhost::Host::instance(); }
@@ -75,8 +80,13 @@ void BindAll() {
 #include "PluginMembers.def"
   host.LenB =
       reinterpret_cast<int64_t (*)(REALstringStruct*)>(host.LoadGlobalMethod(nullptr, "LenB(s as String) as Integer"));
-  gParametersRecord = const_cast<REALclassDefinition*>(Host().classRecord("Python3Parameters"));
-  if (!host.LenB || !gParametersRecord) throw std::runtime_error("the host lacks LenB or Python3Parameters");
+  auto record = [](const char* name) { return const_cast<REALclassDefinition*>(Host().classRecord(name)); };
+  gParametersRecord = record("Python3Parameters");
+  gResultRecord = record("Python3Result");
+  gListRecord = record("Python3List");
+  gDictionaryRecord = record("Python3Dictionary");
+  if (!host.LenB || !gParametersRecord || !gResultRecord || !gListRecord || !gDictionaryRecord)
+    throw std::runtime_error("the host lacks LenB or a class of the plugin");
   for (REALclassDefinition* record : {&gBareResult, &gBareBase, &gBareChild}) host.RegisterClass(record);
   Host().defineSubclass(
       "BenchConsole", "Python3EngineConsoleOutput",
@@ -84,10 +94,37 @@ void BindAll() {
   gConsole = Host().newObject("BenchConsole");
 }
 
+// The host function Python calls, written as a Xojo application writes it:
+// its arguments read through a Python3Parameters, its sum handed back through
+// a Python3Result.
+void* HostAdd(void*, void* arguments) {
+  REALobjectStruct* parameters = host.NewInstance(gParametersRecord);
+  plugin.ParametersFromPtr(parameters, arguments);
+  const int32_t sum = plugin.GetInt32(parameters, 0) + plugin.GetInt32(parameters, 1);
+  host.UnlockObject(parameters);
+  REALobjectStruct* result = host.NewInstance(gResultRecord);
+  plugin.ResultFromInt32(result, sum);
+  void* returned = plugin.ResultPtr(result);
+  host.UnlockObject(result);
+  return returned;
+}
+
+void* CreateHostModule() { return plugin.ModuleCreateProc(gHostModule.get()); }
+
+void RegisterHostModule() {
+  if (gHostModule.isNil()) {
+    gHostModule = Host().newObject("Python3XojoModule", {HostText(kPluginHostModule)});
+    Host().call(gHostModule, "RegisterFunction", {HostText("add"), xhost::Ptr{reinterpret_cast<void*>(&HostAdd)}});
+  }
+  Host().callShared("Python3Engine", "RegisterXojoModule",
+                    {gHostModule, xhost::Ptr{reinterpret_cast<void*>(&CreateHostModule)}});
+}
+
 void AddModuleFolder() { Host().callShared("Python3Engine", "AddSearchPath", {Host().newFolderItem(gModuleFolder)}); }
 
 void StopInterpreter() { plugin.Finalize(); }
 void StartInterpreter() {
+  RegisterHostModule();
   plugin.Init();
   AddModuleFolder();
 }
@@ -190,7 +227,110 @@ void ReadString(benchmark::State& state, const std::string& bytes) {
   });
 }
 
+Object Module() { return Object::adopt(plugin.GetModule(HostText(kPythonModule).get())); }
+
+template <Text Which>
+void EntityString(benchmark::State& state) {
+  String text = HostText(TextBytes(Which));
+  auto roundTrip = [&] {
+    REALobjectStruct* entity = plugin.FromString(text.get());
+    REALstringStruct* back = plugin.EntityString(entity, 0);
+    host.UnlockObject(entity);
+    return back;
+  };
+  if (!Verified(state, String::adopt(roundTrip()).bytes() == TextBytes(Which), "FromString")) return;
+  for (auto _ : state) host.UnlockString(roundTrip());
+}
+
+std::vector<String> BulkKeys() {
+  std::vector<String> keys;
+  for (int index = 0; index < kBulkItems; ++index) keys.push_back(HostText(BulkKey(index)));
+  return keys;
+}
+
+// Builds the container with `store(container, index, item)` and reads every
+// item back with `load(container, index)`; the sum of the items read.
+template <typename Store, typename Load>
+int64_t BuildAndRead(REALclassDefinition* record, void (*constructor)(REALobjectStruct*), Store store, Load load) {
+  REALobjectStruct* container = host.NewInstance(record);
+  constructor(container);
+  for (int index = 0; index < kBulkItems; ++index) {
+    REALobjectStruct* item = plugin.FromInt32(index);
+    store(container, index, item);
+    host.UnlockObject(item);
+  }
+  int64_t sum = 0;
+  for (int index = 0; index < kBulkItems; ++index) {
+    REALobjectStruct* item = load(container, index);
+    sum += plugin.EntityInt32(item, 0);
+    host.UnlockObject(item);
+  }
+  host.UnlockObject(container);
+  return sum;
+}
+
+constexpr int64_t kBulkSum = int64_t{kBulkItems} * (kBulkItems - 1) / 2;
+
+template <typename Store, typename Load>
+void Bulk(benchmark::State& state, REALclassDefinition* record, void (*constructor)(REALobjectStruct*), Store store,
+          Load load) {
+  if (!Verified(state, BuildAndRead(record, constructor, store, load) == kBulkSum, "items read back")) return;
+  for (auto _ : state) benchmark::DoNotOptimize(BuildAndRead(record, constructor, store, load));
+}
+
 }  // namespace
+
+BENCH_WAY(Plugin, FieldInt32) {
+  Object module = Module();
+  String name = HostText(kInt32Attribute);
+  if (!Verified(state, !module.isNil(), "GetModule")) return;
+  for (auto _ : state) plugin.SetInt32Field(module.get(), name.get(), plugin.GetInt32Field(module.get(), name.get()) + 1);
+  if (!Verified(state, plugin.GetInt32Field(module.get(), name.get()) > 0, "Int32Field")) return;
+}
+
+BENCH_WAY(Plugin, FieldString) {
+  Object module = Module();
+  String name = HostText(kStringAttribute);
+  if (!Verified(state, !module.isNil(), "GetModule")) return;
+  auto readWrite = [&] {
+    String value = String::adopt(plugin.GetStringField(module.get(), name.get()));
+    plugin.SetStringField(module.get(), name.get(), value.get());
+    return value;
+  };
+  if (!Verified(state, readWrite().bytes() == TextBytes(Text::Ascii16), "StringField")) return;
+  for (auto _ : state) readWrite();
+}
+
+BENCH_WAY(Plugin, EntityAscii16) { EntityString<Text::Ascii16>(state); }
+BENCH_WAY(Plugin, EntityUtf8_16) { EntityString<Text::Utf8_16>(state); }
+BENCH_WAY(Plugin, EntityAscii1K) { EntityString<Text::Ascii1K>(state); }
+BENCH_WAY(Plugin, EntityUtf8_1K) { EntityString<Text::Utf8_1K>(state); }
+
+BENCH_WAY(Plugin, List1000) {
+  Bulk(
+      state, gListRecord, plugin.ListConstructor,
+      [](REALobjectStruct* list, int, REALobjectStruct* item) { plugin.ListAppend(list, item); },
+      [](REALobjectStruct* list, int index) { return plugin.ListGetItem(list, index); });
+}
+
+BENCH_WAY(Plugin, Dictionary1000) {
+  std::vector<String> keys = BulkKeys();
+  Bulk(
+      state, gDictionaryRecord, plugin.DictionaryConstructor,
+      [&](REALobjectStruct* dictionary, int index, REALobjectStruct* item) {
+        plugin.DictionarySetValue(dictionary, keys[index].get(), item);
+      },
+      [&](REALobjectStruct* dictionary, int index) { return plugin.DictionaryGetValue(dictionary, keys[index].get()); });
+}
+
+BENCH_WAY(Plugin, HostCallback1000) {
+  Object loop = FunctionNamed(kCallbackLoop);
+  Object parameters = Object::adopt(NewParameters(2));
+  plugin.SetString(parameters.get(), 0, HostText(kPluginHostModule).get());
+  plugin.SetInt32(parameters.get(), 1, kCallbackCalls);
+  if (!Verified(state, !loop.isNil() && InvokeOnce(loop, parameters.get()) == 3, "host function")) return;
+  for (auto _ : state) host.UnlockObject(plugin.Invoke(loop.get(), parameters.get()));
+}
 
 BENCH_WAY(Plugin, MemberCall) {
   for (auto _ : state) benchmark::DoNotOptimize(plugin.ErrorOccurred());

@@ -19,3 +19,17 @@ def echo(text):
 
 def say():
     print("a short line")
+
+
+counter = 0
+label = "0123456789abcdef"
+
+
+def call_add(module_name, calls):
+    """Calls add(1, 2) of the named module `calls` times; the last sum."""
+    import importlib
+    add = importlib.import_module(module_name).add
+    total = 0
+    for _ in range(calls):
+        total = add(1, 2)
+    return total
