@@ -15,7 +15,7 @@ namespace {
 
 REALevent PythonEngineEvents[] = {
     records::Event("ConsoleOutput(output as String)",
-                   "Raised with each text Python writes to sys.stdout or sys.stderr."),
+                   "Raised with each text Python writes to sys.stdout (print among them), on the application's thread."),
 };
 
 PythonEngineConsoleOutputData* ConsoleOutputDataOf(REALobjectStruct* instance) {

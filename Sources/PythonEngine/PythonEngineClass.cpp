@@ -15,7 +15,7 @@ constexpr uint32_t kEnumerationFlags = 32;
 
 REALmethodDefinition PythonEngineSharedMethods[] = {
     records::Method<Python_InitWithName>("Init(applicationName as String)",
-        "Starts Python with this program name (sys.executable is derived from it); does nothing when it is running."),
+        "Starts Python with this program name, loading the library first if needed; does nothing when it is running."),
     records::Method<Python_Init>("Init()",
         "Starts Python, loading the library first when PythonIsFound has not; does nothing when it is running."),
     records::Method<Python_Finalize>("Finalize()",
@@ -41,7 +41,7 @@ REALmethodDefinition PythonEngineSharedMethods[] = {
                     "Python3Engine.PreferredVersionValues.PREFERRED_VERSION_LATESTKNOWN) as Boolean",
         "Loads the Python library, trying the preferred version first, once per process; True when one was loaded."),
     records::Method<Python_SetPythonPath>("SetPythonPath(path as FolderItem)",
-        "Chooses the Python library file to load; ignored once a library is loaded or when the file does not exist."),
+        "Chooses the Python library file to load; ignored once one is loaded, or for a folder or a missing file."),
     records::Method<Python_Execute>("Execute(source as String) as Boolean",
         "Runs the statements in __main__'s namespace (kept until Finalize); False with Python's error set on failure."),
     records::Method<Python_Evaluate>("Evaluate(expression as String) as Python3Result",

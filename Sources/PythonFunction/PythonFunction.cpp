@@ -38,7 +38,7 @@ REALobjectStruct* PythonFunction_Module(REALobjectStruct* self, intptr_t) {
 
 REALproperty PythonFunctionProperties[] = {
     records::ReadOnlyProperty<PythonFunction_Module>("OwnerModule", "Python3Module",
-        "The module the function was taken from; Nil for a method of an instance."),
+        "The module the function, or the class of its instance, was taken from; Nil when none is known."),
 };
 
 REALmethodDefinition PythonFunctionMethods[] = {
