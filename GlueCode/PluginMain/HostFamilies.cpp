@@ -1,13 +1,13 @@
 // The families of HostFamilies.def: property getters and setters, the
 // two-step array element procedures and the variants, one template each,
 // and the overloads that call them.
-#include "HostEntry.h"
+#include "HostCache.h"
 #include "HostGlue.h"
 
 namespace {
 
 template <typename T>
-bool getProperty(HostEntry& entry, REALobjectStruct* object, const char* name, T* outValue) noexcept {
+bool getProperty(HostCache& entry, REALobjectStruct* object, const char* name, T* outValue) noexcept {
   using Form = HostForm<T>;
   auto host = entry.resolve<RBBoolean (*)(REALobjectStruct*, const char*, typename Form::type*)>();
   if (!host) return false;
@@ -23,7 +23,7 @@ bool getProperty(HostEntry& entry, REALobjectStruct* object, const char* name, T
 }
 
 template <typename T>
-bool setProperty(HostEntry& entry, REALobjectStruct* object, const char* name, T value) noexcept {
+bool setProperty(HostCache& entry, REALobjectStruct* object, const char* name, T value) noexcept {
   auto host = entry.resolve<RBBoolean (*)(REALobjectStruct*, const char*, typename HostForm<T>::type)>();
   return host && host(object, name, HostForm<T>::toHost(value)) != 0;
 }
@@ -31,28 +31,28 @@ bool setProperty(HostEntry& entry, REALobjectStruct* object, const char* name, T
 // The host's procedure for one operation on this array; it depends on the
 // array, so it is asked for on every call and never kept.
 template <typename Procedure>
-Procedure arrayProcedure(HostEntry& entry, REALarrayStruct* array) noexcept {
+Procedure arrayProcedure(HostCache& entry, REALarrayStruct* array) noexcept {
   auto procedureFor = entry.resolve<Procedure (*)(REALarrayStruct*)>();
   return procedureFor ? procedureFor(array) : nullptr;
 }
 
 // Insert and set.
 template <typename T>
-void putArrayValue(HostEntry& entry, REALarrayStruct* array, int64_t index, T value) noexcept {
+void putArrayValue(HostCache& entry, REALarrayStruct* array, int64_t index, T value) noexcept {
   using Procedure = void (*)(REALarrayStruct*, int64_t, typename HostForm<T>::type);
   if (Procedure procedure = arrayProcedure<Procedure>(entry, array))
     procedure(array, index, HostForm<T>::toHost(value));
 }
 
 template <typename T>
-void getArrayValue(HostEntry& entry, REALarrayStruct* array, int64_t index, T* outValue) noexcept {
+void getArrayValue(HostCache& entry, REALarrayStruct* array, int64_t index, T* outValue) noexcept {
   using Procedure = typename HostForm<T>::type (*)(REALarrayStruct*, int64_t);
   Procedure procedure = arrayProcedure<Procedure>(entry, array);
   if (procedure && outValue) *outValue = HostForm<T>::fromHost(procedure(array, index));
 }
 
 template <typename T>
-REALobjectStruct* newVariant(HostEntry& entry, T value) noexcept {
+REALobjectStruct* newVariant(HostCache& entry, T value) noexcept {
   auto host = entry.resolve<REALobjectStruct* (*)(typename HostForm<T>::type)>();
   return host ? host(HostForm<T>::toHost(value)) : nullptr;
 }
@@ -63,29 +63,29 @@ extern "C" {
 
 #define HOST_PROPERTY(T, type, getterEntry, setterEntry)          \
   HOST_GETTER_SHAPE(REALGetPropValue##T, type) {                  \
-    static HostEntry cache{getterEntry};                          \
+    static HostCache cache{getterEntry};                          \
     return getProperty(cache, object, propertyName, outValue);    \
   }                                                               \
   HOST_SETTER_SHAPE(REALSetPropValue##T, type) {                  \
-    static HostEntry cache{setterEntry};                          \
+    static HostCache cache{setterEntry};                          \
     return setProperty<type>(cache, object, propertyName, value); \
   }
 #define HOST_ARRAY(T, type)                                \
   HOST_ARRAY_PUT_SHAPE(REALInsertArrayValue##T, type) {    \
-    static HostEntry cache{"Plugin" #T "ArrayInsertProc"}; \
+    static HostCache cache{"Plugin" #T "ArrayInsertProc"}; \
     putArrayValue<type>(cache, array, index, value);       \
   }                                                        \
   HOST_ARRAY_GET_SHAPE(REALGetArrayValue##T, type) {       \
-    static HostEntry cache{"Plugin" #T "ArrayGetProc"};    \
+    static HostCache cache{"Plugin" #T "ArrayGetProc"};    \
     getArrayValue(cache, array, index, outValue);          \
   }                                                        \
   HOST_ARRAY_PUT_SHAPE(REALSetArrayValue##T, type) {       \
-    static HostEntry cache{"Plugin" #T "ArraySetProc"};    \
+    static HostCache cache{"Plugin" #T "ArraySetProc"};    \
     putArrayValue<type>(cache, array, index, value);       \
   }
 #define HOST_VARIANT(T, type)                   \
   HOST_VARIANT_SHAPE(REALNewVariant##T, type) { \
-    static HostEntry cache{#T "ToVariant"};     \
+    static HostCache cache{#T "ToVariant"};     \
     return newVariant<type>(cache, value);      \
   }
 #include "HostFamilies.def"

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <limits>
 
-#include "HostEntry.h"
+#include "HostCache.h"
 
 extern "C" double REALGetRBVersion() noexcept;
 
@@ -22,8 +22,8 @@ inline int64_t toHostInteger(double value) noexcept {
 
 // One entry asked for in two forms, each with its own cache.
 struct VersionedEntry {
-  HostEntry asDoubles;
-  HostEntry asIntegers;
+  HostCache asDoubles;
+  HostCache asIntegers;
   double threshold;  // the first host version that takes Doubles
 };
 

@@ -1,6 +1,6 @@
 // The wrappers of HostWrappers.def that follow the family rule, and the
 // version-dependent graphics calls.
-#include "HostEntry.h"
+#include "HostCache.h"
 #include "HostGlue.h"
 #include "HostVersioned.h"
 
@@ -8,24 +8,24 @@ extern "C" {
 
 #define HOST_WRAPPER(name, entry, result, params, args, missing) \
   result name params noexcept {                                  \
-    static HostEntry cache{entry};                               \
+    static HostCache cache{entry};                               \
     auto host = cache.resolve<result(*) params>();               \
     return host ? host args : missing;                           \
   }
 #define HOST_PROCEDURE(name, entry, params, args)               \
   void name params noexcept {                                   \
-    static HostEntry cache{entry};                              \
+    static HostCache cache{entry};                              \
     if (auto host = cache.resolve<void(*) params>()) host args; \
   }
 #define HOST_WRAPPER_BOOL(name, entry, params, args)  \
   bool name params noexcept {                         \
-    static HostEntry cache{entry};                    \
+    static HostCache cache{entry};                    \
     auto host = cache.resolve<RBBoolean(*) params>(); \
     return host && host args != 0;                    \
   }
 #define HOST_WRAPPER_BYTE(name, entry, params, args)  \
   RBBoolean name params noexcept {                    \
-    static HostEntry cache{entry};                    \
+    static HostCache cache{entry};                    \
     auto host = cache.resolve<RBBoolean(*) params>(); \
     return host ? host args : RBBoolean{0};           \
   }

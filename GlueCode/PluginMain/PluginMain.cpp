@@ -3,7 +3,7 @@
 // without the host or combine several entries.
 #include <cstring>
 
-#include "HostEntry.h"
+#include "HostCache.h"
 #include "HostGlue.h"
 #include "PythonEngine/PluginEntry.h"
 
@@ -11,7 +11,7 @@ REALResolver gResolver = nullptr;
 
 namespace {
 
-#define HOST_CACHE(cache, entry) HostEntry cache{entry};
+#define HOST_CACHE(cache, entry) HostCache cache{entry};
 #include "HostWrappers.def"
 
 // The data block of a class inside `instance`: at the offset the host wrote
@@ -42,7 +42,7 @@ REALResolver askForScriptResolver() noexcept {
 // `member` applied to the class of `object`, both entries found through the
 // script resolver; the zero of the result whenever a step finds nothing.
 template <typename HostResult, typename... Args>
-HostResult onClassOf(REALResolver scriptResolver, HostEntry& member, HostEntry& classOf, REALobjectStruct* object,
+HostResult onClassOf(REALResolver scriptResolver, HostCache& member, HostCache& classOf, REALobjectStruct* object,
                      Args... args) noexcept {
   if (!scriptResolver) return HostResult{};
   auto memberFunction = member.resolveThrough<HostResult (*)(REALclassRefStruct*, Args...)>(scriptResolver);
@@ -120,14 +120,14 @@ int64_t REALStringLength(REALstringStruct* string) noexcept {
 
 int64_t REALCountClassProperties(REALobjectStruct* object) noexcept {
   static const REALResolver pRBScriptResolver = askForScriptResolver();
-  static HostEntry pCountClassProperties{"REALCountClassProperties"}, pClassOf{"RuntimeClassOf"};
+  static HostCache pCountClassProperties{"REALCountClassProperties"}, pClassOf{"RuntimeClassOf"};
   return onClassOf<int64_t>(pRBScriptResolver, pCountClassProperties, pClassOf, object);
 }
 
 bool REALGetClassProperty(REALobjectStruct* object, int64_t index, void* out1, void* out2, void* out3,
                           void* out4) noexcept {
   static const REALResolver pRBScriptResolver = askForScriptResolver();
-  static HostEntry pGetClassProperty{"REALGetClassProperty"}, pClassOf{"RuntimeClassOf"};
+  static HostCache pGetClassProperty{"REALGetClassProperty"}, pClassOf{"RuntimeClassOf"};
   return onClassOf<RBBoolean>(pRBScriptResolver, pGetClassProperty, pClassOf, object, index, out1, out2, out3, out4) !=
          0;
 }

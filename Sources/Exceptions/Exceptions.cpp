@@ -11,13 +11,18 @@ namespace {
 void Constructor(REALobjectStruct*) {}
 
 REALmethodDefinition PythonExceptionMethods[] = {
-    records::Method<Constructor>("Constructor()", REALdefaultConstructorFlags),
+    records::Method<Constructor>("Constructor()",
+                                 "Makes the exception; Message and ErrorNumber are those of RuntimeException.",
+                                
+        REALdefaultConstructorFlags),
 };
 
 }  // namespace
 
 REALclassDefinition PythonExceptionClass =
-    records::ClassRecord("Python3Exception", "RuntimeException", 0).methods(PythonExceptionMethods);
+    records::ClassRecord("Python3Exception", "RuntimeException", 0)
+        .describe("Raised by the plugin when a Python operation fails in a way a neutral result cannot report.")
+        .methods(PythonExceptionMethods);
 
 void ThrowPythonException(const char* message, int64_t errorCode) {
   OwnedObject exception(REALnewInstanceOfClass(&PythonExceptionClass));

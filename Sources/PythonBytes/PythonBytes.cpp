@@ -62,19 +62,25 @@ REALobjectStruct* PythonBytes_ToMemoryBlock(REALobjectStruct* self) {
 }
 
 REALproperty PythonBytesProperties[] = {
-    records::ReadOnlyProperty<PythonBytes_Size>("Size", "Int64"),
+    records::ReadOnlyProperty<PythonBytes_Size>("Size", "Int64",
+        "The number of bytes; 0 when it holds no bytes object."),
 };
 
 REALmethodDefinition PythonBytesMethods[] = {
-    records::Method<PythonBytes_ConstructorString>("Constructor(value as String)"),
-    records::Method<PythonBytes_ConstructorMemoryBlock>("Constructor(value as MemoryBlock)"),
-    records::Method<PythonBytes_ToString>("ToString() as String"),
-    records::Method<PythonBytes_ToMemoryBlock>("ToMemoryBlock() as MemoryBlock"),
+    records::Method<PythonBytes_ConstructorString>("Constructor(value as String)",
+        "Makes a Python bytes object of a copy of the String's bytes as stored, with no text conversion."),
+    records::Method<PythonBytes_ConstructorMemoryBlock>("Constructor(value as MemoryBlock)",
+        "Makes a Python bytes object of a copy of the MemoryBlock's bytes."),
+    records::Method<PythonBytes_ToString>("ToString() as String",
+        "A copy of the bytes as a String with no text encoding; empty when it holds none."),
+    records::Method<PythonBytes_ToMemoryBlock>("ToMemoryBlock() as MemoryBlock",
+        "A new MemoryBlock with a copy of the bytes; Nil when it holds none."),
 };
 
 }  // namespace
 
 REALclassDefinition PythonBytesClass = records::ClassRecord("Python3Bytes", "Python3EntityBase", 0)
+        .describe("A Python bytes object: raw bytes, copied in from and out to Xojo.")
                                            .destructor<PythonBytes_Destructor, records::kLockOnDemand>()
                                            .properties(PythonBytesProperties)
                                            .methods(PythonBytesMethods);

@@ -35,10 +35,13 @@ REALobjectStruct* CreateInstanceWithParameters(REALobjectStruct* self, REALobjec
 REALobjectStruct* CreateInstance(REALobjectStruct* self) { return CreateInstanceWithKeywords(self, nullptr, nullptr); }
 
 REALmethodDefinition PythonClassMethods[] = {
-    records::Method<CreateInstance>("CreateInstance() as Python3Instance"),
-    records::Method<CreateInstanceWithParameters>("CreateInstance(parameters as Python3Parameters) as Python3Instance"),
+    records::Method<CreateInstance>("CreateInstance() as Python3Instance",
+        "Calls the class with no arguments; Nil with Python's error set when it raises."),
+    records::Method<CreateInstanceWithParameters>("CreateInstance(parameters as Python3Parameters) as Python3Instance",
+        "Calls the class with the parameters as positional arguments; Nil with Python's error set when it raises."),
     records::Method<CreateInstanceWithKeywords>(
-        "CreateInstance(parameters as Python3Parameters, keywords as Python3Dictionary) as Python3Instance"),
+        "CreateInstance(parameters as Python3Parameters, keywords as Python3Dictionary) as Python3Instance",
+        "Calls the class with positional and keyword arguments; Nil with Python's error set when it raises."),
 };
 
 }  // namespace
@@ -48,5 +51,6 @@ PythonClassData* PythonClassDataOf(REALobjectStruct* instance) {
 }
 
 REALclassDefinition PythonClassClass = records::ClassRecord("Python3Class", "Python3Object", sizeof(PythonClassData))
+        .describe("A Python class taken from a module, which makes instances.")
                                            .destructor<Destructor, records::kLockOnDemand>()
                                            .methods(PythonClassMethods);

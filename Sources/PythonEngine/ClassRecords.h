@@ -6,6 +6,7 @@
 #include <cstddef>
 
 #include "HostGlue.h"
+#include "PythonEngine/ApiDescriptions.h"
 #include "PythonEngine/HostEntry.h"
 
 extern REALinterfaceDefinition PythonIterableInterface;
@@ -61,30 +62,49 @@ REALproc proc() {
   return reinterpret_cast<REALproc>(&Entered<Function>::Call);
 }
 
+// Every builder takes the entry's one-line description for Xojo programmers,
+// kept for the generated API reference.
 template <auto Function>
-REALmethodDefinition Method(const char* declaration, uint32_t flags = REALmemberFlags) {
+REALmethodDefinition Method(const char* declaration, const char* description, uint32_t flags = REALmemberFlags) {
+  Describe(reinterpret_cast<const void*>(proc<Function>()), description);
   return REALmethodDefinition{proc<Function>(), nullptr, declaration, flags, 0, {0, 0}};
 }
 
 // A method that can also be assigned to ("Int32Value(index as Integer) as Int32").
 template <auto Getter, auto Setter>
-REALmethodDefinition AssignableMethod(const char* declaration) {
+REALmethodDefinition AssignableMethod(const char* declaration, const char* description) {
+  Describe(reinterpret_cast<const void*>(proc<Getter>()), description);
   return REALmethodDefinition{proc<Getter>(), proc<Setter>(), declaration, REALmemberFlags, 0, {0, 0}};
 }
 
 // Every property of this plugin is read-only.
 template <auto Getter>
-REALproperty ReadOnlyProperty(const char* name, const char* type) {
+REALproperty ReadOnlyProperty(const char* name, const char* type, const char* description) {
+  Describe(reinterpret_cast<const void*>(proc<Getter>()), description);
   return REALproperty{nullptr, name, type, REALmemberFlags, 0, proc<Getter>(), nullptr, 0, {0, 0, 0, 0, 0}};
 }
 
-inline REALconstant Constant(const char* declaration) { return REALconstant{declaration, nullptr, 0, 0, {0, 0}}; }
+inline REALconstant Constant(const char* declaration, const char* description) {
+  Describe(declaration, description);
+  return REALconstant{declaration, nullptr, 0, 0, {0, 0}};
+}
 
-inline REALevent Event(const char* declaration) { return REALevent{declaration, 0, {0, 0}}; }
+inline REALevent Event(const char* declaration, const char* description) {
+  Describe(declaration, description);
+  return REALevent{declaration, 0, {0, 0}};
+}
 
 template <size_t N>
-REALenum Enumeration(const char* name, const char* type, uint32_t flags, const char* (&members)[N]) {
+REALenum Enumeration(const char* name, const char* type, uint32_t flags, const char* (&members)[N],
+                     const char* description) {
+  Describe(name, description);
   return REALenum{name, type, flags, 0, members, N, {0, 0}};
+}
+
+// The name of an interface or module, described.
+inline const char* DescribedName(const char* name, const char* description) {
+  Describe(name, description);
+  return name;
 }
 
 // A table of a class's own entries followed by entries it shares with others.
@@ -115,6 +135,10 @@ class ClassRecord {
   template <void (*Function)(REALobjectStruct*), HostEntry::Lock Lock = HostEntry::Lock::OnEntry>
   ClassRecord& destructor() {
     record_.destructor = &Entered<Function, Lock>::Call;
+    return *this;
+  }
+  ClassRecord& describe(const char* description) {
+    Describe(record_.name, description);
     return *this;
   }
   ClassRecord& interfaces(const char* names) { record_.interfaces = names; return *this; }

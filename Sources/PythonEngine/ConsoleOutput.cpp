@@ -14,7 +14,8 @@ REALobjectStruct* consoleOutputInstance = nullptr;
 namespace {
 
 REALevent PythonEngineEvents[] = {
-    records::Event("ConsoleOutput(output as String)"),
+    records::Event("ConsoleOutput(output as String)",
+                   "Raised with each text Python writes to sys.stdout (print among them), on the application's thread."),
 };
 
 PythonEngineConsoleOutputData* ConsoleOutputDataOf(REALobjectStruct* instance) {
@@ -110,5 +111,6 @@ void Python_SetConsoleOutput(REALobjectStruct* output) {
 
 REALclassDefinition PythonEngineConsoleOutputClass =
     records::ClassRecord("Python3EngineConsoleOutput", nullptr, sizeof(PythonEngineConsoleOutputData))
+        .describe("Receives what Python prints once passed to Python3Engine.SetConsoleOutput.")
         .initializer<PythonEngineConsoleOutput_Constructor>()
         .events(PythonEngineEvents);

@@ -14,32 +14,53 @@ constexpr size_t kPythonEngineDataSize = 1;
 constexpr uint32_t kEnumerationFlags = 32;
 
 REALmethodDefinition PythonEngineSharedMethods[] = {
-    records::Method<Python_InitWithName>("Init(applicationName as String)"),
-    records::Method<Python_Init>("Init()"),
-    records::Method<Python_Finalize>("Finalize()"),
-    records::Method<Python_SetConsoleOutput>("SetConsoleOutput(output as Python3EngineConsoleOutput)"),
-    records::Method<Python_AddSearchPath>("AddSearchPath(f as FolderItem)"),
-    records::Method<Python_GetModule>("GetModule(name as String) as Python3Module"),
-    records::Method<Python_ErrorOccurred>("ErrorOccurred() as Boolean"),
-    records::Method<Python_GetError>("GetError() as String"),
-    records::Method<Python_ClearError>("ClearError()"),
+    records::Method<Python_InitWithName>("Init(applicationName as String)",
+        "Starts Python with this program name, loading the library first if needed; does nothing when it is running."),
+    records::Method<Python_Init>("Init()",
+        "Starts Python, loading the library first when PythonIsFound has not; does nothing when it is running."),
+    records::Method<Python_Finalize>("Finalize()",
+        "Stops Python and frees its objects; refused, with a RuntimeError set, when called from Python code."),
+    records::Method<Python_SetConsoleOutput>("SetConsoleOutput(output as Python3EngineConsoleOutput)",
+        "Sends what Python prints to this object's ConsoleOutput event; Nil stops it."),
+    records::Method<Python_AddSearchPath>("AddSearchPath(f as FolderItem)",
+        "Appends the folder's path to sys.path, where imports look for modules."),
+    records::Method<Python_GetModule>("GetModule(name as String) as Python3Module",
+        "Imports the module of this name; Nil with Python's error set when it cannot be imported."),
+    records::Method<Python_ErrorOccurred>("ErrorOccurred() as Boolean",
+        "True when a Python error is pending."),
+    records::Method<Python_GetError>("GetError() as String",
+        "The pending Python error's message, clearing it; empty when none is pending."),
+    records::Method<Python_ClearError>("ClearError()",
+        "Clears the pending Python error, if any."),
     records::Method<Python_RegisterXojoModule>(
-        "RegisterXojoModule(xojoModule as Python3XojoModule, moduleCreatorFunction as Ptr)"),
-    records::Method<Python_SetTypeError>("SetError(errorType as Integer, message as String)"),
+        "RegisterXojoModule(xojoModule as Python3XojoModule, moduleCreatorFunction as Ptr)",
+        "Makes a Xojo-defined module importable by Python; only before Init or after Finalize."),
+    records::Method<Python_SetTypeError>("SetError(errorType as Integer, message as String)",
+        "Sets a pending Python error of a Python3ErrorTypes type with this message; other numbers are ignored."),
     records::Method<Python_IsFound>("PythonIsFound(preferredVersion as Python3Engine.PreferredVersionValues = "
-                    "Python3Engine.PreferredVersionValues.PREFERRED_VERSION_LATESTKNOWN) as Boolean"),
-    records::Method<Python_SetPythonPath>("SetPythonPath(path as FolderItem)"),
-    records::Method<Python_Execute>("Execute(source as String) as Boolean"),
-    records::Method<Python_Evaluate>("Evaluate(expression as String) as Python3Result"),
-    records::Method<Python_GetErrorTypeName>("GetErrorTypeName() as String"),
-    records::Method<Python_GetErrorTraceback>("GetErrorTraceback() as String"),
+                    "Python3Engine.PreferredVersionValues.PREFERRED_VERSION_LATESTKNOWN) as Boolean",
+        "Loads the Python library, trying the preferred version first, once per process; True when one was loaded."),
+    records::Method<Python_SetPythonPath>("SetPythonPath(path as FolderItem)",
+        "Chooses the Python library file to load; ignored once one is loaded, or for a folder or a missing file."),
+    records::Method<Python_Execute>("Execute(source as String) as Boolean",
+        "Runs the statements in __main__'s namespace (kept until Finalize); False with Python's error set on failure."),
+    records::Method<Python_Evaluate>("Evaluate(expression as String) as Python3Result",
+        "The value of one expression in __main__'s namespace; Nil with Python's error set when it raises."),
+    records::Method<Python_GetErrorTypeName>("GetErrorTypeName() as String",
+        "The qualified name of the pending error's type (\"ValueError\"), empty when none; does not clear it."),
+    records::Method<Python_GetErrorTraceback>("GetErrorTraceback() as String",
+        "The pending error formatted as Python prints it, with files and lines; empty when none; does not clear it."),
 };
 
 REALconstant PythonEngineConstants[] = {
-    records::Constant("PY_NO_ERROR = 0"),
-    records::Constant("PY_ERROR_COULD_NOT_CONVERT = 1"),
-    records::Constant("PY_ERROR_INDEX_OUT_OF_BOUNDS = 2"),
-    records::Constant("PY_NIL_PARAM_ERROR = 3"),
+    records::Constant("PY_NO_ERROR = 0",
+                      "Python3Parameters.LastError when no assignment failed."),
+    records::Constant("PY_ERROR_COULD_NOT_CONVERT = 1",
+                      "Python3Parameters.LastError after a value could not be made into a Python object."),
+    records::Constant("PY_ERROR_INDEX_OUT_OF_BOUNDS = 2",
+                      "Python3Parameters.LastError after an assignment outside the parameters."),
+    records::Constant("PY_NIL_PARAM_ERROR = 3",
+                      "Python3Parameters.LastError after Nil was assigned where a Python value was expected."),
 };
 
 const char* PreferredVersionMembers[] = {
@@ -50,12 +71,14 @@ const char* PreferredVersionMembers[] = {
 };
 
 REALenum PythonEngineEnums[] = {
-    records::Enumeration("PreferredVersionValues", "Integer", kEnumerationFlags, PreferredVersionMembers),
+    records::Enumeration("PreferredVersionValues", "Integer", kEnumerationFlags, PreferredVersionMembers,
+                         "The CPython version PythonIsFound tries first; LATESTKNOWN tries the newest first."),
 };
 
 }  // namespace
 
 REALclassDefinition PythonEngineClass = records::ClassRecord("Python3Engine", nullptr, kPythonEngineDataSize)
+        .describe("The interpreter: starting Python, importing modules, running source text, reading errors.")
                                             .sharedMethods(PythonEngineSharedMethods)
                                             .constants(PythonEngineConstants)
                                             .enums(PythonEngineEnums);

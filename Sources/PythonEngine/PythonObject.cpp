@@ -20,7 +20,8 @@ REALstringStruct* PythonObject_Name(REALobjectStruct* instance, intptr_t) {
 }
 
 REALproperty PythonObjectProperties[] = {
-    records::ReadOnlyProperty<PythonObject_Name>("Name", "String"),
+    records::ReadOnlyProperty<PythonObject_Name>("Name", "String",
+        "The name the object was looked up by."),
 };
 
 }  // namespace
@@ -54,6 +55,7 @@ void ReleasePythonObjectName(REALobjectStruct* instance) {
 }
 
 REALclassDefinition PythonObjectClass = records::ClassRecord("Python3Object", nullptr, sizeof(PythonObjectData))
+        .describe("The base of the named Python objects: modules, functions, classes and instances.")
                                             .initializer<PythonObject_Initializer, records::kLockOnDemand>()
                                             .destructor<PythonObject_Destructor, records::kLockOnDemand>()
                                             .properties(PythonObjectProperties);

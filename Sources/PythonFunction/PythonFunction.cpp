@@ -37,13 +37,16 @@ REALobjectStruct* PythonFunction_Module(REALobjectStruct* self, intptr_t) {
 }
 
 REALproperty PythonFunctionProperties[] = {
-    records::ReadOnlyProperty<PythonFunction_Module>("OwnerModule", "Python3Module"),
+    records::ReadOnlyProperty<PythonFunction_Module>("OwnerModule", "Python3Module",
+        "The module the function, or the class of its instance, was taken from; Nil when none is known."),
 };
 
 REALmethodDefinition PythonFunctionMethods[] = {
-    records::Method<PythonFunction_Invoke>("Invoke(parameters as Python3Parameters) as Python3Result"),
+    records::Method<PythonFunction_Invoke>("Invoke(parameters as Python3Parameters) as Python3Result",
+        "Calls the function with the parameters as positional arguments; Nil with Python's error set when it raises."),
     records::Method<PythonFunction_InvokeWithKeywords>(
-        "Invoke(parameters as Python3Parameters, keywords as Python3Dictionary) as Python3Result"),
+        "Invoke(parameters as Python3Parameters, keywords as Python3Dictionary) as Python3Result",
+        "Calls the function with positional and keyword arguments; Nil with Python's error set when it raises."),
 };
 
 }  // namespace
@@ -90,6 +93,7 @@ PyObjectRef CallWithWrappers(PyObjectRef callable, REALobjectStruct* parameters,
 
 REALclassDefinition PythonFunctionClass =
     records::ClassRecord("Python3Function", "Python3Object", sizeof(PythonFunctionData))
+        .describe("A callable Python object taken from a module or an instance.")
         .destructor<Destructor, records::kLockOnDemand>()
         .properties(PythonFunctionProperties)
         .methods(PythonFunctionMethods);

@@ -20,7 +20,8 @@ REALobjectStruct* PythonInstance_GetFunction(REALobjectStruct* self, REALstringS
 }
 
 REALmethodDefinition PythonInstanceOwnMethods[] = {
-    records::Method<PythonInstance_GetFunction>("GetFunction(name as String) as Python3Function"),
+    records::Method<PythonInstance_GetFunction>("GetFunction(name as String) as Python3Function",
+        "The instance's bound method or callable attribute of this name; Nil with Python's error set when missing."),
 };
 auto PythonInstanceMethods = records::Join(PythonInstanceOwnMethods, AttributeMethods());
 
@@ -32,5 +33,6 @@ PythonInstanceData* PythonInstanceDataOf(REALobjectStruct* instance) {
 
 REALclassDefinition PythonInstanceClass =
     records::ClassRecord("Python3Instance", "Python3Object", sizeof(PythonInstanceData))
+        .describe("An instance of a Python class: its methods and attributes.")
         .destructor<PythonInstance_Destructor, records::kLockOnDemand>()
         .methods(PythonInstanceMethods);

@@ -57,10 +57,14 @@ void Destructor(REALobjectStruct* self) {
 }
 
 REALmethodDefinition PythonXojoModuleMethods[] = {
-    records::Method<PythonXojoModule_Constructor>("Constructor(name as String)"),
-    records::Method<PythonXojoModule_RegisterFunction>("RegisterFunction(name as String, fuction as Ptr)"),
-    records::Method<PythonXojoModule_AddClass>("AddClass(classToAdd as Python3XojoClass)"),
-    records::Method<PythonXojoModule_ModuleCreateProc>("ModuleCreateProc() as Ptr"),
+    records::Method<PythonXojoModule_Constructor>("Constructor(name as String)",
+        "Starts a Python module of this name, defined by Xojo code."),
+    records::Method<PythonXojoModule_RegisterFunction>("RegisterFunction(name as String, fuction as Ptr)",
+        "Adds a function to the module, implemented by a Xojo function taking (self, args) Ptrs and returning a Ptr."),
+    records::Method<PythonXojoModule_AddClass>("AddClass(classToAdd as Python3XojoClass)",
+        "Adds a Python3XojoClass, published in the module when Python creates it."),
+    records::Method<PythonXojoModule_ModuleCreateProc>("ModuleCreateProc() as Ptr",
+        "Creates the Python module with its functions and classes; call it from the RegisterXojoModule function."),
 };
 
 }  // namespace
@@ -71,5 +75,6 @@ static_assert(sizeof(PythonXojoModuleData) <= kPythonXojoModuleDataSize, "Python
 
 REALclassDefinition PythonXojoModuleClass =
     records::ClassRecord("Python3XojoModule", "Python3Object", kPythonXojoModuleDataSize)
+        .describe("A Python module defined by Xojo code, importable once passed to Python3Engine.RegisterXojoModule.")
         .methods(PythonXojoModuleMethods)
         .destructor<Destructor>();

@@ -7,6 +7,7 @@
 #include <iostream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "xhost/Host.h"
 
@@ -15,10 +16,17 @@ namespace {
 using DescriptionHook = const char* (*)(const void* entry);
 DescriptionHook describe = nullptr;
 
-// The description of an entry; a missing one is shown, never silently empty.
-std::string Description(const void* entry) {
+// Every entry without a description, named so that it can be found and written.
+std::vector<std::string> undescribed;
+// The class, interface or module being written, to name its entries.
+std::string owner;
+
+// The description of `entry`, named `name`; a missing one is recorded and fails the run.
+std::string Description(const void* entry, const std::string& name) {
   const char* text = describe ? describe(entry) : nullptr;
-  return text ? text : "(no description)";
+  if (text && *text) return text;
+  undescribed.push_back(name == owner ? owner : owner + ": " + name);
+  return "(no description)";
 }
 
 // A declaration in a table cell: code, with the pipe of Markdown tables escaped.
@@ -29,7 +37,7 @@ std::string Code(const std::string& declaration) {
 }
 
 void Row(std::ostream& out, const std::string& kind, const std::string& declaration, const void* entry) {
-  out << "| " << kind << " | " << Code(declaration) << " | " << Description(entry) << " |\n";
+  out << "| " << kind << " | " << Code(declaration) << " | " << Description(entry, declaration) << " |\n";
 }
 
 template <typename Table, typename Each>
@@ -49,10 +57,11 @@ void Constants(std::ostream& out, const REALconstant* table, uintptr_t count) {
 }
 
 void Class(std::ostream& out, const REALclassDefinition& record) {
+  owner = record.name;
   out << "\n### " << record.name << "\n\n";
   if (record.superName) out << "Superclass: `" << record.superName << "`. ";
   if (record.interfaces && *record.interfaces) out << "Interfaces: `" << record.interfaces << "`. ";
-  out << Description(record.name) << "\n\n";
+  out << Description(record.name, record.name) << "\n\n";
   const bool hasMembers = record.propertyCount || record.methodCount || record.sharedMethodCount ||
                           record.eventCount || record.constantCount || record.enumCount;
   if (!hasMembers) return;
@@ -98,16 +107,22 @@ int main(int argc, char** argv) {
   for (const xhost::Host::Registration& registration : host.registrations()) {
     if (registration.kind == "interface") {
       const auto* record = static_cast<const REALinterfaceDefinition*>(registration.record);
-      out << "\n### " << record->name << " (interface)\n\n" << Description(record->name) << "\n";
+      owner = record->name;
+      out << "\n### " << record->name << " (interface)\n\n" << Description(record->name, record->name) << "\n";
     } else if (registration.kind == "module") {
       const auto* record = static_cast<const REALmoduleDefinition*>(registration.record);
-      out << "\n### " << record->name << " (module)\n\n" << Description(record->name) << "\n\n";
+      owner = record->name;
+      out << "\n### " << record->name << " (module)\n\n" << Description(record->name, record->name) << "\n\n";
       out << "| Member | Declaration | Description |\n|---|---|---|\n";
       Methods(out, "method", record->methods, record->methodCount);
       Constants(out, record->constants, record->constantCount);
     } else {
       Class(out, *static_cast<const REALclassDefinition*>(registration.record));
     }
+  }
+  if (!undescribed.empty()) {
+    for (const std::string& name : undescribed) std::cerr << "no description: " << name << "\n";
+    return 1;
   }
   std::cout << out.str();
   return 0;

@@ -13,7 +13,7 @@ extern REALResolver gResolver;
 // One cached host entry: null until a resolver has answered with a function,
 // asked again on every call while it stays null. Relaxed atomics cost nothing
 // over a plain pointer and keep racing first calls well defined.
-struct HostEntry {
+struct HostCache {
   const char* name;                      // the entry's name; static text
   std::atomic<void*> function{nullptr};  // the host function, or null
 
