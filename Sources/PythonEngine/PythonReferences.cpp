@@ -25,6 +25,17 @@ void ReleaseOwnedPythonRef(PyObjectRef& field) {
   if (ownedFields().erase(&field) && object && gPythonInitialized) ReleasePythonRef(object);
 }
 
+void ReleaseOwnedPythonRefs() {
+  // One at a time: a release may destroy wrappers, which leave the set themselves.
+  while (!ownedFields().empty()) {
+    PyObjectRef* field = *ownedFields().begin();
+    ownedFields().erase(field);
+    PyObjectRef object = *field;
+    *field = nullptr;
+    if (object && gPythonInitialized) ReleasePythonRef(object);
+  }
+}
+
 void ForgetOwnedPythonRefs() {
   for (PyObjectRef* field : ownedFields()) *field = nullptr;
   ownedFields().clear();

@@ -39,4 +39,8 @@ inline void ReleasePythonRef(PyObjectRef object) {
 // object of the old interpreter into the new one.
 void StoreOwnedPythonRef(PyObjectRef& field, PyObjectRef object);  // field takes over the reference
 void ReleaseOwnedPythonRef(PyObjectRef& field);  // releases while the interpreter runs; leaves the field null
-void ForgetOwnedPythonRefs();                    // the interpreter is gone: every known field becomes null
+// Before the interpreter stops: every known field gives its reference back
+// and becomes null, so what only wrappers kept alive (host objects in
+// capsules among them) is freed with the interpreter.
+void ReleaseOwnedPythonRefs();
+void ForgetOwnedPythonRefs();  // the interpreter is gone: every known field becomes null
