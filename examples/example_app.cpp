@@ -1,12 +1,15 @@
 // An application using the plugin as a Xojo program would, run in the
-// replacement host: it finds Python, starts it with an application name,
-// receives Python's output through the ConsoleOutput event, imports a module
-// of its own, calls functions with arguments of several types, reads a Python
-// exception, restarts the interpreter and finalizes it.
+// replacement host: it finds Python, publishes a module of its own functions
+// and a class to Python, starts Python with an application name, receives
+// Python's output through the ConsoleOutput event, imports a module of its
+// own, calls functions with arguments of several types, reads a Python
+// exception, lets Python code call back into its functions, restarts the
+// interpreter and finalizes it.
 #include <fstream>
 #include <iostream>
 #include <string>
 
+#include "inventory_module.h"
 #include "xhost/Host.h"
 
 using xhost::Host;
@@ -90,6 +93,22 @@ void callFunctions(const Object& module) {
   reportError();
 }
 
+// Python code calls the application's functions and class, then returns
+// what it found; the application reads the tuple.
+void useInventoryFromPython() {
+  step("Python code using the application's module: example_host_use.stock_report()");
+  Object module =
+      xhost::asObject(host().callShared("Python3Engine", "GetModule", {host().newString("example_host_use")}));
+  Object result = module.isNil() ? Object() : invoke(module, "stock_report", parameters(0));
+  if (result.isNil()) return reportError();
+  Object report = xhost::asObject(host().call(result, "TupleValue"));
+  auto item = [&](const char* getter, int64_t index) { return host().call(report, getter, {index}); };
+  std::cout << "   the host reads: price(12, 30) = " << xhost::asInteger(item("Int64Value", 0))
+            << ", left after take(5) = " << xhost::asInteger(item("Int64Value", 1))
+            << ", count = " << xhost::asInteger(item("Int64Value", 2)) << ", str = \"" << text(item("StringValue", 3))
+            << "\", take(100) raised \"" << text(item("StringValue", 4)) << "\"\n";
+}
+
 Object importExampleModule() {
   host().callShared("Python3Engine", "AddSearchPath", {host().newFolderItem(EXAMPLE_PYTHON_DIR)});
   Object module = xhost::asObject(host().callShared("Python3Engine", "GetModule", {host().newString("example_module")}));
@@ -147,27 +166,33 @@ int run(const char* pluginPath, const char* pythonLibrary) {
   Object console = host().newObject("ConsoleWindow");
   host().callShared("Python3Engine", "SetConsoleOutput", {console});
   host().expectRetained(console);  // the plugin keeps its receiver until another replaces it
+  step("Publishing the module \"inventory\" (functions log and price, class Stock) before Python starts");
+  publishInventoryModule();
   host().callShared("Python3Engine", "Init", {host().newString("ExampleApp")});
 
   step("Adding examples/python to the search path and importing example_module");
   Object module = importExampleModule();
   if (module.isNil()) return 1;
   callFunctions(module);
+  useInventoryFromPython();
   module = Object();
   runSourceText();
 
-  step("Restarting the interpreter: Finalize, then Init");
+  step("Restarting the interpreter: Finalize, publishing \"inventory\" again, then Init");
   host().callShared("Python3Engine", "Finalize");
+  publishInventoryModule();
   host().callShared("Python3Engine", "Init");
   std::cout << "   the search path is Python's own again, so the folder is added anew\n";
   module = importExampleModule();
   Object arguments = parameters(1);
   host().assign(arguments, "StringValue", {int64_t{0}}, host().newString("again"));
   invoke(module, "greet", arguments);
+  useInventoryFromPython();
   module = Object();
 
   step("Finalizing");
   host().callShared("Python3Engine", "Finalize");
+  forgetInventoryModule();
   std::cout << "   done" << std::endl;
   return 0;
 }

@@ -80,7 +80,7 @@ struct ClassInfo {
   std::vector<std::unique_ptr<Member>> methods, sharedMethods, properties, events;
   std::vector<Constant> constants;
   std::vector<Enumeration> enums;
-  std::map<std::string, EventHandler> eventHandlers;  // host subclasses; keys lowercase
+  std::map<std::string, EventHandler> eventHandlers;  // host subclasses; keys lowercase, kDestructorHandler too
   bool typesChecked = false;                          // member types resolved (and reported) once
 
   bool isClass() const { return kind != ClassKind::Interface && kind != ClassKind::Module; }
@@ -88,6 +88,9 @@ struct ClassInfo {
   bool isA(const ClassInfo& other) const;
   std::vector<const ClassInfo*> chainFromRoot() const;
 };
+
+// The handler a host subclass runs when an instance is destroyed.
+constexpr const char* kDestructorHandler = "destructor";
 
 // Host header in front of the data blocks of every instance.
 constexpr size_t kInstanceHeaderSize = 16;

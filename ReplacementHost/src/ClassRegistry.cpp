@@ -146,7 +146,7 @@ void ClassRegistry::defineSubclass(const std::string& name, const std::string& s
   if (!super || !super->isClass()) throw HostError("defineSubclass " + name + ": no class named " + superName);
   std::map<std::string, EventHandler> byLowercase;
   for (auto& [event, handler] : handlers) {
-    bool declared = false;
+    bool declared = lowercase(event) == kDestructorHandler;
     for (const ClassInfo* c = super; c && !declared; c = c->super)
       for (const auto& member : c->events) declared = declared || sameName(member->declaration.name, event);
     if (!declared) throw HostError("defineSubclass " + name + ": " + superName + " has no event " + event);

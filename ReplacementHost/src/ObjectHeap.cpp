@@ -21,6 +21,17 @@ std::string hexAddress(const void* p) {
   return out.str();
 }
 
+// Xojo code in a Destructor: what it raises cannot reach any caller.
+void runDestructorHandler(const ClassInfo& cls, const EventHandler& handler) {
+  try {
+    handler(Object(), {});
+  } catch (const std::exception& error) {
+    reportProblem("the Destructor of " + cls.name + " failed: " + error.what());
+  } catch (...) {
+    reportProblem("the Destructor of " + cls.name + " threw a non-standard exception");
+  }
+}
+
 }  // namespace
 
 ObjectHeap::~ObjectHeap() {
@@ -99,8 +110,11 @@ void ObjectHeap::destroy(ObjectRecord& record) {
   record.life = ObjectRecord::Life::Dying;
   auto* handle = reinterpret_cast<REALobjectStruct*>(record.memory);
   std::vector<const ClassInfo*> chain = record.cls->chainFromRoot();
-  for (auto c = chain.rbegin(); c != chain.rend(); ++c)
+  for (auto c = chain.rbegin(); c != chain.rend(); ++c) {
+    auto handler = (*c)->eventHandlers.find(kDestructorHandler);
+    if (handler != (*c)->eventHandlers.end()) runDestructorHandler(**c, handler->second);
     if ((*c)->destructor) (*c)->destructor(handle);
+  }
   const unsigned char* guard = record.memory + record.cls->instanceSize;
   if (std::any_of(guard, guard + kGuardSize, [](unsigned char b) { return b != kGuardByte; }))
     reportProblem(describe(record) + ": instance data was written past its end");

@@ -144,5 +144,29 @@ TEST_F(Events, AskingForAnEventTheObjectDoesNotHaveIsMisuse) {
   EXPECT_THAT(problems, HasSubstr("12345 is not an event identifier"));
 }
 
+TEST_F(Events, ADestructorRunsOnceTheLastReferenceGoes) {
+  int ran = 0;
+  host.defineSubclass("CountedObject", "Object",
+                      {{"Destructor", [&ran](const Object& self, const std::vector<Value>&) -> Value {
+                          EXPECT_TRUE(self.isNil());
+                          ++ran;
+                          return {};
+                        }}});
+  Object first = host.newObject("CountedObject");
+  Object second = first;
+  first = Object();
+  EXPECT_EQ(ran, 0);
+  second = Object();
+  EXPECT_EQ(ran, 1);
+}
+
+TEST_F(Events, AFailingDestructorIsReported) {
+  host.defineSubclass("FailingDestructor", "Object",
+                      {{"Destructor",
+                        [](const Object&, const std::vector<Value>&) -> Value { throw HostError("gone wrong"); }}});
+  host.newObject("FailingDestructor");
+  EXPECT_THAT(ledgerText(), HasSubstr("the Destructor of FailingDestructor failed: gone wrong"));
+}
+
 }  // namespace
 }  // namespace xhost::testing

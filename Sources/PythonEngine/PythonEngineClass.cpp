@@ -4,6 +4,7 @@
 #include "PythonEngine/PythonErrors.h"
 #include "PythonEngine/PythonLifecycle.h"
 #include "PythonEngine/PythonSource.h"
+#include "PythonXojoModule/RegisteredModules.h"
 
 namespace {
 
@@ -22,6 +23,8 @@ REALmethodDefinition PythonEngineSharedMethods[] = {
     records::Method<Python_ErrorOccurred>("ErrorOccurred() as Boolean"),
     records::Method<Python_GetError>("GetError() as String"),
     records::Method<Python_ClearError>("ClearError()"),
+    records::Method<Python_RegisterXojoModule>(
+        "RegisterXojoModule(xojoModule as Python3XojoModule, moduleCreatorFunction as Ptr)"),
     records::Method<Python_SetTypeError>("SetError(errorType as Integer, message as String)"),
     records::Method<Python_IsFound>("PythonIsFound(preferredVersion as Python3Engine.PreferredVersionValues = "
                     "Python3Engine.PreferredVersionValues.PREFERRED_VERSION_LATESTKNOWN) as Boolean"),

@@ -113,10 +113,7 @@ void Python_Finalize() {
   NoteInterpreterFinalized();
   LetOutlivingThreadsEnd();
   ForgetOwnedPythonRefs();
-  if (gRegisteredModules) {
-    REALUnlockObject(reinterpret_cast<REALobjectStruct*>(gRegisteredModules));
-    gRegisteredModules = nullptr;
-  }
+  ReleaseRegisteredModules();
 }
 
 // The path's bytes as the host holds them, decoded as Python decodes file

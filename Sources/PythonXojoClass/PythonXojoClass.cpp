@@ -1,32 +1,100 @@
 #include "PythonXojoClass/PythonXojoClass.h"
 
-#include <cstdlib>
+#include <utility>
 
 #include "PythonEngine/ClassRecords.h"
+#include "PythonEngine/PythonLifecycle.h"
+#include "PythonEngine/PythonLoader.h"
+#include "PythonXojoClass/HostType.h"
 
 namespace {
 
-void Destructor(REALobjectStruct* instance) {
-  PythonXojoClassData* data = PythonXojoClassDataOf(instance);
-  if (data->methodTable) {
-    for (uint32_t i = 0; i < data->methodCount; ++i) REALUnlockString(data->methodNames[i]);
-    free(data->methodTable);
-    free(data->methodNames);
-  }
-  if (data->getSetTable) {
-    for (uint32_t i = 0; i < data->getSetCount; ++i) REALUnlockString(data->getSetNames[i]);
-    free(data->getSetTable);
-    free(data->getSetNames);
-  }
-}
-
-}  // namespace
-
-PythonXojoClassData* PythonXojoClassDataOf(REALobjectStruct* instance) {
+PythonXojoClassData* DataOf(REALobjectStruct* instance) {
   return static_cast<PythonXojoClassData*>(REALGetClassData(instance, &PythonXojoClassClass));
 }
 
-static_assert(sizeof(PythonXojoClassData) == 448, "Python3XojoClass data block");
+void Constructor(REALobjectStruct* self, REALstringStruct* name, void* initMethod) {
+  ConstructHostState(self, name, DataOf(self)->state, reinterpret_cast<HostInitFunction>(initMethod));
+}
+
+void RegisterFunction(REALobjectStruct* self, REALstringStruct* name, void* fuction) {
+  HostType* type = DataOf(self)->state;
+  std::string text = NameToRegister(type, name, "Python3XojoClass.RegisterFunction", type && type->IsFull());
+  if (!text.empty()) type->AddMethod(std::move(text), reinterpret_cast<PyCFunction>(fuction));
+}
+
+void RegisterGetterSetter(REALobjectStruct* self, REALstringStruct* name, void* getterPtr, void* setterPtr) {
+  HostType* type = DataOf(self)->state;
+  std::string text = NameToRegister(type, name, "Python3XojoClass.RegisterGetterSetter", false);
+  if (!text.empty())
+    type->AddProperty(std::move(text), reinterpret_cast<HostGetter>(getterPtr),
+                      reinterpret_cast<HostSetter>(setterPtr));
+}
+
+void SetHashFunction(REALobjectStruct* self, void* fuction) {
+  HostType* type = DataOf(self)->state;
+  if (MayChange(type, "Python3XojoClass.SetHashFunction")) type->SetHash(reinterpret_cast<HostHashFunction>(fuction));
+}
+
+void SetToStringFunction(REALobjectStruct* self, void* fuction) {
+  HostType* type = DataOf(self)->state;
+  if (MayChange(type, "Python3XojoClass.SetToStringFunction"))
+    type->SetToString(reinterpret_cast<PyUnaryFunction>(fuction));
+}
+
+// The host-object slot of pySelf, when it is an instance of a host-defined
+// type in the running interpreter.
+REALobjectStruct** DataSlot(void* pySelf) {
+  return pySelf && PythonIsRunning() ? HostType::DataSlotOf(static_cast<PyObjectRef>(pySelf)) : nullptr;
+}
+
+REALobjectStruct* GetData(void* pySelf) {
+  REALobjectStruct** slot = DataSlot(pySelf);
+  if (!slot || !*slot) return nullptr;
+  REALLockObject(*slot);
+  return *slot;
+}
+
+void SetData(void* pySelf, REALobjectStruct* value) {
+  REALobjectStruct** slot = DataSlot(pySelf);
+  if (!slot) return;
+  if (value) REALLockObject(value);
+  if (REALobjectStruct* previous = std::exchange(*slot, value)) REALUnlockObject(previous);
+}
+
+void Destructor(REALobjectStruct* self) { DestroyHostState(self, DataOf(self)->state); }
+
+REALmethodDefinition PythonXojoClassMethods[] = {
+    records::Method<Constructor>("Constructor(name as String, initMethod as Ptr)"),
+    records::Method<RegisterFunction>("RegisterFunction(name as String, fuction as Ptr)"),
+    records::Method<RegisterGetterSetter>("RegisterGetterSetter(name as String, getterPtr as Ptr, setterPtr as Ptr)"),
+    records::Method<SetHashFunction>("SetHashFunction(fuction as Ptr)"),
+    records::Method<SetToStringFunction>("SetToStringFunction(fuction as Ptr)"),
+};
+
+REALmethodDefinition PythonXojoClassSharedMethods[] = {
+    records::Method<GetData>("Data(pySelf as Ptr) as Object"),
+    records::Method<SetData>("Data(pySelf as Ptr, assigns value as Object)"),
+};
+
+}  // namespace
+
+void PublishHostType(REALobjectStruct* xojoClass, PyObjectRef module) noexcept {
+  HostType* type = DataOf(xojoClass)->state;
+  if (!type || !EPyModule_AddObject) return;
+  if (PyTypeObjectLayout* ready = type->Ready()) {
+    auto* object = reinterpret_cast<PyObjectRef>(ready);
+    TakePythonRef(object);
+    if (EPyModule_AddObject(module, type->Name().c_str(), object) == 0) return;
+    ReleasePythonRef(object);  // not taken by the failed add
+  }
+  if (EPyErr_Clear) EPyErr_Clear();
+}
+
+static_assert(sizeof(PythonXojoClassData) <= kPythonXojoClassDataSize, "Python3XojoClass data block");
 
 REALclassDefinition PythonXojoClassClass =
-    records::ClassRecord("Python3XojoClass", "Python3Object", sizeof(PythonXojoClassData)).destructor<Destructor>();
+    records::ClassRecord("Python3XojoClass", "Python3Object", kPythonXojoClassDataSize)
+        .methods(PythonXojoClassMethods)
+        .sharedMethods(PythonXojoClassSharedMethods)
+        .destructor<Destructor>();

@@ -1,23 +1,23 @@
+// Python3XojoClass: a Python type whose initializer, methods, properties,
+// hash and string conversion are host functions.
 #pragma once
 
-#include <cstdint>
+#include <cstddef>
 
-#include "PythonEngine/PythonApiTypes.h"
+#include "PythonEngine/PythonReferences.h"
 #include "REALplugin.h"
 
-// Size of the type object embedded in the class's data: the layout through tp_finalize.
-constexpr size_t kEmbeddedTypeObjectSize = 400;
+class HostType;
+
+// The record keeps the block size Xojo projects know; what Python reads lives
+// in the HostType, which outlives the object while Python may still use it.
+constexpr size_t kPythonXojoClassDataSize = 448;
 
 struct PythonXojoClassData {
-  uint32_t methodCount;
-  uint32_t methodCapacity;          // 0 before the first method, then 5, 10, 15, ...
-  PyMethodDef* methodTable;         // owned, methodCapacity + 1 entries; or null
-  REALstringStruct** methodNames;   // owned, methodCapacity handles, each locked; or null
-  uint32_t getSetCount;
-  uint32_t getSetCapacity;          // 0 before the first property, then 5, 10, 15, ...
-  PyGetSetDef* getSetTable;         // owned, getSetCapacity + 1 entries; or null
-  REALstringStruct** getSetNames;   // owned, getSetCapacity handles, each locked; or null
-  alignas(8) unsigned char typeObject[kEmbeddedTypeObjectSize];  // the type published to Python
+  HostType* state;  // owned; null before the constructor and after it refused the name
 };
 
-PythonXojoClassData* PythonXojoClassDataOf(REALobjectStruct* instance);
+// Readies the class's type for the running interpreter and adds it to
+// `module` under the class's name. A class that cannot be readied or added is
+// left out, with Python's error cleared, so the rest of the module imports.
+void PublishHostType(REALobjectStruct* xojoClass, PyObjectRef module) noexcept;

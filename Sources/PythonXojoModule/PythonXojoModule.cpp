@@ -1,32 +1,75 @@
 #include "PythonXojoModule/PythonXojoModule.h"
 
-#include <cstdlib>
+#include <utility>
 
 #include "PythonEngine/ClassRecords.h"
-#include "PythonXojoModule/RegisteredModules.h"
-
-REALarrayStruct* gRegisteredModules = nullptr;
+#include "PythonEngine/PythonLifecycle.h"
+#include "PythonEngine/PythonLoader.h"
+#include "PythonXojoClass/PythonXojoClass.h"
+#include "PythonXojoModule/HostModule.h"
 
 namespace {
 
-void Destructor(REALobjectStruct* instance) {
-  PythonXojoModuleData* data = PythonXojoModuleDataOf(instance);
-  if (data->methodTable) {
-    for (uint32_t i = 0; i < data->methodCount; ++i) REALUnlockString(data->methodNames[i]);
-    free(data->methodTable);
-    free(data->methodNames);
-  }
-  free(data->moduleDefinition);
-  if (data->classList) REALUnlockObject(reinterpret_cast<REALobjectStruct*>(data->classList));
-}
-
-}  // namespace
-
-PythonXojoModuleData* PythonXojoModuleDataOf(REALobjectStruct* instance) {
+PythonXojoModuleData* DataOf(REALobjectStruct* instance) {
   return static_cast<PythonXojoModuleData*>(REALGetClassData(instance, &PythonXojoModuleClass));
 }
 
-static_assert(sizeof(PythonXojoModuleData) == 40, "Python3XojoModule data block");
+void PythonXojoModule_Constructor(REALobjectStruct* self, REALstringStruct* name) {
+  ConstructHostState(self, name, DataOf(self)->state);
+}
+
+void PythonXojoModule_RegisterFunction(REALobjectStruct* self, REALstringStruct* name, void* fuction) {
+  HostModule* module = DataOf(self)->state;
+  std::string text = NameToRegister(module, name, "Python3XojoModule.RegisterFunction", module && module->IsFull());
+  if (!text.empty()) module->AddFunction(std::move(text), reinterpret_cast<PyCFunction>(fuction));
+}
+
+void PythonXojoModule_AddClass(REALobjectStruct* self, REALobjectStruct* classToAdd) {
+  if (classToAdd) AppendToObjectArray(DataOf(self)->classList, classToAdd);
+}
+
+void* PythonXojoModule_ModuleCreateProc(REALobjectStruct* self) {
+  if (!PythonIsRunning()) return nullptr;
+  PythonXojoModuleData* data = DataOf(self);
+  if (!data->state) {
+    SetPythonError(e__PyExc_RuntimeError, "Python3XojoModule.ModuleCreateProc: the module has no name");
+    return nullptr;
+  }
+  PyObjectRef module = data->state->Create();
+  if (module && data->classList) {
+    const int64_t last = REALGetArrayUBound(data->classList);
+    for (int64_t index = 0; index <= last; ++index) {
+      REALobjectStruct* xojoClass = nullptr;
+      REALGetArrayValueObject(data->classList, index, &xojoClass);
+      if (!xojoClass) continue;
+      PublishHostType(xojoClass, module);
+      REALUnlockObject(xojoClass);
+    }
+  }
+  return module;
+}
+
+void Destructor(REALobjectStruct* self) {
+  PythonXojoModuleData* data = DataOf(self);
+  DestroyHostState(self, data->state);
+  if (REALarrayStruct* classes = std::exchange(data->classList, nullptr))
+    REALUnlockObject(reinterpret_cast<REALobjectStruct*>(classes));
+}
+
+REALmethodDefinition PythonXojoModuleMethods[] = {
+    records::Method<PythonXojoModule_Constructor>("Constructor(name as String)"),
+    records::Method<PythonXojoModule_RegisterFunction>("RegisterFunction(name as String, fuction as Ptr)"),
+    records::Method<PythonXojoModule_AddClass>("AddClass(classToAdd as Python3XojoClass)"),
+    records::Method<PythonXojoModule_ModuleCreateProc>("ModuleCreateProc() as Ptr"),
+};
+
+}  // namespace
+
+HostModule* HostModuleOf(REALobjectStruct* xojoModule) { return DataOf(xojoModule)->state; }
+
+static_assert(sizeof(PythonXojoModuleData) <= kPythonXojoModuleDataSize, "Python3XojoModule data block");
 
 REALclassDefinition PythonXojoModuleClass =
-    records::ClassRecord("Python3XojoModule", "Python3Object", sizeof(PythonXojoModuleData)).destructor<Destructor>();
+    records::ClassRecord("Python3XojoModule", "Python3Object", kPythonXojoModuleDataSize)
+        .methods(PythonXojoModuleMethods)
+        .destructor<Destructor>();

@@ -1,17 +1,21 @@
+// Python3XojoModule: an importable module of host functions and host-defined
+// classes.
 #pragma once
 
-#include <cstdint>
+#include <cstddef>
 
-#include "PythonEngine/PythonApiTypes.h"
 #include "REALplugin.h"
 
+class HostModule;
+
+// The record keeps the block size Xojo projects know; what Python reads lives
+// in the HostModule, which outlives the object while Python may still use it.
+constexpr size_t kPythonXojoModuleDataSize = 40;
+
 struct PythonXojoModuleData {
-  uint32_t methodCount;
-  uint32_t methodCapacity;           // 0 before the first function, then 5, 10, 15, ...
-  PyMethodDef* methodTable;          // owned, methodCapacity + 1 entries; or null
-  REALstringStruct** methodNames;    // owned, methodCapacity handles, each locked; or null
-  REALarrayStruct* classList;        // Python3XojoClass objects added, locked by the array; or null
-  PyModuleDef* moduleDefinition;     // owned; allocated by the constructor
+  HostModule* state;           // owned; null before the constructor and after it refused the name
+  REALarrayStruct* classList;  // the Python3XojoClass objects added, each locked by the array; or null
 };
 
-PythonXojoModuleData* PythonXojoModuleDataOf(REALobjectStruct* instance);
+// The module's state, or null when it has none.
+HostModule* HostModuleOf(REALobjectStruct* xojoModule);

@@ -135,8 +135,10 @@ class Host {
   void refuseStringConversions(bool refuse);
 
   // A host-side subclass, as Xojo code declares one; it may implement events
-  // declared along its ancestry. Defining it again with the same superclass
-  // replaces its handlers.
+  // declared along its ancestry, and a "Destructor", run when an instance is
+  // destroyed, before the destructors of its superclasses (with a Nil self:
+  // a dying object cannot be referenced again). Defining it again with the
+  // same superclass replaces its handlers.
   void defineSubclass(const std::string& name, const std::string& superName,
                       std::map<std::string, EventHandler> eventHandlers = {});
 

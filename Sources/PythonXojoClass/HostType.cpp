@@ -1,0 +1,176 @@
+#include "PythonXojoClass/HostType.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "PythonEngine/PythonLoader.h"
+
+namespace {
+
+// An instance: the object header, then the one slot for a host object.
+// Python subclasses add their fields after it.
+struct HostInstance {
+  PyObjectHeader header;
+  REALobjectStruct* data;  // holds one host lock; or null
+};
+
+// In front of every type object, so a slot can find its HostType.
+struct TypeBlockHeader {
+  HostType* owner;
+  void* unused;  // keeps the type object 16-byte aligned
+};
+static_assert(sizeof(TypeBlockHeader) == 16, "type objects start 16-byte aligned");
+
+// More than the type object of every known version (400 to 416 bytes).
+constexpr size_t kTypeObjectMinimumSize = 512;
+
+// The loaded library's own type object size is not published, but the heap
+// type object, whose size the type `type` gives, begins with one.
+size_t TypeObjectSize() {
+  const int64_t heapTypeSize = e__PyType_Type ? e__PyType_Type->tp_basicsize : 0;
+  return std::max(kTypeObjectMinimumSize, static_cast<size_t>(std::max<int64_t>(heapTypeSize, 0)));
+}
+
+}  // namespace
+
+HostType::~HostType() {
+  for (void* block : blocks_) static_cast<TypeBlockHeader*>(block)->owner = nullptr;
+}
+
+PyTypeObjectLayout* HostType::TypeObject() const {
+  return reinterpret_cast<PyTypeObjectLayout*>(static_cast<char*>(blocks_.back()) + sizeof(TypeBlockHeader));
+}
+
+HostType* HostType::OfInstance(PyObjectRef object) noexcept {
+  if (!object) return nullptr;
+  for (PyTypeObjectLayout* type = TypeOf(object); type; type = type->tp_base)
+    if (type->tp_dealloc == &Dealloc)
+      return reinterpret_cast<TypeBlockHeader*>(reinterpret_cast<char*>(type) - sizeof(TypeBlockHeader))->owner;
+  return nullptr;
+}
+
+REALobjectStruct** HostType::DataSlotOf(PyObjectRef object) noexcept {
+  return OfInstance(object) ? &reinterpret_cast<HostInstance*>(object)->data : nullptr;
+}
+
+// ---------------------------------------------------------------------------
+// What Python calls.
+
+void HostType::Dealloc(PyObjectRef self) noexcept {
+  REALobjectStruct* data = std::exchange(reinterpret_cast<HostInstance*>(self)->data, nullptr);
+  // The instance's own type: a Python subclass frees its instances its way.
+  PyTypeObjectLayout* type = TypeOf(self);
+  if (type->tp_free) type->tp_free(self);
+  ReleaseHostObjectForPython(data);
+}
+
+namespace {
+
+// Python called a slot for an instance whose class is gone, or a slot the
+// class never filled: nothing to call.
+template <typename Failure>
+Failure NoHostFunction(const char* member, Failure failure) noexcept {
+  SetPythonError(e__PyExc_SystemError, "a slot of a Xojo class (", member, ") was called without its Xojo function");
+  return failure;
+}
+
+}  // namespace
+
+int HostType::Init(PyObjectRef self, PyObjectRef args, PyObjectRef kwds) noexcept {
+  HostType* owner = OfInstance(self);
+  if (!owner || !owner->init_) return NoHostFunction("__init__", -1);
+  const HostCallee callee{owner->name_, "__init__"};
+  return FollowErrorRule(callee, CallHostCode(callee, owner->init_, self, args, kwds));
+}
+
+intptr_t HostType::Hash(PyObjectRef self) noexcept {
+  HostType* owner = OfInstance(self);
+  if (!owner || !owner->hash_) return NoHostFunction<intptr_t>("__hash__", -1);
+  std::optional<int64_t> hash = CallHostCode(HostCallee{owner->name_, "__hash__"}, owner->hash_, self);
+  if (!hash || PythonErrorIsSet()) return -1;
+  // -1 tells Python that hashing failed: Python's own types give -2 instead.
+  return *hash == -1 ? -2 : static_cast<intptr_t>(*hash);
+}
+
+PyObjectRef HostType::Str(PyObjectRef self) noexcept {
+  HostType* owner = OfInstance(self);
+  if (!owner || !owner->toString_) return NoHostFunction<PyObjectRef>("__str__", nullptr);
+  const HostCallee callee{owner->name_, "__str__"};
+  return FollowErrorRule(callee, CallHostCode(callee, owner->toString_, self));
+}
+
+// The host's getters and setters receive a null closure: the closure that
+// Python passes here is the property itself.
+PyObjectRef HostType::Get(PyObjectRef self, void* closure) noexcept {
+  const auto* property = static_cast<const HostProperty*>(closure);
+  const HostCallee callee{property->owner->name_, property->name};
+  return FollowErrorRule(callee, CallHostCode(callee, property->getter, self, static_cast<void*>(nullptr)));
+}
+
+int HostType::Set(PyObjectRef self, PyObjectRef value, void* closure) noexcept {
+  const auto* property = static_cast<const HostProperty*>(closure);
+  const HostCallee callee{property->owner->name_, property->name};
+  return FollowErrorRule(callee, CallHostCode(callee, property->setter, self, value, static_cast<void*>(nullptr)));
+}
+
+PyObjectRef HostType::CallMethod(size_t index, PyObjectRef self, PyObjectRef args) noexcept {
+  HostType* owner = OfInstance(self);
+  const bool found = owner && index < owner->methods_.size();
+  return CallHostFunction(found ? std::string_view(owner->name_) : "instance",
+                          found ? &owner->methods_[index] : nullptr, self, args);
+}
+
+// ---------------------------------------------------------------------------
+// Readying.
+
+// A type object of its own for each interpreter, zero-filled: neither the
+// fields a library version adds after tp_finalize nor anything the last
+// interpreter left in its type (dictionary, bases, subclasses, flags) reach
+// the new one.
+bool HostType::Rebuild() {
+  static constexpr auto kMethodEntries =
+      IndexedEntries<&HostType::CallMethod>::Table(std::make_index_sequence<kMaxHostFunctions>());
+  blocks_.reserve(blocks_.size() + 1);
+  void* block = AllocateStaticPythonObject(sizeof(TypeBlockHeader) + TypeObjectSize());
+  if (!block) return false;
+  blocks_.push_back(block);
+  static_cast<TypeBlockHeader*>(block)->owner = this;
+
+  methodTable_.clear();
+  for (size_t i = 0; i < methods_.size(); ++i)
+    methodTable_.push_back(PyMethodDef{methods_[i].name.c_str(), kMethodEntries[i], METH_VARARGS, nullptr});
+  methodTable_.push_back(PyMethodDef{nullptr, nullptr, 0, nullptr});  // sentinel
+  getSetTable_.clear();
+  for (HostProperty& property : properties_)
+    getSetTable_.push_back(PyGetSetDef{property.name.c_str(), property.getter ? reinterpret_cast<void*>(&Get) : nullptr,
+                                       property.setter ? reinterpret_cast<void*>(&Set) : nullptr, nullptr, &property});
+  getSetTable_.push_back(PyGetSetDef{nullptr, nullptr, nullptr, nullptr, nullptr});  // sentinel
+
+  PyTypeObjectLayout* type = TypeObject();
+  type->ob_base.ob_refcnt = 1;
+  type->tp_name = name_.c_str();
+  type->tp_basicsize = sizeof(HostInstance);
+  type->tp_dealloc = &Dealloc;
+  type->tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE;
+  type->tp_doc = "";
+  type->tp_methods = methods_.empty() ? nullptr : methodTable_.data();
+  type->tp_getset = properties_.empty() ? nullptr : getSetTable_.data();
+  type->tp_init = init_ ? &Init : nullptr;
+  type->tp_hash = hash_ ? &Hash : nullptr;
+  type->tp_str = toString_ ? &Str : nullptr;
+  type->tp_new = EPyType_GenericNew;
+  return true;
+}
+
+PyTypeObjectLayout* HostType::Ready() noexcept {
+  if (SeenByRunningInterpreter()) return TypeObject();
+  if (!EPyType_Ready || !EPyType_GenericNew) {
+    SetPythonError(e__PyExc_SystemError, "the Python library cannot make types");
+    return nullptr;
+  }
+  if (!BuildForPython(name_, [this] { return Rebuild(); })) return nullptr;
+  PyTypeObjectLayout* type = TypeObject();
+  if (EPyType_Ready(reinterpret_cast<PyTypeObjectHeader*>(type)) < 0) return nullptr;
+  MarkSeen();
+  return type;
+}

@@ -1,0 +1,106 @@
+#include "PythonXojoModule/RegisteredModules.h"
+
+#include <cstring>
+#include <string>
+#include <utility>
+
+#include "Exceptions/Exceptions.h"
+#include "HostGlue.h"
+#include "PythonEngine/PythonLoader.h"
+#include "PythonXojoModule/HostCode.h"
+#include "PythonXojoModule/HostModule.h"
+#include "PythonXojoModule/PythonXojoModule.h"
+
+REALarrayStruct* gRegisteredModules = nullptr;
+
+namespace {
+
+// One per module name ever registered. Python's table of built-in modules
+// keeps the name and the creator entry for the process, through restarts; a
+// module registered again (after Finalize) changes the host's creator behind
+// the same entry.
+struct RegisteredName {
+  const char* name;              // handed to Python; never freed
+  PyModuleCreator hostCreator;   // of the latest registration
+  uint64_t interpreter;          // the interpreter it was registered for
+};
+RegisteredName registeredNames[kMaxRegisteredModuleNames];
+size_t registeredNameCount = 0;
+
+// A registration holds for the next interpreter start only, on every version
+// alike: an application registers its modules again after each Finalize.
+PyObjectRef CreateRegisteredModule(size_t index) noexcept {
+  const RegisteredName& entry = registeredNames[index];
+  if (entry.interpreter != CurrentInterpreter() || !entry.hostCreator) {
+    SetPythonError(e__PyExc_ImportError, "the module ", entry.name,
+                   " is not registered for this start of Python; call Python3Engine.RegisterXojoModule "
+                   "before Python3Engine.Init, again after every Python3Engine.Finalize");
+    return nullptr;
+  }
+  const HostCallee callee{entry.name, ""};
+  return FollowErrorRule(callee, CallHostCode(callee, entry.hostCreator));
+}
+
+constexpr auto kCreatorEntries =
+    IndexedEntries<&CreateRegisteredModule>::Table(std::make_index_sequence<kMaxRegisteredModuleNames>());
+
+// The index of the name's entry, made if new; kMaxRegisteredModuleNames when full.
+size_t RegisteredNameIndex(const std::string& name) {
+  for (size_t index = 0; index < registeredNameCount; ++index)
+    if (name == registeredNames[index].name) return index;
+  if (registeredNameCount == kMaxRegisteredModuleNames) return kMaxRegisteredModuleNames;
+  char* copy = new char[name.size() + 1];
+  std::memcpy(copy, name.c_str(), name.size() + 1);
+  registeredNames[registeredNameCount] = RegisteredName{copy, nullptr, 0};
+  return registeredNameCount++;
+}
+
+// Whether Python's table of built-in modules holds the entry already (from a
+// registration before an earlier start): one entry per name, however often
+// it is registered.
+bool PythonTableHolds(const char* name, PyModuleCreator creator) {
+  struct InittabEntry {
+    const char* name;  // null ends the table
+    PyModuleCreator creator;
+  };
+  if (!e__PyImport_Inittab || !*e__PyImport_Inittab) return false;
+  for (auto* entry = static_cast<const InittabEntry*>(*e__PyImport_Inittab); entry->name; ++entry)
+    if (entry->creator == creator && std::strcmp(entry->name, name) == 0) return true;
+  return false;
+}
+
+void Refuse(const char* reason) {
+  ThrowPythonException((std::string("Python3Engine.RegisterXojoModule: ") + reason).c_str(), kRegistrationErrorCode);
+}
+
+}  // namespace
+
+void Python_RegisterXojoModule(REALobjectStruct* xojoModule, void* moduleCreatorFunction) {
+  if (!xojoModule || !moduleCreatorFunction) return;
+  if (!EnsurePythonEntries(EPyImport_AppendInittab, EPy_IsInitialized)) return;
+  // Libraries before 3.12 accept an entry while running and never use it;
+  // later ones end the process.
+  if (EPy_IsInitialized())
+    return Refuse("Python is running, and it takes new modules only before it starts; "
+                  "register modules before Python3Engine.Init, or after Python3Engine.Finalize");
+  HostModule* module = HostModuleOf(xojoModule);
+  if (!module) return ThrowPythonException(kNameMissingMessage, kRegistrationErrorCode);
+  const size_t index = RegisteredNameIndex(module->Name());
+  if (index == kMaxRegisteredModuleNames)
+    return Refuse(("a process can register at most " + std::to_string(kMaxRegisteredModuleNames) +
+                   " module names").c_str());
+  RegisteredName& entry = registeredNames[index];
+  entry.hostCreator = reinterpret_cast<PyModuleCreator>(moduleCreatorFunction);
+  entry.interpreter = CurrentInterpreter();
+  const PyModuleCreator creator = kCreatorEntries[index];
+  if (!PythonTableHolds(entry.name, creator) && EPyImport_AppendInittab(entry.name, creator) != 0)
+    return Refuse("the Python library refused the module");
+  module->registered = true;
+  AppendToObjectArray(gRegisteredModules, xojoModule);
+}
+
+void ReleaseRegisteredModules() noexcept {
+  EndInterpreter();
+  if (REALarrayStruct* modules = std::exchange(gRegisteredModules, nullptr))
+    REALUnlockObject(reinterpret_cast<REALobjectStruct*>(modules));
+}
