@@ -29,10 +29,10 @@ Fuzzer& Fuzzer::instance() {
 void Fuzzer::step() {
   FuzzedDataProvider& in = *input_;
   const int choice = in.ConsumeIntegralInRange(0, 99);
-  if (choice < 5) callNamed("Python3Engine", "Init");
-  else if (choice < 7) callNamed("Python3Engine", "Finalize");
+  if (choice < 4) callNamed("Python3Engine", "Init");
+  else if (choice < 5) callNamed("Python3Engine", "Finalize");
   else if (choice < 13) importFuzzModule();
-  else if (choice < 28) callPython();
+  else if (choice < 28) callPython(nullptr);
   else if (choice < 32) buildHostModule();
   else if (choice < 34) dropOne();
   else callAny();
@@ -78,7 +78,9 @@ void Fuzzer::callMember(const Callable& callable) {
       return;
     }
     std::vector<Value> args = argumentsFor(callable);
+    const bool wasRunning = python_.running();
     keep(invoke(callable, self, args), callable.result);
+    if (!wasRunning && python_.running() && depth_ == 0) rememberInterpreter();
   } catch (const xhost::XojoException&) {
     ++counts_.raised;  // the plugin raised an exception into the program: a normal outcome
   } catch (const xhost::HostError&) {
@@ -171,24 +173,38 @@ void Fuzzer::importFuzzModule() {
 }
 
 // A function of the fuzz module called with a tuple of generated values.
-void Fuzzer::callPython() {
+void Fuzzer::callPython(const char* chosen) {
   FuzzedDataProvider& in = *input_;
   try {
     xhost::Object module = xhost::asObject(host_.callShared("Python3Engine", "GetModule", {host_.newString("fuzzmod")}));
+    if (module.isNil()) {
+      host_.callShared("Python3Engine", "ClearError");
+      host_.callShared("Python3Engine", "AddSearchPath", {host_.newFolderItem(fuzzModuleFolder_)});
+      module = xhost::asObject(host_.callShared("Python3Engine", "GetModule", {host_.newString("fuzzmod")}));
+    }
     if (module.isNil()) return;
-    const char* name = kFuzzFunctions[in.ConsumeIntegralInRange<size_t>(0, std::size(kFuzzFunctions) - 1)];
+    const char* name =
+        chosen ? chosen : kFuzzFunctions[in.ConsumeIntegralInRange<size_t>(0, std::size(kFuzzFunctions) - 1)];
     if (trace_) std::fprintf(stderr, "%*s[fuzzmod.%s]\n", depth_ * 2, "", name);
     xhost::Object function = xhost::asObject(host_.call(module, "GetFunction", {host_.newString(name)}));
     keepObject(function);
     if (function.isNil()) return;
-    const int64_t count = in.ConsumeIntegralInRange(0, 4);
+    const int64_t count = in.ConsumeIntegralInRange(chosen ? 2 : 0, 4);
     xhost::Object tuple = host_.newObject("Python3Parameters", {count});
     std::vector<const Callable*> setters;
     for (const Callable& callable : catalog_.callables())
       if (callable.form == Form::Assign && !callable.shared && catalog_.isA("Python3Parameters", callable.owner) &&
           callable.params.size() == 2)
         setters.push_back(&callable);
-    for (int64_t i = 0; i < count && !setters.empty(); ++i) {
+    int64_t first = 0;
+    if (std::string(name) == "host" && count >= 2) {
+      // A function or class of a host module: Python calls back into the program.
+      constexpr const char* kMembers[] = {"f0", "f1", "f2", "FuzzType"};
+      host_.assign(tuple, "StringValue", {int64_t{0}}, host_.newString("fuzzhost" + std::to_string(in.ConsumeIntegralInRange(0, 2))));
+      host_.assign(tuple, "StringValue", {int64_t{1}}, host_.newString(kMembers[in.ConsumeIntegralInRange(0, 3)]));
+      first = 2;
+    }
+    for (int64_t i = first; i < count && !setters.empty(); ++i) {
       const Callable& setter = *setters[in.ConsumeIntegralInRange<size_t>(0, setters.size() - 1)];
       // The first item often names what the function works on.
       const Value index = in.ConsumeIntegralInRange(0, 7) ? Value{i} : Value{integer()};
@@ -212,6 +228,8 @@ void Fuzzer::buildHostModule() {
   if (trace_) std::fprintf(stderr, "%*s[host module in slot %zu]\n", depth_ * 2, "", slot);
   auto name = [&](const char* prefix) { return host_.newString(prefix + std::to_string(in.ConsumeIntegralInRange(0, 2))); };
   try {
+    // Modules are registered before Python starts.
+    if (python_.running() && in.ConsumeBool()) callNamed("Python3Engine", "Finalize");
     xhost::Object module = host_.newObject("Python3XojoModule", {name("fuzzhost")});
     keepObject(module);
     for (int n = in.ConsumeIntegralInRange(0, 3); n > 0; --n)
@@ -228,6 +246,10 @@ void Fuzzer::buildHostModule() {
     }
     creators_[slot] = module;
     host_.callShared("Python3Engine", "RegisterXojoModule", {module, xhost::Ptr{FunctionFor(Role::Creator, slot)}});
+    if (in.ConsumeBool()) {
+      callNamed("Python3Engine", "Init");
+      callPython("host");
+    }
   } catch (const xhost::XojoException&) {
   } catch (const xhost::HostError&) {
   }

@@ -65,7 +65,7 @@ class Fuzzer {
   void callMember(const Callable& callable);
   void callNamed(const std::string& owner, const std::string& name);
   void importFuzzModule();
-  void callPython();
+  void callPython(const char* function);  // null: a function the input chooses
   void buildHostModule();
   void dropOne();
 
@@ -89,8 +89,9 @@ class Fuzzer {
   void keep(const xhost::Value& result, const std::string& type);
   void keepObject(xhost::Object object);
   void releasePointers();
+  void rememberInterpreter();
   void startInput(bool running);
-  void endInput(bool startedRunning);
+  void endInput();
   [[noreturn]] void fail(const char* what, const xhost::LedgerReport& report);
 
   // What the run did, printed at exit.

@@ -17,7 +17,8 @@ constexpr const char* kDefaultLibrary = "/usr/lib/x86_64-linux-gnu/libpython3.11
 // that leaves it running leaves the next one what it found.
 constexpr const char* kRememberState =
     "import sys\n"
-    "sys._fuzz_state = (list(sys.path), set(sys.modules), sys.stdout)\n";
+    "if not hasattr(sys, '_fuzz_state'):\n"
+    "    sys._fuzz_state = (list(sys.path), set(sys.modules), sys.stdout)\n";
 constexpr const char* kRestoreState =
     "import sys, gc\n"
     "path, modules, stdout = sys._fuzz_state\n"
@@ -57,10 +58,14 @@ void Fuzzer::run(const uint8_t* data, size_t size) {
   // Most inputs find Python running: starting it costs more than all their calls.
   startInput(input.ConsumeIntegral<uint8_t>() >= 32);
   host_.ledgerBegin();
-  const bool startedRunning = python_.running();
   for (int steps = 0; steps < kMaxSteps && input.remaining_bytes() > 0; ++steps) step();
   input_ = nullptr;
-  endInput(startedRunning);
+  endInput();
+}
+
+// The state right after Init, to which the end of the input returns it.
+void Fuzzer::rememberInterpreter() {
+  host_.callShared("Python3Engine", "Execute", {host_.newString(kRememberState)});
 }
 
 void Fuzzer::startInput(bool running) {
@@ -68,7 +73,7 @@ void Fuzzer::startInput(bool running) {
     if (running && !python_.running()) {
       ++counts_.starts;
       host_.callShared("Python3Engine", "Init");
-      host_.callShared("Python3Engine", "Execute", {host_.newString(kRememberState)});
+      rememberInterpreter();
     } else if (!running && python_.running()) {
       host_.callShared("Python3Engine", "Finalize");
     }
@@ -87,7 +92,7 @@ void Fuzzer::releasePointers() {
   host_.callShared("Python3Engine", "ErrorOccurred");
 }
 
-void Fuzzer::endInput(bool startedRunning) {
+void Fuzzer::endInput() {
   releasePointers();
   objects_.clear();
   strings_.clear();
@@ -97,20 +102,23 @@ void Fuzzer::endInput(bool startedRunning) {
   host_.callShared("Python3Engine", "SetConsoleOutput", {xhost::Nil{}});
   if (python_.running()) {
     host_.callShared("Python3Engine", "ClearError");
-    // An interpreter this input started (or restarted) is not the one whose state was kept.
-    restored = startedRunning &&
-               xhost::asBoolean(host_.callShared("Python3Engine", "Execute", {host_.newString(kRestoreState)}));
+    // Fails when Python was started by a call made from a callback, with no state kept.
+    restored = xhost::asBoolean(host_.callShared("Python3Engine", "Execute", {host_.newString(kRestoreState)}));
     host_.callShared("Python3Engine", "ClearError");
   }
   xhost::LedgerReport report = host_.ledgerEnd();
   if (report.clean() && (restored || !python_.running())) return;
   for (const std::string& problem : report.problems)
     if (problem.rfind("leak:", 0) != 0) fail("the plugin misused the host", report);
-  // What Python still holds is released when the interpreter stops.
-  if (python_.running()) {
-    ++counts_.finalizes;
-    host_.callShared("Python3Engine", "Finalize");
+  if (trace_) std::fprintf(stderr, "fuzzer: finalizing to balance:\n%s\n", report.text().c_str());
+  // What Python still holds is released when the interpreter stops, and
+  // modules registered for the next start are held until it has stopped.
+  if (!python_.running()) {
+    ++counts_.starts;
+    host_.callShared("Python3Engine", "Init");
   }
+  ++counts_.finalizes;
+  host_.callShared("Python3Engine", "Finalize");
   report = host_.ledgerEnd();
   if (!report.clean()) fail("the ledger does not balance after Finalize", report);
 }

@@ -33,4 +33,4 @@ export ASAN_OPTIONS="detect_leaks=0:allocator_may_return_null=1:abort_on_error=1
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1:${UBSAN_OPTIONS:-}"
 exec "$build_dir/fuzz/plugin_fuzzer" "$corpus" fuzz/corpus \
   -max_total_time="$seconds" -timeout=30 -rss_limit_mb=6144 -malloc_limit_mb=1048576 \
-  -max_len=4096 -print_final_stats=1 -artifact_prefix="$build_dir/findings/" "${@:3}"
+  -max_len=2048 -len_control=0 -print_final_stats=1 -artifact_prefix="$build_dir/findings/" "${@:3}"
