@@ -79,7 +79,7 @@ void Fuzzer::callMember(const Callable& callable) {
     }
     std::vector<Value> args = argumentsFor(callable);
     const bool wasRunning = python_.running();
-    keep(invoke(callable, self, args), callable.result);
+    keep(invoke(callable, self, args));
     if (!wasRunning && python_.running() && depth_ == 0) rememberInterpreter();
   } catch (const xhost::XojoException&) {
     ++counts_.raised;  // the plugin raised an exception into the program: a normal outcome
@@ -136,7 +136,7 @@ xhost::Object Fuzzer::receiver(const std::string& className) {
   return made;
 }
 
-void Fuzzer::keep(const Value& result, const std::string& type) {
+void Fuzzer::keep(const Value& result) {
   if (const auto* object = std::get_if<xhost::Object>(&result)) {
     keepObject(*object);
   } else if (const auto* text = std::get_if<xhost::String>(&result)) {
@@ -146,7 +146,6 @@ void Fuzzer::keep(const Value& result, const std::string& type) {
     // Members that return a Ptr hand out a new reference.
     if (python_.running()) owned_.push_back(pointer->value);
   }
-  (void)type;
 }
 
 void Fuzzer::keepObject(xhost::Object object) {
@@ -167,7 +166,7 @@ void Fuzzer::importFuzzModule() {
   if (trace_) std::fprintf(stderr, "%*s[import fuzzmod]\n", depth_ * 2, "");
   try {
     host_.callShared("Python3Engine", "AddSearchPath", {host_.newFolderItem(fuzzModuleFolder_)});
-    keep(host_.callShared("Python3Engine", "GetModule", {host_.newString("fuzzmod")}), "");
+    keep(host_.callShared("Python3Engine", "GetModule", {host_.newString("fuzzmod")}));
   } catch (const std::exception&) {
   }
 }
@@ -213,7 +212,7 @@ void Fuzzer::callPython(const char* chosen) {
       } catch (const xhost::HostError&) {
       }
     }
-    keep(host_.call(function, "Invoke", {tuple}), "");
+    keep(host_.call(function, "Invoke", {tuple}));
     keepObject(tuple);
   } catch (const xhost::XojoException&) {
   } catch (const xhost::HostError&) {

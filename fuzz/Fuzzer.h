@@ -65,7 +65,7 @@ class Fuzzer {
   void callMember(const Callable& callable);
   void callNamed(const std::string& owner, const std::string& name);
   void importFuzzModule();
-  void callPython(const char* function);  // null: a function the input chooses
+  void callPython(const char* chosen);  // the fuzz module function to call; null: the input chooses
   void buildHostModule();
   void dropOne();
 
@@ -86,7 +86,7 @@ class Fuzzer {
 
   // Results and pools.
   xhost::Value invoke(const Callable& callable, const xhost::Object& self, const std::vector<xhost::Value>& args);
-  void keep(const xhost::Value& result, const std::string& type);
+  void keep(const xhost::Value& result);  // objects, texts and pointers a member returned
   void keepObject(xhost::Object object);
   void releasePointers();
   void rememberInterpreter();

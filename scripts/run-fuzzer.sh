@@ -5,7 +5,7 @@
 # Builds with clang (libFuzzer, ASan, UBSan) into build-fuzz/ (or $FUZZ_BUILD_DIR),
 # starts from the seed corpus in fuzz/corpus and keeps what it finds in the
 # build folder; a crash or an unbalanced ledger stops it and leaves the input
-# in build-fuzz/findings/ (replay: build-fuzz/fuzz/plugin_fuzzer that-file).
+# in build-fuzz/findings/ (replay: see the README).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds="${1:-600}"
@@ -21,8 +21,10 @@ build_dir="${FUZZ_BUILD_DIR:-build-fuzz}"
 CC=clang CXX=clang++ cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DPROJECT_FUZZ=ON -DXHOST_BUILD_TESTS=OFF > /dev/null
 cmake --build "$build_dir" -j "$(nproc)" --target plugin_fuzzer
-label=$(basename "$(dirname "$(dirname "$library")")")
-[ "$label" = "x86_64-linux-gnu" ] && label=system
+case "$library" in
+  */versions/*) label=$(basename "$(dirname "$(dirname "$library")")") ;;
+  *) label=$(basename "$library") ;;
+esac
 corpus="$build_dir/corpus-$label"
 mkdir -p "$corpus" "$build_dir/findings"
 echo "Fuzzing for ${seconds}s with $library"
