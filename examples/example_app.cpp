@@ -2,9 +2,12 @@
 // replacement host: it finds Python, publishes a module of its own functions
 // and a class to Python, starts Python with an application name, receives
 // Python's output through the ConsoleOutput event, imports a module of its
-// own, calls functions with arguments of several types, reads a Python
-// exception, lets Python code call back into its functions, restarts the
-// interpreter and finalizes it.
+// own, calls functions with arguments of several types, makes an instance of
+// a Python class and calls its method, reads and writes module attributes of
+// each type, hands a list and a dictionary built on the host side to Python
+// and reads back what Python changed, round-trips bytes through a
+// MemoryBlock, reads a Python exception, runs source text, lets Python code
+// call back into its functions, restarts the interpreter and finalizes it.
 #include <fstream>
 #include <iostream>
 #include <string>
@@ -93,6 +96,99 @@ void callFunctions(const Object& module) {
   reportError();
 }
 
+// Python3Entity.From<kind>(value).
+Object entity(const std::string& kind, const Value& value) {
+  return xhost::asObject(host().callShared("Python3Entity", "From" + kind, {value}));
+}
+
+std::string shown(const Object& wrapper) { return text(host().call(wrapper, "ToString")); }
+
+void useInstances(const Object& module) {
+  step("Making instances of example_module.Counter and calling their method advance");
+  Object counterClass = xhost::asObject(host().call(module, "GetClass", {host().newString("Counter")}));
+  Object counter = xhost::asObject(host().call(counterClass, "CreateInstance"));
+  Object advance = xhost::asObject(host().call(counter, "GetFunction", {host().newString("advance")}));
+  Object result = xhost::asObject(host().call(advance, "Invoke", {xhost::Nil{}}));
+  std::cout << "   Counter().advance() = " << xhost::asInteger(host().call(result, "Int64Value")) << "\n";
+
+  Object arguments = parameters(1);
+  host().assign(arguments, "Int32Value", {int64_t{0}}, xhost::Int32{100});
+  Object keywords = host().newObject("Python3Dictionary");
+  host().call(keywords, "SetValue", {host().newString("step"), entity("Int32", xhost::Int32{5})});
+  Object stepped = xhost::asObject(host().call(counterClass, "CreateInstance", {arguments, keywords}));
+  advance = xhost::asObject(host().call(stepped, "GetFunction", {host().newString("advance")}));
+  Object times = parameters(1);
+  host().assign(times, "Int32Value", {int64_t{0}}, xhost::Int32{3});
+  result = xhost::asObject(host().call(advance, "Invoke", {times}));
+  std::cout << "   Counter(100, step=5).advance(3) = " << xhost::asInteger(host().call(result, "Int64Value"))
+            << "; its value field reads " << xhost::asInteger(host().call(stepped, "Int32Field", {host().newString("value")}))
+            << "\n";
+}
+
+void useModuleAttributes(const Object& module) {
+  step("Reading module attributes by type");
+  auto field = [&](const char* getter, const char* name) { return host().call(module, getter, {host().newString(name)}); };
+  std::cout << "   Int32Field(answer) = " << xhost::asInteger(field("Int32Field", "answer"))
+            << ", Int64Field(distance) = " << xhost::asInteger(field("Int64Field", "distance"))
+            << ", UInt64Field(unsigned_max) = " << std::get<xhost::UInt64>(field("UInt64Field", "unsigned_max")).value
+            << "\n   DoubleField(ratio) = " << xhost::asDouble(field("DoubleField", "ratio"))
+            << ", BooleanField(enabled) = " << boolean(field("BooleanField", "enabled"))
+            << ", StringField(title) = " << text(field("StringField", "title")) << "\n";
+
+  step("Writing module attributes by type, and a host object");
+  host().assign(module, "Int32Field", {host().newString("answer")}, xhost::Int32{7});
+  host().assign(module, "Int64Field", {host().newString("distance")}, xhost::Int64{int64_t{1} << 50});
+  host().assign(module, "DoubleField", {host().newString("ratio")}, 0.25);
+  host().assign(module, "BooleanField", {host().newString("enabled")}, false);
+  host().assign(module, "StringField", {host().newString("title")}, host().newString("Xojo \xE2\x86\x94 Python"));
+  host().assign(module, "UInt64Field", {host().newString("unsigned_max")}, xhost::UInt64{1});
+  Object folder = host().newFolderItem(EXAMPLE_PYTHON_DIR);
+  host().assign(module, "ObjectField", {host().newString("folder")}, folder);
+  Object arguments = parameters(0);
+  Object result = invoke(module, "settings", arguments);
+  std::cout << "   settings() = " << text(host().call(result, "StringValue")) << "\n";
+  Object back = xhost::asObject(field("ObjectField", "folder"));
+  std::cout << "   ObjectField(folder) gives back the same FolderItem: " << (back.get() == folder.get() ? "yes" : "no")
+            << "; HasAttribute(folder) = " << boolean(host().call(module, "HasAttribute", {host().newString("folder")}))
+            << ", DeleteAttribute(folder) = " << xhost::asInteger(host().call(module, "DeleteAttribute", {host().newString("folder")}))
+            << "\n";
+}
+
+void useContainers(const Object& module) {
+  step("Building a list and a dictionary on the host side and letting Python change them");
+  Object items = host().newObject("Python3List");
+  for (int32_t value : {3, 1, 2}) host().call(items, "Append", {entity("Int32", xhost::Int32{value})});
+  Object table = host().newObject("Python3Dictionary");
+  host().call(table, "SetValue", {host().newString("name"), entity("String", host().newString("numbers"))});
+  host().call(table, "SetValue", {host().newString("remove me"), entity("Boolean", true)});
+  std::cout << "   before: " << shown(items) << " " << shown(table) << "\n";
+  Object arguments = parameters(2);
+  host().assign(arguments, "ListValue", {int64_t{0}}, items);
+  host().assign(arguments, "DictionaryValue", {int64_t{1}}, table);
+  invoke(module, "grow", arguments);
+  std::cout << "   after grow(items, table): " << shown(items) << " " << shown(table) << "\n";
+  Object first = xhost::asObject(host().call(items, "GetItem", {int64_t{0}}));
+  Object total = xhost::asObject(host().call(table, "GetValue", {host().newString("total")}));
+  std::cout << "   items.Count = " << xhost::asInteger(host().getProperty(items, "Count"))
+            << ", items.GetItem(0) = " << xhost::asInteger(host().getProperty(first, "Int64Value"))
+            << ", table.GetValue(\"total\") = " << xhost::asInteger(host().getProperty(total, "Int64Value"))
+            << ", table.GetKeys() = " << shown(xhost::asObject(host().call(table, "GetKeys"))) << "\n";
+}
+
+void useBytes(const Object& module) {
+  step("Round-tripping bytes through a MemoryBlock");
+  Object block = host().newMemoryBlock(std::string("\x00\x01Xojo\xFF", 7));
+  Object bytes = host().newObject("Python3Bytes", {block});
+  Object arguments = parameters(1);
+  host().assign(arguments, "BytesValue", {int64_t{0}}, bytes);
+  Object result = invoke(module, "reversed_bytes", arguments);
+  Object reversed = xhost::asObject(host().call(result, "BytesValue"));
+  Object back = xhost::asObject(host().call(reversed, "ToMemoryBlock"));
+  std::cout << "   " << xhost::asInteger(host().getProperty(bytes, "Size")) << " bytes sent; reversed by Python:";
+  for (unsigned char byte : host().memoryBlockBytes(back)) std::cout << " " << std::hex << int(byte) << std::dec;
+  std::cout << "\n";
+}
+
 // Python code calls the application's functions and class, then returns
 // what it found; the application reads the tuple.
 void useInventoryFromPython() {
@@ -174,6 +270,10 @@ int run(const char* pluginPath, const char* pythonLibrary) {
   Object module = importExampleModule();
   if (module.isNil()) return 1;
   callFunctions(module);
+  useInstances(module);
+  useModuleAttributes(module);
+  useContainers(module);
+  useBytes(module);
   useInventoryFromPython();
   module = Object();
   runSourceText();

@@ -4,7 +4,8 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++ clang pkg-config binutils libffi-dev
-          libgtest-dev libgmock-dev googletest libbenchmark-dev libpython3.11)
+          libgtest-dev libgmock-dev googletest libbenchmark-dev pybind11-dev
+          libpython3.11 libpython3.11-dev)
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")

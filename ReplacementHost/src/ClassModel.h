@@ -86,7 +86,6 @@ struct ClassInfo {
   bool isClass() const { return kind != ClassKind::Interface && kind != ClassKind::Module; }
   // This class, a superclass, or an interface implemented along the chain.
   bool isA(const ClassInfo& other) const;
-  std::vector<const ClassInfo*> chainFromRoot() const;
 };
 
 // The handler a host subclass runs when an instance is destroyed.

@@ -39,13 +39,6 @@ bool ClassInfo::isA(const ClassInfo& other) const {
   return false;
 }
 
-std::vector<const ClassInfo*> ClassInfo::chainFromRoot() const {
-  std::vector<const ClassInfo*> chain;
-  for (const ClassInfo* c = this; c; c = c->super) chain.push_back(c);
-  std::reverse(chain.begin(), chain.end());
-  return chain;
-}
-
 ffi_type* ffiTypeOf(TypeKind kind) {
   switch (kind) {
     case TypeKind::Void: return &ffi_type_void;
@@ -140,7 +133,8 @@ std::vector<std::string> ClassRegistry::registerModule(REALmoduleDefinition* rec
 }
 
 void ClassRegistry::defineSubclass(const std::string& name, const std::string& superName,
-                                   std::map<std::string, EventHandler> handlers) {
+                                   std::map<std::string, EventHandler> handlers,
+                                   const std::vector<std::string>& interfaces) {
   if (!isIdentifier(name)) throw HostError("defineSubclass: \"" + name + "\" is not a class name");
   ClassInfo* super = find(superName);
   if (!super || !super->isClass()) throw HostError("defineSubclass " + name + ": no class named " + superName);
@@ -153,8 +147,15 @@ void ClassRegistry::defineSubclass(const std::string& name, const std::string& s
     if (!handler) throw HostError("defineSubclass " + name + ": empty handler for " + event);
     byLowercase[lowercase(event)] = std::move(handler);
   }
+  std::vector<const ClassInfo*> implemented;
+  for (const std::string& interfaceName : interfaces) {
+    const ClassInfo* found = find(interfaceName);
+    if (!found || found->kind != ClassKind::Interface)
+      throw HostError("defineSubclass " + name + ": no interface named " + interfaceName);
+    implemented.push_back(found);
+  }
   if (ClassInfo* existing = find(name)) {
-    if (existing->kind != ClassKind::HostSubclass || existing->super != super)
+    if (existing->kind != ClassKind::HostSubclass || existing->super != super || existing->interfaces != implemented)
       throw HostError("defineSubclass: a class named " + name + " exists already");
     existing->eventHandlers = std::move(byLowercase);
     return;
@@ -166,6 +167,7 @@ void ClassRegistry::defineSubclass(const std::string& name, const std::string& s
   info->blockOffset = alignTo8(super->blockOffset + super->blockSize);
   info->instanceSize = std::max(super->instanceSize, info->blockOffset);
   info->eventHandlers = std::move(byLowercase);
+  info->interfaces = std::move(implemented);
   info->typesChecked = true;
   adopt(std::move(info), nullptr);
 }

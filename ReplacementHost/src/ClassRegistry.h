@@ -18,9 +18,9 @@ class ClassRegistry {
   std::vector<std::string> registerClass(REALclassDefinition* record, ClassKind kind);
   std::vector<std::string> registerInterface(REALinterfaceDefinition* record);
   std::vector<std::string> registerModule(REALmoduleDefinition* record);
-  // Throws HostError on a bad name, an unknown superclass or an unknown event.
+  // Throws HostError on a bad name, an unknown superclass, event or interface.
   void defineSubclass(const std::string& name, const std::string& superName,
-                      std::map<std::string, EventHandler> handlers);
+                      std::map<std::string, EventHandler> handlers, const std::vector<std::string>& interfaces);
 
   ClassInfo* find(std::string_view name) const;  // null when unknown
   ClassInfo* findByRecord(const void* record) const;

@@ -66,6 +66,7 @@ struct Core {
   int loadingDepth = 0;           // inside REALPluginMain: type checks wait until it returns
   bool refuseConversions = false;
   bool reportAtExit = true;
+  bool keepDeadHandles = true;  // dead objects, strings and string data stay, poisoned, until a ledger period ends
 };
 
 Core& core();

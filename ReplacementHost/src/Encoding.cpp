@@ -95,11 +95,23 @@ std::string encodingName(uint32_t encoding) {
   return text;
 }
 
-bool isValidUtf8(std::string_view bytes) { return decode(bytes, kREALTextEncodingUTF8).has_value(); }
+bool isValidUtf8(std::string_view bytes) {
+  char32_t c;
+  for (size_t i = 0; i < bytes.size();)
+    if (static_cast<unsigned char>(bytes[i]) < 0x80)
+      ++i;
+    else if (!nextUtf8(bytes, i, c))
+      return false;
+  return true;
+}
 
 std::optional<std::string> convertText(std::string_view bytes, uint32_t from, uint32_t to) {
   if (!isSupportedEncoding(from) || !isSupportedEncoding(to)) return std::nullopt;
   if (to == kREALTextEncodingUnknown) return std::string(bytes);
+  if (from == kREALTextEncodingUTF8 && to == kREALTextEncodingUTF8) {
+    if (!isValidUtf8(bytes)) return std::nullopt;
+    return std::string(bytes);
+  }
   std::optional<std::u32string> text = decode(bytes, from);
   if (!text) return std::nullopt;
   return encode(*text, to);

@@ -128,8 +128,8 @@ void Host::resetLookupCounts() { state_->core->entries.counts.clear(); }
 void Host::refuseStringConversions(bool refuse) { state_->core->refuseConversions = refuse; }
 
 void Host::defineSubclass(const std::string& name, const std::string& superName,
-                          std::map<std::string, EventHandler> eventHandlers) {
-  state_->core->classes.defineSubclass(name, superName, std::move(eventHandlers));
+                          std::map<std::string, EventHandler> eventHandlers, const std::vector<std::string>& interfaces) {
+  state_->core->classes.defineSubclass(name, superName, std::move(eventHandlers), interfaces);
 }
 
 Object Host::newObject(const std::string& className, const std::vector<Value>& args) {
@@ -177,6 +177,24 @@ Value Host::getProperty(const Object& self, const std::string& property) {
       if (sameName(member->declaration.name, property))
         return invokeChosen(ChosenCall{Candidate{member.get(), false}, {}}, self.get(), what);
   throw HostError(what + ": no property of that name");
+}
+
+Host::MemberFunctions Host::memberFunctions(const std::string& className, const std::string& declaration) const {
+  const ClassInfo& cls = namedClass(className, className + "." + declaration);
+  Declaration wanted;
+  try {
+    wanted = parseDeclaration(declaration);
+  } catch (const DeclarationError& error) {
+    throw HostError(className + "." + declaration + ": " + error.what());
+  }
+  const std::string key = signatureKey(wanted);
+  const std::string result = canonicalTypeName(wanted.resultType);
+  for (const ClassInfo* c = &cls; c; c = c->super)
+    for (const auto* table : {&c->methods, &c->sharedMethods, &c->properties})
+      for (const auto& member : *table)
+        if (signatureKey(member->declaration) == key && canonicalTypeName(member->declaration.resultType) == result)
+          return MemberFunctions{member->function, member->setter, member->paramWord};
+  throw HostError(className + "." + declaration + ": no member with that declaration");
 }
 
 int64_t Host::constant(const std::string& qualifiedName) const {

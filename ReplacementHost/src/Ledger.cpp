@@ -36,7 +36,7 @@ LedgerReport reportSince(uint64_t since) {
   }
   for (const StringDataLease* lease : state.strings.outstandingLeases())
     if (lease->serial >= since)
-      report.problems.push_back("leak: string data of " + lease->source + " was never disposed");
+      report.problems.push_back("leak: string data of " + StringStore::preview(lease->source) + " was never disposed");
   report.problems.insert(report.problems.begin(), ledger.problems.begin(), ledger.problems.end());
   ledger.problems.clear();
   if (uint64_t calls = ledger.offThreadCalls.exchange(0))
@@ -77,6 +77,8 @@ LedgerReport Host::ledgerEnd() { return reportSince(core().ledger.snapshotSerial
 LedgerReport Host::finalReport() { return reportSince(0); }
 
 void Host::setExitReport(bool enabled) { core().reportAtExit = enabled; }
+
+void Host::keepDeadHandles(bool keep) { core().keepDeadHandles = keep; }
 
 void Host::expectRetained(const Object& o) { core().ledger.expected.insert(serialOf(o.get(), false)); }
 

@@ -51,9 +51,14 @@ REALobjectStruct* ObjectHeap::create(const ClassInfo& cls) {
   std::memset(memory + cls.instanceSize, kGuardByte, kGuardSize);
   records_[memory] = std::move(record);
   auto* handle = reinterpret_cast<REALobjectStruct*>(memory);
-  for (const ClassInfo* c : cls.chainFromRoot())
-    if (c->initializer) c->initializer(handle);
+  runInitializers(&cls, handle);
   return handle;
+}
+
+void ObjectHeap::runInitializers(const ClassInfo* cls, REALobjectStruct* handle) {
+  if (!cls) return;
+  runInitializers(cls->super, handle);  // root first
+  if (cls->initializer) cls->initializer(handle);
 }
 
 ObjectRecord* ObjectHeap::find(const void* handle) const {
@@ -109,11 +114,12 @@ void ObjectHeap::unlock(const void* handle, std::string_view context) {
 void ObjectHeap::destroy(ObjectRecord& record) {
   record.life = ObjectRecord::Life::Dying;
   auto* handle = reinterpret_cast<REALobjectStruct*>(record.memory);
-  std::vector<const ClassInfo*> chain = record.cls->chainFromRoot();
-  for (auto c = chain.rbegin(); c != chain.rend(); ++c) {
-    auto handler = (*c)->eventHandlers.find(kDestructorHandler);
-    if (handler != (*c)->eventHandlers.end()) runDestructorHandler(**c, handler->second);
-    if ((*c)->destructor) (*c)->destructor(handle);
+  for (const ClassInfo* c = record.cls; c; c = c->super) {
+    if (!c->eventHandlers.empty()) {
+      auto handler = c->eventHandlers.find(kDestructorHandler);
+      if (handler != c->eventHandlers.end()) runDestructorHandler(*c, handler->second);
+    }
+    if (c->destructor) c->destructor(handle);
   }
   const unsigned char* guard = record.memory + record.cls->instanceSize;
   if (std::any_of(guard, guard + kGuardSize, [](unsigned char b) { return b != kGuardByte; }))
@@ -121,6 +127,9 @@ void ObjectHeap::destroy(ObjectRecord& record) {
   std::memset(record.memory + kInstanceHeaderSize, kPoisonByte, record.cls->instanceSize - kInstanceHeaderSize);
   record.life = ObjectRecord::Life::Dead;
   core().ledger.expected.erase(record.serial);
+  if (core().keepDeadHandles) return;
+  std::free(record.memory);
+  records_.erase(handle);
 }
 
 void ObjectHeap::flushQuarantine() {

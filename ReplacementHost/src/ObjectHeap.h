@@ -49,7 +49,8 @@ class ObjectHeap {
   std::string describe(const ObjectRecord& record) const;
 
  private:
-  void destroy(ObjectRecord& record);
+  void destroy(ObjectRecord& record);  // frees the record too unless dead handles are kept
+  static void runInitializers(const ClassInfo* cls, REALobjectStruct* handle);
   std::unordered_map<const void*, std::unique_ptr<ObjectRecord>> records_;
 };
 

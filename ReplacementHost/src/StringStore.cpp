@@ -71,6 +71,7 @@ void StringStore::unlock(const void* handle, std::string_view context) {
   // Keeps the size and the terminating NUL so that a stale C string reads as garbage, not as the text.
   std::fill(record->bytes.begin(), record->bytes.end(), kPoisonByte);
   core().ledger.expected.erase(record->serial);
+  if (!core().keepDeadHandles) records_.erase(handle);
 }
 
 bool StringStore::lend(const void* handle, uint32_t encoding, StringDataRecord* record, bool refuse) {
@@ -96,7 +97,7 @@ bool StringStore::lend(const void* handle, uint32_t encoding, StringDataRecord* 
   auto lease = std::make_unique<StringDataLease>();
   lease->serial = core().ledger.nextSerial++;
   lease->buffer = std::move(*converted);
-  lease->source = preview(bytes);
+  lease->source = std::string(bytes.substr(0, kPreviewLength + 1));
   record->data = lease->buffer.data();
   record->length = lease->buffer.size();
   record->hostPrivate[0] = lease.get();
@@ -117,13 +118,14 @@ void StringStore::takeBack(StringDataRecord* record) {
   }
   StringDataLease& lease = *it->second;
   if (lease.disposed) {
-    reportProblem("PluginDisposeStringData: string data of " + lease.source + " disposed twice");
+    reportProblem("PluginDisposeStringData: string data of " + preview(lease.source) + " disposed twice");
     return;
   }
   if (record->hostPrivate[1] != reinterpret_cast<void*>(static_cast<uintptr_t>(lease.serial)))
-    reportProblem("PluginDisposeStringData: the host words of the record of " + lease.source + " were changed");
+    reportProblem("PluginDisposeStringData: the host words of the record of " + preview(lease.source) + " were changed");
   std::fill(lease.buffer.begin(), lease.buffer.end(), kPoisonByte);
   lease.disposed = true;
+  if (!core().keepDeadHandles) leases_.erase(it);
 }
 
 void StringStore::flushQuarantine() {
@@ -149,9 +151,8 @@ std::vector<StringDataLease*> StringStore::outstandingLeases() {
 }
 
 std::string StringStore::preview(std::string_view bytes) {
-  constexpr size_t kShown = 40;
   std::string text = "\"";
-  for (size_t i = 0; i < bytes.size() && i < kShown; ++i) {
+  for (size_t i = 0; i < bytes.size() && i < kPreviewLength; ++i) {
     unsigned char c = static_cast<unsigned char>(bytes[i]);
     if (c >= 0x20 && c < 0x7F && c != '"' && c != '\\') {
       text += static_cast<char>(c);
@@ -161,7 +162,7 @@ std::string StringStore::preview(std::string_view bytes) {
       text += escaped;
     }
   }
-  return text + (bytes.size() > kShown ? "\"..." : "\"");
+  return text + (bytes.size() > kPreviewLength ? "\"..." : "\"");
 }
 
 }  // namespace xhost::detail

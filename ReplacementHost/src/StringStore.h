@@ -25,7 +25,7 @@ struct StringRecord {
 struct StringDataLease {
   uint64_t serial = 0;
   std::string buffer;   // what the record's data points to
-  std::string source;   // preview of the string, for reports
+  std::string source;   // the string's first bytes, previewed in reports
   bool disposed = false;
 };
 
@@ -46,6 +46,7 @@ class StringStore {
   void flushQuarantine();
   std::vector<const StringRecord*> sorted() const;
   std::vector<StringDataLease*> outstandingLeases();
+  static constexpr size_t kPreviewLength = 40;  // bytes shown of a string in reports
   static std::string preview(std::string_view bytes);
 
  private:

@@ -56,6 +56,15 @@ TEST_F(Calls, AnInterfaceAcceptsOnlyClassesThatImplementIt) {
   EXPECT_THROW(host.call(overloads, "Shape", {host.newObject("SampleOther", {host.newString("")})}), HostError);
 }
 
+TEST_F(Calls, AHostClassMayImplementAnInterfaceOfThePlugin) {
+  host.defineSubclass("HostShape", "Object", {}, {"ISampleShape"});
+  Object shape = host.newObject("HostShape");
+  EXPECT_TRUE(shape.isA("ISampleShape"));
+  EXPECT_EQ(text(host.call(overloads, "Shape", {shape})), "shape");
+  EXPECT_THROW(host.defineSubclass("NoShape", "Object", {}, {"INoSuchInterface"}), HostError);
+  EXPECT_THROW(host.defineSubclass("HostShape", "Object"), HostError) << "another set of interfaces";
+}
+
 TEST_F(Calls, NumbersConvertWhereXojoConvertsThem) {
   EXPECT_EQ(asInteger(host.call(overloads, "Widen", {Int32{-7}})), -7);
   EXPECT_EQ(asInteger(host.call(overloads, "Widen", {2.9})), 2);
@@ -157,6 +166,29 @@ TEST_F(Calls, ADeadResultIsReportedAndReadsAsEmpty) {
   Value result = host.call(overloads, "DeadResult");
   EXPECT_TRUE(asString(result).isNil());
   EXPECT_THAT(ledgerText(), HasSubstr("use of the dead string"));
+}
+
+// Compiled host code binds a member once and calls its function directly.
+TEST_F(Calls, MemberFunctionsFoundByDeclarationAreTheRecordsOwn) {
+  Object base = host.newObject("SampleDerived", {int64_t{4}});
+  auto value = host.memberFunctions("SampleDerived", "value() AS integer");  // inherited; case ignored
+  EXPECT_EQ(reinterpret_cast<int64_t (*)(REALobjectStruct*)>(value.function)(base.get()), 4);
+  EXPECT_EQ(value.setter, nullptr);
+
+  auto item = host.memberFunctions("SampleBase", "Item(i as Int64) as Integer");  // parameter names do not count
+  reinterpret_cast<void (*)(REALobjectStruct*, int64_t, int64_t)>(item.setter)(base.get(), 2, 10);
+  EXPECT_EQ(reinterpret_cast<int64_t (*)(REALobjectStruct*, int64_t)>(item.function)(base.get(), 2), 10);
+
+  auto describe = host.memberFunctions("SampleBase", "Describe(v as Int32) as String");  // shared
+  EXPECT_EQ(String::adopt(reinterpret_cast<REALstringStruct* (*)(int32_t)>(describe.function)(3)).bytes(), "Int32:3");
+
+  auto paramWord = host.memberFunctions("SampleDerived", "ParamWord as Integer");  // a property
+  EXPECT_EQ(paramWord.paramWord, 77);
+  EXPECT_EQ(reinterpret_cast<int64_t (*)(REALobjectStruct*, intptr_t)>(paramWord.function)(base.get(), paramWord.paramWord), 77);
+
+  for (const char* wrong : {"Value() as String", "Value(v as Integer) as Integer", "Extra() as Integer", "Value(("})
+    EXPECT_THAT(hostErrorOf([&] { host.memberFunctions("SampleBase", wrong); }), HasSubstr("SampleBase.")) << wrong;
+  EXPECT_THROW(host.memberFunctions("NoSuchClass", "Value() as Integer"), HostError);
 }
 
 TEST_F(Calls, MissingMembersAndBadReceivers) {

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <tuple>
 
 #include "SampleHost.h"
 
@@ -55,6 +56,26 @@ TEST(Ledger, OverReleaseShowsAsUseOfADeadObject) {
 TEST(Ledger, DeadHandleUseNamesTheClass) {
   sampleHost().callShared("SampleHostUse", "UseDead");
   EXPECT_THAT(ledgerText(), HasSubstr("REALLockObject: use of the dead object SampleBase #"));
+}
+
+// Kept dead handles name what they were; freed ones are no longer known.
+TEST(Ledger, DeadHandlesAreKeptUnlessFreedAtOnce) {
+  Host& host = sampleHost();
+  auto lock = hostEntry<void (*)(REALobjectStruct*)>("REALLockObject");
+  auto lockString = hostEntry<void (*)(REALstringStruct*)>("REALLockString");
+  for (auto [keep, objectProblem, stringProblem] :
+       {std::tuple{true, "REALLockObject: use of the dead object SampleBase #", "REALLockString: use of the dead string #"},
+        std::tuple{false, "REALLockObject: unknown object handle", "REALLockString: unknown string handle"}}) {
+    host.keepDeadHandles(keep);
+    REALobjectStruct* object = host.newObject("SampleBase").get();
+    REALstringStruct* string = host.newString("gone").get();
+    lock(object);
+    lockString(string);
+    host.keepDeadHandles(true);
+    std::string problems = ledgerText();
+    EXPECT_THAT(problems, HasSubstr(objectProblem)) << "kept: " << keep;
+    EXPECT_THAT(problems, HasSubstr(stringProblem)) << "kept: " << keep;
+  }
 }
 
 TEST(Ledger, UnknownHandlesAreReportedNotFollowed) {

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "PythonEngine/ClassRecords.h"
+#include "PythonEngine/HostHandles.h"
 
 namespace {
 
@@ -19,17 +20,14 @@ REALclassDefinition PythonExceptionClass =
     records::ClassRecord("Python3Exception", "RuntimeException", 0).methods(PythonExceptionMethods);
 
 void ThrowPythonException(const char* message, int64_t errorCode) {
-  REALobjectStruct* exception = REALnewInstanceOfClass(&PythonExceptionClass);
-  if (!exception) return;
+  OwnedObject exception(REALnewInstanceOfClass(&PythonExceptionClass));
+  if (!exception.get()) return;
   using RuntimeExceptionConstructor = void (*)(REALobjectStruct*, REALstringStruct*, int64_t);
   auto construct = reinterpret_cast<RuntimeExceptionConstructor>(
-      REALLoadObjectMethod(exception, "Constructor(message as String, errorCode as Integer)"));
+      REALLoadObjectMethod(exception.get(), "Constructor(message as String, errorCode as Integer)"));
   if (construct) {
-    REALstringStruct* text =
-        REALBuildStringWithEncoding(message, static_cast<int>(strlen(message)), kREALTextEncodingUTF8);
-    construct(exception, text, errorCode);
-    if (text) REALUnlockString(text);
+    OwnedString text(REALBuildStringWithEncoding(message, static_cast<int>(strlen(message)), kREALTextEncodingUTF8));
+    construct(exception.get(), text.get(), errorCode);
   }
-  REALRaiseException(exception);
-  REALUnlockObject(exception);
+  REALRaiseException(exception.get());
 }

@@ -1,11 +1,80 @@
+#include <cstring>
+
+#include "Exceptions/Exceptions.h"
 #include "PythonEngine/ClassRecords.h"
+#include "PythonEngine/HostHandles.h"
+#include "PythonEngine/PythonLifecycle.h"
+#include "PythonEngine/PythonLoader.h"
+#include "PythonEngine/PythonValues.h"
+#include "PythonEntity/PythonEntity.h"
 
 namespace {
 
 // The reference lives in the Python3EntityBase block, whose destructor releases it.
 void PythonBytes_Destructor(REALobjectStruct*) {}
 
+// Copies the bytes into a new Python bytes object. Python fills a null
+// pointer's bytes with garbage, so such a pointer with bytes to copy leaves
+// the wrapper holding nothing.
+void Store(REALobjectStruct* self, const void* bytes, int64_t size) {
+  if ((!bytes && size > 0) || !PythonIsRunning() || !EPyBytes_FromStringAndSize) return;
+  ReplaceOwnedPythonRef(PythonEntityDataOf(self)->object,
+                        EPyBytes_FromStringAndSize(static_cast<const char*>(bytes), static_cast<Py_ssize_t>(size)));
+}
+
+// The string's bytes as the host keeps them; the empty string may come as no
+// string at all.
+void PythonBytes_ConstructorString(REALobjectStruct* self, REALstringStruct* value) {
+  HostStringBytes bytes(value, HostStringBytes::AsStored);
+  if (bytes.available()) Store(self, bytes.data(), static_cast<int64_t>(bytes.size()));
+}
+
+void PythonBytes_ConstructorMemoryBlock(REALobjectStruct* self, REALobjectStruct* memoryBlock) {
+  if (memoryBlock) Store(self, MemoryBlockAddress(memoryBlock), REALMemoryBlockGetSize(memoryBlock));
+}
+
+PyObjectRef HeldBytes(REALobjectStruct* self) {
+  PyObjectRef bytes = PythonEntityObjectOf(self);
+  return IsPythonBytes(bytes) && EPyBytes_Size && EPyBytes_AsString ? bytes : nullptr;
+}
+
+int64_t PythonBytes_Size(REALobjectStruct* self, intptr_t) {
+  PyObjectRef bytes = HeldBytes(self);
+  return bytes ? EPyBytes_Size(bytes) : 0;
+}
+
+// The raw bytes, claiming no text encoding.
+REALstringStruct* PythonBytes_ToString(REALobjectStruct* self) {
+  PyObjectRef bytes = HeldBytes(self);
+  return bytes ? HostStringOfBytes(EPyBytes_AsString(bytes), EPyBytes_Size(bytes), kREALTextEncodingUnknown) : nullptr;
+}
+
+REALobjectStruct* PythonBytes_ToMemoryBlock(REALobjectStruct* self) {
+  PyObjectRef bytes = HeldBytes(self);
+  if (!bytes) return nullptr;
+  const Py_ssize_t size = EPyBytes_Size(bytes);
+  OwnedObject block(CreateMemoryBlock(size));
+  if (!block.get() || size == 0) return block.release();
+  void* memory = MemoryBlockAddress(block.get());
+  if (!memory) return nullptr;
+  std::memcpy(memory, EPyBytes_AsString(bytes), static_cast<size_t>(size));
+  return block.release();
+}
+
+REALproperty PythonBytesProperties[] = {
+    records::ReadOnlyProperty<PythonBytes_Size>("Size", "Int64"),
+};
+
+REALmethodDefinition PythonBytesMethods[] = {
+    records::Method<PythonBytes_ConstructorString>("Constructor(value as String)"),
+    records::Method<PythonBytes_ConstructorMemoryBlock>("Constructor(value as MemoryBlock)"),
+    records::Method<PythonBytes_ToString>("ToString() as String"),
+    records::Method<PythonBytes_ToMemoryBlock>("ToMemoryBlock() as MemoryBlock"),
+};
+
 }  // namespace
 
-REALclassDefinition PythonBytesClass =
-    records::ClassRecord("Python3Bytes", "Python3EntityBase", 0).destructor<PythonBytes_Destructor>();
+REALclassDefinition PythonBytesClass = records::ClassRecord("Python3Bytes", "Python3EntityBase", 0)
+                                           .destructor<PythonBytes_Destructor, records::kLockOnDemand>()
+                                           .properties(PythonBytesProperties)
+                                           .methods(PythonBytesMethods);

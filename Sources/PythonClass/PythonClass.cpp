@@ -1,7 +1,10 @@
 #include "PythonClass/PythonClass.h"
 
 #include "PythonEngine/ClassRecords.h"
+#include "PythonEngine/HostHandles.h"
 #include "PythonEngine/PythonObject.h"
+#include "PythonFunction/PythonFunction.h"
+#include "PythonInstance/PythonInstance.h"
 
 namespace {
 
@@ -11,11 +14,39 @@ void Destructor(REALobjectStruct* instance) {
   ReleasePythonObjectName(instance);
 }
 
+// Calls the class (or whatever object it wraps) and wraps what the call
+// returns, whatever its type, under the class's name.
+REALobjectStruct* CreateInstanceWithKeywords(REALobjectStruct* self, REALobjectStruct* parameters,
+                                             REALobjectStruct* keywords) {
+  PyObjectRef made = CallWithWrappers(PythonObjectOf(self), parameters, keywords);
+  if (!made) return nullptr;
+  REALobjectStruct* instance = NewNamedObjectWrapper(&PythonInstanceClass, PythonObjectDataOf(self)->name, made);
+  if (!instance) return nullptr;
+  PythonInstanceData* data = PythonInstanceDataOf(instance);
+  data->ownerClass = OwnedObject::Retain(self).release();
+  data->ownerModule = OwnedObject::Retain(PythonClassDataOf(self)->ownerModule).release();
+  return instance;
+}
+
+REALobjectStruct* CreateInstanceWithParameters(REALobjectStruct* self, REALobjectStruct* parameters) {
+  return CreateInstanceWithKeywords(self, parameters, nullptr);
+}
+
+REALobjectStruct* CreateInstance(REALobjectStruct* self) { return CreateInstanceWithKeywords(self, nullptr, nullptr); }
+
+REALmethodDefinition PythonClassMethods[] = {
+    records::Method<CreateInstance>("CreateInstance() as Python3Instance"),
+    records::Method<CreateInstanceWithParameters>("CreateInstance(parameters as Python3Parameters) as Python3Instance"),
+    records::Method<CreateInstanceWithKeywords>(
+        "CreateInstance(parameters as Python3Parameters, keywords as Python3Dictionary) as Python3Instance"),
+};
+
 }  // namespace
 
 PythonClassData* PythonClassDataOf(REALobjectStruct* instance) {
   return static_cast<PythonClassData*>(REALGetClassData(instance, &PythonClassClass));
 }
 
-REALclassDefinition PythonClassClass =
-    records::ClassRecord("Python3Class", "Python3Object", sizeof(PythonClassData)).destructor<Destructor>();
+REALclassDefinition PythonClassClass = records::ClassRecord("Python3Class", "Python3Object", sizeof(PythonClassData))
+                                           .destructor<Destructor, records::kLockOnDemand>()
+                                           .methods(PythonClassMethods);

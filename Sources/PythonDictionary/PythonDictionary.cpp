@@ -1,16 +1,160 @@
+#include <type_traits>
+
+#include "Exceptions/Exceptions.h"
 #include "PythonEngine/ClassRecords.h"
+#include "PythonEngine/PythonLifecycle.h"
 #include "PythonEngine/PythonLoader.h"
+#include "PythonEngine/PythonValueTypes.h"
+#include "PythonEntity/PythonEntity.h"
 
 namespace {
 
+// A key for the length of one member: a str made from a host string (the
+// empty string may come as no string at all), or the object a value wrapper
+// holds, shared. Null when the host cannot give the text or the wrapper holds
+// nothing.
+class Key {
+ public:
+  explicit Key(REALstringStruct* text) : object_(NewPythonText(text)), owned_(true) {}
+  explicit Key(REALobjectStruct* wrapper) : object_(wrapper ? PythonEntityObjectOf(wrapper) : nullptr) {}
+  Key(const Key&) = delete;
+  Key& operator=(const Key&) = delete;
+  ~Key() {
+    if (owned_ && object_) ReleasePythonRef(object_);
+  }
+  PyObjectRef get() const { return object_; }
+
+ private:
+  PyObjectRef object_;
+  bool owned_ = false;
+};
+
 // The reference lives in the Python3EntityBase block, whose destructor releases it.
 void Destructor(REALobjectStruct*) {}
+
+void PythonDictionary_Constructor(REALobjectStruct* self) {
+  if (LookUpOnFirstUse(PythonEntryId::EPyDict_Copy)) LookUpOnFirstUse(PythonEntryId::EPyDict_DelItem);
+  if (PythonIsRunning() && EPyDict_New) ReplaceOwnedPythonRef(PythonEntityDataOf(self)->object, EPyDict_New());
+}
+
+int64_t PythonDictionary_Count(REALobjectStruct* self, intptr_t) {
+  PyObjectRef dict = PythonEntityObjectOf(self);
+  return dict && EPyDict_Size ? EPyDict_Size(dict) : 0;
+}
+
+// Empties the dict itself: every holder of it sees it empty.
+void PythonDictionary_Clear(REALobjectStruct* self) {
+  PyObjectRef dict = PythonEntityObjectOf(self);
+  if (dict && EPyDict_Clear) EPyDict_Clear(dict);
+}
+
+template <typename KeyArgument>
+int8_t Contains(REALobjectStruct* self, KeyArgument keyArgument) {
+  PyObjectRef dict = PythonEntityObjectOf(self);
+  if (!dict || !EPyDict_Contains) return false;
+  Key key(keyArgument);
+  if (!key.get()) return false;
+  const int found = EPyDict_Contains(dict, key.get());
+  if (found == -1) ThrowPythonException("Failed to call contains function", -5);
+  return found == 1;
+}
+
+// An absent key is Nil; a key Python cannot look up (unhashable) is Nil with
+// its error left set.
+template <typename KeyArgument>
+REALobjectStruct* GetValue(REALobjectStruct* self, KeyArgument keyArgument) {
+  PyObjectRef dict = PythonEntityObjectOf(self);
+  if (!dict || !EPyDict_GetItemWithError) return nullptr;
+  Key key(keyArgument);
+  return key.get() ? CheckedValue<values::Entity>(EPyDict_GetItemWithError(dict, key.get())) : nullptr;
+}
+
+// The dict takes its own references; a refused entry leaves Python's error set.
+template <typename KeyArgument>
+void SetValue(REALobjectStruct* self, KeyArgument keyArgument, REALobjectStruct* value) {
+  PyObjectRef dict = PythonEntityObjectOf(self);
+  PyObjectRef item = value ? PythonEntityObjectOf(value) : nullptr;
+  if (!dict || !item || !EPyDict_SetItem) return;
+  Key key(keyArgument);
+  if (key.get()) EPyDict_SetItem(dict, key.get(), item);
+}
+
+// A String key that is absent raises; an entity key leaves the KeyError set.
+template <typename KeyArgument>
+void Remove(REALobjectStruct* self, KeyArgument keyArgument) {
+  PyObjectRef dict = PythonEntityObjectOf(self);
+  if (!dict || !LookUpOnFirstUse(PythonEntryId::EPyDict_DelItem)) return;
+  Key key(keyArgument);
+  if (!key.get()) return;
+  const int removed = EPyDict_DelItem(dict, key.get());
+  if constexpr (std::is_same_v<KeyArgument, REALstringStruct*>) {
+    if (removed == -1) ThrowPythonException("Failed to delete item", -4);
+  }
+}
+
+// A new list of the keys or values, in the dict's order; a snapshot.
+template <PyObjectRef (*&Snapshot)(PyObjectRef)>
+REALobjectStruct* ListOf(REALobjectStruct* self) {
+  PyObjectRef dict = PythonEntityObjectOf(self);
+  if (!dict || !Snapshot) return nullptr;
+  PyObjectRef list = Snapshot(dict);
+  return list ? NewListWrapper(list) : nullptr;
+}
+
+// A shallow copy: a new dict of the same keys and values.
+REALobjectStruct* PythonDictionary_Copy(REALobjectStruct* self) {
+  PyObjectRef dict = PythonEntityObjectOf(self);
+  if (!dict || !LookUpOnFirstUse(PythonEntryId::EPyDict_Copy)) return nullptr;
+  PyObjectRef copy = EPyDict_Copy(dict);
+  return copy ? NewDictionaryWrapper(copy) : nullptr;
+}
+
+void Merge(REALobjectStruct* self, REALobjectStruct* other, int8_t overrideExisting) {
+  PyObjectRef dict = PythonEntityObjectOf(self);
+  PyObjectRef otherDict = other ? PythonEntityObjectOf(other) : nullptr;
+  if (!dict || !otherDict || !LookUpOnFirstUse(PythonEntryId::EPyDict_Merge)) return;
+  if (EPyDict_Merge(dict, otherDict, overrideExisting ? 1 : 0) == -1) ThrowPythonException("Failed to merge", -3);
+}
+
+// The value under the key, which gets the default when it has none.
+REALobjectStruct* SetDefault(REALobjectStruct* self, REALstringStruct* keyText, REALobjectStruct* defaultValue) {
+  if (!LookUpOnFirstUse(PythonEntryId::EPyDict_SetDefault)) return nullptr;
+  PyObjectRef dict = PythonEntityObjectOf(self);
+  PyObjectRef fallback = defaultValue ? PythonEntityObjectOf(defaultValue) : nullptr;
+  if (!dict || !fallback) return nullptr;
+  Key key(keyText);
+  return key.get() ? CheckedValue<values::Entity>(EPyDict_SetDefault(dict, key.get(), fallback)) : nullptr;
+}
+
+REALproperty PythonDictionaryProperties[] = {
+    records::ReadOnlyProperty<PythonDictionary_Count>("Count", "Integer"),
+};
+
+REALmethodDefinition PythonDictionaryMethods[] = {
+    records::Method<PythonDictionary_Constructor>("Constructor()"),
+    records::Method<PythonDictionary_Clear>("Clear()"),
+    records::Method<Contains<REALstringStruct*>>("Contains(key as String) as Boolean"),
+    records::Method<GetValue<REALstringStruct*>>("GetValue(key as String) as Python3Entity"),
+    records::Method<SetValue<REALstringStruct*>>("SetValue(key as String, value as Python3EntityBase)"),
+    records::Method<ListOf<EPyDict_Keys>>("GetKeys() as Python3List"),
+    records::Method<ListOf<EPyDict_Values>>("GetValues() as Python3List"),
+    records::Method<PythonDictionary_Copy>("Copy() as Python3Dictionary"),
+    records::Method<Remove<REALstringStruct*>>("Remove(key as String)"),
+    records::Method<Remove<REALobjectStruct*>>("Remove(key as Python3EntityBase)"),
+    records::Method<Contains<REALobjectStruct*>>("Contains(key as Python3EntityBase) as Boolean"),
+    records::Method<GetValue<REALobjectStruct*>>("GetValue(key as Python3EntityBase) as Python3Entity"),
+    records::Method<SetValue<REALobjectStruct*>>("SetValue(key as Python3EntityBase, value as Python3EntityBase)"),
+    records::Method<Merge>("Merge(other as Python3Dictionary, override as Boolean)"),
+    records::Method<SetDefault>("SetDefault(key as String, defaultValue as Python3EntityBase) as Python3Entity"),
+};
 
 }  // namespace
 
 REALclassDefinition PythonDictionaryClass = records::ClassRecord("Python3Dictionary", "Python3EntityBase", 0)
                                                 .interfaces("IPython3Iterable")
-                                                .destructor<Destructor>();
+                                                .destructor<Destructor, records::kLockOnDemand>()
+                                                .properties(PythonDictionaryProperties)
+                                                .methods(PythonDictionaryMethods);
 
 void InitDictionaryModule() {
   ResetDictionaryEntryPoints();

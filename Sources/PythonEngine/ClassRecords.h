@@ -2,6 +2,9 @@
 // each record's definition to the lines that differ from the defaults.
 #pragma once
 
+#include <array>
+#include <cstddef>
+
 #include "HostGlue.h"
 #include "PythonEngine/HostEntry.h"
 
@@ -32,14 +35,19 @@ void InitDictionaryModule();
 
 namespace records {
 
+// An initializer or destructor that calls Python only through
+// ReleaseOwnedPythonRef, or after HoldInterpreterLock(), takes the lock on
+// demand: the host runs them for every wrapper it makes or frees.
+constexpr HostEntry::Lock kLockOnDemand = HostEntry::Lock::OnDemand;
+
 // What the host calls for a member: the member's function inside a
 // HostEntry, never letting an exception out to the host.
-template <auto Function>
+template <auto Function, HostEntry::Lock Lock = HostEntry::Lock::OnEntry>
 struct Entered;
-template <typename Result, typename... Arguments, Result (*Function)(Arguments...)>
-struct Entered<Function> {
+template <typename Result, typename... Arguments, Result (*Function)(Arguments...), HostEntry::Lock Lock>
+struct Entered<Function, Lock> {
   static Result Call(Arguments... arguments) noexcept {
-    HostEntry entry;
+    HostEntry entry(Lock);
     try {
       return Function(arguments...);
     } catch (...) {
@@ -79,6 +87,15 @@ REALenum Enumeration(const char* name, const char* type, uint32_t flags, const c
   return REALenum{name, type, flags, 0, members, N, {0, 0}};
 }
 
+// A table of a class's own entries followed by entries it shares with others.
+template <typename Entry, size_t N, size_t M>
+std::array<Entry, N + M> Join(const Entry (&own)[N], const std::array<Entry, M>& shared) {
+  std::array<Entry, N + M> table{};
+  for (size_t i = 0; i < N; ++i) table[i] = own[i];
+  for (size_t i = 0; i < M; ++i) table[N + i] = shared[i];
+  return table;
+}
+
 // A class record: the fields every class sets, then tables added one by one.
 class ClassRecord {
  public:
@@ -90,14 +107,14 @@ class ClassRecord {
     record_.interfaces = "";
     record_.mFlags = REALconsoleSafe;
   }
-  template <void (*Function)(REALobjectStruct*)>
+  template <void (*Function)(REALobjectStruct*), HostEntry::Lock Lock = HostEntry::Lock::OnEntry>
   ClassRecord& initializer() {
-    record_.constructor = &Entered<Function>::Call;
+    record_.constructor = &Entered<Function, Lock>::Call;
     return *this;
   }
-  template <void (*Function)(REALobjectStruct*)>
+  template <void (*Function)(REALobjectStruct*), HostEntry::Lock Lock = HostEntry::Lock::OnEntry>
   ClassRecord& destructor() {
-    record_.destructor = &Entered<Function>::Call;
+    record_.destructor = &Entered<Function, Lock>::Call;
     return *this;
   }
   ClassRecord& interfaces(const char* names) { record_.interfaces = names; return *this; }
@@ -105,6 +122,12 @@ class ClassRecord {
   ClassRecord& properties(REALproperty (&table)[N]) { return set(record_.properties, record_.propertyCount, table); }
   template <size_t N>
   ClassRecord& methods(REALmethodDefinition (&table)[N]) { return set(record_.methods, record_.methodCount, table); }
+  template <size_t N>
+  ClassRecord& methods(std::array<REALmethodDefinition, N>& table) {
+    record_.methods = table.data();
+    record_.methodCount = N;
+    return *this;
+  }
   template <size_t N>
   ClassRecord& events(REALevent (&table)[N]) { return set(record_.events, record_.eventCount, table); }
   template <size_t N>

@@ -5,7 +5,9 @@
 
 #include "PythonEngine/ClassRecords.h"
 #include "PythonEngine/HostEntry.h"
+#include "PythonEngine/HostHandles.h"
 #include "PythonEngine/PythonLoader.h"
+#include "PythonEngine/PythonValues.h"
 
 REALobjectStruct* consoleOutputInstance = nullptr;
 
@@ -23,7 +25,6 @@ void PythonEngineConsoleOutput_Constructor(REALobjectStruct* instance) {
   ConsoleOutputDataOf(instance)->handler = REALGetEventInstance(instance, &PythonEngineEvents[0]);
 }
 
-PyObjectRef None() { return EPy_BuildValue ? EPy_BuildValue("") : nullptr; }
 
 // Console events nest when a handler makes Python print again; each level
 // costs host, call and Python frames on the application's stack.
@@ -37,14 +38,12 @@ void DeliverConsoleText(const char* text, size_t length) noexcept {
   PythonEngineConsoleOutputData* data = ConsoleOutputDataOf(receiver);
   if (!data->handler) data->handler = REALGetEventInstance(receiver, &PythonEngineEvents[0]);
   if (!data->handler) return;
-  REALstringStruct* output = REALBuildStringWithEncoding(text, static_cast<int>(length), kREALTextEncodingUTF8);
+  OwnedString output(REALBuildStringWithEncoding(text, static_cast<int>(length), kREALTextEncodingUTF8));
   // The handler may replace the receiver; it must outlive its own event.
-  REALLockObject(receiver);
+  OwnedObject keptReceiver = OwnedObject::Retain(receiver);
   ++consoleEventNesting;
-  reinterpret_cast<void (*)(REALobjectStruct*, REALstringStruct*)>(data->handler)(receiver, output);
+  reinterpret_cast<void (*)(REALobjectStruct*, REALstringStruct*)>(data->handler)(receiver, output.get());
   --consoleEventNesting;
-  REALUnlockObject(receiver);
-  if (output) REALUnlockString(output);
 }
 
 void RaiseRecursionError() noexcept {
@@ -65,7 +64,7 @@ PyObjectRef aview_write(PyObjectRef, PyObjectRef arguments) noexcept {
     } catch (...) {
       // Out of memory: the text is lost, never delivered on this thread.
     }
-    return None();
+    return NewPythonNone();
   }
   if (consoleEventNesting >= kMaxConsoleEventNesting) {
     RaiseRecursionError();
@@ -76,11 +75,11 @@ PyObjectRef aview_write(PyObjectRef, PyObjectRef arguments) noexcept {
   // A handler that set Python's error (Python3Engine.SetError) has it raised
   // in the code that wrote, as a host function returning Nil has.
   if (EPyErr_Occurred && EPyErr_Occurred()) return nullptr;
-  return None();
+  return NewPythonNone();
 }
 
 // Every write is delivered at once, so there is nothing to flush.
-PyObjectRef aview_flush(PyObjectRef, PyObjectRef) noexcept { return None(); }
+PyObjectRef aview_flush(PyObjectRef, PyObjectRef) noexcept { return NewPythonNone(); }
 
 PyMethodDef a_methods[] = {
     {"write", aview_write, METH_VARARGS, "Write something."},

@@ -8,53 +8,79 @@
 
 namespace {
 
-thread_local int tDepth = 0;
-// What the outermost entry of this thread holds of the interpreter lock.
+// What the outermost entry of a thread holds of the interpreter lock.
 enum class LockHeld { None, Ensured, Started };
-thread_local LockHeld tLockHeld = LockHeld::None;
-thread_local PyGILState_STATE tGilState{};
+
+}  // namespace
+
+// One thread-local block, reached once per entry. On Linux it lives in the
+// static TLS that the C library keeps spare for libraries opened with dlopen
+// (16 bytes of it), which saves a __tls_get_addr call per entry.
+struct ThreadEntries {
+  int depth = 0;
+  LockHeld lockHeld = LockHeld::None;
+  PyGILState_STATE gilState{};
+  bool runningDeferredWork = false;
+};
+
+namespace {
+
+#if defined(__linux__)
+__attribute__((tls_model("initial-exec")))
+#endif
+thread_local ThreadEntries tEntries;
 
 std::mutex deferredMutex;
 std::deque<std::function<void()>>* deferredWork = nullptr;  // created on first use, never freed
 std::atomic<bool> hasDeferredWork{false};
-thread_local bool tRunningDeferredWork = false;
 
-void TakeInterpreterLock() noexcept {
+void TakeInterpreterLock(ThreadEntries& entries) noexcept {
   if (!gPythonInitialized || !EPyGILState_Ensure || !EPyGILState_Release) return;
-  tGilState = EPyGILState_Ensure();
-  tLockHeld = LockHeld::Ensured;
+  entries.gilState = EPyGILState_Ensure();
+  entries.lockHeld = LockHeld::Ensured;
 }
 
-void GiveBackInterpreterLock() noexcept {
-  LockHeld held = tLockHeld;
-  tLockHeld = LockHeld::None;
+void GiveBackInterpreterLock(ThreadEntries& entries) noexcept {
+  LockHeld held = entries.lockHeld;
+  entries.lockHeld = LockHeld::None;
   if (!gPythonInitialized) return;
   if (held == LockHeld::Ensured)
-    EPyGILState_Release(tGilState);
+    EPyGILState_Release(entries.gilState);
   else if (held == LockHeld::Started && EPyEval_SaveThread)
     EPyEval_SaveThread();  // the thread keeps its state; PyGILState_Ensure finds it again
 }
 
+void RunDeferredHostWork(ThreadEntries& entries) noexcept;
+
 }  // namespace
 
-HostEntry::HostEntry() noexcept {
-  if (tDepth++ != 0) return;
-  TakeInterpreterLock();
-  RunDeferredHostWork();
+HostEntry::HostEntry(Lock lock) noexcept : entries_(&tEntries) {
+  ThreadEntries& entries = *entries_;
+  const bool outermost = entries.depth++ == 0;
+  // An entry nested in one that took no lock (a destructor's host call) may still need it.
+  if (lock == Lock::OnEntry && entries.lockHeld == LockHeld::None) TakeInterpreterLock(entries);
+  if (outermost && hasDeferredWork.load(std::memory_order_acquire)) RunDeferredHostWork(entries);
 }
 
 HostEntry::~HostEntry() noexcept {
-  if (tDepth == 1) RunDeferredHostWork();
-  if (--tDepth == 0) GiveBackInterpreterLock();
+  ThreadEntries& entries = *entries_;
+  if (entries.depth == 1 && hasDeferredWork.load(std::memory_order_acquire)) RunDeferredHostWork(entries);
+  if (--entries.depth == 0 && entries.lockHeld != LockHeld::None) GiveBackInterpreterLock(entries);
 }
 
-int HostEntryDepth() noexcept { return tDepth; }
+int HostEntryDepth() noexcept { return tEntries.depth; }
+
+void HoldInterpreterLock() noexcept {
+  ThreadEntries& entries = tEntries;
+  if (entries.depth > 0 && entries.lockHeld == LockHeld::None) TakeInterpreterLock(entries);
+}
 
 void NoteInterpreterStarted() noexcept {
-  if (tDepth > 0 && tLockHeld == LockHeld::None) tLockHeld = LockHeld::Started;
+  ThreadEntries& entries = tEntries;
+  if (entries.depth > 0 && entries.lockHeld == LockHeld::None) entries.lockHeld = LockHeld::Started;
 }
 
-void NoteInterpreterFinalized() noexcept { tLockHeld = LockHeld::None; }
+void NoteInterpreterFinalized() noexcept { tEntries.lockHeld = LockHeld::None; }
 
 void DeferToHostThread(std::function<void()> work) noexcept {
   try {
@@ -67,11 +93,15 @@ void DeferToHostThread(std::function<void()> work) noexcept {
   }
 }
 
-void RunDeferredHostWork() noexcept {
-  if (!hasDeferredWork.load(std::memory_order_acquire) || tDepth == 0 || tRunningDeferredWork) return;
+void RunDeferredHostWork() noexcept { RunDeferredHostWork(tEntries); }
+
+namespace {
+
+void RunDeferredHostWork(ThreadEntries& entries) noexcept {
+  if (!hasDeferredWork.load(std::memory_order_acquire) || entries.depth == 0 || entries.runningDeferredWork) return;
   // Work that re-enters the plugin must not start the queue again underneath
   // itself: later items would overtake the one still running.
-  tRunningDeferredWork = true;
+  entries.runningDeferredWork = true;
   for (;;) {
     std::function<void()> work;
     {
@@ -88,5 +118,7 @@ void RunDeferredHostWork() noexcept {
     } catch (...) {
     }
   }
-  tRunningDeferredWork = false;
+  entries.runningDeferredWork = false;
 }
+
+}  // namespace

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "HostGlue.h"
+#include "PythonEngine/HostHandles.h"
 #include "PythonEngine/PythonLifecycle.h"
 #include "PythonEngine/PythonLoader.h"
 #include "PythonEngine/PythonValues.h"
@@ -16,15 +17,9 @@ constexpr int64_t kLastErrorType = 22;
 // Python reads a message as UTF-8 up to a terminating zero; the host's bytes
 // need have neither. Bytes the host cannot convert go as they are held.
 std::string MessageText(REALstringStruct* message) {
-  StringDataRecord utf8{};
-  if (REALGetStringData(message, kREALTextEncodingUTF8, &utf8)) {
-    std::string text(static_cast<const char*>(utf8.data), static_cast<size_t>(utf8.length));
-    REALDisposeStringData(&utf8);
-    return text;
-  }
-  size_t length = 0;
-  const char* bytes = REALGetStringContents(message, &length);
-  return !bytes ? std::string() : length ? std::string(bytes, length) : std::string(bytes);
+  HostStringBytes utf8(message, HostStringBytes::Utf8);
+  if (utf8.available()) return utf8.text();
+  return HostStringBytes(message, HostStringBytes::AsStored).text();
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include "PythonEngine/ClassRecords.h"
 #include "PythonEngine/ConsoleOutput.h"
 #include "PythonEngine/HostEntry.h"
+#include "PythonEngine/HostHandles.h"
 #include "PythonEngine/OutlivingThreads.h"
 #include "Exceptions/Exceptions.h"
 #include "PythonEngine/PythonErrors.h"
@@ -18,6 +19,13 @@
 #include "PythonXojoModule/RegisteredModules.h"
 
 bool gPythonInitialized = false;
+
+namespace {
+
+// Set while Py_Finalize runs: the interpreter then says for itself whether it still runs.
+bool gFinalizing = false;
+
+}  // namespace
 
 namespace {
 
@@ -79,13 +87,16 @@ void StartInterpreter() {
 
 }  // namespace
 
-bool PythonIsRunning() noexcept { return EnsurePythonEntries(EPy_IsInitialized) && EPy_IsInitialized() != 0; }
+bool PythonIsRunning() noexcept {
+  if (gPythonInitialized && !gFinalizing) return true;  // started by Init, not finalized since
+  if (!gPythonEntryPointsLoaded && !EnsurePythonLoaded()) return false;
+  return EPy_IsInitialized && EPy_IsInitialized() != 0;
+}
 
 void Python_InitWithName(REALstringStruct* applicationName) {
   if (!EnsurePythonLoaded()) return;
-  size_t length = 0;
-  const char* bytes = REALGetStringContents(applicationName, &length);
-  if (EPy_SetProgramName) EPy_SetProgramName(KeepProgramName(DecodeProgramName(bytes ? bytes : "", length)));
+  HostStringBytes name(applicationName, HostStringBytes::AsStored);
+  if (EPy_SetProgramName) EPy_SetProgramName(KeepProgramName(DecodeProgramName(name.data(), name.size())));
   StartInterpreter();
 }
 
@@ -108,7 +119,9 @@ void Python_Finalize() {
   ReleaseOwnedPythonRefs();
   if (EPyErr_Clear) EPyErr_Clear();  // what a release ran may have raised
   NoteThreadsOutlivingInterpreter();
+  gFinalizing = true;
   if (EPy_Finalize) EPy_Finalize();
+  gFinalizing = false;
   gPythonInitialized = false;
   NoteInterpreterFinalized();
   LetOutlivingThreadsEnd();
@@ -121,19 +134,17 @@ void Python_Finalize() {
 void Python_AddSearchPath(REALobjectStruct* folder) {
   if (!folder || !PythonIsRunning()) return;
   if (!EnsurePythonEntries(EPySys_GetObject, EPyList_Append)) return;
-  REALstringStruct* nativePath = nullptr;
-  if (!REALGetPropValueString(folder, "NativePath", &nativePath)) return;
+  OwnedString nativePath;
+  if (!REALGetPropValueString(folder, "NativePath", nativePath.out())) return;
   PendingErrorAside pending;
-  size_t length = 0;
-  const char* bytes = REALGetStringContents(nativePath, &length);
+  HostStringBytes bytes(nativePath.get(), HostStringBytes::AsStored);
   PyObjectRef searchPath = EPySys_GetObject("path");
-  if (searchPath && bytes) {
-    if (PyObjectRef path = NewPythonPath(bytes, length)) {
+  if (searchPath && nativePath.get() && bytes.available()) {
+    if (PyObjectRef path = NewPythonPath(bytes.data(), bytes.size())) {
       EPyList_Append(searchPath, path);
       ReleasePythonRef(path);
     }
   }
-  if (nativePath) REALUnlockString(nativePath);
 }
 
 namespace {

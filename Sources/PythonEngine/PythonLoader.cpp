@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "HostGlue.h"
+#include "PythonEngine/HostHandles.h"
 #include "PythonEngine/SharedObjectFile.h"
 
 bool gPythonFound = false;
@@ -111,44 +112,6 @@ void CloseFailedLibrary(void* library) {
   ClearFirstUseEntries();
 }
 
-// ---------------------------------------------------------------------------
-// Host objects and strings obtained here, each holding the one reference the
-// host handed over.
-
-class OwnedObject {
- public:
-  explicit OwnedObject(REALobjectStruct* object = nullptr) : object_(object) {}
-  OwnedObject(const OwnedObject&) = delete;
-  OwnedObject& operator=(const OwnedObject&) = delete;
-  OwnedObject(OwnedObject&& other) noexcept : object_(other.object_) { other.object_ = nullptr; }
-  OwnedObject& operator=(OwnedObject&& other) noexcept {
-    std::swap(object_, other.object_);
-    return *this;
-  }
-  ~OwnedObject() {
-    if (object_) REALUnlockObject(object_);
-  }
-  REALobjectStruct* get() const { return object_; }
-
- private:
-  REALobjectStruct* object_;
-};
-
-class OwnedString {
- public:
-  explicit OwnedString(REALstringStruct* string = nullptr) : string_(string) {}
-  OwnedString(const OwnedString&) = delete;
-  OwnedString& operator=(const OwnedString&) = delete;
-  ~OwnedString() {
-    if (string_) REALUnlockString(string_);
-  }
-  REALstringStruct* get() const { return string_; }
-  REALstringStruct** out() { return &string_; }
-
- private:
-  REALstringStruct* string_;
-};
-
 OwnedObject ParentOf(REALobjectStruct* item) {
   REALobjectStruct* parent = nullptr;
   if (!REALGetPropValueObject(item, "Parent", &parent)) return OwnedObject();
@@ -158,11 +121,9 @@ OwnedObject ParentOf(REALobjectStruct* item) {
 std::optional<std::string> NativePathOf(REALobjectStruct* item) {
   OwnedString path;
   if (!REALGetPropValueString(item, "NativePath", path.out())) return std::nullopt;
-  StringDataRecord utf8{};
-  if (!REALGetStringData(path.get(), kREALTextEncodingUTF8, &utf8)) return std::nullopt;
-  std::string bytes(static_cast<const char*>(utf8.data), utf8.length);
-  REALDisposeStringData(&utf8);
-  return bytes;
+  HostStringBytes utf8(path.get(), HostStringBytes::Utf8);
+  if (!utf8.available()) return std::nullopt;
+  return utf8.text();
 }
 
 // The host compares names as the file system of its platform would.

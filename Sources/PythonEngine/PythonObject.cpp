@@ -1,6 +1,7 @@
 #include "PythonEngine/PythonObject.h"
 
 #include "PythonEngine/ClassRecords.h"
+#include "PythonEngine/PythonLifecycle.h"
 #include "PythonEngine/PythonLoader.h"
 
 namespace {
@@ -28,10 +29,15 @@ PythonObjectData* PythonObjectDataOf(REALobjectStruct* instance) {
   return static_cast<PythonObjectData*>(REALGetClassData(instance, &PythonObjectClass));
 }
 
+PyObjectRef PythonObjectOf(REALobjectStruct* instance) {
+  PyObjectRef object = PythonObjectDataOf(instance)->object;
+  return object && PythonIsRunning() ? object : nullptr;
+}
+
 REALobjectStruct* NewNamedObjectWrapper(REALclassDefinition* record, REALstringStruct* name, PyObjectRef object) {
   REALobjectStruct* wrapper = REALnewInstanceOfClass(record);
   if (!wrapper) {
-    ReleasePythonRef(object);
+    if (object) ReleasePythonRef(object);
     return nullptr;
   }
   PythonObjectData* data = PythonObjectDataOf(wrapper);
@@ -48,6 +54,6 @@ void ReleasePythonObjectName(REALobjectStruct* instance) {
 }
 
 REALclassDefinition PythonObjectClass = records::ClassRecord("Python3Object", nullptr, sizeof(PythonObjectData))
-                                            .initializer<PythonObject_Initializer>()
-                                            .destructor<PythonObject_Destructor>()
+                                            .initializer<PythonObject_Initializer, records::kLockOnDemand>()
+                                            .destructor<PythonObject_Destructor, records::kLockOnDemand>()
                                             .properties(PythonObjectProperties);

@@ -1,7 +1,7 @@
 // Python3Object: the base of every named program-object wrapper.
 #pragma once
 
-#include "PythonEngine/PythonReferences.h"
+#include "PythonEngine/PythonWrappers.h"
 #include "REALplugin.h"
 
 struct PythonObjectData {
@@ -14,9 +14,9 @@ struct PythonObjectData {
 
 PythonObjectData* PythonObjectDataOf(REALobjectStruct* instance);
 
-// A new wrapper of `record` (a Python3Object class) named `name`, which it
-// locks, taking over the reference `object`; null when the host makes none.
-REALobjectStruct* NewNamedObjectWrapper(REALclassDefinition* record, REALstringStruct* name, PyObjectRef object);
+// The object a named wrapper holds; null when it holds none or the
+// interpreter is not running.
+PyObjectRef PythonObjectOf(REALobjectStruct* instance);
 
 // Unlocks the name of a wrapper being destroyed whose name Python never saw.
 void ReleasePythonObjectName(REALobjectStruct* instance);

@@ -4,7 +4,7 @@
 #include "PythonEngine/PythonErrors.h"
 #include "PythonEngine/PythonLifecycle.h"
 #include "PythonEngine/PythonLoader.h"
-#include "PythonEngine/PythonValues.h"
+#include "PythonEngine/PythonValueTypes.h"
 #include "PythonEntity/PythonEntity.h"
 
 namespace {
@@ -24,10 +24,10 @@ void SetLastError(REALobjectStruct* self, int32_t code) { PythonParametersDataOf
 // A new tuple of None: Python must never meet an empty slot, which it reads
 // without a test, whether the tuple is a call's arguments or an item of one.
 PyObjectRef NewTupleOfNone(int64_t size) {
-  if (!EPyTuple_New || !EPyTuple_SetItem || !EPy_BuildValue) return nullptr;
+  if (!EPyTuple_New || !EPyTuple_SetItem) return nullptr;
   PyObjectRef tuple = EPyTuple_New(static_cast<Py_ssize_t>(size));
   for (int64_t index = 0; tuple && index < size; ++index) {
-    PyObjectRef none = EPy_BuildValue("");
+    PyObjectRef none = NewPythonNone();
     if (!none || EPyTuple_SetItem(tuple, static_cast<Py_ssize_t>(index), none) != 0) {
       ReleasePythonRef(tuple);
       tuple = nullptr;
@@ -70,94 +70,26 @@ PyObjectRef Item(REALobjectStruct* self, int64_t index) {
   return EPyTuple_GetItem(tuple, static_cast<Py_ssize_t>(index));
 }
 
-// Stores what `makeItem` returns (a reference the tuple takes over) at index.
-template <typename MakeItem>
-void Store(REALobjectStruct* self, int64_t index, MakeItem makeItem) {
+template <typename T>
+typename T::Type Get(REALobjectStruct* self, int64_t index) {
+  PendingErrorAside pending;
+  return CheckedValue<T>(Item(self, index));
+}
+
+// Stores a new object of the value type at index; the tuple takes it over.
+// Nil is reported as such by every wrapper setter, byte strings included.
+template <typename T>
+void Set(REALobjectStruct* self, int64_t index, typename T::Type value) {
+  if constexpr (values::IsWrapperType<T>) {
+    if (!value) return SetLastError(self, PY_NIL_PARAM_ERROR);
+  }
   PyObjectRef tuple = PythonEntityObjectOf(self);
   if (!IndexInRange(tuple, index) || !EPyTuple_SetItem) return SetLastError(self, PY_ERROR_INDEX_OUT_OF_BOUNDS);
   PendingErrorAside pending;
-  PyObjectRef item = makeItem();
+  // A text the host cannot give counts as one that could not be converted.
+  PyObjectRef item = T::ToPython(value);
   if (!item) return SetLastError(self, PY_ERROR_COULD_NOT_CONVERT);
   EPyTuple_SetItem(tuple, static_cast<Py_ssize_t>(index), item);
-}
-
-// The integer getters raise OverflowError for a value out of range.
-int32_t GetInt32(REALobjectStruct* self, int64_t index) {
-  PyObjectRef item = Item(self, index);
-  PendingErrorAside pending;
-  return IsPythonInt(item) && EPyLong_AsLong ? static_cast<int32_t>(EPyLong_AsLong(item)) : 0;
-}
-int64_t GetInt64(REALobjectStruct* self, int64_t index) {
-  PyObjectRef item = Item(self, index);
-  PendingErrorAside pending;
-  return IsPythonInt(item) && EPyLong_AsLongLong ? EPyLong_AsLongLong(item) : 0;
-}
-uint64_t GetUInt64(REALobjectStruct* self, int64_t index) {
-  PyObjectRef item = Item(self, index);
-  PendingErrorAside pending;
-  return IsPythonInt(item) && EPyLong_AsUnsignedLongLong ? EPyLong_AsUnsignedLongLong(item) : 0;
-}
-double GetDouble(REALobjectStruct* self, int64_t index) {
-  PyObjectRef item = Item(self, index);
-  return IsPythonFloat(item) && EPyFloat_AsDouble ? EPyFloat_AsDouble(item) : 0.0;
-}
-int8_t GetBoolean(REALobjectStruct* self, int64_t index) {
-  PyObjectRef item = Item(self, index);
-  return IsPythonBool(item) && EPyObject_IsTrue ? EPyObject_IsTrue(item) == 1 : 0;
-}
-REALstringStruct* GetString(REALobjectStruct* self, int64_t index) {
-  PendingErrorAside pending;
-  return HostStringFromPythonText(Item(self, index));
-}
-REALobjectStruct* GetObject(REALobjectStruct* self, int64_t index) { return HostObjectFromPython(Item(self, index)); }
-REALobjectStruct* GetDictionary(REALobjectStruct* self, int64_t index) {
-  PyObjectRef item = Item(self, index);
-  return IsPythonDict(item) ? NewEntityWrapper(&PythonDictionaryClass, item) : nullptr;
-}
-REALobjectStruct* GetTuple(REALobjectStruct* self, int64_t index) {
-  PyObjectRef item = Item(self, index);
-  return IsPythonTuple(item) ? NewParametersWrapper(item) : nullptr;
-}
-REALobjectStruct* GetList(REALobjectStruct* self, int64_t index) {
-  PyObjectRef item = Item(self, index);
-  return IsPythonList(item) ? NewEntityWrapper(&PythonListClass, item) : nullptr;
-}
-REALobjectStruct* GetBytes(REALobjectStruct* self, int64_t index) {
-  PyObjectRef item = Item(self, index);
-  return IsPythonBytes(item) ? NewEntityWrapper(&PythonBytesClass, item) : nullptr;
-}
-
-void SetInt32(REALobjectStruct* self, int64_t index, int32_t value) {
-  Store(self, index, [&] { return EPyLong_FromLong ? EPyLong_FromLong(value) : nullptr; });
-}
-void SetInt64(REALobjectStruct* self, int64_t index, int64_t value) {
-  Store(self, index, [&] { return EPyLong_FromLongLong ? EPyLong_FromLongLong(value) : nullptr; });
-}
-void SetUInt64(REALobjectStruct* self, int64_t index, uint64_t value) {
-  Store(self, index,
-        [&] { return EPyLong_FromUnsignedLongLong ? EPyLong_FromUnsignedLongLong(value) : nullptr; });
-}
-void SetDouble(REALobjectStruct* self, int64_t index, double value) {
-  Store(self, index, [&] { return EPyFloat_FromDouble ? EPyFloat_FromDouble(value) : nullptr; });
-}
-void SetBoolean(REALobjectStruct* self, int64_t index, int8_t value) {
-  Store(self, index, [&] { return NewPythonBool(value != 0); });
-}
-void SetString(REALobjectStruct* self, int64_t index, REALstringStruct* value) {
-  Store(self, index, [&] { return NewPythonText(value); });
-}
-void SetObject(REALobjectStruct* self, int64_t index, REALobjectStruct* value) {
-  Store(self, index, [&] { return NewHostObjectCapsule(value); });
-}
-// Stores the value wrapper's own object, whatever its Python type. Nil is
-// reported as such by every wrapper setter, byte strings included.
-void SetEntity(REALobjectStruct* self, int64_t index, REALobjectStruct* value) {
-  if (!value) return SetLastError(self, PY_NIL_PARAM_ERROR);
-  Store(self, index, [&] {
-    PyObjectRef object = PythonEntityObjectOf(value);
-    if (object) TakePythonRef(object);
-    return object;
-  });
 }
 
 template <bool (*Test)(PyObjectRef)>
@@ -173,24 +105,27 @@ REALproperty PythonParametersProperties[] = {
 REALmethodDefinition PythonParametersMethods[] = {
     records::Method<PythonParameters_Constructor>("Constructor(parameterCount as Integer)"),
     records::Method<PythonParameters_ConstructorPtr>("Constructor(paramPtr as Ptr)"),
-    records::AssignableMethod<GetInt32, SetInt32>("Int32Value(index as Integer) as Int32"),
-    records::AssignableMethod<GetString, SetString>("StringValue(index as Integer) as String"),
-    records::AssignableMethod<GetDouble, SetDouble>("DoubleValue(index as Integer) as Double"),
-    records::AssignableMethod<GetBoolean, SetBoolean>("BooleanValue(index as Integer) as Boolean"),
-    records::AssignableMethod<GetObject, SetObject>("ObjectValue(index as Integer) as Object"),
-    records::AssignableMethod<GetInt64, SetInt64>("Int64Value(index as Integer) as Int64"),
-    records::AssignableMethod<GetUInt64, SetUInt64>("UInt64Value(index as Integer) as UInt64"),
-    records::AssignableMethod<GetDictionary, SetEntity>("DictionaryValue(index as Integer) as Python3Dictionary"),
-    records::AssignableMethod<GetTuple, SetEntity>("TupleValue(index as Integer) as Python3Parameters"),
-    records::AssignableMethod<GetList, SetEntity>("ListValue(index as Integer) as Python3List"),
-    records::AssignableMethod<GetBytes, SetEntity>("BytesValue(index as Integer) as Python3Bytes"),
+    records::AssignableMethod<Get<values::Int32>, Set<values::Int32>>("Int32Value(index as Integer) as Int32"),
+    records::AssignableMethod<Get<values::String>, Set<values::String>>("StringValue(index as Integer) as String"),
+    records::AssignableMethod<Get<values::Double>, Set<values::Double>>("DoubleValue(index as Integer) as Double"),
+    records::AssignableMethod<Get<values::Boolean>, Set<values::Boolean>>("BooleanValue(index as Integer) as Boolean"),
+    records::AssignableMethod<Get<values::Object>, Set<values::Object>>("ObjectValue(index as Integer) as Object"),
+    records::AssignableMethod<Get<values::Int64>, Set<values::Int64>>("Int64Value(index as Integer) as Int64"),
+    records::AssignableMethod<Get<values::UInt64>, Set<values::UInt64>>("UInt64Value(index as Integer) as UInt64"),
+    records::AssignableMethod<Get<values::Dictionary>, Set<values::Dictionary>>(
+        "DictionaryValue(index as Integer) as Python3Dictionary"),
+    records::AssignableMethod<Get<values::Tuple>, Set<values::Tuple>>(
+        "TupleValue(index as Integer) as Python3Parameters"),
+    // The list setter is the tuple setter: it stores whatever object it is given.
+    records::AssignableMethod<Get<values::List>, Set<values::Tuple>>("ListValue(index as Integer) as Python3List"),
+    records::AssignableMethod<Get<values::Bytes>, Set<values::Bytes>>("BytesValue(index as Integer) as Python3Bytes"),
     records::Method<PythonParameters_ClearError>("ClearError()"),
     records::Method<ItemTest<IsPythonBool>>("IsBoolean(index as Integer) as Boolean"),
     records::Method<ItemTest<IsPythonInt>>("IsInteger(index as Integer) as Boolean"),
     records::Method<ItemTest<IsPythonFloat>>("IsDouble(index as Integer) as Boolean"),
     records::Method<ItemTest<IsPythonStr>>("IsString(index as Integer) as Boolean"),
     records::Method<ItemTest<IsHostObjectCapsule>>("IsObject(index as Integer) as Boolean"),
-    records::Method<ItemTest<PythonIntFitsInInt64>>("FitsInInt32(index as Integer) as Boolean"),
+    records::Method<ItemTest<PythonIntFitsInInt32>>("FitsInInt32(index as Integer) as Boolean"),
     records::Method<ItemTest<IsPythonDict>>("IsDictionary(index as Integer) as Boolean"),
     records::Method<ItemTest<IsPythonTuple>>("IsTuple(index as Integer) as Boolean"),
     records::Method<ItemTest<IsPythonBytes>>("IsBytes(index as Integer) as Boolean"),
@@ -212,6 +147,6 @@ REALobjectStruct* NewParametersWrapper(PyObjectRef tuple) {
 REALclassDefinition PythonParametersClass =
     records::ClassRecord("Python3Parameters", "Python3EntityBase", sizeof(PythonParametersData))
         .interfaces("IPython3Iterable")
-        .destructor<PythonParameters_Destructor>()
+        .destructor<PythonParameters_Destructor, records::kLockOnDemand>()
         .properties(PythonParametersProperties)
         .methods(PythonParametersMethods);

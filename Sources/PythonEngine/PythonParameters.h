@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "PythonEngine/PythonReferences.h"
+#include "PythonEngine/PythonWrappers.h"
 #include "REALplugin.h"
 
 // The tuple itself lives in the Python3EntityBase block.
@@ -11,6 +11,3 @@ struct PythonParametersData {
 };
 
 PythonParametersData* PythonParametersDataOf(REALobjectStruct* instance);
-
-// A new Python3Parameters sharing the tuple, with its own reference.
-REALobjectStruct* NewParametersWrapper(PyObjectRef tuple);

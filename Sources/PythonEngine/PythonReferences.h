@@ -28,6 +28,13 @@ extern bool gPythonInitialized;
 
 inline void TakePythonRef(PyObjectRef object) { ++object->ob_refcnt; }
 
+// A new reference to a borrowed object, for a wrapper or a call that takes
+// references over; null stays null.
+inline PyObjectRef NewReference(PyObjectRef borrowed) {
+  if (borrowed) TakePythonRef(borrowed);
+  return borrowed;
+}
+
 // Drops one reference of a temporary; frees the object when it was the last.
 inline void ReleasePythonRef(PyObjectRef object) {
   if (--object->ob_refcnt == 0) object->ob_type->tp_dealloc(object);
@@ -36,9 +43,13 @@ inline void ReleasePythonRef(PyObjectRef object) {
 // A wrapper's owned reference lives in a field of its data block. Every such
 // field is known, so that Finalize can forget the references that die with
 // the interpreter: a wrapper destroyed after a restart must not release an
-// object of the old interpreter into the new one.
+// object of the old interpreter into the new one. Storing and releasing take
+// constant time and allocate nothing per wrapper.
 void StoreOwnedPythonRef(PyObjectRef& field, PyObjectRef object);  // field takes over the reference
-void ReleaseOwnedPythonRef(PyObjectRef& field);  // releases while the interpreter runs; leaves the field null
+// Releases while the interpreter runs, taking the interpreter lock for the
+// current host entry if it has not; leaves the field null.
+void ReleaseOwnedPythonRef(PyObjectRef& field);
+void ReplaceOwnedPythonRef(PyObjectRef& field, PyObjectRef object);  // releases the old, takes over the new
 // Before the interpreter stops: every known field gives its reference back
 // and becomes null, so what only wrappers kept alive (host objects in
 // capsules among them) is freed with the interpreter.

@@ -1,11 +1,12 @@
 #include "PythonEngine/PythonValues.h"
 
 #include <cstring>
+#include <limits>
 
 #include "HostGlue.h"
 #include "PythonEngine/HostEntry.h"
+#include "PythonEngine/HostHandles.h"
 #include "PythonEngine/PythonLoader.h"
-#include "PythonEntity/PythonEntity.h"
 
 namespace {
 
@@ -54,11 +55,11 @@ bool IsPythonList(PyObjectRef object) { return HasExactType(object, e__PyList_Ty
 bool IsPythonDict(PyObjectRef object) { return HasExactType(object, e__PyDict_Type); }
 bool IsPythonBytes(PyObjectRef object) { return HasExactType(object, e__PyBytes_Type); }
 
-bool PythonIntFitsInInt64(PyObjectRef object) {
+bool PythonIntFitsInInt32(PyObjectRef object) {
   if (!IsPythonInt(object) || !EPyLong_AsLongLongAndOverflow) return false;
   int overflow = 0;
-  EPyLong_AsLongLongAndOverflow(object, &overflow);
-  return overflow == 0;
+  const long long value = EPyLong_AsLongLongAndOverflow(object, &overflow);
+  return overflow == 0 && value >= std::numeric_limits<int32_t>::min() && value <= std::numeric_limits<int32_t>::max();
 }
 
 PyObjectRef NewPythonBool(bool value) {
@@ -67,18 +68,35 @@ PyObjectRef NewPythonBool(bool value) {
   return shared;
 }
 
+PyObjectRef NewPythonNone() {
+  if (e__Py_NoneStruct) {
+    TakePythonRef(e__Py_NoneStruct);
+    return e__Py_NoneStruct;
+  }
+  return EPy_BuildValue ? EPy_BuildValue("") : nullptr;
+}
+
 PyObjectRef NewPythonText(REALstringStruct* string, bool* hostRefused) {
   if (hostRefused) *hostRefused = false;
   if (!EPyUnicode_FromStringAndSize) return nullptr;
-  StringDataRecord utf8{};
-  if (!REALGetStringData(string, kREALTextEncodingUTF8, &utf8)) {
+  HostStringBytes utf8(string, HostStringBytes::Utf8);
+  if (!utf8.available()) {
     if (hostRefused) *hostRefused = true;
     return nullptr;
   }
-  PyObjectRef text = EPyUnicode_FromStringAndSize(static_cast<const char*>(utf8.data),
-                                                  static_cast<Py_ssize_t>(utf8.length));
-  REALDisposeStringData(&utf8);
-  return text;
+  return EPyUnicode_FromStringAndSize(utf8.data(), static_cast<Py_ssize_t>(utf8.size()));
+}
+
+void RaisePythonError(PyObjectRef* exceptionType, const char* message) {
+  if (exceptionType && *exceptionType && EPyErr_SetString) EPyErr_SetString(*exceptionType, message);
+}
+
+REALstringStruct* HostStringOfBytes(const char* bytes, int64_t size, uint32_t encoding) {
+  if (size < 0 || size > std::numeric_limits<int32_t>::max()) {
+    RaisePythonError(e__PyExc_OverflowError, "too many bytes for a host string (2 GiB and more)");
+    return nullptr;
+  }
+  return REALBuildStringWithEncoding(bytes, static_cast<int>(size), encoding);
 }
 
 PyObjectRef NewPythonName(REALstringStruct* name) { return NewPythonText(name); }
@@ -103,7 +121,7 @@ REALstringStruct* HostStringFromStr(PyObjectRef object) {
   if (!utf8) return nullptr;
   REALstringStruct* result = nullptr;
   if (const char* bytes = EPyBytes_AsString(utf8))
-    result = REALBuildStringWithEncoding(bytes, static_cast<int>(strlen(bytes)), kREALTextEncodingUTF8);
+    result = HostStringOfBytes(bytes, static_cast<int64_t>(strlen(bytes)), kREALTextEncodingUTF8);
   ReleasePythonRef(utf8);
   return result;
 }
@@ -113,7 +131,7 @@ REALstringStruct* HostStringFromPythonText(PyObjectRef text) {
   Py_ssize_t size = 0;
   const char* bytes = EPyUnicode_AsUTF8AndSize(text, &size);
   if (!bytes) return nullptr;
-  return REALBuildStringWithEncoding(bytes, static_cast<int>(size), kREALTextEncodingUTF8);
+  return HostStringOfBytes(bytes, size, kREALTextEncodingUTF8);
 }
 
 PyObjectRef NewHostObjectCapsule(REALobjectStruct* object) {
@@ -128,12 +146,4 @@ REALobjectStruct* HostObjectFromPython(PyObjectRef object) {
   auto* hostObject = static_cast<REALobjectStruct*>(EPyCapsule_GetPointer(object, nullptr));
   if (hostObject) REALLockObject(hostObject);
   return hostObject;
-}
-
-REALobjectStruct* NewEntityWrapper(REALclassDefinition* record, PyObjectRef object) {
-  REALobjectStruct* wrapper = REALnewInstanceOfClass(record);
-  if (!wrapper) return nullptr;
-  TakePythonRef(object);
-  StoreOwnedPythonRef(PythonEntityDataOf(wrapper)->object, object);
-  return wrapper;
 }

@@ -17,14 +17,21 @@ bool IsPythonTuple(PyObjectRef object);    // exactly tuple, list, dict, bytes:
 bool IsPythonList(PyObjectRef object);     //   subclasses fail these tests
 bool IsPythonDict(PyObjectRef object);
 bool IsPythonBytes(PyObjectRef object);
-// An int in the signed 64-bit range.
-bool PythonIntFitsInInt64(PyObjectRef object);
+// An int in the Int32 range.
+bool PythonIntFitsInInt32(PyObjectRef object);
 
 // A new reference to True or False.
 PyObjectRef NewPythonBool(bool value);
+// A new reference to None; null when the library offers none.
+PyObjectRef NewPythonNone();
 // A new text from the host string's UTF-8 bytes; null when the host cannot
 // supply them (`hostRefused` set) or Python refuses them.
 PyObjectRef NewPythonText(REALstringStruct* string, bool* hostRefused = nullptr);
+// Sets Python's error to the exception of an entry (e__PyExc_TypeError, ...).
+void RaisePythonError(PyObjectRef* exceptionType, const char* message);
+// A new host string of the bytes; null with Python's OverflowError set when
+// the host's 32-bit length cannot carry them.
+REALstringStruct* HostStringOfBytes(const char* bytes, int64_t size, uint32_t encoding);
 // A Python name (module, attribute) from a host string: its whole UTF-8
 // text, NUL characters included, so that Python decides what it names.
 PyObjectRef NewPythonName(REALstringStruct* name);
@@ -44,7 +51,3 @@ REALstringStruct* HostStringFromPythonText(PyObjectRef text);
 PyObjectRef NewHostObjectCapsule(REALobjectStruct* object);
 // The host object inside a capsule of this plugin, with one new lock; null otherwise.
 REALobjectStruct* HostObjectFromPython(PyObjectRef object);
-
-// A new wrapper of `record` sharing the object: its Python3EntityBase block
-// takes its own reference.
-REALobjectStruct* NewEntityWrapper(REALclassDefinition* record, PyObjectRef object);

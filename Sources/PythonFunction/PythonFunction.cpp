@@ -1,10 +1,13 @@
 #include "PythonFunction/PythonFunction.h"
 
 #include "PythonEngine/ClassRecords.h"
+#include "PythonEngine/HostHandles.h"
+#include "PythonEngine/PythonAttributes.h"
 #include "PythonEngine/PythonErrors.h"
 #include "PythonEngine/PythonLifecycle.h"
 #include "PythonEngine/PythonLoader.h"
 #include "PythonEngine/PythonObject.h"
+#include "PythonEngine/PythonValues.h"
 #include "PythonEntity/PythonEntity.h"
 #include "PythonResult/PythonResult.h"
 
@@ -17,15 +20,14 @@ void Destructor(REALobjectStruct* instance) {
   ReleasePythonObjectName(instance);
 }
 
-// Calls with the tuple's items as positional arguments; Nil calls with none.
-REALobjectStruct* PythonFunction_Invoke(REALobjectStruct* self, REALobjectStruct* parameters) {
-  PyObjectRef callable = PythonObjectDataOf(self)->object;
-  if (!callable || !PythonIsRunning() || !EPyObject_CallObject) return nullptr;
-  PyObjectRef arguments = parameters ? PythonEntityObjectOf(parameters) : nullptr;
-  if (parameters && !arguments) return nullptr;  // a tuple that was never made
-  PendingErrorAside pending;
-  PyObjectRef result = EPyObject_CallObject(callable, arguments);
+REALobjectStruct* PythonFunction_InvokeWithKeywords(REALobjectStruct* self, REALobjectStruct* parameters,
+                                                    REALobjectStruct* keywords) {
+  PyObjectRef result = CallWithWrappers(PythonObjectOf(self), parameters, keywords);
   return result ? NewResultWrapper(result) : nullptr;
+}
+
+REALobjectStruct* PythonFunction_Invoke(REALobjectStruct* self, REALobjectStruct* parameters) {
+  return PythonFunction_InvokeWithKeywords(self, parameters, nullptr);
 }
 
 REALobjectStruct* PythonFunction_Module(REALobjectStruct* self, intptr_t) {
@@ -40,6 +42,8 @@ REALproperty PythonFunctionProperties[] = {
 
 REALmethodDefinition PythonFunctionMethods[] = {
     records::Method<PythonFunction_Invoke>("Invoke(parameters as Python3Parameters) as Python3Result"),
+    records::Method<PythonFunction_InvokeWithKeywords>(
+        "Invoke(parameters as Python3Parameters, keywords as Python3Dictionary) as Python3Result"),
 };
 
 }  // namespace
@@ -48,8 +52,44 @@ PythonFunctionData* PythonFunctionDataOf(REALobjectStruct* instance) {
   return static_cast<PythonFunctionData*>(REALGetClassData(instance, &PythonFunctionClass));
 }
 
+REALobjectStruct* NewFunctionOfAttribute(PyObjectRef owner, REALstringStruct* name, REALobjectStruct* ownerModule,
+                                         REALobjectStruct* ownerInstance) {
+  PyObjectRef attribute = GetPythonAttribute(owner, name);
+  if (!attribute) return nullptr;
+  if (!EPyCallable_Check || !EPyCallable_Check(attribute)) {
+    ReleasePythonRef(attribute);
+    return nullptr;
+  }
+  REALobjectStruct* function = NewNamedObjectWrapper(&PythonFunctionClass, name, attribute);
+  if (!function) return nullptr;
+  PythonFunctionData* data = PythonFunctionDataOf(function);
+  data->ownerModule = OwnedObject::Retain(ownerModule).release();
+  data->ownerInstance = OwnedObject::Retain(ownerInstance).release();
+  return function;
+}
+
+// PyObject_Call reads its arguments as a tuple and its keywords as a dict
+// without looking: anything else is refused here with Python's TypeError.
+PyObjectRef CallWithWrappers(PyObjectRef callable, REALobjectStruct* parameters, REALobjectStruct* keywords) {
+  if (!callable || !EPyObject_Call || !EPyTuple_New) return nullptr;
+  PendingErrorAside pending;
+  PyObjectRef arguments = parameters ? NewReference(PythonEntityObjectOf(parameters)) : EPyTuple_New(0);
+  PyObjectRef keywordDict = keywords ? PythonEntityObjectOf(keywords) : nullptr;
+  PyObjectRef result = nullptr;
+  if (arguments && (!keywords || keywordDict)) {
+    if (!IsPythonTuple(arguments))
+      RaisePythonError(e__PyExc_TypeError, "argument list must be a tuple");
+    else if (keywordDict && !IsPythonDict(keywordDict))
+      RaisePythonError(e__PyExc_TypeError, "keyword list must be a dictionary");
+    else
+      result = EPyObject_Call(callable, arguments, keywordDict);
+  }
+  if (arguments) ReleasePythonRef(arguments);
+  return result;
+}
+
 REALclassDefinition PythonFunctionClass =
     records::ClassRecord("Python3Function", "Python3Object", sizeof(PythonFunctionData))
-        .destructor<Destructor>()
+        .destructor<Destructor, records::kLockOnDemand>()
         .properties(PythonFunctionProperties)
         .methods(PythonFunctionMethods);

@@ -1,8 +1,137 @@
-#include "PythonEngine/ClassRecords.h"
-#include "PythonEngine/PythonLoader.h"
+#include <cstdint>
 
-REALclassDefinition PythonListClass =
-    records::ClassRecord("Python3List", "Python3EntityBase", 0).interfaces("IPython3Iterable");
+#include "Exceptions/Exceptions.h"
+#include "PythonEngine/ClassRecords.h"
+#include "PythonEngine/PythonLifecycle.h"
+#include "PythonEngine/PythonLoader.h"
+#include "PythonEngine/PythonValueTypes.h"
+#include "PythonEntity/PythonEntity.h"
+
+namespace {
+
+constexpr Py_ssize_t kEndOfList = INTPTR_MAX;  // a slice bound Python clamps to the list's size
+
+// The wrapper gets a new empty list; any list it held stays as it is for
+// whoever else holds it.
+void NewEmptyList(REALobjectStruct* self) {
+  if (PythonIsRunning() && EPyList_New) ReplaceOwnedPythonRef(PythonEntityDataOf(self)->object, EPyList_New(0));
+}
+
+void Constructor(REALobjectStruct* self) {
+  if (LookUpOnFirstUse(PythonEntryId::EPyList_Sort)) LookUpOnFirstUse(PythonEntryId::EPyList_Reverse);
+  NewEmptyList(self);
+}
+
+void PythonList_Clear(REALobjectStruct* self) { NewEmptyList(self); }
+
+int64_t PythonList_Count(REALobjectStruct* self, intptr_t) {
+  PyObjectRef list = PythonEntityObjectOf(self);
+  return list && EPyList_Size ? EPyList_Size(list) : 0;
+}
+
+// Append and Insert: the list takes its own reference to the value's object.
+void PythonList_Append(REALobjectStruct* self, REALobjectStruct* value) {
+  PyObjectRef list = PythonEntityObjectOf(self);
+  PyObjectRef item = value ? PythonEntityObjectOf(value) : nullptr;
+  if (list && item && EPyList_Append) EPyList_Append(list, item);
+}
+
+void PythonList_Insert(REALobjectStruct* self, int64_t index, REALobjectStruct* value) {
+  PyObjectRef list = PythonEntityObjectOf(self);
+  PyObjectRef item = value ? PythonEntityObjectOf(value) : nullptr;
+  if (list && item && EPyList_Insert) EPyList_Insert(list, static_cast<Py_ssize_t>(index), item);
+}
+
+// Out of range: Nil with Python's IndexError set.
+REALobjectStruct* PythonList_GetItem(REALobjectStruct* self, int64_t index) {
+  PyObjectRef list = PythonEntityObjectOf(self);
+  if (!list || !EPyList_GetItem) return nullptr;
+  return CheckedValue<values::Entity>(EPyList_GetItem(list, static_cast<Py_ssize_t>(index)));
+}
+
+// The list takes over a new reference, also when it refuses the index.
+void PythonList_SetItem(REALobjectStruct* self, int64_t index, REALobjectStruct* value) {
+  PyObjectRef list = PythonEntityObjectOf(self);
+  PyObjectRef item = value ? PythonEntityObjectOf(value) : nullptr;
+  if (list && item && EPyList_SetItem) EPyList_SetItem(list, static_cast<Py_ssize_t>(index), NewReference(item));
+}
+
+REALobjectStruct* PythonList_AsTuple(REALobjectStruct* self) {
+  PyObjectRef list = PythonEntityObjectOf(self);
+  if (!list || !EPyList_AsTuple) return nullptr;
+  PyObjectRef tuple = EPyList_AsTuple(list);
+  return tuple ? NewParametersWrapper(tuple) : nullptr;
+}
+
+// In-place operations through an entry looked up on first use; a library
+// without it leaves the list as it is.
+template <PythonEntryId Entry, int (*&Operation)(PyObjectRef), const char* Message, int64_t Code>
+void InPlace(REALobjectStruct* self) {
+  PyObjectRef list = PythonEntityObjectOf(self);
+  if (!list || !LookUpOnFirstUse(Entry)) return;
+  if (Operation(list) == -1) ThrowPythonException(Message, Code);
+}
+constexpr char kSortFailed[] = "Could not sort this list";
+constexpr char kReverseFailed[] = "Could not reverse this list";
+
+REALobjectStruct* GetSlice(REALobjectStruct* self, int64_t lowIndex, int64_t highIndex) {
+  PyObjectRef list = PythonEntityObjectOf(self);
+  if (!list || !LookUpOnFirstUse(PythonEntryId::EPyList_GetSlice)) return nullptr;
+  PyObjectRef slice =
+      EPyList_GetSlice(list, static_cast<Py_ssize_t>(lowIndex), static_cast<Py_ssize_t>(highIndex));
+  return slice ? NewListWrapper(slice) : nullptr;
+}
+
+// A tuple made by the library with slots never filled would hand Python a
+// null item, which extending a list reads without a test.
+bool HasUnsetItems(PyObjectRef tuple) {
+  if (!IsPythonTuple(tuple) || !EPyTuple_Size || !EPyTuple_GetItem) return false;
+  const Py_ssize_t size = EPyTuple_Size(tuple);
+  for (Py_ssize_t index = 0; index < size; ++index)
+    if (!EPyTuple_GetItem(tuple, index)) return true;
+  return false;
+}
+
+// Appends every element that iterating the items' object yields. Only the
+// plugin's own value wrappers hold an object; any other host object
+// implementing the interface is ignored. PyList_Extend is new in 3.13; a
+// slice assignment at the end does the same on every version.
+void Extend(REALobjectStruct* self, REALobjectStruct* items) {
+  PyObjectRef list = PythonEntityObjectOf(self);
+  PyObjectRef iterable = IsValueWrapper(items) ? PythonEntityObjectOf(items) : nullptr;
+  if (!list || !iterable) return;
+  if (HasUnsetItems(iterable))
+    return RaisePythonError(e__PyExc_ValueError, "Extend was given a Python3Parameters with unset items");
+  if (LookUpOnFirstUse(PythonEntryId::EPyList_Extend))
+    EPyList_Extend(list, iterable);
+  else if (EPyList_SetSlice)
+    EPyList_SetSlice(list, kEndOfList, kEndOfList, iterable);
+}
+
+REALproperty PythonListProperties[] = {
+    records::ReadOnlyProperty<PythonList_Count>("Count", "Integer"),
+};
+
+REALmethodDefinition PythonListMethods[] = {
+    records::Method<Constructor>("Constructor()"),
+    records::Method<PythonList_Clear>("Clear()"),
+    records::Method<PythonList_Append>("Append(value as Python3EntityBase)"),
+    records::Method<PythonList_Insert>("Insert(index as Integer, value as Python3EntityBase)"),
+    records::Method<PythonList_GetItem>("GetItem(index as Integer) as Python3Entity"),
+    records::Method<PythonList_SetItem>("SetItem(index as Integer, value as Python3EntityBase)"),
+    records::Method<PythonList_AsTuple>("AsTuple() as Python3Parameters"),
+    records::Method<InPlace<PythonEntryId::EPyList_Sort, EPyList_Sort, kSortFailed, -1>>("Sort()"),
+    records::Method<InPlace<PythonEntryId::EPyList_Reverse, EPyList_Reverse, kReverseFailed, -2>>("Reverse()"),
+    records::Method<GetSlice>("GetSlice(lowIndex as Integer, highIndex as Integer) as Python3List"),
+    records::Method<Extend>("Extend(items as IPython3Iterable)"),
+};
+
+}  // namespace
+
+REALclassDefinition PythonListClass = records::ClassRecord("Python3List", "Python3EntityBase", 0)
+                                          .interfaces("IPython3Iterable")
+                                          .properties(PythonListProperties)
+                                          .methods(PythonListMethods);
 
 void InitListModule() {
   ResetListEntryPoints();

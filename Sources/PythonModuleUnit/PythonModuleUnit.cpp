@@ -1,11 +1,13 @@
 #include "PythonClass/PythonClass.h"
 #include "PythonEngine/ClassRecords.h"
+#include "PythonEngine/PythonAttributes.h"
 #include "PythonEngine/PythonErrors.h"
 #include "PythonEngine/PythonLifecycle.h"
 #include "PythonEngine/PythonLoader.h"
 #include "PythonEngine/PythonObject.h"
 #include "PythonEngine/PythonValues.h"
 #include "PythonFunction/PythonFunction.h"
+#include "PythonModuleUnit/PythonFields.h"
 
 namespace {
 
@@ -18,32 +20,13 @@ constexpr size_t kPythonModuleDataSize = 4;
 void Destructor(REALobjectStruct* instance) { ReleasePythonObjectName(instance); }
 
 // The attribute `name` of the module, a new reference; null when there is
-// none (Python's error then set) or no module. The whole name is looked up,
-// so one holding a NUL names no attribute, as for Python's getattr.
+// none (Python's error then set), no module or no name.
 PyObjectRef Attribute(REALobjectStruct* self, REALstringStruct* name) {
-  PyObjectRef module = PythonObjectDataOf(self)->object;
-  if (!module || !PythonIsRunning() || !EPyObject_GetAttr) return nullptr;
-  PendingErrorAside pending;
-  PyObjectRef key = NewPythonName(name);
-  if (!key) return nullptr;
-  PyObjectRef attribute = EPyObject_GetAttr(module, key);
-  ReleasePythonRef(key);
-  return attribute;
+  return GetPythonAttribute(PythonObjectOf(self), name);
 }
 
 REALobjectStruct* PythonModule_GetFunction(REALobjectStruct* self, REALstringStruct* name) {
-  PyObjectRef attribute = Attribute(self, name);
-  if (!attribute) return nullptr;
-  if (!EPyCallable_Check || !EPyCallable_Check(attribute)) {
-    ReleasePythonRef(attribute);
-    return nullptr;
-  }
-  REALobjectStruct* function = NewNamedObjectWrapper(&PythonFunctionClass, name, attribute);
-  if (function) {
-    REALLockObject(self);
-    PythonFunctionDataOf(function)->ownerModule = self;
-  }
-  return function;
+  return NewFunctionOfAttribute(PythonObjectOf(self), name, self, nullptr);
 }
 
 REALobjectStruct* PythonModule_GetClass(REALobjectStruct* self, REALstringStruct* name) {
@@ -75,14 +58,15 @@ int8_t PythonModule_Reload(REALobjectStruct* self) {
   return true;
 }
 
-REALmethodDefinition PythonModuleMethods[] = {
+REALmethodDefinition PythonModuleOwnMethods[] = {
     records::Method<PythonModule_GetFunction>("GetFunction(name as String) as Python3Function"),
     records::Method<PythonModule_GetClass>("GetClass(name as String) as Python3Class"),
     records::Method<PythonModule_Reload>("Reload() as Boolean"),
 };
+auto PythonModuleMethods = records::Join(PythonModuleOwnMethods, AttributeMethods());
 
 }  // namespace
 
 REALclassDefinition PythonModuleClass = records::ClassRecord("Python3Module", "Python3Object", kPythonModuleDataSize)
-                                            .destructor<Destructor>()
+                                            .destructor<Destructor, records::kLockOnDemand>()
                                             .methods(PythonModuleMethods);

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "PythonEngine/PythonReferences.h"
+#include "PythonEngine/PythonWrappers.h"
 #include "REALplugin.h"
 
 struct PythonResultData {
@@ -8,6 +8,3 @@ struct PythonResultData {
 };
 
 PythonResultData* PythonResultDataOf(REALobjectStruct* instance);
-
-// A new Python3Result taking over the reference `object`.
-REALobjectStruct* NewResultWrapper(PyObjectRef object);

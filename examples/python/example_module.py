@@ -22,3 +22,40 @@ def stats(values):
 
 def fail(message):
     raise ValueError(message)
+
+
+# Attributes the application reads and writes by type.
+answer = 42
+distance = 2**40
+ratio = 0.5
+enabled = True
+title = "Python"
+unsigned_max = 2**64 - 1
+
+
+def settings():
+    return "answer=%r distance=%r ratio=%r enabled=%r title=%r" % (answer, distance, ratio, enabled, title)
+
+
+class Counter:
+    """A class the application makes instances of."""
+
+    def __init__(self, start=0, step=1):
+        self.value = start
+        self.step = step
+
+    def advance(self, times=1):
+        self.value += self.step * times
+        return self.value
+
+
+def grow(items, table):
+    """Changes the list and the dictionary the application handed over."""
+    items.append(sum(items))
+    items.sort(reverse=True)
+    table["total"] = len(items)
+    table.pop("remove me", None)
+
+
+def reversed_bytes(data):
+    return data[::-1]

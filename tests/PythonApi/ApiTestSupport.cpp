@@ -125,11 +125,40 @@ Object Tuple(const std::vector<Value>& items) {
   return tuple;
 }
 
+std::string RaisedBy(const std::function<void()>& call) {
+  try {
+    call();
+  } catch (const xhost::XojoException& raised) {
+    if (!raised.isA("Python3Exception")) return "not a Python3Exception: " + raised.message;
+    return raised.message + " (" + std::to_string(raised.errorNumber) + ")";
+  }
+  return "";
+}
+
+Object ListHolding(const std::vector<Object>& items) {
+  Object list = host().newObject("Python3List");
+  for (const Object& item : items) host().call(list, "Append", {item});
+  return list;
+}
+
+Object EntityFrom(const std::string& kind, const Value& value) {
+  return xhost::asObject(host().callShared("Python3Entity", "From" + kind, {value}));
+}
+
 Object Invoke(const Object& function, const std::vector<Value>& arguments) {
   return CallObject(function, "Invoke", {Tuple(arguments)});
 }
 
 Object InvokeWithNil(const Object& function) { return CallObject(function, "Invoke", {Nil{}}); }
+
+void ListenToConsole(const std::string& className, std::function<void(const std::string&)> handler) {
+  host().defineSubclass(className, "Python3EngineConsoleOutput",
+                        {{"ConsoleOutput", [handler](const Object&, const std::vector<Value>& arguments) -> Value {
+                            handler(Text(arguments.at(0)));
+                            return {};
+                          }}});
+  Engine("SetConsoleOutput", {host().newObject(className)});
+}
 
 void PythonHelper::Connect() {
   module_ = GetModule("apitest");
@@ -187,6 +216,24 @@ bool PythonHelper::TruthOf(const std::string& expression) {
 
 int64_t PythonHelper::RefCount(const std::string& expression) {
   return IntegerOf("sys.getrefcount(" + expression + ")");
+}
+
+Object PythonHelper::ListOf(const std::string& expression) {
+  Object holder = CallObject(Evaluate("(" + expression + ",)"), "TupleValue");
+  return CallObject(holder, "ListValue", {int64_t{0}});
+}
+
+Object PythonHelper::DictionaryOf(const std::string& expression) {
+  return CallObject(Evaluate(expression), "DictionaryValue");
+}
+
+Object PythonHelper::EntityOf(const std::string& expression) {
+  return CallObject(ListOf("[" + expression + "]"), "GetItem", {int64_t{0}});
+}
+
+std::string PythonHelper::Kinds(const Object& list) {
+  Object result = Call("kinds", {list});
+  return result.isNil() ? "<raised>" : Text(host().call(result, "StringValue"));
 }
 
 void RunningPython::SetUp() {

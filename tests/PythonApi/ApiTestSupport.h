@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -46,9 +47,20 @@ void AddSearchPath(const std::string& folder);
 // Python3Parameters, Python3List or Python3Bytes by its own setter; any other
 // object (or Nil) by ObjectValue. Fails the test when a setter reports an error.
 Object Tuple(const std::vector<Value>& items);
+// The Python3Exception a call raised: "message (code)"; "" when none.
+std::string RaisedBy(const std::function<void()>& call);
+
+// A new Python3List holding the objects of the value wrappers.
+Object ListHolding(const std::vector<Object>& items);
+// A Python3Entity made by Python3Entity.From<kind>(value).
+Object EntityFrom(const std::string& kind, const Value& value);
 // The Python3Result of calling `function` with the values, or Nil.
 Object Invoke(const Object& function, const std::vector<Value>& arguments);
 Object InvokeWithNil(const Object& function);
+
+// Makes a new instance of `className`, a host subclass of
+// Python3EngineConsoleOutput, the receiver of console output; `handler` sees every text.
+void ListenToConsole(const std::string& className, std::function<void(const std::string&)> handler);
 
 // The module apitest (tests/PythonApi/python), imported anew after a restart.
 class PythonHelper {
@@ -68,6 +80,12 @@ class PythonHelper {
   bool TruthOf(const std::string& expression);
   // sys.getrefcount of what the expression names, as Python counts it.
   int64_t RefCount(const std::string& expression);
+  // Wrappers of the very object the expression gives (no copy).
+  Object ListOf(const std::string& expression);
+  Object DictionaryOf(const std::string& expression);
+  Object EntityOf(const std::string& expression);  // any object, as a Python3Entity
+  // What Python sees of each item of a Python3List: "type:repr", joined by ",".
+  std::string Kinds(const Object& list);
 
  private:
   Object module_;

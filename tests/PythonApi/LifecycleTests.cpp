@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <clocale>
 #include <cstdio>
 #include <fstream>
@@ -84,6 +85,26 @@ TEST_F(Lifecycle, GetModuleWrapsTheImportedModuleUnderItsName) {
   EXPECT_EQ(Text(host_.getProperty(first, "Name")), "apitest");
   EXPECT_EQ(Text(host_.getProperty(first, "Name")), "apitest");
   EXPECT_EQ(python.IntegerOf("made"), 0);
+}
+
+// Looking for daemon threads that would outlive the interpreter must not
+// import threading into an interpreter that never did: an idle Finalize
+// would cost more than the rest of it.
+TEST_F(Lifecycle, FinalizeImportsNothing) {
+  std::vector<std::string> printed;
+  ListenToConsole("ImportWatch", [&](const std::string& text) { printed.push_back(text); });
+  // Some installations import threading at start-up: then it is not imported yet here.
+  python.Run(
+      "sys.modules.pop('threading', None)\n"
+      "class ImportWatch:\n"
+      "    def find_spec(self, name, path=None, target=None):\n"
+      "        sys.stdout.write('import ' + name)\n"
+      "sys.meta_path.insert(0, ImportWatch())\n");
+  python.Run("import json");  // the watch sees what is imported
+  EXPECT_NE(std::find(printed.begin(), printed.end(), "import json"), printed.end());
+  printed.clear();
+  Restart();
+  EXPECT_EQ(printed, std::vector<std::string>{});
 }
 
 TEST_F(Lifecycle, TwentyRestartsInARow) {

@@ -185,6 +185,31 @@ TEST_F(Ownership, WrappersOfAFinalizedInterpreterReleaseNothingInTheNextOne) {
   EXPECT_EQ(python.IntegerOf("sum(range(100))"), 4950);
 }
 
+// Wrappers come and go in any order and in any number; each gives its
+// reference back once, and none of those left at a restart gives one back after it.
+TEST_F(Ownership, ManyWrappersGiveBackTheirReferencesInAnyOrder) {
+  const int64_t listBefore = python.RefCount("kept_list");
+  const int64_t tupleBefore = python.RefCount("kept_tuple");
+  std::vector<Object> wrappers;
+  for (int i = 0; i < 1500; ++i) wrappers.push_back(ResultOf("kept_tuple"));
+  for (int i = 0; i < 1500; ++i) wrappers.push_back(ResultOf("kept_list"));
+  EXPECT_EQ(python.RefCount("kept_list"), listBefore + 1500);
+  EXPECT_EQ(python.RefCount("kept_tuple"), tupleBefore + 1500);
+  // Every 7th, then the rest from the middle outwards: runs of neighbours break up everywhere.
+  for (size_t i = 0; i < wrappers.size(); i += 7) wrappers[i] = Object();
+  for (size_t i = wrappers.size() / 2, j = i; i > 0 || j < wrappers.size(); ++j) {
+    if (i > 0) wrappers[--i] = Object();
+    if (j < wrappers.size()) wrappers[j] = Object();
+  }
+  EXPECT_EQ(python.RefCount("kept_list"), listBefore);
+  EXPECT_EQ(python.RefCount("kept_tuple"), tupleBefore);
+  for (int i = 0; i < 600; ++i) wrappers[static_cast<size_t>(i)] = host_.newObject("Python3Result", {true});
+  Restart();
+  const int64_t trueAfterRestart = python.RefCount("True");
+  wrappers.clear();
+  EXPECT_EQ(python.RefCount("True"), trueAfterRestart);
+}
+
 TEST_F(Ownership, ReleasedWhileRunningTrueIsGivenBackToo) {
   const int64_t before = python.RefCount("True");
   {

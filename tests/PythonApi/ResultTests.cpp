@@ -43,7 +43,7 @@ TEST_F(Results, NumbersReadAsTheLibraryConvertsThem) {
 
   Object big = Made(Int64{int64_t{1} << 40});
   EXPECT_EQ(Int(Read(big, "Int32Value")), 0) << "low 32 bits of 2**40";
-  EXPECT_TRUE(Bool(Read(big, "FitsInInt32")));
+  EXPECT_FALSE(Bool(Read(big, "FitsInInt32"))) << "only ints in the Int32 range fit";
   EXPECT_FALSE(ErrorOccurred());
 
   Object minusOne = Made(Int64{-1});
@@ -130,7 +130,7 @@ TEST_F(Results, FromBytesSharesTheBytesObject) {
   ASSERT_FALSE(result.isNil());
   EXPECT_TRUE(Bool(Read(result, "IsBytes")));
   EXPECT_EQ(xhost::asPtr(Read(result, "GetPtr")), xhost::asPtr(host_.call(bytes, "GetPtr")));
-  EXPECT_EQ(Text(host_.call(xhost::asObject(Read(result, "BytesValue")), "ToString")), "b'ab'");
+  EXPECT_EQ(Text(host_.call(xhost::asObject(Read(result, "BytesValue")), "ToString")), "ab");
 }
 
 }  // namespace

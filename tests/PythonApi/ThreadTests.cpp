@@ -15,7 +15,6 @@ namespace api_tests {
 namespace {
 
 using Texts = std::vector<std::string>;
-using Handler = std::function<void(const std::string&)>;
 
 class Threads : public RunningPython {
  protected:
@@ -27,23 +26,13 @@ class Threads : public RunningPython {
     if (!python.module().isNil()) python.Run("stop_threads = True");
     RunningPython::TearDown();
   }
-
-  // Makes `handler` the receiver of console output; it sees every text.
-  void Listen(const std::string& className, Handler handler) {
-    host_.defineSubclass(className, "Python3EngineConsoleOutput",
-                         {{"ConsoleOutput", [handler](const Object&, const std::vector<Value>& arguments) -> Value {
-                             handler(Text(arguments.at(0)));
-                             return {};
-                           }}});
-    Engine("SetConsoleOutput", {host_.newObject(className)});
-  }
 };
 
 TEST_F(Threads, ConsoleEventsOfOtherThreadsArriveOnTheHostThreadInOrder) {
   const auto hostThread = std::this_thread::get_id();
   Texts received;
   int foreignEvents = 0;
-  Listen("OrderConsole", [&](const std::string& text) {
+  ListenToConsole("OrderConsole", [&](const std::string& text) {
     if (std::this_thread::get_id() != hostThread) ++foreignEvents;
     if (text != "\n") received.push_back(text);
   });
@@ -79,7 +68,7 @@ TEST_F(Threads, TextWrittenWhileTheHostIsIdleArrivesOnceAtTheNextCall) {
   const auto hostThread = std::this_thread::get_id();
   Texts received;
   bool onHostThread = true;
-  Listen("LaterConsole", [&](const std::string& text) {
+  ListenToConsole("LaterConsole", [&](const std::string& text) {
     onHostThread = onHostThread && std::this_thread::get_id() == hostThread;
     received.push_back(text);
   });
@@ -101,6 +90,29 @@ TEST_F(Threads, TextWrittenWhileTheHostIsIdleArrivesOnceAtTheNextCall) {
   EXPECT_TRUE(onHostThread);
 }
 
+// Wrappers destroyed between host calls give their references back holding
+// the interpreter lock: a Python thread counting references of the same
+// object at that time loses none of its counts.
+TEST_F(Threads, WrappersGiveTheirReferencesBackUnderTheLock) {
+  python.Run(
+      "shared = object()\n"
+      "stop_threads = False\n"
+      "def churn():\n"
+      "    while not stop_threads:\n"
+      "        held = [shared] * 64\n"
+      "        del held\n"
+      "churner = threading.Thread(target=churn, daemon=True)\n");
+  const int64_t before = python.RefCount("shared");
+  python.Run("churner.start()");
+  Object evaluate = python.Function("evaluate");
+  for (int round = 0; round < 100; ++round) {
+    std::vector<Object> wrappers;
+    for (int i = 0; i < 20; ++i) wrappers.push_back(Invoke(evaluate, {Str("shared")}));
+  }
+  python.Run("stop_threads = True\nchurner.join()");
+  EXPECT_EQ(python.RefCount("shared"), before);
+}
+
 TEST_F(Threads, HostObjectsDroppedOnAnotherThreadAreUnlockedOnTheHostThread) {
   Object payload = host_.newFolderItem("/tmp");
   python.Run("box = []\ndef keep(item): box.append(item)");
@@ -111,7 +123,7 @@ TEST_F(Threads, HostObjectsDroppedOnAnotherThreadAreUnlockedOnTheHostThread) {
 }
 
 TEST_F(Threads, FinalizeFromInsideAConsoleEventIsRefusedWithARuntimeError) {
-  Listen("FinalizingConsole", [](const std::string&) { FinalizePython(); });
+  ListenToConsole("FinalizingConsole", [](const std::string&) { FinalizePython(); });
   python.Run(
       "try:\n"
       "    print('stop now')\n"
@@ -127,7 +139,7 @@ TEST_F(Threads, FinalizeFromInsideAConsoleEventIsRefusedWithARuntimeError) {
 
 TEST_F(Threads, OtherMembersStayUsableFromInsideAConsoleEvent) {
   std::string seen;
-  Listen("CallingConsole", [&](const std::string& text) {
+  ListenToConsole("CallingConsole", [&](const std::string& text) {
     if (text == "\n") return;
     Object result = python.Call("evaluate", {Str("number + 1")});
     seen = text + "=" + std::to_string(Int(host().call(result, "Int64Value")));
@@ -159,7 +171,7 @@ void OnSmallStack(const std::function<void()>& body) {
 
 TEST_F(Threads, ConsoleEventsThatPrintAgainStopAtAFixedDepthWithRecursionError) {
   int events = 0;
-  Listen("EchoingConsole", [&](const std::string& text) {
+  ListenToConsole("EchoingConsole", [&](const std::string& text) {
     if (text == "\n") return;
     ++events;
     python.Call("run", {Str("print('again')")});  // fails deep down; the error travels up
@@ -188,7 +200,7 @@ TEST_F(Threads, RestartWaitsForTheDaemonThreadsOfTheFinalizedInterpreter) {
       "for _ in range(3): threading.Thread(target=spin, daemon=True).start()\n"
       "time.sleep(0.01)\n");
   Texts ticks;
-  Listen("TickConsole", [&](const std::string& text) { ticks.push_back(text); });
+  ListenToConsole("TickConsole", [&](const std::string& text) { ticks.push_back(text); });
   std::this_thread::sleep_for(std::chrono::milliseconds(20));
   Restart();
   EXPECT_EQ(python.IntegerOf("number"), 42);

@@ -135,12 +135,13 @@ class Host {
   void refuseStringConversions(bool refuse);
 
   // A host-side subclass, as Xojo code declares one; it may implement events
-  // declared along its ancestry, and a "Destructor", run when an instance is
+  // declared along its ancestry and interfaces registered by the plugin, and a "Destructor", run when an instance is
   // destroyed, before the destructors of its superclasses (with a Nil self:
   // a dying object cannot be referenced again). Defining it again with the
   // same superclass replaces its handlers.
   void defineSubclass(const std::string& name, const std::string& superName,
-                      std::map<std::string, EventHandler> eventHandlers = {});
+                      std::map<std::string, EventHandler> eventHandlers = {},
+                      const std::vector<std::string>& interfaces = {});
 
   // Calls as compiled Xojo code makes them. Overloads are chosen by the
   // argument types; a missing member or a mismatch throws HostError; an
@@ -155,6 +156,18 @@ class Host {
   void assign(const Object& self, const std::string& method, const std::vector<Value>& args, const Value& value);
   void assignShared(const std::string& className, const std::string& method,
                     const std::vector<Value>& args, const Value& value);
+  // A member's functions as compiled Xojo code binds them, to be called
+  // directly: found by declaration on the class or an ancestor, among its
+  // methods, shared methods and properties ("Int32Value(index as Integer) as
+  // Int32", "Init()", "Count as Integer"). Names and types ignore case;
+  // parameter names do not count. Throws HostError when no member matches.
+  struct MemberFunctions {
+    REALproc function = nullptr;  // method or getter, as the record names it; may be null
+    REALproc setter = nullptr;    // assignment form of a method or property; may be null
+    intptr_t paramWord = 0;       // handed to a property getter after the instance
+  };
+  MemberFunctions memberFunctions(const std::string& className, const std::string& declaration) const;
+
   // "Python3Engine.PY_NO_ERROR", "Python3ErrorTypes.TypeError",
   // "Python3Engine.PreferredVersionValues.PREFERRED_VERSION_3_10_X".
   int64_t constant(const std::string& qualifiedName) const;
@@ -197,6 +210,11 @@ class Host {
   // Programs that are not test runs get finalReport() on stderr at exit when
   // it is not clean; the gtest main turns this off.
   void setExitReport(bool enabled);
+  // Dead objects, strings and string data are kept, poisoned, until the next
+  // ledgerBegin, so that a late use is reported as such. With false they are
+  // freed at once, as the real host frees them (for measurements); a late use
+  // is then reported as an unknown handle.
+  void keepDeadHandles(bool keep);
 
  private:
   Host();

@@ -28,6 +28,10 @@ def type_names(*arguments):
     return ",".join(type(argument).__name__ for argument in arguments)
 
 
+def kinds(items):
+    return ",".join("%s:%r" % (type(item).__name__, item) for item in items)
+
+
 def count(*arguments):
     return len(arguments)
 
@@ -62,6 +66,46 @@ class NoTruth:
         raise ValueError("no truth value")
 
 
+class IntSub(int):
+    pass
+
+
+class StrSub(str):
+    pass
+
+
+class FloatSub(float):
+    pass
+
+
+class TupleSub(tuple):
+    pass
+
+
+class ListSub(list):
+    pass
+
+
+class DictSub(dict):
+    pass
+
+
+class BytesSub(bytes):
+    pass
+
+
+class Unhashable:
+    __hash__ = None
+
+
+class Clashing:
+    """Equal hashes whose comparison raises: a dict cannot take two of them."""
+
+    def __hash__(self):
+        return 1
+
+    def __eq__(self, other):
+        raise ValueError("no comparison")
 class Convertible:
     """Converts to numbers and truth only by running Python code."""
 

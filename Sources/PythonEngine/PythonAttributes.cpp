@@ -1,0 +1,54 @@
+#include "PythonEngine/PythonAttributes.h"
+
+#include "PythonEngine/HostHandles.h"
+#include "PythonEngine/PythonErrors.h"
+#include "PythonEngine/PythonLoader.h"
+#include "PythonEngine/PythonValues.h"
+
+namespace {
+
+// The name as a new Python text; null for a missing or empty name, which
+// names nothing, and when the text cannot be made (Python's error then set).
+PyObjectRef AttributeName(REALstringStruct* name) {
+  if (HostStringBytes(name, HostStringBytes::AsStored).size() == 0) return nullptr;
+  return NewPythonName(name);
+}
+
+// Runs `use` with the name's text; `otherwise` when there is none.
+template <typename Result, typename Use>
+Result WithName(PyObjectRef object, REALstringStruct* name, Result otherwise, Use use) {
+  if (!object) return otherwise;
+  PendingErrorAside pending;
+  PyObjectRef key = AttributeName(name);
+  if (!key) return otherwise;
+  Result result = use(key);
+  ReleasePythonRef(key);
+  return result;
+}
+
+}  // namespace
+
+PyObjectRef GetPythonAttribute(PyObjectRef object, REALstringStruct* name) {
+  if (!EPyObject_GetAttr) return nullptr;
+  return WithName(object, name, PyObjectRef{nullptr}, [&](PyObjectRef key) { return EPyObject_GetAttr(object, key); });
+}
+
+// PyObject_HasAttr reports errors other than AttributeError as "Exception
+// ignored" on standard error from 3.13 on; a lookup does not.
+bool HasPythonAttribute(PyObjectRef object, REALstringStruct* name) {
+  if (!EPyObject_GetAttr || !EPyErr_Clear) return false;
+  return WithName(object, name, false, [&](PyObjectRef key) {
+    PyObjectRef attribute = EPyObject_GetAttr(object, key);
+    if (!attribute) {
+      EPyErr_Clear();
+      return false;
+    }
+    ReleasePythonRef(attribute);
+    return true;
+  });
+}
+
+int SetPythonAttribute(PyObjectRef object, REALstringStruct* name, PyObjectRef value) {
+  if (!EPyObject_SetAttr) return -1;
+  return WithName(object, name, -1, [&](PyObjectRef key) { return EPyObject_SetAttr(object, key, value); });
+}

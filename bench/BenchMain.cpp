@@ -1,0 +1,284 @@
+// The benchmark: each operation through the plugin (in the replacement host),
+// the raw C API and pybind11, in one process against one libpython, then a
+// table splitting the plugin's figures into the raw work, the host's share
+// and the plugin's own.
+//
+//   plugin_bench [--python=LIBRARY] [--rss-calls=N] [--iterations=N] [--benchmark_...]
+//   plugin_bench --figures=FILE   (the table of figures counted elsewhere; see instructions.sh)
+//
+// LIBRARY defaults to $PYTHON3_LIBRARY, then to Debian's libpython3.11.
+// --iterations fixes the count of every benchmark (for valgrind --tool=callgrind).
+#include <dlfcn.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "BenchWays.h"
+#include "PluginWays.h"
+
+namespace bench {
+namespace {
+
+// Every figure is CPU time per operation, the median of the repetitions.
+// Repetitions run interleaved, so that a load that comes and goes spreads over every way.
+constexpr const char* kDefaultFlags[] = {"--benchmark_repetitions=5", "--benchmark_report_aggregates_only=true",
+                                         "--benchmark_min_time=0.1", "--benchmark_enable_random_interleaving=true"};
+constexpr int64_t kLifecycleIterations = 20;
+
+struct Row {
+  Operation id;
+  const char* name;
+  const char* label;
+  bool hostRow;
+  std::vector<std::pair<Operation, double>> hostShare;  // host rows and how often the operation asks for them
+};
+
+namespace host_rows {
+#define BENCH_HOST(Id, label) constexpr Operation Id = Operation::Id;
+#include "Operations.def"
+}  // namespace host_rows
+
+const std::vector<Row>& Rows() {
+  static const std::vector<Row> rows = [] {
+    using namespace host_rows;
+    std::vector<Row> all;
+#define BENCH_HOST(Id, label) all.push_back(Row{Operation::Id, #Id, label, true, {}});
+#define BENCH_OPERATION(Id, label, ...) all.push_back(Row{Operation::Id, #Id, label, false, {__VA_ARGS__}});
+#include "Operations.def"
+    return all;
+  }();
+  return rows;
+}
+
+const char* WayName(Way way) {
+  switch (way) {
+    case Way::Plugin: return "plugin";
+    case Way::Raw: return "raw";
+    case Way::Pybind11: return "pybind11";
+    case Way::Host: return "host";
+  }
+  return "?";
+}
+
+std::string BenchmarkName(const Row& row, Way way) { return std::string(row.name) + "/" + WayName(way); }
+
+// One figure per operation, by benchmark name ("Invoke3Prebuilt/raw"); NAN
+// where a way did not run or failed.
+class Figures {
+ public:
+  double operator()(const std::string& name) const {
+    auto it = values_.find(name);
+    return it == values_.end() ? NAN : it->second;
+  }
+  void set(const std::string& name, double value) { values_[name] = value; }
+
+ private:
+  std::map<std::string, double> values_;
+};
+
+// Keeps the median CPU time of every benchmark, in ns (the only run when
+// there is one repetition).
+class SummaryReporter : public benchmark::ConsoleReporter {
+ public:
+  void ReportRuns(const std::vector<Run>& runs) override {
+    for (const Run& run : runs) {
+      if (run.error_occurred) continue;
+      const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
+      if (run.run_type == Run::RT_Aggregate && !median) continue;
+      if (median || !medianSeen_.count(run.run_name.function_name))
+        figures_.set(run.run_name.function_name, run.GetAdjustedCPUTime());
+      if (median) medianSeen_.insert(run.run_name.function_name);
+    }
+    ConsoleReporter::ReportRuns(runs);
+  }
+  const Figures& figures() const { return figures_; }
+
+ private:
+  Figures figures_;
+  std::set<std::string> medianSeen_;
+};
+
+// Lines "way operation value", the numbers of the enumerations (as
+// instructions.sh writes them from callgrind's names).
+Figures ReadFigures(const std::string& file) {
+  Figures figures;
+  std::ifstream in(file);
+  int way = 0, operation = 0;
+  double value = 0;
+  while (in >> way >> operation >> value)
+    if (operation >= 0 && static_cast<size_t>(operation) < kRowCount && way >= 0 &&
+        way <= static_cast<int>(Way::Host))
+      figures.set(BenchmarkName(Rows()[static_cast<size_t>(operation)], static_cast<Way>(way)), value);
+  return figures;
+}
+
+struct Options {
+  std::string plugin = PLUGIN_PATH;
+  std::string library;
+  int64_t rssCalls = 1000000;
+  int64_t iterations = 0;  // 0: as many as the minimum time needs
+  std::string figuresFile;  // print the table of these figures instead of measuring
+  std::vector<char*> benchmarkArguments;
+};
+
+Options ParseOptions(int argc, char** argv) {
+  Options options;
+  const char* fromEnvironment = std::getenv("PYTHON3_LIBRARY");
+  options.library = fromEnvironment && *fromEnvironment ? fromEnvironment : BENCH_DEFAULT_PYTHON;
+  options.benchmarkArguments.push_back(argv[0]);
+  for (const char* flag : kDefaultFlags) options.benchmarkArguments.push_back(const_cast<char*>(flag));
+  for (int i = 1; i < argc; ++i) {
+    std::string argument = argv[i];
+    if (argument.rfind("--python=", 0) == 0)
+      options.library = argument.substr(9);
+    else if (argument.rfind("--plugin=", 0) == 0)
+      options.plugin = argument.substr(9);
+    else if (argument.rfind("--rss-calls=", 0) == 0)
+      options.rssCalls = std::atoll(argument.c_str() + 12);
+    else if (argument.rfind("--iterations=", 0) == 0)
+      options.iterations = std::atoll(argument.c_str() + 13);
+    else if (argument.rfind("--figures=", 0) == 0)
+      options.figuresFile = argument.substr(10);
+    else
+      options.benchmarkArguments.push_back(argv[i]);
+  }
+  return options;
+}
+
+std::string PythonVersion() {
+  auto version = reinterpret_cast<const char* (*)()>(dlsym(RTLD_DEFAULT, "Py_GetVersion"));
+  std::string text = version ? version() : "";
+  return text.substr(0, text.find(' '));
+}
+
+const ComparisonWays* LoadComparisonWays(const std::string& version) {
+  const std::string minor = version.substr(0, version.find('.', version.find('.') + 1));
+  const std::string path = std::string(BENCH_COMPARISON_DIR) + "/bench_comparison_" + minor + ".so";
+  void* module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  using Entry = decltype(&BenchComparisonWays);
+  auto entry = module ? reinterpret_cast<Entry>(dlsym(module, "BenchComparisonWays")) : nullptr;
+  if (!entry) {
+    std::fprintf(stderr,
+                 "No raw C API or pybind11 figures: %s\n(comparison modules are built for the system's Python; "
+                 "configure with -DBENCH_ALL_PYTHONS=ON for every Python of the machine)\n",
+                 module ? path.c_str() : dlerror());
+    return nullptr;
+  }
+  return entry(&PluginContext());
+}
+
+WayFunction FunctionFor(const ComparisonWays* comparison, Way way, size_t row) {
+  switch (way) {
+    case Way::Plugin: return PluginWays().functions[row];
+    case Way::Host: return HostWays().functions[row];
+    case Way::Raw: return comparison ? comparison->raw.functions[row] : nullptr;
+    case Way::Pybind11: return comparison ? comparison->pybind11.functions[row] : nullptr;
+  }
+  return nullptr;
+}
+
+void RegisterAll(const ComparisonWays* comparison, int64_t iterations) {
+  for (const Row& row : Rows()) {
+    const size_t index = static_cast<size_t>(row.id);
+    for (Way way : {Way::Host, Way::Plugin, Way::Raw, Way::Pybind11}) {
+      WayFunction function = FunctionFor(comparison, way, index);
+      if (!function) continue;
+      auto* benchmark = benchmark::RegisterBenchmark(BenchmarkName(row, way).c_str(), function);
+      benchmark->Unit(benchmark::kNanosecond);
+      if (row.id == Operation::InitFinalize)
+        benchmark->Iterations(kLifecycleIterations);
+      else if (iterations > 0)
+        benchmark->Iterations(iterations);
+    }
+  }
+}
+
+std::string MachineName() {
+  std::ifstream cpuinfo("/proc/cpuinfo");
+  for (std::string line; std::getline(cpuinfo, line);)
+    if (line.rfind("model name", 0) == 0) return line.substr(line.find(':') + 2);
+  return "unknown processor";
+}
+
+std::string Figure(double value) {
+  if (std::isnan(value)) return "-";
+  char text[32];
+  std::snprintf(text, sizeof text, std::fabs(value) < 100 ? "%.1f" : "%.0f", value);
+  return text;
+}
+
+std::string Ratio(double numerator, double denominator) {
+  if (std::isnan(numerator) || std::isnan(denominator) || denominator <= 0) return "-";
+  char text[32];
+  std::snprintf(text, sizeof text, "%.2f", numerator / denominator);
+  return text;
+}
+
+// `unit` heads the host's table; `what` says what the figures are.
+void PrintSummary(const Figures& figures, const char* unit, const char* what, const std::string& version,
+                  const std::string& library) {
+  std::printf("\n%s, %ld cores; Python %s (%s)\n", MachineName().c_str(), sysconf(_SC_NPROCESSORS_ONLN),
+              version.c_str(), library.c_str());
+  std::printf("%s per operation. host = the host's share of the plugin's figure, own = plugin - raw - host.\n\n",
+              what);
+  std::printf("| Operation | plugin | raw | pybind11 | host | own | plugin/raw | plugin/pybind11 | "
+              "plugin/(pybind11+host) | own/raw |\n|---|--:|--:|--:|--:|--:|--:|--:|--:|--:|\n");
+  for (const Row& row : Rows()) {
+    if (row.hostRow) continue;
+    const double plugin = figures(BenchmarkName(row, Way::Plugin));
+    const double raw = figures(BenchmarkName(row, Way::Raw));
+    const double pybind11 = figures(BenchmarkName(row, Way::Pybind11));
+    double host = 0;
+    for (const auto& [hostRow, count] : row.hostShare)
+      host += count * figures(BenchmarkName(Rows()[static_cast<size_t>(hostRow)], Way::Host));
+    const double own = plugin - raw - host;
+    std::printf("| %s | %s | %s | %s | %s | %s | %s | %s | %s | %s |\n", row.label, Figure(plugin).c_str(),
+                Figure(raw).c_str(), Figure(pybind11).c_str(), Figure(host).c_str(), Figure(own).c_str(),
+                Ratio(plugin, raw).c_str(), Ratio(plugin, pybind11).c_str(), Ratio(plugin, pybind11 + host).c_str(),
+                Ratio(own, raw).c_str());
+  }
+  std::printf("\n| The host's own work | %s |\n|---|--:|\n", unit);
+  for (const Row& row : Rows())
+    if (row.hostRow)
+      std::printf("| %s | %s |\n", row.label, Figure(figures(BenchmarkName(row, Way::Host))).c_str());
+}
+
+}  // namespace
+}  // namespace bench
+
+int main(int argc, char** argv) {
+  using namespace bench;
+  Options options = ParseOptions(argc, argv);
+  try {
+    StartPlugin(options.plugin, options.library, BENCH_PYTHON_MODULES);
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "cannot start the plugin with %s: %s\n", options.library.c_str(), error.what());
+    return 1;
+  }
+  const std::string version = PythonVersion();
+  if (!options.figuresFile.empty()) {
+    PrintSummary(ReadFigures(options.figuresFile), "instructions", "Instructions", version, options.library);
+    return 0;
+  }
+  RegisterAll(LoadComparisonWays(version), options.iterations);
+  int benchmarkArgc = static_cast<int>(options.benchmarkArguments.size());
+  benchmark::Initialize(&benchmarkArgc, options.benchmarkArguments.data());
+  if (benchmark::ReportUnrecognizedArguments(benchmarkArgc, options.benchmarkArguments.data())) return 1;
+  SummaryReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  PrintSummary(reporter.figures(), "ns", "CPU time in ns (median of the repetitions)", version, options.library);
+  if (options.rssCalls > 0)
+    std::printf("\nResident memory after %lld Invoke calls (3 args, prebuilt), past a warm-up: %+lld KiB\n",
+                static_cast<long long>(options.rssCalls),
+                static_cast<long long>(ResidentGrowthOverInvokes(options.rssCalls) / 1024));
+  benchmark::Shutdown();
+  return 0;
+}

@@ -1,0 +1,25 @@
+// The plugin in the replacement host, as the benchmark drives it: its members
+// bound once and called directly, and the host's own services measured alone.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "BenchWays.h"
+
+namespace bench {
+
+// Loads the plugin, chooses `library` (the plugin's own search when empty),
+// starts Python with `moduleFolder` on its search path and binds every member
+// and service the ways call. Throws xhost::HostError or std::runtime_error.
+void StartPlugin(const std::string& pluginPath, const std::string& library, const std::string& moduleFolder);
+
+const ComparisonContext& PluginContext();
+const WayTable<Way::Plugin>& PluginWays();
+const WayTable<Way::Host>& HostWays();
+
+// How much the resident memory of the process grows over `calls` Invoke
+// calls made after a warm-up of a tenth as many, in bytes.
+int64_t ResidentGrowthOverInvokes(int64_t calls);
+
+}  // namespace bench
