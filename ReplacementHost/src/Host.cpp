@@ -49,6 +49,19 @@ std::vector<Value> withValue(std::vector<Value> args, const Value& value) {
 
 }  // namespace
 
+Signature parseSignature(std::string_view declaration) {
+  Declaration parsed;
+  try {
+    parsed = parseDeclaration(declaration);
+  } catch (const DeclarationError& error) {
+    throw HostError(error.what());
+  }
+  Signature signature{parsed.name, {}, parsed.resultType};
+  for (const Parameter& p : parsed.params)
+    signature.params.push_back({p.name, p.type, p.assigns, p.defaultValue.has_value() || p.optional});
+  return signature;
+}
+
 Host& Host::instance() {
   static Host* host = new Host;  // never destroyed, like the state it fronts
   return *host;

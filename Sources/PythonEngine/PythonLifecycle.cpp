@@ -116,6 +116,8 @@ void Python_Finalize() {
     return;
   }
   if (EPyErr_Clear) EPyErr_Clear();
+  ReleaseOwnedPythonRefs();
+  if (EPyErr_Clear) EPyErr_Clear();  // what a release ran may have raised
   NoteThreadsOutlivingInterpreter();
   gFinalizing = true;
   if (EPy_Finalize) EPy_Finalize();

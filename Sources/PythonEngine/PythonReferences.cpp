@@ -45,6 +45,12 @@ class OwnedFieldTable {
     return true;
   }
 
+  PyObjectRef* Any() const noexcept {
+    for (size_t i = 0; count_ && i < capacity_; ++i)
+      if (slots_[i]) return slots_[i];
+    return nullptr;
+  }
+
   template <typename Visit>
   void ForEach(Visit visit) noexcept {
     for (size_t i = 0; i < capacity_; ++i)
@@ -118,6 +124,16 @@ void ReleaseOwnedPythonRef(PyObjectRef& field) {
 void ReplaceOwnedPythonRef(PyObjectRef& field, PyObjectRef object) {
   ReleaseOwnedPythonRef(field);
   StoreOwnedPythonRef(field, object);
+}
+
+void ReleaseOwnedPythonRefs() {
+  // One at a time: a release may destroy wrappers, which leave the table themselves.
+  while (PyObjectRef* field = OwnedFields().Any()) {
+    OwnedFields().Erase(field);
+    PyObjectRef object = *field;
+    *field = nullptr;
+    if (object && gPythonInitialized) ReleasePythonRef(object);
+  }
 }
 
 void ForgetOwnedPythonRefs() {

@@ -50,4 +50,8 @@ void StoreOwnedPythonRef(PyObjectRef& field, PyObjectRef object);  // field take
 // current host entry if it has not; leaves the field null.
 void ReleaseOwnedPythonRef(PyObjectRef& field);
 void ReplaceOwnedPythonRef(PyObjectRef& field, PyObjectRef object);  // releases the old, takes over the new
-void ForgetOwnedPythonRefs();                    // the interpreter is gone: every known field becomes null
+// Before the interpreter stops: every known field gives its reference back
+// and becomes null, so what only wrappers kept alive (host objects in
+// capsules among them) is freed with the interpreter.
+void ReleaseOwnedPythonRefs();
+void ForgetOwnedPythonRefs();  // the interpreter is gone: every known field becomes null

@@ -141,6 +141,18 @@ TEST_F(Ownership, FinalizeFreesWhatPythonHeldOfTheHost) {
   InitPython();
 }
 
+// Wrappers that outlive the interpreter hold nothing afterwards: what they
+// held of the host is given back when it stops, not kept for the process.
+TEST_F(Ownership, FinalizeGivesBackTheHostObjectsOfLiveWrappers) {
+  Object folder = host_.newFolderItem("/tmp");
+  Object result = host_.newObject("Python3Result", {folder});
+  Object tuple = Tuple({folder, Tuple({folder})});
+  EXPECT_EQ(host_.refCount(folder), 4);
+  Restart();
+  EXPECT_EQ(host_.refCount(folder), 1);
+  EXPECT_TRUE(CallObject(result, "ObjectValue").isNil());
+}
+
 TEST_F(Ownership, ACapsuleInAResultOrASlotIsFreedWithIt) {
   Object folder = host_.newFolderItem("/tmp");
   {

@@ -84,6 +84,22 @@ Object asObject(const Value& v);
 void* asPtr(const Value& v);
 std::string describe(const Value& v);  // for messages
 
+// A declaration as the host reads it, for host code that calls the members it
+// finds in the records (registrations(), classRecord()) by their types.
+struct Signature {
+  struct Parameter {
+    std::string name;
+    std::string type;         // as written, e.g. "Python3Engine.PreferredVersionValues"
+    bool assigns = false;     // the value of an assignment (always the last)
+    bool hasDefault = false;  // a default value or "Optional": may be left out
+  };
+  std::string name;
+  std::vector<Parameter> params;
+  std::string resultType;  // "" for none
+};
+// Throws HostError when the text is not a declaration.
+Signature parseSignature(std::string_view declaration);
+
 // Handler of an event implemented by a host-side subclass. It receives the
 // instance and the event's declared parameters; its result is converted to
 // the event's declared result type.
