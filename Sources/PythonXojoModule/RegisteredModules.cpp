@@ -69,6 +69,27 @@ bool PythonTableHolds(const char* name, PyModuleCreator creator) {
   return false;
 }
 
+// Strict UTF-8 as Python decodes it: no overlong forms, surrogates or code
+// points past U+10FFFF.
+bool IsUtf8(const std::string& text) {
+  for (size_t at = 0; at < text.size();) {
+    const auto lead = static_cast<unsigned char>(text[at]);
+    const size_t length = lead < 0x80 ? 1 : lead >= 0xC2 && lead < 0xE0 ? 2 : lead >= 0xE0 && lead < 0xF0 ? 3
+                        : lead >= 0xF0 && lead < 0xF5 ? 4 : 0;
+    if (length == 0 || at + length > text.size()) return false;
+    uint32_t code = length == 1 ? lead : lead & (0xFF >> (length + 1));
+    for (size_t i = 1; i < length; ++i) {
+      const auto next = static_cast<unsigned char>(text[at + i]);
+      if ((next & 0xC0) != 0x80) return false;
+      code = code << 6 | (next & 0x3F);
+    }
+    constexpr uint32_t kShortest[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (code < kShortest[length] || code > 0x10FFFF || (code >= 0xD800 && code < 0xE000)) return false;
+    at += length;
+  }
+  return true;
+}
+
 void Refuse(const char* reason) {
   ThrowPythonException((std::string("Python3Engine.RegisterXojoModule: ") + reason).c_str(), kRegistrationErrorCode);
 }
@@ -85,6 +106,10 @@ void Python_RegisterXojoModule(REALobjectStruct* xojoModule, void* moduleCreator
                   "register modules before Python3Engine.Init, or after Python3Engine.Finalize");
   HostModule* module = HostModuleOf(xojoModule);
   if (!module) return ThrowPythonException(kNameMissingMessage, kRegistrationErrorCode);
+  // Python decodes every name of its table as it starts: one it cannot
+  // decode ends the process in the next Init; C cuts a name at a NUL.
+  if (!IsUtf8(module->Name()) || module->Name().find('\0') != std::string::npos)
+    return Refuse("the module name is not UTF-8 text without NUL characters");
   const size_t index = RegisteredNameIndex(module->Name());
   if (index == kMaxRegisteredModuleNames)
     return Refuse(("a process can register at most " + std::to_string(kMaxRegisteredModuleNames) +

@@ -128,6 +128,20 @@ TEST_F(HostModules, RegisteringWhilePythonRunsIsRefused) {
   EXPECT_EQ(GetError(), "No module named 'latecomer'");
 }
 
+// Python decodes the name of every built-in module as it starts: a name it
+// cannot decode would end the process in the next Init.
+TEST_F(HostModules, ANameThatIsNotUtf8OrHoldsNulIsRefused) {
+  for (const std::string& name : {std::string("bad\xFF\xFE"), std::string("\xED\xA0\x80"), std::string("ok\0tail", 7)}) {
+    Object module = NewXojoModule(name);
+    ExpectPythonException([&] { Register(module); }, -6,
+                          "Python3Engine.RegisterXojoModule: the module name is not UTF-8 text without NUL characters");
+    EXPECT_EQ(host_.refCount(module), 1) << "nothing keeps the module";
+  }
+  Register(NewXojoModule("plain_after_refusals"));
+  Start();
+  python.Run("import plain_after_refusals");
+}
+
 // Python keeps its table of built-in modules through restarts; a
 // registration still holds for one start, on every version alike.
 TEST_F(HostModules, ARegistrationHoldsForOneStart) {
