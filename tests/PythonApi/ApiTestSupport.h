@@ -50,6 +50,12 @@ Object Tuple(const std::vector<Value>& items);
 Object Invoke(const Object& function, const std::vector<Value>& arguments);
 Object InvokeWithNil(const Object& function);
 
+// A Python object that a wrapper still holds when Finalize runs is never given
+// back (no release reaches a finalized interpreter): it stays allocated for
+// the process on purpose, which LeakSanitizer is told here. Nothing otherwise.
+void KeptPastFinalize(void* object);
+void KeptPastFinalize(const Object& entity);  // the object a Python3EntityBase holds
+
 // The module apitest (tests/PythonApi/python), imported anew after a restart.
 class PythonHelper {
  public:
@@ -68,6 +74,7 @@ class PythonHelper {
   bool TruthOf(const std::string& expression);
   // sys.getrefcount of what the expression names, as Python counts it.
   int64_t RefCount(const std::string& expression);
+  void KeptPastFinalize(const std::string& expression);  // the object the expression names
 
  private:
   Object module_;

@@ -98,6 +98,10 @@ TEST_F(NeutralResults, AfterFinalizeEverythingIsNeutralAndStaysSoAfterANewInit) 
   Object function = CallObject(module, "GetFunction", {Str("count")});
   Object tuple = Tuple({Int32{1}, Str("a")});
   Object result = python.Evaluate("[1, 2]");
+  python.KeptPastFinalize("sys.modules['apitest']");
+  python.KeptPastFinalize("count");
+  KeptPastFinalize(tuple);
+  KeptPastFinalize(result);
   python.Disconnect();
   FinalizePython();
   ExpectEngineNeutral();
