@@ -103,4 +103,19 @@ size_t Host::liveObjects(const std::string& className) const {
   return count;
 }
 
+Host::Totals Host::totals() const {
+  Totals totals;
+  for (const ObjectRecord* object : core().objects.sorted()) {
+    if (object->life == ObjectRecord::Life::Dead) continue;
+    ++totals.objects;
+    totals.references += object->refs;
+  }
+  for (const StringRecord* string : core().strings.sorted()) {
+    if (!string->alive) continue;
+    ++totals.strings;
+    totals.references += string->refs;
+  }
+  return totals;
+}
+
 }  // namespace xhost

@@ -23,6 +23,24 @@ TEST(Ledger, CleanWhenEverythingWasReleased) {
   EXPECT_TRUE(host.ledgerEnd().clean());
 }
 
+TEST(Ledger, TotalsCountLiveObjectsStringsAndTheirReferences) {
+  Host& host = sampleHost();
+  const Host::Totals before = host.totals();
+  {
+    Object base = host.newObject("SampleBase");
+    Object again = base;
+    String text = host.newString("counted");
+    const Host::Totals during = host.totals();
+    EXPECT_EQ(during.objects, before.objects + 1);
+    EXPECT_EQ(during.strings, before.strings + 1);
+    EXPECT_EQ(during.references, before.references + 3);
+  }
+  const Host::Totals after = host.totals();
+  EXPECT_EQ(after.objects, before.objects);
+  EXPECT_EQ(after.strings, before.strings);
+  EXPECT_EQ(after.references, before.references);
+}
+
 TEST(Ledger, NamesLeakedObjectsAndStrings) {
   Host& host = sampleHost();
   host.ledgerBegin();

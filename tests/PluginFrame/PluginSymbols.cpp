@@ -2,10 +2,11 @@
 
 #include <cxxabi.h>
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
-#include <regex>
+#include <sstream>
 
 namespace pluginSymbols {
 
@@ -42,18 +43,18 @@ const std::map<std::string, std::string>& mangledByDeclaration() {
 
 }  // namespace
 
+// Each line of nm's listing is "[address] type name"; the name comes last.
 std::set<std::string> dynamic(const char* which) {
   std::set<std::string> names;
-  std::string listing = commandOutput(std::string("nm -D ") + which + " '" PLUGIN_PATH "'");
-  std::regex line(R"(^\s*(?:[0-9a-f]+\s+)?[A-Za-z]\s+(\S+)$)");
-  size_t start = 0;
-  while (start < listing.size()) {
-    size_t end = listing.find('\n', start);
-    if (end == std::string::npos) end = listing.size();
-    std::smatch match;
-    std::string text = listing.substr(start, end - start);
-    if (std::regex_match(text, match, line)) names.insert(match[1]);
-    start = end + 1;
+  std::istringstream listing(commandOutput(std::string("nm -D ") + which + " '" PLUGIN_PATH "'"));
+  for (std::string line; std::getline(listing, line);) {
+    std::istringstream fields(line);
+    std::string field, type, name;
+    while (fields >> field) {
+      type = name;
+      name = field;
+    }
+    if (type.size() == 1 && std::isalpha(static_cast<unsigned char>(type[0]))) names.insert(name);
   }
   return names;
 }

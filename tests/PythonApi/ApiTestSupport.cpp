@@ -8,6 +8,17 @@
 #include <fstream>
 #include <utility>
 
+#if defined(__SANITIZE_ADDRESS__)
+#define API_TESTS_LEAK_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(leak_sanitizer)
+#define API_TESTS_LEAK_SANITIZER 1
+#endif
+#endif
+#ifdef API_TESTS_LEAK_SANITIZER
+#include <sanitizer/lsan_interface.h>
+#endif
+
 namespace api_tests {
 
 namespace {
@@ -92,6 +103,17 @@ bool ErrorOccurred() { return Bool(Engine("ErrorOccurred")); }
 std::string GetError() { return Text(Engine("GetError")); }
 Object GetModule(const std::string& name) { return xhost::asObject(Engine("GetModule", {Str(name)})); }
 void AddSearchPath(const std::string& folder) { Engine("AddSearchPath", {host().newFolderItem(folder)}); }
+
+void KeptPastFinalize(void* object) {
+#ifdef API_TESTS_LEAK_SANITIZER
+  if (object) __lsan_ignore_object(object);  // and, through it, what it refers to
+#else
+  (void)object;
+#endif
+}
+
+// GetPtr's reference is kept along with the wrapper's.
+void KeptPastFinalize(const Object& entity) { KeptPastFinalize(xhost::asPtr(host().call(entity, "GetPtr"))); }
 
 namespace {
 
@@ -234,6 +256,11 @@ Object PythonHelper::EntityOf(const std::string& expression) {
 std::string PythonHelper::Kinds(const Object& list) {
   Object result = Call("kinds", {list});
   return result.isNil() ? "<raised>" : Text(host().call(result, "StringValue"));
+}
+
+void PythonHelper::KeptPastFinalize(const std::string& expression) {
+  // id() is the object's address in CPython.
+  api_tests::KeptPastFinalize(reinterpret_cast<void*>(IntegerOf("id(" + expression + ")")));
 }
 
 void RunningPython::SetUp() {

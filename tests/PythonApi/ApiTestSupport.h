@@ -61,6 +61,11 @@ Object InvokeWithNil(const Object& function);
 // Makes a new instance of `className`, a host subclass of
 // Python3EngineConsoleOutput, the receiver of console output; `handler` sees every text.
 void ListenToConsole(const std::string& className, std::function<void(const std::string&)> handler);
+// A Python object that a wrapper still holds when Finalize runs is never given
+// back (no release reaches a finalized interpreter): it stays allocated for
+// the process on purpose, which LeakSanitizer is told here. Nothing otherwise.
+void KeptPastFinalize(void* object);
+void KeptPastFinalize(const Object& entity);  // the object a Python3EntityBase holds
 
 // The module apitest (tests/PythonApi/python), imported anew after a restart.
 class PythonHelper {
@@ -86,6 +91,7 @@ class PythonHelper {
   Object EntityOf(const std::string& expression);  // any object, as a Python3Entity
   // What Python sees of each item of a Python3List: "type:repr", joined by ",".
   std::string Kinds(const Object& list);
+  void KeptPastFinalize(const std::string& expression);  // the object the expression names
 
  private:
   Object module_;

@@ -175,6 +175,9 @@ TEST_F(Ownership, WrappersOfAFinalizedInterpreterReleaseNothingInTheNextOne) {
   Object tuple = Tuple({true, Str("text")});
   Object function = python.Function("echo");
   Object list = ItemOf("ListValue", 0);
+  KeptPastFinalize(tuple);
+  python.KeptPastFinalize("echo");
+  python.KeptPastFinalize("kept_list");
   Restart();
   const int64_t trueCount = python.RefCount("True");
   result = Object();

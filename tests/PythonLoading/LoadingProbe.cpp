@@ -239,10 +239,6 @@ void Script::run(const std::string& command) {
 
 }  // namespace
 
-// Python is started and never finalized here: under LeakSanitizer its heap
-// would read as leaks of the process.
-extern "C" const char* __lsan_default_suppressions() { return "leak:libpython\n"; }
-
 int main(int argc, char** argv) {
   Host& host = Host::instance();
   Script script;

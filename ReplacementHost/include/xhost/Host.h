@@ -204,6 +204,14 @@ class Host {
   int64_t refCount(const Object& o) const;   // -1 for a dead or unknown handle
   int64_t refCount(const String& s) const;
   size_t liveObjects(const std::string& className) const;
+  // Every live object and string and the references they hold together
+  // (repeated calls must leave these as they found them).
+  struct Totals {
+    size_t objects = 0;
+    size_t strings = 0;
+    int64_t references = 0;
+  };
+  Totals totals() const;
   // Everything unclean since the process started: misuse not yet reported and
   // every object and string still referenced (minus expectRetained ones).
   LedgerReport finalReport();

@@ -1,0 +1,96 @@
+#!/usr/bin/env bash
+# Runs modules of CPython's own regression tests inside the interpreter the
+# plugin starts (the host program cpython_tests_host) and in the standalone
+# interpreter of the same version, and compares them module by module: the
+# same number of tests must run, with no more failures inside the plugin.
+# Arguments: the libraries by label ("pyenv-3.12.1", "system-3.11"); every
+# library of the machine when none is given. CPYTHON_TEST_MODULES replaces the
+# list of modules. Reports go to build/cpython-tests/.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/setup.sh
+scripts/build.sh
+build_dir="${BUILD_DIR:-build}"
+modules=${CPYTHON_TEST_MODULES:-"test_re test_collections test_itertools test_functools test_bytes test_list
+  test_set test_exceptions test_threading test_subprocess"}
+reports="$build_dir/cpython-tests"
+mkdir -p "$reports"
+driver=$(realpath "$build_dir/tests/CPythonRegression/python/cpython_tests.py")
+module_timeout=600  # seconds; the slowest module takes about one minute
+
+# The standalone interpreter next to a library: bin/python3.X of its prefix.
+interpreter_of() {
+  local library=$1 version
+  version=$(basename "$library" | sed -E 's/^libpython(3\.[0-9]+).*/\1/')
+  for candidate in "$(dirname "$(dirname "$library")")/bin/python$version" "/usr/bin/python$version"; do
+    [ -x "$candidate" ] && { echo "$candidate"; return; }
+  done
+}
+
+# Lines "<module> run=N failures=F errors=E skipped=S ..." of both reports.
+compare() {
+  awk '
+    $2 ~ /^run=/ {
+      split($2, r, "="); split($3, f, "="); split($4, e, "=")
+      run[side, $1] = r[2]; bad[side, $1] = f[2] + e[2]; names[$1] = 1
+    }
+    $2 !~ /^run=/ && $1 ~ /^test_/ { other[side, $1] = $0; names[$1] = 1 }
+    END {
+      status = 0
+      for (name in names) {
+        if ((1, name) in other || (2, name) in other) {
+          printf "  %-18s embedded: %s | standalone: %s\n", name, other[1, name] ? other[1, name] : "ran", other[2, name] ? other[2, name] : "ran"
+          status = 1
+          continue
+        }
+        verdict = run[1, name] == run[2, name] && bad[1, name] <= bad[2, name] ? "same" : "DIFFERENT"
+        if (verdict != "same") status = 1
+        printf "  %-18s run %5d / %5d   failed %3d / %3d   %s\n", name, run[1, name], run[2, name], bad[1, name], bad[2, name], verdict
+      }
+      exit status
+    }' side=1 "$1" side=2 "$2" | sort
+}
+
+status=0
+while read -r label library; do
+  if [ $# -gt 0 ] && ! printf '%s\n' "$@" | grep -qxF -- "$label"; then continue; fi
+  python=$(interpreter_of "$library")
+  if [ -z "$python" ]; then
+    echo "$label: no standalone interpreter next to $library; skipped"
+    continue
+  fi
+  first=${modules%% *}
+  if ! "$python" -c "import test.$first" 2> /dev/null; then
+    echo "$label: the library's test package has no $first; skipped (Debian: libpython3.X-testsuite)"
+    continue
+  fi
+  echo "$label: $library, compared with $python"
+  # One process per module and side, so that a module that hangs is ended
+  # (with the children it started) and reported, and the others still run.
+  : > "$reports/$label.embedded.txt"
+  : > "$reports/$label.standalone.txt"
+  scratch=$(mktemp -d)
+  embedded=0
+  standalone=0
+  for module in $modules; do
+    started=$SECONDS
+    timeout -k 10 "$module_timeout" "$build_dir/tests/CPythonRegression/cpython_tests_host" "$build_dir/Python3Plugin.so" \
+      "$library" "$module" >> "$reports/$label.embedded.txt" 2>> "$reports/$label.embedded.log" ||
+      echo "$module ended-with-status $?" >> "$reports/$label.embedded.txt"
+    embedded=$((embedded + SECONDS - started))
+    started=$SECONDS
+    (cd "$scratch" && timeout -k 10 "$module_timeout" "$python" "$driver" "$module") \
+      >> "$reports/$label.standalone.txt" 2>> "$reports/$label.standalone.log" ||
+      echo "$module ended-with-status $?" >> "$reports/$label.standalone.txt"
+    standalone=$((standalone + SECONDS - started))
+  done
+  rm -rf "$scratch"
+  echo "  (tests run / failed: embedded / standalone; $embedded s / $standalone s)"
+  compare "$reports/$label.embedded.txt" "$reports/$label.standalone.txt" || status=1
+  grep -E '^  (FAIL|ERROR) ' "$reports/$label.embedded.txt" | sort > "$reports/$label.embedded.failing" || true
+  grep -E '^  (FAIL|ERROR) ' "$reports/$label.standalone.txt" | sort > "$reports/$label.standalone.failing" || true
+  only=$(comm -23 <(sed 's/:.*//' "$reports/$label.embedded.failing" | sort -u) \
+                  <(sed 's/:.*//' "$reports/$label.standalone.failing" | sort -u) | wc -l)
+  [ "$only" -eq 0 ] || echo "  $only tests fail only inside the plugin: $reports/$label.embedded.failing"
+done < <(bash tests/support/python-libraries.sh)
+exit $status

@@ -1,0 +1,74 @@
+#include "LeakRepetition.h"
+
+namespace api_tests {
+
+namespace {
+
+// regrtest's numbers of rounds: three to warm up, then the measured ones.
+constexpr int kWarmUpRounds = 3;
+constexpr int kMeasuredRounds = 4;
+
+}  // namespace
+
+LeakRepetition::LeakRepetition(PythonHelper& python) : python_(python) {
+  quantities_ = {
+      {"sys.getallocatedblocks()", [this] { return python_.IntegerOf("sys.getallocatedblocks()"); }},
+      {"sys.getrefcount(sys.stdout)", [this] { return python_.RefCount("sys.stdout"); }},
+      {"host objects", [] { return static_cast<int64_t>(host().totals().objects); }},
+      {"host strings", [] { return static_cast<int64_t>(host().totals().strings); }},
+      {"host references", [] { return host().totals().references; }},
+  };
+}
+
+LeakRepetition& LeakRepetition::WatchRefCount(const std::string& expression) {
+  quantities_.push_back({"sys.getrefcount(" + expression + ")", [this, expression] { return python_.RefCount(expression); }});
+  return *this;
+}
+
+LeakRepetition& LeakRepetition::Calls(int perRound) {
+  calls_ = perRound;
+  return *this;
+}
+
+std::vector<int64_t> LeakRepetition::Read() const {
+  // As regrtest does before it counts: the type attribute cache keeps a name
+  // per slot, and a name made anew by each call can fill thousands of slots.
+  python_.Run("sys._clear_type_cache()");
+  std::vector<int64_t> values;
+  for (const Quantity& quantity : quantities_) values.push_back(quantity.read());
+  return values;
+}
+
+std::vector<std::string> LeakRepetition::Leaks(const std::function<void()>& operation) {
+  std::vector<std::vector<int64_t>> readings;  // after the last warm-up round, then after each measured one
+  for (int round = 0; round < kWarmUpRounds + kMeasuredRounds; ++round) {
+    for (int call = 0; call < calls_; ++call) operation();
+    if (round >= kWarmUpRounds - 1) readings.push_back(Read());
+  }
+  std::vector<std::string> leaks;
+  for (size_t q = 0; q < quantities_.size(); ++q) {
+    std::string growth;
+    bool grewEveryRound = true;
+    for (size_t round = 1; round < readings.size(); ++round) {
+      const int64_t delta = readings[round][q] - readings[round - 1][q];
+      grewEveryRound = grewEveryRound && delta >= 1;
+      growth += " " + std::to_string(delta);
+    }
+    if (grewEveryRound) leaks.push_back(quantities_[q].name + " grew by" + growth + " in rounds of " + std::to_string(calls_));
+  }
+  return leaks;
+}
+
+int64_t HiddenReferences(PythonHelper& python, const std::string& expression) {
+  python.Run("import gc");
+  // The 1 is getrefcount's own argument.
+  return python.IntegerOf("sys.getrefcount(" + expression + ") - 1 - len(gc.get_referrers(" + expression + "))");
+}
+
+std::string Describe(const std::vector<std::string>& leaks) {
+  std::string text;
+  for (const std::string& leak : leaks) text += "\n  " + leak;
+  return text;
+}
+
+}  // namespace api_tests

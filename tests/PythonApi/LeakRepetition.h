@@ -1,0 +1,49 @@
+// Leak repetition in the manner of CPython's regrtest -R: an operation runs in
+// warm-up rounds, then in measured rounds of a fixed number of calls, and the
+// quantities watched are read after every round. One that grew in every
+// measured round leaks (a cache that fills up grows once, then stops).
+// Always watched: the blocks Python has allocated, sys.stdout's reference
+// count, and the host's live objects, strings and their references.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "ApiTestSupport.h"
+
+namespace api_tests {
+
+class LeakRepetition {
+ public:
+  explicit LeakRepetition(PythonHelper& python);
+
+  // sys.getrefcount of what the expression names (evaluated in apitest).
+  LeakRepetition& WatchRefCount(const std::string& expression);
+  LeakRepetition& Calls(int perRound);  // 10 unless changed
+
+  // One line per quantity that grew in every measured round, with its
+  // growth per round; empty when nothing did.
+  std::vector<std::string> Leaks(const std::function<void()>& operation);
+
+ private:
+  struct Quantity {
+    std::string name;
+    std::function<int64_t()> read;
+  };
+  std::vector<int64_t> Read() const;
+
+  std::vector<Quantity> quantities_;
+  PythonHelper& python_;
+  int calls_ = 10;
+};
+
+// References to what the expression names that no Python object accounts
+// for (its count less gc.get_referrers): held from C, or leaked. A member
+// that makes a new object each time leaks it unseen by Leaks; this shows it.
+int64_t HiddenReferences(PythonHelper& python, const std::string& expression);
+
+// The lines of LeakRepetition::Leaks, as a test failure message.
+std::string Describe(const std::vector<std::string>& leaks);
+
+}  // namespace api_tests
