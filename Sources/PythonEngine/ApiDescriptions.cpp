@@ -6,10 +6,10 @@ namespace records {
 namespace {
 
 // Filled while the records are built at load time; read only by the reference
-// generator. Never freed: the records live as long as the process.
+// generator. Freed with the plugin image, so that unloading it leaks nothing.
 std::unordered_map<const void*, const char*>& Descriptions() {
-  static auto* descriptions = new std::unordered_map<const void*, const char*>;
-  return *descriptions;
+  static std::unordered_map<const void*, const char*> descriptions;
+  return descriptions;
 }
 
 }  // namespace

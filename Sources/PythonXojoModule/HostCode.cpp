@@ -1,5 +1,6 @@
 #include "PythonXojoModule/HostCode.h"
 
+#include <atomic>
 #include <cstdlib>
 #include <vector>
 
@@ -35,7 +36,26 @@ void DisposeVisibleState(std::unique_ptr<PythonVisibleState> state) noexcept {
   }
 }
 
-void* AllocateStaticPythonObject(size_t size) noexcept { return std::calloc(1, size); }
+namespace {
+
+// Every block stays linked from here for the life of the process: memory kept
+// on purpose, never lost.
+struct alignas(16) StaticBlockHeader {
+  StaticBlockHeader* next;
+};
+std::atomic<StaticBlockHeader*> staticBlocks{nullptr};
+
+}  // namespace
+
+void* AllocateStaticPythonObject(size_t size) noexcept {
+  auto* header = static_cast<StaticBlockHeader*>(std::calloc(1, sizeof(StaticBlockHeader) + size));
+  if (!header) return nullptr;
+  header->next = staticBlocks.load(std::memory_order_relaxed);
+  while (!staticBlocks.compare_exchange_weak(header->next, header, std::memory_order_release,
+                                             std::memory_order_relaxed)) {
+  }
+  return header + 1;
+}
 
 void EndInterpreter() noexcept {
   ++currentInterpreter;
