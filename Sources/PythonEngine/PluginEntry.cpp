@@ -14,7 +14,7 @@ void PluginEntry() {
   LoadEntryPoints();
   consoleOutputInstance = nullptr;
   gPythonInitialized = false;
-  gRegisteredModules = nullptr;
+  ForgetRegisteredModules();
 
   REALRegisterInterface(&PythonIterableInterface);
   REALRegisterClass(&PythonEntityBaseClass);

@@ -11,18 +11,18 @@
 #include "PythonXojoModule/HostModule.h"
 #include "PythonXojoModule/PythonXojoModule.h"
 
-REALarrayStruct* gRegisteredModules = nullptr;
-
 namespace {
 
 // One per module name ever registered. Python's table of built-in modules
 // keeps the name and the creator entry for the process, through restarts; a
 // module registered again (after Finalize) changes the host's creator behind
-// the same entry.
+// the same entry. A registration under a name replaces the one before it,
+// whose module is then no longer kept.
 struct RegisteredName {
   const char* name;              // handed to Python; never freed
   PyModuleCreator hostCreator;   // of the latest registration
   uint64_t interpreter;          // the interpreter it was registered for
+  REALobjectStruct* module;      // of the latest registration: one lock, until Finalize; or null
 };
 RegisteredName registeredNames[kMaxRegisteredModuleNames];
 size_t registeredNameCount = 0;
@@ -51,7 +51,7 @@ size_t RegisteredNameIndex(const std::string& name) {
   if (registeredNameCount == kMaxRegisteredModuleNames) return kMaxRegisteredModuleNames;
   char* copy = new char[name.size() + 1];
   std::memcpy(copy, name.c_str(), name.size() + 1);
-  registeredNames[registeredNameCount] = RegisteredName{copy, nullptr, 0};
+  registeredNames[registeredNameCount] = RegisteredName{copy, nullptr, 0, nullptr};
   return registeredNameCount++;
 }
 
@@ -121,11 +121,16 @@ void Python_RegisterXojoModule(REALobjectStruct* xojoModule, void* moduleCreator
   if (!PythonTableHolds(entry.name, creator) && EPyImport_AppendInittab(entry.name, creator) != 0)
     return Refuse("the Python library refused the module");
   module->registered = true;
-  AppendToObjectArray(gRegisteredModules, xojoModule);
+  REALLockObject(xojoModule);
+  if (REALobjectStruct* replaced = std::exchange(entry.module, xojoModule)) REALUnlockObject(replaced);
 }
 
 void ReleaseRegisteredModules() noexcept {
   EndInterpreter();
-  if (REALarrayStruct* modules = std::exchange(gRegisteredModules, nullptr))
-    REALUnlockObject(reinterpret_cast<REALobjectStruct*>(modules));
+  for (size_t index = 0; index < registeredNameCount; ++index)
+    if (REALobjectStruct* module = std::exchange(registeredNames[index].module, nullptr)) REALUnlockObject(module);
+}
+
+void ForgetRegisteredModules() noexcept {
+  for (size_t index = 0; index < registeredNameCount; ++index) registeredNames[index].module = nullptr;
 }
