@@ -76,7 +76,7 @@ std::vector<Row> BytesAndResultRows(LeakObjects& c);
 std::vector<Row> ListRows(LeakObjects& c);
 std::vector<Row> DictionaryRows(LeakObjects& c);
 std::vector<Row> ParametersRows(LeakObjects& c);
-std::vector<Row> ConsoleRows(LeakObjects& c);  // with a receiver of console output set
+std::vector<Row> ConsoleRows(LeakObjects& c);  // with LeakConsole and LeakFailingConsole defined, the first set
 // Host-defined modules and classes, with the module leakhost registered
 // (RegisterLeakHost) and imported.
 std::vector<Row> HostCodeRows(LeakObjects& c);

@@ -25,6 +25,10 @@ PyPtr Echo(PyPtr, PyPtr args) { return xhost::asPtr(host().call(ArgumentsOf(args
 PyPtr Add(PyPtr, PyPtr args) { return Returned(Int64{IntegerArgument(args, 0) + IntegerArgument(args, 1)}); }
 PyPtr Fail(PyPtr, PyPtr args) { return Raised("KeyError", TextArgument(args, 0)); }
 PyPtr Forget(PyPtr, PyPtr) { return nullptr; }
+PyPtr EchoWithError(PyPtr self, PyPtr args) {  // the value is dropped: the error wins
+  Raised("KeyError", "returned with an error set");
+  return Echo(self, args);
+}
 PyPtr Explode(PyPtr, PyPtr) { throw std::runtime_error("no host exception crosses Python"); }
 PyPtr FinalizeFromPython(PyPtr, PyPtr) {  // refused: Python code is running
   Engine("Finalize");
@@ -89,6 +93,7 @@ leak_paths = {
 leak_failing_paths = {
     'fail': (KeyError, lambda: leakhost.fail(leak_text)),
     'forget': (SystemError, lambda: leakhost.forget(leak_text)),
+    'echo with error': (KeyError, lambda: leakhost.echo_with_error(leak_list, leak_text)),
     'explode': (RuntimeError, lambda: leakhost.explode(leak_text)),
     'missing': (NotImplementedError, lambda: leakhost.missing(leak_text)),
     'finalize': (RuntimeError, lambda: leakhost.finalize()),
@@ -147,6 +152,7 @@ void MakeLeakHost(LeakObjects& c) {
                                 {"add", Address(&Add)},
                                 {"fail", Address(&Fail)},
                                 {"forget", Address(&Forget)},
+                                {"echo_with_error", Address(&EchoWithError)},
                                 {"explode", Address(&Explode)},
                                 {"missing", Ptr{nullptr}},
                                 {"finalize", Address(&FinalizeFromPython)}},
@@ -234,6 +240,7 @@ std::vector<Row> PythonCallsHostRows(LeakObjects& c) {
       PythonPath(c, "leakhost.add()", "", {"leak_number"}, "add"),
       PythonPath(c, "leakhost.fail()", "", {"leak_text"}, "fail", true),
       PythonPath(c, "leakhost.forget()", "", {"leak_text"}, "forget", true),
+      PythonPath(c, "leakhost.echo_with_error()", "", {"leak_list", "leak_text"}, "echo with error", true),
       PythonPath(c, "leakhost.explode()", "", {"leak_text"}, "explode", true),
       PythonPath(c, "leakhost.missing()", "", {"leak_text"}, "missing", true),
       PythonPath(c, "leakhost.finalize()", "", {}, "finalize", true),
@@ -268,6 +275,8 @@ std::vector<Row> RegistrationRows(LeakObjects& c) {
   };
 }
 
+// With LeakConsole, a receiver that does nothing, set; LeakFailingConsole
+// sets Python's error in its event.
 std::vector<Row> ConsoleRows(LeakObjects& c) {
   return {
       {"Python3EngineConsoleOutput (initializer)", "", {}, [] { host().newObject("Python3EngineConsoleOutput"); }},
@@ -277,6 +286,11 @@ std::vector<Row> ConsoleRows(LeakObjects& c) {
       {"python: sys.stdout.write()", "", {"leak_text"}, [&c] { c.python.Run("sys.stdout.write(leak_text)"); }},
       {"python: sys.stdout.write()", "no text", {"leak_number"}, [&c] {
          c.python.Run("try:\n    sys.stdout.write(leak_number)\nexcept TypeError:\n    pass\n");
+       }},
+      {"python: sys.stdout.write()", "a receiver whose event sets Python's error", {"leak_text"}, [&c] {
+         Engine("SetConsoleOutput", {host().newObject("LeakFailingConsole")});
+         c.python.Run("try:\n    sys.stdout.write(leak_text)\nexcept KeyError:\n    pass\n");
+         Engine("SetConsoleOutput", {host().newObject("LeakConsole")});
        }},
       {"python: sys.stdout.flush()", "", {}, [&c] { c.python.Run("sys.stdout.flush()"); }},
   };
