@@ -14,7 +14,7 @@ void PluginEntry() {
   LoadEntryPoints();
   consoleOutputInstance = nullptr;
   gPythonInitialized = false;
-  ForgetRegisteredModules();
+  gRegisteredModules = nullptr;
 
   REALRegisterInterface(&PythonIterableInterface);
   REALRegisterClass(&PythonEntityBaseClass);

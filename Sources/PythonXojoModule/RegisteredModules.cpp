@@ -11,18 +11,18 @@
 #include "PythonXojoModule/HostModule.h"
 #include "PythonXojoModule/PythonXojoModule.h"
 
+REALarrayStruct* gRegisteredModules = nullptr;
+
 namespace {
 
 // One per module name ever registered. Python's table of built-in modules
 // keeps the name and the creator entry for the process, through restarts; a
 // module registered again (after Finalize) changes the host's creator behind
-// the same entry. A registration under a name replaces the one before it,
-// whose module is then no longer kept.
+// the same entry.
 struct RegisteredName {
   const char* name;              // handed to Python; never freed
   PyModuleCreator hostCreator;   // of the latest registration
   uint64_t interpreter;          // the interpreter it was registered for
-  REALobjectStruct* module;      // of the latest registration: one lock, until Finalize; or null
 };
 RegisteredName registeredNames[kMaxRegisteredModuleNames];
 size_t registeredNameCount = 0;
@@ -51,7 +51,7 @@ size_t RegisteredNameIndex(const std::string& name) {
   if (registeredNameCount == kMaxRegisteredModuleNames) return kMaxRegisteredModuleNames;
   char* copy = new char[name.size() + 1];
   std::memcpy(copy, name.c_str(), name.size() + 1);
-  registeredNames[registeredNameCount] = RegisteredName{copy, nullptr, 0, nullptr};
+  registeredNames[registeredNameCount] = RegisteredName{copy, nullptr, 0};
   return registeredNameCount++;
 }
 
@@ -90,6 +90,30 @@ bool IsUtf8(const std::string& text) {
   return true;
 }
 
+// Keeps the module in gRegisteredModules in place of any module of the same
+// name kept before: a registration replaces the earlier one, which Python
+// will no longer create, so only the latest of each name is kept until Finalize.
+void KeepRegisteredModule(REALobjectStruct* xojoModule, const std::string& name) {
+  REALarrayStruct* kept = nullptr;
+  bool replaced = false;
+  const int64_t last = gRegisteredModules ? REALGetArrayUBound(gRegisteredModules) : -1;
+  for (int64_t index = 0; index <= last; ++index) {
+    REALobjectStruct* earlier = nullptr;
+    REALGetArrayValueObject(gRegisteredModules, index, &earlier);  // one lock, given back below
+    if (!earlier) continue;
+    const HostModule* state = HostModuleOf(earlier);
+    if (state && state->Name() == name)
+      replaced = true;
+    else
+      AppendToObjectArray(kept, earlier);
+    REALUnlockObject(earlier);
+  }
+  if (!replaced) return AppendToObjectArray(gRegisteredModules, xojoModule);
+  AppendToObjectArray(kept, xojoModule);
+  if (REALarrayStruct* previous = std::exchange(gRegisteredModules, kept))
+    REALUnlockObject(reinterpret_cast<REALobjectStruct*>(previous));
+}
+
 void Refuse(const char* reason) {
   ThrowPythonException((std::string("Python3Engine.RegisterXojoModule: ") + reason).c_str(), kRegistrationErrorCode);
 }
@@ -121,16 +145,11 @@ void Python_RegisterXojoModule(REALobjectStruct* xojoModule, void* moduleCreator
   if (!PythonTableHolds(entry.name, creator) && EPyImport_AppendInittab(entry.name, creator) != 0)
     return Refuse("the Python library refused the module");
   module->registered = true;
-  REALLockObject(xojoModule);
-  if (REALobjectStruct* replaced = std::exchange(entry.module, xojoModule)) REALUnlockObject(replaced);
+  KeepRegisteredModule(xojoModule, module->Name());
 }
 
 void ReleaseRegisteredModules() noexcept {
   EndInterpreter();
-  for (size_t index = 0; index < registeredNameCount; ++index)
-    if (REALobjectStruct* module = std::exchange(registeredNames[index].module, nullptr)) REALUnlockObject(module);
-}
-
-void ForgetRegisteredModules() noexcept {
-  for (size_t index = 0; index < registeredNameCount; ++index) registeredNames[index].module = nullptr;
+  if (REALarrayStruct* modules = std::exchange(gRegisteredModules, nullptr))
+    REALUnlockObject(reinterpret_cast<REALobjectStruct*>(modules));
 }

@@ -4,12 +4,13 @@
 
 #include "REALplugin.h"
 
+// The Python3XojoModule objects registered, the latest of each name, kept
+// alive by the array until Finalize; or null.
+extern REALarrayStruct* gRegisteredModules;
+
 // Python3Engine.RegisterXojoModule.
 void Python_RegisterXojoModule(REALobjectStruct* xojoModule, void* moduleCreatorFunction);
 
 // Python3Engine.Finalize, once the interpreter has stopped: releases the
 // registered modules and what only the stopped interpreter could still read.
 void ReleaseRegisteredModules() noexcept;
-
-// A new load of the plugin: the modules held belong to a host that is gone.
-void ForgetRegisteredModules() noexcept;
