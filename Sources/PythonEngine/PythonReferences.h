@@ -26,7 +26,17 @@ using PyObjectRef = PyObjectHeader*;
 // True while the interpreter runs and was started by this plugin's Init.
 extern bool gPythonInitialized;
 
-inline void TakePythonRef(PyObjectRef object) { ++object->ob_refcnt; }
+// From 3.12 on, an object whose count reads negative in its low 32 bits is
+// immortal: Python neither counts its references nor frees it, and takes
+// some it never gives back (3.13 takes one of a static type for each of its
+// instances). Counting them here would make such an object mortal again and
+// let those references pile up. The counts of earlier versions never come
+// near 2^31.
+inline bool IsImmortalPythonObject(PyObjectRef object) { return static_cast<int32_t>(object->ob_refcnt) < 0; }
+
+inline void TakePythonRef(PyObjectRef object) {
+  if (!IsImmortalPythonObject(object)) ++object->ob_refcnt;
+}
 
 // A new reference to a borrowed object, for a wrapper or a call that takes
 // references over; null stays null.
@@ -37,7 +47,7 @@ inline PyObjectRef NewReference(PyObjectRef borrowed) {
 
 // Drops one reference of a temporary; frees the object when it was the last.
 inline void ReleasePythonRef(PyObjectRef object) {
-  if (--object->ob_refcnt == 0) object->ob_type->tp_dealloc(object);
+  if (!IsImmortalPythonObject(object) && --object->ob_refcnt == 0) object->ob_type->tp_dealloc(object);
 }
 
 // A wrapper's owned reference lives in a field of its data block. Every such

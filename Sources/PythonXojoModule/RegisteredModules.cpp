@@ -90,6 +90,30 @@ bool IsUtf8(const std::string& text) {
   return true;
 }
 
+// Keeps the module in gRegisteredModules in place of any module of the same
+// name kept before: a registration replaces the earlier one, which Python
+// will no longer create, so only the latest of each name is kept until Finalize.
+void KeepRegisteredModule(REALobjectStruct* xojoModule, const std::string& name) {
+  REALarrayStruct* kept = nullptr;
+  bool replaced = false;
+  const int64_t last = gRegisteredModules ? REALGetArrayUBound(gRegisteredModules) : -1;
+  for (int64_t index = 0; index <= last; ++index) {
+    REALobjectStruct* earlier = nullptr;
+    REALGetArrayValueObject(gRegisteredModules, index, &earlier);  // one lock, given back below
+    if (!earlier) continue;
+    const HostModule* state = HostModuleOf(earlier);
+    if (state && state->Name() == name)
+      replaced = true;
+    else
+      AppendToObjectArray(kept, earlier);
+    REALUnlockObject(earlier);
+  }
+  if (!replaced) return AppendToObjectArray(gRegisteredModules, xojoModule);
+  AppendToObjectArray(kept, xojoModule);
+  if (REALarrayStruct* previous = std::exchange(gRegisteredModules, kept))
+    REALUnlockObject(reinterpret_cast<REALobjectStruct*>(previous));
+}
+
 void Refuse(const char* reason) {
   ThrowPythonException((std::string("Python3Engine.RegisterXojoModule: ") + reason).c_str(), kRegistrationErrorCode);
 }
@@ -121,7 +145,7 @@ void Python_RegisterXojoModule(REALobjectStruct* xojoModule, void* moduleCreator
   if (!PythonTableHolds(entry.name, creator) && EPyImport_AppendInittab(entry.name, creator) != 0)
     return Refuse("the Python library refused the module");
   module->registered = true;
-  AppendToObjectArray(gRegisteredModules, xojoModule);
+  KeepRegisteredModule(xojoModule, module->Name());
 }
 
 void ReleaseRegisteredModules() noexcept {

@@ -4,8 +4,8 @@
 
 #include "REALplugin.h"
 
-// The Python3XojoModule objects registered, kept alive by the array until
-// Finalize; or null.
+// The Python3XojoModule objects registered, the latest of each name, kept
+// alive by the array until Finalize; or null.
 extern REALarrayStruct* gRegisteredModules;
 
 // Python3Engine.RegisterXojoModule.

@@ -1,27 +1,37 @@
 #include "LeakRepetition.h"
 
+#include <algorithm>
+
 namespace api_tests {
 
 namespace {
 
 // regrtest's numbers of rounds: three to warm up, then the measured ones.
+// The warm-up also runs long enough to fill Python's free lists, which keep
+// up to 100 freed objects of a kind allocated for reuse.
 constexpr int kWarmUpRounds = 3;
+constexpr int kWarmUpCalls = 120;
 constexpr int kMeasuredRounds = 4;
 
 }  // namespace
 
-LeakRepetition::LeakRepetition(PythonHelper& python) : python_(python) {
+LeakRepetition::LeakRepetition() {
   quantities_ = {
-      {"sys.getallocatedblocks()", [this] { return python_.IntegerOf("sys.getallocatedblocks()"); }},
-      {"sys.getrefcount(sys.stdout)", [this] { return python_.RefCount("sys.stdout"); }},
       {"host objects", [] { return static_cast<int64_t>(host().totals().objects); }},
       {"host strings", [] { return static_cast<int64_t>(host().totals().strings); }},
       {"host references", [] { return host().totals().references; }},
   };
 }
 
+LeakRepetition::LeakRepetition(PythonHelper& python) : LeakRepetition() {
+  python_ = &python;
+  quantities_.insert(quantities_.begin(),
+                     {{"sys.getallocatedblocks()", [this] { return python_->IntegerOf("sys.getallocatedblocks()"); }},
+                      {"sys.getrefcount(sys.stdout)", [this] { return python_->RefCount("sys.stdout"); }}});
+}
+
 LeakRepetition& LeakRepetition::WatchRefCount(const std::string& expression) {
-  quantities_.push_back({"sys.getrefcount(" + expression + ")", [this, expression] { return python_.RefCount(expression); }});
+  quantities_.push_back({"sys.getrefcount(" + expression + ")", [this, expression] { return python_->RefCount(expression); }});
   return *this;
 }
 
@@ -33,7 +43,7 @@ LeakRepetition& LeakRepetition::Calls(int perRound) {
 std::vector<int64_t> LeakRepetition::Read() const {
   // As regrtest does before it counts: the type attribute cache keeps a name
   // per slot, and a name made anew by each call can fill thousands of slots.
-  python_.Run("sys._clear_type_cache()");
+  if (python_) python_->Run("sys._clear_type_cache()");
   std::vector<int64_t> values;
   for (const Quantity& quantity : quantities_) values.push_back(quantity.read());
   return values;
@@ -41,9 +51,10 @@ std::vector<int64_t> LeakRepetition::Read() const {
 
 std::vector<std::string> LeakRepetition::Leaks(const std::function<void()>& operation) {
   std::vector<std::vector<int64_t>> readings;  // after the last warm-up round, then after each measured one
-  for (int round = 0; round < kWarmUpRounds + kMeasuredRounds; ++round) {
+  const int warmUpRounds = std::max(kWarmUpRounds, (kWarmUpCalls + calls_ - 1) / calls_);
+  for (int round = 0; round < warmUpRounds + kMeasuredRounds; ++round) {
     for (int call = 0; call < calls_; ++call) operation();
-    if (round >= kWarmUpRounds - 1) readings.push_back(Read());
+    if (round >= warmUpRounds - 1) readings.push_back(Read());
   }
   std::vector<std::string> leaks;
   for (size_t q = 0; q < quantities_.size(); ++q) {

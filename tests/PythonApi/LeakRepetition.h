@@ -3,7 +3,8 @@
 // quantities watched are read after every round. One that grew in every
 // measured round leaks (a cache that fills up grows once, then stops).
 // Always watched: the blocks Python has allocated, sys.stdout's reference
-// count, and the host's live objects, strings and their references.
+// count, and the host's live objects, strings and their references; only the
+// host's while Python is not running.
 #pragma once
 
 #include <functional>
@@ -17,6 +18,7 @@ namespace api_tests {
 class LeakRepetition {
  public:
   explicit LeakRepetition(PythonHelper& python);
+  LeakRepetition();  // for members called while Python is not running: the host's counts only
 
   // sys.getrefcount of what the expression names (evaluated in apitest).
   LeakRepetition& WatchRefCount(const std::string& expression);
@@ -34,7 +36,7 @@ class LeakRepetition {
   std::vector<int64_t> Read() const;
 
   std::vector<Quantity> quantities_;
-  PythonHelper& python_;
+  PythonHelper* python_ = nullptr;  // not owned; null when Python is not running
   int calls_ = 10;
 };
 

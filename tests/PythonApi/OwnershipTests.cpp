@@ -222,5 +222,16 @@ TEST_F(Ownership, ReleasedWhileRunningTrueIsGivenBackToo) {
   EXPECT_EQ(python.RefCount("True"), before);
 }
 
+// From 3.12 on, None is immortal: Python never changes its count, and a
+// wrapper holding it must not either (before, it holds one reference).
+TEST_F(Ownership, AWrapperLeavesAnImmortalObjectImmortal) {
+  const bool immortal = python.TruthOf("sys.version_info >= (3, 12)");
+  const int64_t before = python.RefCount("None");
+  Object none = host_.newObject("Python3Result");
+  EXPECT_EQ(python.RefCount("None"), before + (immortal ? 0 : 1));
+  none = Object();
+  EXPECT_EQ(python.RefCount("None"), before);
+}
+
 }  // namespace
 }  // namespace api_tests
