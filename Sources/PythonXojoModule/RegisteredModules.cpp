@@ -1,3 +1,5 @@
+#include <algorithm>
+#include <vector>
 #include "PythonXojoModule/RegisteredModules.h"
 
 #include <cstring>
@@ -90,28 +92,34 @@ bool IsUtf8(const std::string& text) {
   return true;
 }
 
+bool HasName(REALobjectStruct* xojoModule, const std::string& name) {
+  const HostModule* state = HostModuleOf(xojoModule);
+  return state && state->Name() == name;
+}
+
 // Keeps the module in gRegisteredModules in place of any module of the same
 // name kept before: a registration replaces the earlier one, which Python
 // will no longer create, so only the latest of each name is kept until Finalize.
 void KeepRegisteredModule(REALobjectStruct* xojoModule, const std::string& name) {
-  REALarrayStruct* kept = nullptr;
-  bool replaced = false;
   const int64_t last = gRegisteredModules ? REALGetArrayUBound(gRegisteredModules) : -1;
+  std::vector<REALobjectStruct*> earlier;  // each with one lock, given back below
   for (int64_t index = 0; index <= last; ++index) {
-    REALobjectStruct* earlier = nullptr;
-    REALGetArrayValueObject(gRegisteredModules, index, &earlier);  // one lock, given back below
-    if (!earlier) continue;
-    const HostModule* state = HostModuleOf(earlier);
-    if (state && state->Name() == name)
-      replaced = true;
-    else
-      AppendToObjectArray(kept, earlier);
-    REALUnlockObject(earlier);
+    REALobjectStruct* module = nullptr;
+    REALGetArrayValueObject(gRegisteredModules, index, &module);
+    if (module) earlier.push_back(module);
   }
-  if (!replaced) return AppendToObjectArray(gRegisteredModules, xojoModule);
-  AppendToObjectArray(kept, xojoModule);
-  if (REALarrayStruct* previous = std::exchange(gRegisteredModules, kept))
-    REALUnlockObject(reinterpret_cast<REALobjectStruct*>(previous));
+  const bool replaces = std::any_of(earlier.begin(), earlier.end(), [&](auto* module) { return HasName(module, name); });
+  if (!replaces) {
+    AppendToObjectArray(gRegisteredModules, xojoModule);
+  } else {
+    REALarrayStruct* kept = nullptr;
+    for (REALobjectStruct* module : earlier)
+      if (!HasName(module, name)) AppendToObjectArray(kept, module);
+    AppendToObjectArray(kept, xojoModule);
+    if (REALarrayStruct* previous = std::exchange(gRegisteredModules, kept))
+      REALUnlockObject(reinterpret_cast<REALobjectStruct*>(previous));
+  }
+  for (REALobjectStruct* module : earlier) REALUnlockObject(module);
 }
 
 void Refuse(const char* reason) {

@@ -159,6 +159,23 @@ TEST_F(HostModules, ARegistrationHoldsForOneStart) {
   EXPECT_FALSE(GetModule("hostmath").isNil());
 }
 
+// The plugin keeps one reference to the latest module of each name until
+// Finalize, however many modules were registered.
+TEST_F(HostModules, FinalizeGivesBackEveryRegisteredModule) {
+  Object math = MathModule();
+  Object other = NewXojoModule("hostother", {{"add", Address(&Add)}});
+  Object again = NewXojoModule("hostother");
+  for (const Object* module : {&math, &other, &again}) Register(*module);
+  EXPECT_EQ(host_.refCount(other), 1) << "nothing keeps a module replaced by a later one of its name";
+  const int64_t mathRegistered = host_.refCount(math), againRegistered = host_.refCount(again);
+  Start();
+  python.Disconnect();
+  FinalizePython();
+  EXPECT_EQ(host_.refCount(math), mathRegistered - 1);
+  EXPECT_EQ(host_.refCount(again), againRegistered - 1);
+  EXPECT_EQ(host_.refCount(other), 1);
+}
+
 TEST_F(HostModules, ANilModuleOrCreatorRegistersNothing) {
   Object module = MathModule();
   Engine("RegisterXojoModule", {Nil{}, Address(&Add)});
