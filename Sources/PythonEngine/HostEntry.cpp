@@ -6,32 +6,9 @@
 
 #include "PythonEngine/PythonLoader.h"
 
-namespace {
+namespace host_entries {
 
-// What the outermost entry of a thread holds of the interpreter lock.
-enum class LockHeld { None, Ensured, Started };
-
-}  // namespace
-
-// One thread-local block, reached once per entry. On Linux it lives in the
-// static TLS that the C library keeps spare for libraries opened with dlopen
-// (16 bytes of it), which saves a __tls_get_addr call per entry.
-struct ThreadEntries {
-  int depth = 0;
-  LockHeld lockHeld = LockHeld::None;
-  PyGILState_STATE gilState{};
-  bool runningDeferredWork = false;
-};
-
-namespace {
-
-#if defined(__linux__)
-__attribute__((tls_model("initial-exec")))
-#endif
-thread_local ThreadEntries tEntries;
-
-std::mutex deferredMutex;
-std::deque<std::function<void()>>* deferredWork = nullptr;  // created on first use, never freed
+__thread ThreadEntries tEntries __attribute__((tls_model("initial-exec")));
 std::atomic<bool> hasDeferredWork{false};
 
 void TakeInterpreterLock(ThreadEntries& entries) noexcept {
@@ -50,25 +27,16 @@ void GiveBackInterpreterLock(ThreadEntries& entries) noexcept {
     EPyEval_SaveThread();  // the thread keeps its state; PyGILState_Ensure finds it again
 }
 
-void RunDeferredHostWork(ThreadEntries& entries) noexcept;
+}  // namespace host_entries
+
+using namespace host_entries;
+
+namespace {
+
+std::mutex deferredMutex;
+std::deque<std::function<void()>>* deferredWork = nullptr;  // created on first use, never freed
 
 }  // namespace
-
-HostEntry::HostEntry(Lock lock) noexcept : entries_(&tEntries) {
-  ThreadEntries& entries = *entries_;
-  const bool outermost = entries.depth++ == 0;
-  // An entry nested in one that took no lock (a destructor's host call) may still need it.
-  if (lock == Lock::OnEntry && entries.lockHeld == LockHeld::None) TakeInterpreterLock(entries);
-  if (outermost && hasDeferredWork.load(std::memory_order_acquire)) RunDeferredHostWork(entries);
-}
-
-HostEntry::~HostEntry() noexcept {
-  ThreadEntries& entries = *entries_;
-  if (entries.depth == 1 && hasDeferredWork.load(std::memory_order_acquire)) RunDeferredHostWork(entries);
-  if (--entries.depth == 0 && entries.lockHeld != LockHeld::None) GiveBackInterpreterLock(entries);
-}
-
-int HostEntryDepth() noexcept { return tEntries.depth; }
 
 void HoldInterpreterLock() noexcept {
   ThreadEntries& entries = tEntries;
@@ -95,9 +63,7 @@ void DeferToHostThread(std::function<void()> work) noexcept {
 
 void RunDeferredHostWork() noexcept { RunDeferredHostWork(tEntries); }
 
-namespace {
-
-void RunDeferredHostWork(ThreadEntries& entries) noexcept {
+void host_entries::RunDeferredHostWork(ThreadEntries& entries) noexcept {
   if (!hasDeferredWork.load(std::memory_order_acquire) || entries.depth == 0 || entries.runningDeferredWork) return;
   // Work that re-enters the plugin must not start the queue again underneath
   // itself: later items would overtake the one still running.
@@ -120,5 +86,3 @@ void RunDeferredHostWork(ThreadEntries& entries) noexcept {
   }
   entries.runningDeferredWork = false;
 }
-
-}  // namespace

@@ -17,23 +17,61 @@
 // returns.
 #pragma once
 
+#include <atomic>
 #include <functional>
 
+namespace host_entries {
+
+// What the outermost entry of a thread holds of the interpreter lock.
+enum class LockHeld : int { None, Ensured, Started };
+
+// One thread-local block, reached once per entry; all zero at thread start.
+struct ThreadEntries {
+  int depth;
+  LockHeld lockHeld;
+  int gilState;  // PyGILState_STATE: an enum of int size in every version
+  bool runningDeferredWork;
+};
+
+// __thread rather than thread_local: a thread_local declared here would be
+// reached through a wrapper that looks for a dynamic initializer. On Linux it
+// lives in the static TLS that the C library keeps spare for libraries opened
+// with dlopen (16 bytes of it), which saves a __tls_get_addr call per entry.
+extern __thread ThreadEntries tEntries __attribute__((tls_model("initial-exec")));
+extern std::atomic<bool> hasDeferredWork;
+
+void TakeInterpreterLock(ThreadEntries& entries) noexcept;
+void GiveBackInterpreterLock(ThreadEntries& entries) noexcept;
+void RunDeferredHostWork(ThreadEntries& entries) noexcept;
+
+}  // namespace host_entries
+
+// Every member runs inside one, so the usual path (nested, or the lock
+// already held, no deferred work) is written here to be inlined.
 class HostEntry {
  public:
   enum class Lock { OnEntry, OnDemand };
-  explicit HostEntry(Lock lock = Lock::OnEntry) noexcept;
-  ~HostEntry() noexcept;
+  explicit HostEntry(Lock lock = Lock::OnEntry) noexcept {
+    using namespace host_entries;
+    ThreadEntries& entries = tEntries;
+    const bool outermost = entries.depth++ == 0;
+    // An entry nested in one that took no lock (a destructor's host call) may still need it.
+    if (lock == Lock::OnEntry && entries.lockHeld == LockHeld::None) TakeInterpreterLock(entries);
+    if (outermost && hasDeferredWork.load(std::memory_order_acquire)) RunDeferredHostWork(entries);
+  }
+  ~HostEntry() noexcept {
+    using namespace host_entries;
+    ThreadEntries& entries = tEntries;
+    if (entries.depth == 1 && hasDeferredWork.load(std::memory_order_acquire)) RunDeferredHostWork(entries);
+    if (--entries.depth == 0 && entries.lockHeld != LockHeld::None) GiveBackInterpreterLock(entries);
+  }
   HostEntry(const HostEntry&) = delete;
   HostEntry& operator=(const HostEntry&) = delete;
-
- private:
-  struct ThreadEntries* entries_;  // this thread's; never null
 };
 
 // How many host entries this thread is inside; 0 on every thread that the
 // host did not call the plugin on (Python's own threads).
-int HostEntryDepth() noexcept;
+inline int HostEntryDepth() noexcept { return host_entries::tEntries.depth; }
 
 // True when host code may run on this thread now.
 inline bool OnHostThread() noexcept { return HostEntryDepth() > 0; }

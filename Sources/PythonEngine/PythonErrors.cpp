@@ -65,8 +65,8 @@ void Python_SetTypeError(int64_t errorType, REALstringStruct* message) {
   ReleasePythonRef(value);
 }
 
-PendingErrorAside::PendingErrorAside() noexcept {
-  if (!PythonIsRunning() || !EPyErr_Occurred || !EPyErr_Fetch || !EPyErr_Restore || !EPyErr_Occurred()) return;
+void PendingErrorAside::SetAside() noexcept {
+  if (!EPyErr_Fetch || !EPyErr_Restore) return;
   PyObjectRef type = nullptr, value = nullptr, traceback = nullptr;
   EPyErr_Fetch(&type, &value, &traceback);
   StoreOwnedPythonRef(type_, type);
@@ -74,9 +74,8 @@ PendingErrorAside::PendingErrorAside() noexcept {
   StoreOwnedPythonRef(traceback_, traceback);
 }
 
-PendingErrorAside::~PendingErrorAside() noexcept {
+void PendingErrorAside::PutBack() noexcept {
   PyObjectRef type = type_, value = value_, traceback = traceback_;
-  if (!type) return;  // nothing was pending, or Finalize ended the interpreter it belonged to
   for (PyObjectRef* field : {&type_, &value_, &traceback_}) StoreOwnedPythonRef(*field, nullptr);
   if (EPyErr_Occurred && EPyErr_Restore && !EPyErr_Occurred()) {
     EPyErr_Restore(type, value, traceback);  // takes over the references

@@ -20,12 +20,7 @@
 
 bool gPythonInitialized = false;
 
-namespace {
-
-// Set while Py_Finalize runs: the interpreter then says for itself whether it still runs.
-bool gFinalizing = false;
-
-}  // namespace
+bool gPythonFinalizing = false;
 
 namespace {
 
@@ -87,8 +82,7 @@ void StartInterpreter() {
 
 }  // namespace
 
-bool PythonIsRunning() noexcept {
-  if (gPythonInitialized && !gFinalizing) return true;  // started by Init, not finalized since
+bool PythonRunsWithoutInit() noexcept {
   if (!gPythonEntryPointsLoaded && !EnsurePythonLoaded()) return false;
   return EPy_IsInitialized && EPy_IsInitialized() != 0;
 }
@@ -119,9 +113,9 @@ void Python_Finalize() {
   ReleaseOwnedPythonRefs();
   if (EPyErr_Clear) EPyErr_Clear();  // what a release ran may have raised
   NoteThreadsOutlivingInterpreter();
-  gFinalizing = true;
+  gPythonFinalizing = true;
   if (EPy_Finalize) EPy_Finalize();
-  gFinalizing = false;
+  gPythonFinalizing = false;
   gPythonInitialized = false;
   NoteInterpreterFinalized();
   LetOutlivingThreadsEnd();

@@ -50,24 +50,40 @@ void PythonParameters_ConstructorPtr(REALobjectStruct* self, void* paramPtr) {
   SetLastError(self, PY_NO_ERROR);
 }
 
+// A tuple as every supported version lays it out: the size after the object
+// header, then the items.
+struct PyTupleHeader {
+  PyObjectHeader ob_base;
+  int64_t ob_size;
+  PyObjectRef ob_item[1];
+};
+
+PyTupleHeader* AsTuple(PyObjectRef tuple) { return reinterpret_cast<PyTupleHeader*>(tuple); }
+
+// Read from the object when it is exactly a tuple; anything else is left to
+// the library, which refuses it with its error set (-1).
+int64_t TupleSize(PyObjectRef tuple) {
+  if (IsPythonTuple(tuple)) return AsTuple(tuple)->ob_size;
+  return tuple && EPyTuple_Size ? EPyTuple_Size(tuple) : 0;
+}
+
 int64_t PythonParameters_Count(REALobjectStruct* self, intptr_t) {
   PyObjectRef tuple = PythonEntityObjectOf(self);
-  return tuple && EPyTuple_Size ? EPyTuple_Size(tuple) : 0;
+  return tuple ? TupleSize(tuple) : 0;
 }
 
 int64_t PythonParameters_LastError(REALobjectStruct* self, intptr_t) { return PythonParametersDataOf(self)->lastError; }
 
 void PythonParameters_ClearError(REALobjectStruct* self) { SetLastError(self, PY_NO_ERROR); }
 
-bool IndexInRange(PyObjectRef tuple, int64_t index) {
-  return tuple && EPyTuple_Size && index >= 0 && index < EPyTuple_Size(tuple);
-}
+bool IndexInRange(PyObjectRef tuple, int64_t index) { return tuple && index >= 0 && index < TupleSize(tuple); }
 
 // The item at index, borrowed; null when out of range.
 PyObjectRef Item(REALobjectStruct* self, int64_t index) {
   PyObjectRef tuple = PythonEntityObjectOf(self);
-  if (!IndexInRange(tuple, index) || !EPyTuple_GetItem) return nullptr;
-  return EPyTuple_GetItem(tuple, static_cast<Py_ssize_t>(index));
+  if (!IndexInRange(tuple, index)) return nullptr;
+  if (IsPythonTuple(tuple)) return AsTuple(tuple)->ob_item[index];
+  return EPyTuple_GetItem ? EPyTuple_GetItem(tuple, static_cast<Py_ssize_t>(index)) : nullptr;
 }
 
 template <typename T>

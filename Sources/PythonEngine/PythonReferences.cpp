@@ -45,6 +45,13 @@ class OwnedFieldTable {
     return true;
   }
 
+  bool Contains(const PyObjectRef* field) const noexcept {
+    if (count_ == 0) return false;
+    for (size_t at = Home(field); slots_[at]; at = (at + 1) & mask())
+      if (slots_[at] == field) return true;
+    return false;
+  }
+
   PyObjectRef* Any() const noexcept {
     for (size_t i = 0; count_ && i < capacity_; ++i)
       if (slots_[i]) return slots_[i];
@@ -68,7 +75,7 @@ class OwnedFieldTable {
   size_t mask() const noexcept { return capacity_ - 1; }
 
   // Fibonacci hashing of the address: fields are 8-byte aligned.
-  size_t Home(PyObjectRef* field) const noexcept {
+  size_t Home(const PyObjectRef* field) const noexcept {
     return static_cast<size_t>((reinterpret_cast<uintptr_t>(field) >> 3) * 0x9E3779B97F4A7C15ull >> shift_);
   }
 
@@ -120,6 +127,8 @@ void ReleaseOwnedPythonRef(PyObjectRef& field) {
   if (gPythonInitialized) HoldInterpreterLock();
   if (OwnedFields().Erase(&field) && gPythonInitialized) ReleasePythonRef(object);
 }
+
+bool IsOwnedPythonRefField(const PyObjectRef* field) { return OwnedFields().Contains(field); }
 
 void ReplaceOwnedPythonRef(PyObjectRef& field, PyObjectRef object) {
   ReleaseOwnedPythonRef(field);

@@ -60,6 +60,9 @@ void StoreOwnedPythonRef(PyObjectRef& field, PyObjectRef object);  // field take
 // current host entry if it has not; leaves the field null.
 void ReleaseOwnedPythonRef(PyObjectRef& field);
 void ReplaceOwnedPythonRef(PyObjectRef& field, PyObjectRef object);  // releases the old, takes over the new
+// True when the address is that of a field holding an owned reference; reads
+// nothing at the address, which may lie inside any object.
+bool IsOwnedPythonRefField(const PyObjectRef* field);
 // Before the interpreter stops: every known field gives its reference back
 // and becomes null, so what only wrappers kept alive (host objects in
 // capsules among them) is freed with the interpreter.

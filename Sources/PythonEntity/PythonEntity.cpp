@@ -1,7 +1,5 @@
 #include "PythonEntity/PythonEntity.h"
 
-#include <unordered_set>
-
 #include "PythonEngine/ClassRecords.h"
 #include "PythonEngine/PythonErrors.h"
 #include "PythonEngine/PythonLifecycle.h"
@@ -10,24 +8,11 @@
 
 namespace {
 
-// Every live value wrapper. Host code may hand over an object of its own
-// class where an interface is declared; only these have a Python3EntityBase
-// block to read.
-std::unordered_set<REALobjectStruct*>& liveValueWrappers() {
-  static auto* wrappers = new std::unordered_set<REALobjectStruct*>;  // outlives every wrapper
-  return *wrappers;
-}
-
 // Runs for every value wrapper, so the library is loaded before any value
 // conversion calls into it.
-void PythonEntity_DefaultConstructor(REALobjectStruct* instance) {
-  EnsurePythonLoaded();
-  PythonEntityDataOf(instance)->object = nullptr;
-  liveValueWrappers().insert(instance);
-}
+void PythonEntity_DefaultConstructor(REALobjectStruct*) { EnsurePythonLoaded(); }
 
 void PythonEntity_Destructor(REALobjectStruct* instance) {
-  liveValueWrappers().erase(instance);
   ReleaseOwnedPythonRef(PythonEntityDataOf(instance)->object);
 }
 
@@ -169,7 +154,12 @@ REALmethodDefinition PythonEntitySharedMethods[] = {
 
 }  // namespace
 
-bool IsValueWrapper(REALobjectStruct* object) { return object && liveValueWrappers().count(object) != 0; }
+// The field's address is computed, never read. The block lies at the same
+// offset in every object, so the address is that of a known field only in
+// the wrapper that holds it.
+bool HoldsPythonObject(REALobjectStruct* object) {
+  return object && IsOwnedPythonRefField(&PythonEntityDataOf(object)->object);
+}
 
 PyObjectRef PythonEntityObjectOf(REALobjectStruct* instance) {
   PyObjectRef object = PythonEntityDataOf(instance)->object;

@@ -14,6 +14,8 @@ PythonEntityData* PythonEntityDataOf(REALobjectStruct* instance);
 // interpreter is not running.
 PyObjectRef PythonEntityObjectOf(REALobjectStruct* instance);
 
-// True for a live Python3EntityBase of any class; false for Nil and for any
-// other host object.
-bool IsValueWrapper(REALobjectStruct* object);
+// True for a Python3EntityBase of any class that holds an object of the
+// running interpreter; false for Nil, for one that holds nothing, and for any
+// other host object (host code may pass its own class where an interface is
+// declared).
+bool HoldsPythonObject(REALobjectStruct* object);

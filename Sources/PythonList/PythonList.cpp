@@ -98,7 +98,7 @@ bool HasUnsetItems(PyObjectRef tuple) {
 // slice assignment at the end does the same on every version.
 void Extend(REALobjectStruct* self, REALobjectStruct* items) {
   PyObjectRef list = PythonEntityObjectOf(self);
-  PyObjectRef iterable = IsValueWrapper(items) ? PythonEntityObjectOf(items) : nullptr;
+  PyObjectRef iterable = HoldsPythonObject(items) ? PythonEntityObjectOf(items) : nullptr;
   if (!list || !iterable) return;
   if (HasUnsetItems(iterable))
     return RaisePythonError(e__PyExc_ValueError, "Extend was given a Python3Parameters with unset items");
