@@ -26,8 +26,13 @@ excluded=()
 for label in "${labels[@]}"; do
   [ "$label" = "$chosen" ] || excluded+=("${label//./\\.}")
 done
+# VALGRIND_EXCLUDE: a regular expression of further tests to leave out (the
+# repetition-heavy ones take an hour or more under memcheck on two cores).
+pattern=""
+[ ${#excluded[@]} -eq 0 ] || pattern="^($(IFS='|'; echo "${excluded[*]}")):"
+[ -z "${VALGRIND_EXCLUDE:-}" ] || pattern="${pattern:+$pattern|}${VALGRIND_EXCLUDE}"
 filter=()
-[ ${#excluded[@]} -eq 0 ] || filter=(--exclude-regex "^($(IFS='|'; echo "${excluded[*]}")):")
+[ -z "$pattern" ] || filter=(--exclude-regex "$pattern")
 
 # ctest's memcheck action reads its tool from this file of the build folder.
 # Children are followed (the loading tests run the host in a child process),
