@@ -115,6 +115,17 @@ void KeptPastFinalize(void* object) {
 // GetPtr's reference is kept along with the wrapper's.
 void KeptPastFinalize(const Object& entity) { KeptPastFinalize(xhost::asPtr(host().call(entity, "GetPtr"))); }
 
+LeaksAbandonedByPython::LeaksAbandonedByPython() {
+#ifdef API_TESTS_LEAK_SANITIZER
+  __lsan_disable();
+#endif
+}
+LeaksAbandonedByPython::~LeaksAbandonedByPython() {
+#ifdef API_TESTS_LEAK_SANITIZER
+  __lsan_enable();
+#endif
+}
+
 namespace {
 
 // The setter that stores an item, and the value it is given.

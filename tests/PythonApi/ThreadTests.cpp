@@ -192,21 +192,21 @@ TEST_F(Threads, ConsoleEventsThatPrintAgainStopAtAFixedDepthWithRecursionError) 
 }
 
 TEST_F(Threads, RestartWaitsForTheDaemonThreadsOfTheFinalizedInterpreter) {
-  python.Run(
-      "def spin():\n"
-      "    while True:\n"
-      "        time.sleep(0.0005)\n"
-      "        print('tick')\n"
-      "spinners = [threading.Thread(target=spin, daemon=True) for _ in range(3)]\n"
-      "for spinner in spinners: spinner.start()\n"
-      "time.sleep(0.01)\n");
+  // Python abandons the frames of daemon threads at Finalize, and with them
+  // what only those frames refer to.
+  {
+    LeaksAbandonedByPython abandoned;
+    python.Run(
+        "def spin():\n"
+        "    while True:\n"
+        "        time.sleep(0.0005)\n"
+        "        print('tick')\n"
+        "for _ in range(3): threading.Thread(target=spin, daemon=True).start()\n"
+        "time.sleep(0.01)\n");
+  }
   Texts ticks;
   ListenToConsole("TickConsole", [&](const std::string& text) { ticks.push_back(text); });
   std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  // Python abandons the frames of daemon threads at Finalize, and with them
-  // what those frames refer to.
-  python.KeptPastFinalize("spin");
-  python.KeptPastFinalize("spinners");
   Restart();
   EXPECT_EQ(python.IntegerOf("number"), 42);
   python.Run("import threading");
