@@ -115,14 +115,9 @@ void KeptPastFinalize(void* object) {
 // GetPtr's reference is kept along with the wrapper's.
 void KeptPastFinalize(const Object& entity) { KeptPastFinalize(xhost::asPtr(host().call(entity, "GetPtr"))); }
 
-LeaksAbandonedByPython::LeaksAbandonedByPython() {
+void CheckLeaksNowNotAtExit() {
 #ifdef API_TESTS_LEAK_SANITIZER
-  __lsan_disable();
-#endif
-}
-LeaksAbandonedByPython::~LeaksAbandonedByPython() {
-#ifdef API_TESTS_LEAK_SANITIZER
-  __lsan_enable();
+  __lsan_do_leak_check();
 #endif
 }
 

@@ -66,15 +66,10 @@ void ListenToConsole(const std::string& className, std::function<void(const std:
 // the process on purpose, which LeakSanitizer is told here. Nothing otherwise.
 void KeptPastFinalize(void* object);
 void KeptPastFinalize(const Object& entity);  // the object a Python3EntityBase holds
-// While one lives, what this thread allocates is not judged by LeakSanitizer:
-// for objects that Python itself abandons at Finalize, such as those that only
-// the frames of its daemon threads refer to. Nothing otherwise.
-struct LeaksAbandonedByPython {
-  LeaksAbandonedByPython();
-  ~LeaksAbandonedByPython();
-  LeaksAbandonedByPython(const LeaksAbandonedByPython&) = delete;
-  LeaksAbandonedByPython& operator=(const LeaksAbandonedByPython&) = delete;
-};
+// LeakSanitizer checks for leaks now, and not again when the process ends:
+// for a test after which Python itself abandons memory at Finalize, such as
+// what only the frames of its daemon threads refer to. Nothing otherwise.
+void CheckLeaksNowNotAtExit();
 
 // The module apitest (tests/PythonApi/python), imported anew after a restart.
 class PythonHelper {

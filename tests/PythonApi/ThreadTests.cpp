@@ -193,17 +193,15 @@ TEST_F(Threads, ConsoleEventsThatPrintAgainStopAtAFixedDepthWithRecursionError) 
 
 TEST_F(Threads, RestartWaitsForTheDaemonThreadsOfTheFinalizedInterpreter) {
   // Python abandons the frames of daemon threads at Finalize, and with them
-  // what only those frames refer to.
-  {
-    LeaksAbandonedByPython abandoned;
-    python.Run(
-        "def spin():\n"
-        "    while True:\n"
-        "        time.sleep(0.0005)\n"
-        "        print('tick')\n"
-        "for _ in range(3): threading.Thread(target=spin, daemon=True).start()\n"
-        "time.sleep(0.01)\n");
-  }
+  // what only those frames refer to: leaks are looked for before they start.
+  CheckLeaksNowNotAtExit();
+  python.Run(
+      "def spin():\n"
+      "    while True:\n"
+      "        time.sleep(0.0005)\n"
+      "        print('tick')\n"
+      "for _ in range(3): threading.Thread(target=spin, daemon=True).start()\n"
+      "time.sleep(0.01)\n");
   Texts ticks;
   ListenToConsole("TickConsole", [&](const std::string& text) { ticks.push_back(text); });
   std::this_thread::sleep_for(std::chrono::milliseconds(20));
