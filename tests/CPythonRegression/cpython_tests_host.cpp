@@ -3,6 +3,7 @@
 // SetPythonPath, Init, AddSearchPath, GetModule, GetFunction, Invoke. Prints
 // the report of cpython_tests.run on standard output; what Python prints
 // arrives through ConsoleOutput and goes to standard error.
+#include <csignal>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -71,6 +72,10 @@ int main(int argc, char** argv) {
     std::cerr << "usage: " << argv[0] << " path/to/Python3Plugin.so path/to/libpython3.X.so test_module...\n";
     return 2;
   }
+  // Python's own program ignores SIGPIPE, so that writing to a pipe nobody
+  // reads raises BrokenPipeError; Init leaves the application's signals
+  // alone, so this program, standing for the application, does the same.
+  std::signal(SIGPIPE, SIG_IGN);
   std::string modules;
   for (int i = 3; i < argc; ++i) modules += std::string(i > 3 ? " " : "") + argv[i];
   try {
