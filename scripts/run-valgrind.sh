@@ -26,8 +26,7 @@ excluded=()
 for label in "${labels[@]}"; do
   [ "$label" = "$chosen" ] || excluded+=("${label//./\\.}")
 done
-# VALGRIND_EXCLUDE: a regular expression of further tests to leave out (the
-# repetition-heavy ones take an hour or more under memcheck on two cores).
+# VALGRIND_EXCLUDE: a regular expression of further tests to leave out.
 pattern=""
 [ ${#excluded[@]} -eq 0 ] || pattern="^($(IFS='|'; echo "${excluded[*]}")):"
 [ -z "${VALGRIND_EXCLUDE:-}" ] || pattern="${pattern:+$pattern|}${VALGRIND_EXCLUDE}"
