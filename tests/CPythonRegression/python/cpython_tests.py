@@ -30,9 +30,27 @@ def _error_line(traceback_text):
     return lines[-1][:200] if lines else ""
 
 
+def _test_package_needs_environment():
+    """True when the `test` package was found through PYTHONPATH (Debian ships
+    its test modules apart from the library). Child interpreters the tests
+    start in isolated mode (-I) would not find them there, and a test whose
+    child imports its own module then waits forever."""
+    import test
+
+    folder = os.path.dirname(os.path.dirname(os.path.abspath(test.__file__)))
+    entries = os.environ.get("PYTHONPATH", "").split(os.pathsep)
+    return any(entry and os.path.abspath(entry) == folder for entry in entries)
+
+
 def _run_module(name):
     from test import support
 
+    if _test_package_needs_environment():
+        # The test package's own answer for "this interpreter needs its
+        # environment": children keep PYTHONPATH, tests that need -I skip.
+        from test.support import script_helper
+
+        setattr(script_helper, "__cached_interp_requires_environment", True)
     support.use_resources = []
     support.verbose = 0
     started = time.monotonic()
