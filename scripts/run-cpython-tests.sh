@@ -91,8 +91,10 @@ while read -r label library; do
   echo "$label: $library, compared with $python"
   # One process per module and side, so that a module that hangs is ended
   # (with the children it started) and reported, and the others still run.
-  : > "$reports/$label.embedded.txt"
-  : > "$reports/$label.standalone.txt"
+  for side in embedded standalone; do
+    : > "$reports/$label.$side.txt"
+    : > "$reports/$label.$side.log"
+  done
   scratch=$(mktemp -d)
   embedded=0
   standalone=0

@@ -2,8 +2,12 @@
 // plugin starts, through the plugin's members as a Xojo program calls them:
 // SetPythonPath, Init, AddSearchPath, GetModule, GetFunction, Invoke. Prints
 // the report of cpython_tests.run on standard output; what Python prints
-// arrives through ConsoleOutput and goes to standard error.
+// arrives through ConsoleOutput and goes to standard error, as does what the
+// tests' children write to the standard output they inherit.
+#include <unistd.h>
+
 #include <csignal>
+#include <cstdio>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -26,7 +30,7 @@ std::string pythonError() {
   return xhost::asBoolean(engine("ErrorOccurred")) ? xhost::asString(engine("GetError")).bytes() : "no Python error";
 }
 
-int run(const std::string& plugin, const std::string& library, const std::string& modules) {
+int run(const std::string& plugin, const std::string& library, const std::string& modules, FILE* report) {
   host().loadPlugin(plugin);
   Object file = host().newFolderItem(library);
   engine("SetPythonPath", {file});
@@ -57,7 +61,9 @@ int run(const std::string& plugin, const std::string& library, const std::string
       std::cerr << "cpython_tests.run raised: " << pythonError() << "\n";
       status = 1;
     } else {
-      std::cout << xhost::asString(host().call(result, "StringValue")).bytes() << std::flush;
+      const std::string text = xhost::asString(host().call(result, "StringValue")).bytes();
+      std::fwrite(text.data(), 1, text.size(), report);
+      std::fflush(report);
     }
   }
   engine("SetConsoleOutput", {xhost::Nil{}});
@@ -78,8 +84,16 @@ int main(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);
   std::string modules;
   for (int i = 3; i < argc; ++i) modules += std::string(i > 3 ? " " : "") + argv[i];
+  // Standard output carries the report alone.
+  std::cout.flush();
+  const int reportDescriptor = dup(STDOUT_FILENO);
+  FILE* report = reportDescriptor < 0 ? nullptr : fdopen(reportDescriptor, "w");
+  if (!report || dup2(STDERR_FILENO, STDOUT_FILENO) < 0) {
+    std::perror("cpython_tests_host: standard output");
+    return 1;
+  }
   try {
-    return run(argv[1], argv[2], modules);
+    return run(argv[1], argv[2], modules, report);
   } catch (const std::exception& error) {
     std::cerr << "cpython_tests_host failed: " << error.what() << "\n";
     return 1;

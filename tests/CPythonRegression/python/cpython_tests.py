@@ -99,4 +99,12 @@ def run(names):
 
 
 if __name__ == "__main__":
-    sys.stdout.write(run(" ".join(sys.argv[1:])))
+    # Standard output carries the report alone: what the tests and their
+    # children print goes to standard error, as inside the plugin.
+    sys.stdout.flush()
+    report = os.fdopen(os.dup(1), "w")
+    os.dup2(2, 1)
+    text = run(" ".join(sys.argv[1:]))
+    sys.stdout.flush()
+    report.write(text)
+    report.close()
