@@ -46,14 +46,16 @@ distribution_test_package() {
   echo "$folder"
 }
 
-# Lines "<module> run=N failures=F errors=E skipped=S ..." of both reports.
+# Lines "<module> run=N failures=F errors=E skipped=S doctests=D ..." of both
+# reports, or "<module> <outcome> ..." for a module that did not run.
 compare() {
   awk '
-    $2 ~ /^run=/ {
-      split($2, r, "="); split($3, f, "="); split($4, e, "=")
-      run[side, $1] = r[2]; bad[side, $1] = f[2] + e[2]; names[$1] = 1
+    $1 ~ /^test_/ && $2 ~ /^run=/ {
+      for (i = 2; i <= NF; i++) { split($i, pair, "="); value[pair[1]] = pair[2] }
+      run[side, $1] = value["run"]; bad[side, $1] = value["failures"] + value["errors"]
+      doctests[side, $1] = value["doctests"] + 0; names[$1] = 1
     }
-    $2 !~ /^run=/ && $1 ~ /^test_/ { other[side, $1] = $0; names[$1] = 1 }
+    $1 ~ /^test_/ && $2 ~ /^(skipped-module|import-error|ended-with-status)$/ { other[side, $1] = $0; names[$1] = 1 }
     END {
       status = 0
       for (name in names) {
@@ -62,9 +64,11 @@ compare() {
           status = 1
           continue
         }
-        verdict = run[1, name] == run[2, name] && bad[1, name] <= bad[2, name] ? "same" : "DIFFERENT"
+        verdict = run[1, name] == run[2, name] && doctests[1, name] == doctests[2, name] && bad[1, name] <= bad[2, name] ? "same" : "DIFFERENT"
         if (verdict != "same") status = 1
-        printf "  %-18s run %5d / %5d   failed %3d / %3d   %s\n", name, run[1, name], run[2, name], bad[1, name], bad[2, name], verdict
+        printf "  %-18s run %5d / %5d   failed %3d / %3d   %s", name, run[1, name], run[2, name], bad[1, name], bad[2, name], verdict
+        if (doctests[1, name] || doctests[2, name]) printf "   (doctests %d / %d)", doctests[1, name], doctests[2, name]
+        printf "\n"
       }
       exit status
     }' side=1 "$1" side=2 "$2" | sort

@@ -42,6 +42,71 @@ def _test_package_needs_environment():
     return any(entry and os.path.abspath(entry) == folder for entry in entries)
 
 
+class _TestMainRun:
+    """Runs an older-style module's test_main as regrtest before 3.11 does,
+    the suites it hands to support.run_unittest collected here: each runs
+    into a result of its own (support's runner would raise TestFailed at the
+    first one with a failure and say nothing of what ran), and the doctests
+    run_doctest runs are counted."""
+
+    def __init__(self, support):
+        self.support = support
+        self.results = []
+        self.doctests = []  # (module name, failed, tried)
+        self.doctest_errors = []  # (module name, traceback)
+        self._depth = 0
+
+    def _run_suite(self, suite):
+        result = unittest.TestResult()
+        suite(result)  # as support.BasicTestRunner
+        self.results.append(result)
+        return result
+
+    def _run_doctest(self, module, verbosity=None, optionflags=0):
+        import doctest
+        import traceback
+
+        try:
+            return doctest.testmod(module, verbose=self.support.verbose if verbosity is None else None,
+                                   optionflags=optionflags)
+        except Exception:
+            # Reported; the rest of test_main runs, as it does where the
+            # doctests could run.
+            self.doctest_errors.append((getattr(module, "__name__", "?"), traceback.format_exc()))
+            return doctest.TestResults(1, 0)
+
+    def _counting_testmod(self, testmod):
+        def counted(module=None, *args, **kwargs):
+            # doctest's own tests call testmod inside the examples: only the
+            # outermost call is a run of test_main's.
+            self._depth += 1
+            try:
+                outcome = testmod(module, *args, **kwargs)
+            finally:
+                self._depth -= 1
+            if self._depth == 0:
+                name = getattr(module, "__name__", None) or "__main__"
+                self.doctests.append((name, outcome[0], outcome[1]))
+            return outcome
+        return counted
+
+    def __call__(self, test_main):
+        import doctest
+
+        support = self.support
+        saved = support._run_suite, support.run_doctest, doctest.testmod
+        # run_doctest is patched as well as testmod for the modules that
+        # imported it by name before this ran, whose failing doctests still
+        # end test_main with TestFailed.
+        support._run_suite = self._run_suite
+        support.run_doctest = self._run_doctest
+        doctest.testmod = self._counting_testmod(doctest.testmod)
+        try:
+            test_main()
+        finally:
+            support._run_suite, support.run_doctest, doctest.testmod = saved
+
+
 def _run_module(name):
     from test import support
 
@@ -56,26 +121,66 @@ def _run_module(name):
     started = time.monotonic()
     try:
         module = __import__("test." + name, fromlist=["*"])
-        suite = unittest.defaultTestLoader.loadTestsFromModule(module)
     except unittest.SkipTest as skipped:
         return ["%s skipped-module reason=%s" % (name, skipped)]
     except Exception as error:
         return ["%s import-error %s: %s" % (name, type(error).__name__, error)]
-    result = unittest.TestResult()
-    suite.run(result)
+    results = []
+    doctests = []
+    problems = []  # (kind, id, traceback) of what failed outside any test
+    # Until 3.11 regrtest runs a module's test_main when it has one (3.11 and
+    # later refuse such a module, and their support has no _run_suite).
+    if callable(getattr(module, "test_main", None)) and hasattr(support, "_run_suite"):
+        runner = _TestMainRun(support)
+        try:
+            runner(module.test_main)
+        except unittest.SkipTest as skipped:
+            if not runner.results and not runner.doctests:
+                return ["%s skipped-module reason=%s" % (name, skipped)]
+            problems.append(("SKIP", "test.%s.test_main" % name, "SkipTest: %s" % skipped))
+        except Exception:
+            import traceback
+
+            failed_doctest = runner.doctests and runner.doctests[-1][1]
+            if not (failed_doctest and isinstance(sys.exc_info()[1], support.TestFailed)):
+                problems.append(("ERROR", "test.%s.test_main" % name, traceback.format_exc()))
+        results = runner.results
+        doctests = runner.doctests
+        for module_name, traceback_text in runner.doctest_errors:
+            problems.append(("ERROR", "doctest " + module_name, traceback_text))
+    else:
+        try:
+            suite = unittest.defaultTestLoader.loadTestsFromModule(module)
+        except Exception as error:
+            return ["%s import-error %s: %s" % (name, type(error).__name__, error)]
+        results.append(unittest.TestResult())
+        suite.run(results[-1])
     if hasattr(support, "reap_children"):
         support.reap_children()
     gc.collect()
+
+    failures = [(test, text) for result in results for test, text in result.failures]
+    errors = [(test, text) for result in results for test, text in result.errors]
+    unexpected = [test for result in results for test in result.unexpectedSuccesses]
+    failed_doctests = [entry for entry in doctests if entry[1]]
     lines = [
-        "%s run=%d failures=%d errors=%d skipped=%d seconds=%.0f"
-        % (name, result.testsRun, len(result.failures) + len(result.unexpectedSuccesses),
-           len(result.errors), len(result.skipped), time.monotonic() - started)
+        "%s run=%d failures=%d errors=%d skipped=%d doctests=%d seconds=%.0f"
+        % (name, sum(result.testsRun for result in results),
+           len(failures) + len(unexpected) + len(failed_doctests),
+           len(errors) + sum(kind == "ERROR" for kind, _, _ in problems),
+           sum(len(result.skipped) for result in results) + sum(kind == "SKIP" for kind, _, _ in problems),
+           sum(entry[2] for entry in doctests), time.monotonic() - started)
     ]
-    for kind, entries in (("FAIL", result.failures), ("ERROR", result.errors)):
+    for kind, entries in (("FAIL", failures), ("ERROR", errors)):
         for test, traceback_text in entries:
             lines.append("  %s %s: %s" % (kind, test.id(), _error_line(traceback_text)))
-    for test in result.unexpectedSuccesses:
+    for test in unexpected:
         lines.append("  FAIL %s: unexpected success" % test.id())
+    for module_name, failed, tried in failed_doctests:
+        lines.append("  FAIL doctest %s: %d of %d doctests failed" % (module_name, failed, tried))
+    for kind, test_id, traceback_text in problems:
+        if kind != "SKIP":
+            lines.append("  %s %s: %s" % (kind, test_id, _error_line(traceback_text)))
     return lines
 
 
