@@ -42,6 +42,22 @@ def _test_package_needs_environment():
     return any(entry and os.path.abspath(entry) == folder for entry in entries)
 
 
+# What differs from one run to the next in a test's id (a parametrized test's
+# repr of an object, a temporary file's name): replaced, so that the same
+# test has the same id on both sides.
+_RUN_SPECIFIC = [
+    (re.compile(r"0x[0-9a-fA-F]+"), "0x?"),
+    (re.compile(r"(?<=/)tmp[a-z0-9_]{8}(?![a-z0-9_])"), "tmp?"),
+]
+
+
+def _stable_id(test, folder):
+    text = test.id().replace(folder, "<cwd>")
+    for pattern, replacement in _RUN_SPECIFIC:
+        text = pattern.sub(replacement, text)
+    return text
+
+
 class _TestMainRun:
     """Runs an older-style module's test_main as regrtest before 3.11 does,
     the suites it hands to support.run_unittest collected here: each runs
@@ -118,6 +134,7 @@ def _run_module(name):
         setattr(script_helper, "__cached_interp_requires_environment", True)
     support.use_resources = []
     support.verbose = 0
+    folder = os.getcwd()
     started = time.monotonic()
     try:
         module = __import__("test." + name, fromlist=["*"])
@@ -171,16 +188,17 @@ def _run_module(name):
            sum(len(result.skipped) for result in results) + sum(kind == "SKIP" for kind, _, _ in problems),
            sum(entry[2] for entry in doctests), time.monotonic() - started)
     ]
+    # The id, a tab, what went wrong: ids may hold colons and spaces.
     for kind, entries in (("FAIL", failures), ("ERROR", errors)):
         for test, traceback_text in entries:
-            lines.append("  %s %s: %s" % (kind, test.id(), _error_line(traceback_text)))
+            lines.append("  %s %s\t%s" % (kind, _stable_id(test, folder), _error_line(traceback_text)))
     for test in unexpected:
-        lines.append("  FAIL %s: unexpected success" % test.id())
+        lines.append("  FAIL %s\tunexpected success" % _stable_id(test, folder))
     for module_name, failed, tried in failed_doctests:
-        lines.append("  FAIL doctest %s: %d of %d doctests failed" % (module_name, failed, tried))
+        lines.append("  FAIL doctest %s\t%d of %d doctests failed" % (module_name, failed, tried))
     for kind, test_id, traceback_text in problems:
         if kind != "SKIP":
-            lines.append("  %s %s: %s" % (kind, test_id, _error_line(traceback_text)))
+            lines.append("  %s %s\t%s" % (kind, test_id, _error_line(traceback_text)))
     return lines
 
 
