@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Runs modules of CPython's own regression tests inside the interpreter the
 # plugin starts (the host program cpython_tests_host) and in the standalone
-# interpreter of the same version, and compares them module by module: the
-# same number of tests must run, with no more failures inside the plugin, and
-# no test may fail inside the plugin alone.
+# interpreter of the same version on the same shared library (the program
+# standalone_python), and compares them module by module: the same number of
+# tests must run, with no more failures inside the plugin, and no test may
+# fail inside the plugin alone.
 # Arguments: the libraries by label ("pyenv-3.12.1", "system-3.11"); every
 # library of the machine when none is given. CPYTHON_TEST_MODULES replaces the
 # list of modules. Reports go to build/cpython-tests/.
@@ -17,6 +18,7 @@ modules=${CPYTHON_TEST_MODULES:-"test_re test_collections test_itertools test_fu
 reports="$build_dir/cpython-tests"
 mkdir -p "$reports"
 driver=$(realpath "$build_dir/tests/CPythonRegression/python/cpython_tests.py")
+launcher=$(realpath "$build_dir/tests/CPythonRegression/standalone_python")
 module_timeout=600  # seconds; the slowest module takes about one minute
 
 # The standalone interpreter next to a library: bin/python3.X of its prefix.
@@ -89,17 +91,20 @@ while read -r label library; do
     echo "$label: no standalone interpreter next to $library; skipped"
     continue
   fi
+  # The standalone side: the library itself, started as the interpreter next
+  # to it (the plugin gives the embedded side that sys.executable too).
+  standalone=("$launcher" "$library" "$python")
   first=${modules%% *}
   export PYTHONPATH=""
-  if ! "$python" -c "import test.$first" 2> /dev/null; then
+  if ! "${standalone[@]}" -c "import test.$first" 2> /dev/null; then
     PYTHONPATH=$(distribution_test_package "$python") || true
-    if [ -z "$PYTHONPATH" ] || ! "$python" -c "import test.$first" 2> /dev/null; then
+    if [ -z "$PYTHONPATH" ] || ! "${standalone[@]}" -c "import test.$first" 2> /dev/null; then
       echo "$label: the library's test package has no $first; skipped"
       continue
     fi
     echo "$label: test modules from the distribution's package, in $PYTHONPATH (for both runs)"
   fi
-  echo "$label: $library, compared with $python"
+  echo "$label: $library, embedded and standalone as $python"
   # One process per module and side, so that a module that hangs is ended
   # (with the children it started) and reported, and the others still run.
   for side in embedded standalone; do
@@ -108,7 +113,7 @@ while read -r label library; do
   done
   scratch=$(mktemp -d)
   embedded=0
-  standalone=0
+  standalone_seconds=0
   for module in $modules; do
     started=$SECONDS
     timeout -k 10 "$module_timeout" "$build_dir/tests/CPythonRegression/cpython_tests_host" "$build_dir/Python3Plugin.so" \
@@ -116,13 +121,13 @@ while read -r label library; do
       echo "$module ended-with-status $?" >> "$reports/$label.embedded.txt"
     embedded=$((embedded + SECONDS - started))
     started=$SECONDS
-    (cd "$scratch" && timeout -k 10 "$module_timeout" "$python" "$driver" "$module") \
+    (cd "$scratch" && timeout -k 10 "$module_timeout" "${standalone[@]}" "$driver" "$module") \
       >> "$reports/$label.standalone.txt" 2>> "$reports/$label.standalone.log" ||
       echo "$module ended-with-status $?" >> "$reports/$label.standalone.txt"
-    standalone=$((standalone + SECONDS - started))
+    standalone_seconds=$((standalone_seconds + SECONDS - started))
   done
   rm -rf "$scratch"
-  echo "  (tests run / failed: embedded / standalone; $embedded s / $standalone s)"
+  echo "  (tests run / failed: embedded / standalone; $embedded s / $standalone_seconds s)"
   compare "$reports/$label.embedded.txt" "$reports/$label.standalone.txt" || status=1
   grep -E '^  (FAIL|ERROR) ' "$reports/$label.embedded.txt" | LC_ALL=C sort > "$reports/$label.embedded.failing" || true
   grep -E '^  (FAIL|ERROR) ' "$reports/$label.standalone.txt" | LC_ALL=C sort > "$reports/$label.standalone.failing" || true
