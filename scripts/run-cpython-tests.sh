@@ -30,22 +30,46 @@ interpreter_of() {
   done
 }
 
-# Debian ships a Python's test modules apart from its test package
-# (libpython3.X-testsuite). Rather than install it over the system's Python,
-# its files are unpacked here next to a copy of the installed package, and
-# both runs find them first on PYTHONPATH.
+# Debian ships a Python's test modules apart from its test package, in
+# libpython3.X-testsuite, built from the same source as the library: only the
+# version of the installed library's package tests that library. Rather than
+# install it over the system's Python, its files are unpacked here next to a
+# copy of the installed test package, and both runs find them first on
+# PYTHONPATH. Prints that folder; status 1 when no distribution's package
+# applies, 2 (after saying why) when the matching one cannot be had.
+# CPYTHON_TESTSUITE_VERSION names another version of the package, deliberately.
 distribution_test_package() {
-  local python=$1 version folder
-  version=$("$python" -c 'import sys; print("%d.%d" % sys.version_info[:2])')
-  folder=$(realpath "$reports")/testsuite-$version
-  command -v apt-get > /dev/null && [ -d "/usr/lib/python$version/test" ] || return 1
-  if [ ! -e "$folder/test/$first.py" ]; then
-    rm -rf "$folder" && mkdir -p "$folder/unpacked" &&
-      (cd "$folder" && apt-get download -q "libpython$version-testsuite" > /dev/null 2>&1) &&
-      dpkg -x "$folder"/*.deb "$folder/unpacked" || return 1
+  local library=$1 version=$2 package owner installed stdlib wanted folder
+  command -v apt-get > /dev/null && command -v dpkg-query > /dev/null && [ -d "/usr/lib/python$version/test" ] || return 1
+  package=libpython$version-testsuite
+  owner=$(dpkg-query -S "$(realpath "$library")" 2> /dev/null | head -n 1 | sed 's/: .*//')
+  if [ -z "$owner" ]; then
+    echo "  $library belongs to no installed package: which $package would match it is unknown" >&2
+    return 2
+  fi
+  installed=$(dpkg-query -W -f='${Version}' "$owner")
+  stdlib=$(dpkg-query -S "/usr/lib/python$version/test/support/__init__.py" 2> /dev/null | head -n 1 | sed 's/: .*//')
+  if [ -n "$stdlib" ] && [ "$(dpkg-query -W -f='${Version}' "$stdlib")" != "$installed" ]; then
+    echo "  $stdlib (with test.support) is $(dpkg-query -W -f='${Version}' "$stdlib"), $owner is $installed: install one version of both" >&2
+    return 2
+  fi
+  wanted=${CPYTHON_TESTSUITE_VERSION:-$installed}
+  folder=$(realpath "$reports")/testsuite-$version-$wanted
+  if [ ! -e "$folder/unpacked.stamp" ]; then
+    rm -rf "$folder" && mkdir -p "$folder/unpacked"
+    if ! (cd "$folder" && apt-get download -q "$package=$wanted" > "$folder/download.log" 2>&1); then
+      echo "  cannot download $package $wanted (the version of the installed $owner): $(tail -n 1 "$folder/download.log")" >&2
+      echo "  the archive has: $(apt-cache madison "$package" 2> /dev/null | awk -F' [|] ' '{print $2}' | sort -u | tr '\n' ' ')" >&2
+      echo "  upgrade $owner to one of them, or name one in CPYTHON_TESTSUITE_VERSION to compare with its tests anyway" >&2
+      return 2
+    fi
+    dpkg -x "$folder"/*.deb "$folder/unpacked" || return 2
     cp -r "/usr/lib/python$version/test" "$folder/test"
     cp -r "$folder/unpacked/usr/lib/python$version/test/." "$folder/test/"
+    touch "$folder/unpacked.stamp"
   fi
+  [ "$wanted" = "$installed" ] ||
+    echo "  $package $wanted, as CPYTHON_TESTSUITE_VERSION says, with $owner $installed installed" >&2
   echo "$folder"
 }
 
@@ -97,7 +121,14 @@ while read -r label library; do
   first=${modules%% *}
   export PYTHONPATH=""
   if ! "${standalone[@]}" -c "import test.$first" 2> /dev/null; then
-    PYTHONPATH=$(distribution_test_package "$python") || true
+    version=$("${standalone[@]}" -c 'import sys; print("%d.%d" % sys.version_info[:2])')
+    found=0
+    PYTHONPATH=$(distribution_test_package "$library" "$version") || found=$?
+    if [ "$found" -eq 2 ]; then
+      echo "$label: FAILED: no test modules of the distribution that match $library"
+      status=1
+      continue
+    fi
     if [ -z "$PYTHONPATH" ] || ! "${standalone[@]}" -c "import test.$first" 2> /dev/null; then
       echo "$label: the library's test package has no $first; skipped"
       continue
