@@ -43,11 +43,12 @@ def _test_package_needs_environment():
 
 
 # What differs from one run to the next in a test's id (a parametrized test's
-# repr of an object, a temporary file's name): replaced, so that the same
-# test has the same id on both sides.
+# repr of an object, a temporary file's name, support.TESTFN with the
+# process id): replaced, so that the same test has the same id on both sides.
 _RUN_SPECIFIC = [
     (re.compile(r"0x[0-9a-fA-F]+"), "0x?"),
     (re.compile(r"(?<=/)tmp[a-z0-9_]{8}(?![a-z0-9_])"), "tmp?"),
+    (re.compile(r"@test_\d+_tmp"), "@test_?_tmp"),
 ]
 
 
