@@ -87,6 +87,11 @@ compare() {
       status = 0
       for (name in names) {
         if ((1, name) in other || (2, name) in other) {
+          # A module both sides skip (a platform, a resource) is no difference.
+          if (other[1, name] == other[2, name] && other[1, name] ~ /^[^ ]+ skipped-module/) {
+            printf "  %-18s skipped on both sides: %s\n", name, substr(other[1, name], length(name) + 17)
+            continue
+          }
           printf "  %-18s embedded: %s | standalone: %s\n", name, other[1, name] ? other[1, name] : "ran", other[2, name] ? other[2, name] : "ran"
           status = 1
           continue
