@@ -89,16 +89,16 @@ compare() {
         if ((1, name) in other || (2, name) in other) {
           # A module both sides skip (a platform, a resource) is no difference.
           if (other[1, name] == other[2, name] && other[1, name] ~ /^[^ ]+ skipped-module/) {
-            printf "  %-18s skipped on both sides: %s\n", name, substr(other[1, name], length(name) + 17)
+            printf "  %-22s skipped on both sides: %s\n", name, substr(other[1, name], length(name) + 17)
             continue
           }
-          printf "  %-18s embedded: %s | standalone: %s\n", name, other[1, name] ? other[1, name] : "ran", other[2, name] ? other[2, name] : "ran"
+          printf "  %-22s embedded: %s | standalone: %s\n", name, other[1, name] ? other[1, name] : "ran", other[2, name] ? other[2, name] : "ran"
           status = 1
           continue
         }
         verdict = run[1, name] == run[2, name] && doctests[1, name] == doctests[2, name] && bad[1, name] <= bad[2, name] ? "same" : "DIFFERENT"
         if (verdict != "same") status = 1
-        printf "  %-18s run %5d / %5d   failed %3d / %3d   %s", name, run[1, name], run[2, name], bad[1, name], bad[2, name], verdict
+        printf "  %-22s run %5d / %5d   failed %3d / %3d   %s", name, run[1, name], run[2, name], bad[1, name], bad[2, name], verdict
         if (doctests[1, name] || doctests[2, name]) printf "   (doctests %d / %d)", doctests[1, name], doctests[2, name]
         printf "\n"
       }
