@@ -9,24 +9,27 @@
 
 namespace {
 
+// Every member holds the dict, the key and the value by references of its
+// own: hashing and comparing a key may run Python code that calls host code,
+// which may drop the last host reference to any of them.
+
 // A key for the length of one member: a str made from a host string (the
 // empty string may come as no string at all), or the object a value wrapper
 // holds, shared. Null when the host cannot give the text or the wrapper holds
 // nothing.
 class Key {
  public:
-  explicit Key(REALstringStruct* text) : object_(NewPythonText(text)), owned_(true) {}
-  explicit Key(REALobjectStruct* wrapper) : object_(wrapper ? PythonEntityObjectOf(wrapper) : nullptr) {}
+  explicit Key(REALstringStruct* text) : object_(NewPythonText(text)) {}
+  explicit Key(REALobjectStruct* wrapper) : object_(NewReference(wrapper ? PythonEntityObjectOf(wrapper) : nullptr)) {}
   Key(const Key&) = delete;
   Key& operator=(const Key&) = delete;
   ~Key() {
-    if (owned_ && object_) ReleasePythonRef(object_);
+    if (object_) ReleasePythonRef(object_);
   }
   PyObjectRef get() const { return object_; }
 
  private:
-  PyObjectRef object_;
-  bool owned_ = false;
+  PyObjectRef object_;  // owned; null for none
 };
 
 // The reference lives in the Python3EntityBase block, whose destructor releases it.
@@ -44,17 +47,17 @@ int64_t PythonDictionary_Count(REALobjectStruct* self, intptr_t) {
 
 // Empties the dict itself: every holder of it sees it empty.
 void PythonDictionary_Clear(REALobjectStruct* self) {
-  PyObjectRef dict = PythonEntityObjectOf(self);
-  if (dict && EPyDict_Clear) EPyDict_Clear(dict);
+  HeldReference dict = HeldEntityObject(self);
+  if (dict && EPyDict_Clear) EPyDict_Clear(dict.get());
 }
 
 template <typename KeyArgument>
 int8_t Contains(REALobjectStruct* self, KeyArgument keyArgument) {
-  PyObjectRef dict = PythonEntityObjectOf(self);
+  HeldReference dict = HeldEntityObject(self);
   if (!dict || !EPyDict_Contains) return false;
   Key key(keyArgument);
   if (!key.get()) return false;
-  const int found = EPyDict_Contains(dict, key.get());
+  const int found = EPyDict_Contains(dict.get(), key.get());
   if (found == -1) ThrowPythonException("Failed to call contains function", -5);
   return found == 1;
 }
@@ -63,30 +66,30 @@ int8_t Contains(REALobjectStruct* self, KeyArgument keyArgument) {
 // its error left set.
 template <typename KeyArgument>
 REALobjectStruct* GetValue(REALobjectStruct* self, KeyArgument keyArgument) {
-  PyObjectRef dict = PythonEntityObjectOf(self);
+  HeldReference dict = HeldEntityObject(self);
   if (!dict || !EPyDict_GetItemWithError) return nullptr;
   Key key(keyArgument);
-  return key.get() ? CheckedValue<values::Entity>(EPyDict_GetItemWithError(dict, key.get())) : nullptr;
+  return key.get() ? CheckedValue<values::Entity>(EPyDict_GetItemWithError(dict.get(), key.get())) : nullptr;
 }
 
 // The dict takes its own references; a refused entry leaves Python's error set.
 template <typename KeyArgument>
 void SetValue(REALobjectStruct* self, KeyArgument keyArgument, REALobjectStruct* value) {
-  PyObjectRef dict = PythonEntityObjectOf(self);
-  PyObjectRef item = value ? PythonEntityObjectOf(value) : nullptr;
+  HeldReference dict = HeldEntityObject(self);
+  HeldReference item = HeldArgumentObject(value);
   if (!dict || !item || !EPyDict_SetItem) return;
   Key key(keyArgument);
-  if (key.get()) EPyDict_SetItem(dict, key.get(), item);
+  if (key.get()) EPyDict_SetItem(dict.get(), key.get(), item.get());
 }
 
 // A String key that is absent raises; an entity key leaves the KeyError set.
 template <typename KeyArgument>
 void Remove(REALobjectStruct* self, KeyArgument keyArgument) {
-  PyObjectRef dict = PythonEntityObjectOf(self);
+  HeldReference dict = HeldEntityObject(self);
   if (!dict || !LookUpOnFirstUse(PythonEntryId::EPyDict_DelItem)) return;
   Key key(keyArgument);
   if (!key.get()) return;
-  const int removed = EPyDict_DelItem(dict, key.get());
+  const int removed = EPyDict_DelItem(dict.get(), key.get());
   if constexpr (std::is_same_v<KeyArgument, REALstringStruct*>) {
     if (removed == -1) ThrowPythonException("Failed to delete item", -4);
   }
@@ -95,35 +98,36 @@ void Remove(REALobjectStruct* self, KeyArgument keyArgument) {
 // A new list of the keys or values, in the dict's order; a snapshot.
 template <PyObjectRef (*&Snapshot)(PyObjectRef)>
 REALobjectStruct* ListOf(REALobjectStruct* self) {
-  PyObjectRef dict = PythonEntityObjectOf(self);
+  HeldReference dict = HeldEntityObject(self);
   if (!dict || !Snapshot) return nullptr;
-  PyObjectRef list = Snapshot(dict);
+  PyObjectRef list = Snapshot(dict.get());
   return list ? NewListWrapper(list) : nullptr;
 }
 
 // A shallow copy: a new dict of the same keys and values.
 REALobjectStruct* PythonDictionary_Copy(REALobjectStruct* self) {
-  PyObjectRef dict = PythonEntityObjectOf(self);
+  HeldReference dict = HeldEntityObject(self);
   if (!dict || !LookUpOnFirstUse(PythonEntryId::EPyDict_Copy)) return nullptr;
-  PyObjectRef copy = EPyDict_Copy(dict);
+  PyObjectRef copy = EPyDict_Copy(dict.get());
   return copy ? NewDictionaryWrapper(copy) : nullptr;
 }
 
 void Merge(REALobjectStruct* self, REALobjectStruct* other, int8_t overrideExisting) {
-  PyObjectRef dict = PythonEntityObjectOf(self);
-  PyObjectRef otherDict = other ? PythonEntityObjectOf(other) : nullptr;
+  HeldReference dict = HeldEntityObject(self);
+  HeldReference otherDict = HeldArgumentObject(other);
   if (!dict || !otherDict || !LookUpOnFirstUse(PythonEntryId::EPyDict_Merge)) return;
-  if (EPyDict_Merge(dict, otherDict, overrideExisting ? 1 : 0) == -1) ThrowPythonException("Failed to merge", -3);
+  if (EPyDict_Merge(dict.get(), otherDict.get(), overrideExisting ? 1 : 0) == -1)
+    ThrowPythonException("Failed to merge", -3);
 }
 
 // The value under the key, which gets the default when it has none.
 REALobjectStruct* SetDefault(REALobjectStruct* self, REALstringStruct* keyText, REALobjectStruct* defaultValue) {
   if (!LookUpOnFirstUse(PythonEntryId::EPyDict_SetDefault)) return nullptr;
-  PyObjectRef dict = PythonEntityObjectOf(self);
-  PyObjectRef fallback = defaultValue ? PythonEntityObjectOf(defaultValue) : nullptr;
+  HeldReference dict = HeldEntityObject(self);
+  HeldReference fallback = HeldArgumentObject(defaultValue);
   if (!dict || !fallback) return nullptr;
   Key key(keyText);
-  return key.get() ? CheckedValue<values::Entity>(EPyDict_SetDefault(dict, key.get(), fallback)) : nullptr;
+  return key.get() ? CheckedValue<values::Entity>(EPyDict_SetDefault(dict.get(), key.get(), fallback.get())) : nullptr;
 }
 
 REALproperty PythonDictionaryProperties[] = {

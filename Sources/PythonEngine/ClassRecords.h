@@ -8,6 +8,7 @@
 #include "HostGlue.h"
 #include "PythonEngine/ApiDescriptions.h"
 #include "PythonEngine/HostEntry.h"
+#include "PythonEngine/PendingErrorAside.h"
 
 extern REALinterfaceDefinition PythonIterableInterface;
 extern REALclassDefinition PythonEntityBaseClass;
@@ -41,33 +42,52 @@ namespace records {
 // demand: the host runs them for every wrapper it makes or frees.
 constexpr HostEntry::Lock kLockOnDemand = HostEntry::Lock::OnDemand;
 
+// What a member does with an error left pending by an earlier call: most
+// keep it aside while they work (any call into Python may run Python code,
+// which must start with no error set); those that read or change the error
+// itself leave it where it is.
+enum class PendingError { SetAside, Untouched };
+
 // What the host calls for a member: the member's function inside a
 // HostEntry, never letting an exception out to the host.
-template <auto Function, HostEntry::Lock Lock = HostEntry::Lock::OnEntry>
+template <auto Function, HostEntry::Lock Lock = HostEntry::Lock::OnEntry,
+          PendingError Pending = PendingError::SetAside>
 struct Entered;
-template <typename Result, typename... Arguments, Result (*Function)(Arguments...), HostEntry::Lock Lock>
-struct Entered<Function, Lock> {
+template <typename Result, typename... Arguments, Result (*Function)(Arguments...), HostEntry::Lock Lock,
+          PendingError Pending>
+struct Entered<Function, Lock, Pending> {
   static Result Call(Arguments... arguments) noexcept {
     HostEntry entry(Lock);
     try {
-      return Function(arguments...);
+      if constexpr (Lock == HostEntry::Lock::OnEntry && Pending == PendingError::SetAside) {
+        PendingErrorAside pending;
+        return Function(arguments...);
+      } else {
+        return Function(arguments...);
+      }
     } catch (...) {
       return Result();
     }
   }
 };
 
-template <auto Function>
+template <auto Function, PendingError Pending = PendingError::SetAside>
 REALproc proc() {
-  return reinterpret_cast<REALproc>(&Entered<Function>::Call);
+  return reinterpret_cast<REALproc>(&Entered<Function, HostEntry::Lock::OnEntry, Pending>::Call);
 }
 
 // Every builder takes the entry's one-line description for Xojo programmers,
 // kept for the generated API reference.
-template <auto Function>
+template <auto Function, PendingError Pending = PendingError::SetAside>
 REALmethodDefinition Method(const char* declaration, const char* description, uint32_t flags = REALmemberFlags) {
-  Describe(reinterpret_cast<const void*>(proc<Function>()), description);
-  return REALmethodDefinition{proc<Function>(), nullptr, declaration, flags, 0, {0, 0}};
+  Describe(reinterpret_cast<const void*>(proc<Function, Pending>()), description);
+  return REALmethodDefinition{proc<Function, Pending>(), nullptr, declaration, flags, 0, {0, 0}};
+}
+
+// A member that reads or changes Python's error indicator itself.
+template <auto Function>
+REALmethodDefinition ErrorStateMethod(const char* declaration, const char* description) {
+  return Method<Function, PendingError::Untouched>(declaration, description);
 }
 
 // A method that can also be assigned to ("Int32Value(index as Integer) as Int32").

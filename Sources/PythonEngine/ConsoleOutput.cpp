@@ -61,7 +61,9 @@ PyObjectRef aview_write(PyObjectRef, PyObjectRef arguments) noexcept {
   if (!EPyArg_ParseTuple || !EPyArg_ParseTuple(arguments, "s", &text)) return nullptr;
   if (!OnHostThread()) {
     try {
-      DeferToHostThread([line = std::string(text)] { DeliverConsoleText(line.data(), line.size()); });
+      std::string line(text);
+      const size_t bytes = line.size() + 1;  // an empty write counts too
+      DeferTextToHostThread(bytes, [line = std::move(line)] { DeliverConsoleText(line.data(), line.size()); });
     } catch (...) {
       // Out of memory: the text is lost, never delivered on this thread.
     }

@@ -12,12 +12,15 @@
 //
 // Host code runs only on a thread that is inside such an entry. Python code
 // running on any other thread hands what it has for the host (printed text,
-// host objects to unlock) to DeferToHostThread; the host's thread runs it at
-// its next entry and, at the latest, before the entry that ran Python code
-// returns.
+// host objects to unlock) to DeferToHostThread; the host's thread runs it,
+// holding the interpreter lock, at its next entry and before the entry that
+// ran Python code returns, and before text that the host's thread writes
+// itself. Each run takes what was queued when it began, so the host always
+// gets out however fast other threads queue more.
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <functional>
 
 namespace host_entries {
@@ -83,6 +86,15 @@ void HoldInterpreterLock() noexcept;
 
 // Queues work for the host's thread, in order. Safe from any thread.
 void DeferToHostThread(std::function<void()> work) noexcept;
+
+// Queues text for the host's thread, in order with the other work. While the
+// host runs no Python code, the queue holds a bounded amount of text: a
+// Python thread (holding the lock) that finds it full waits, without the
+// lock, as a writer to a full pipe does, until the host takes text. While a
+// host call runs Python code, which may be waiting for that very thread (a
+// join), the queue may grow larger, and past that a writer waits only a
+// moment per write; the text goes to the host as that call ends.
+void DeferTextToHostThread(size_t bytes, std::function<void()> deliver) noexcept;
 
 // Runs the queued work now; on the host's thread only. The work takes the
 // interpreter lock where it calls Python (every plugin function it reaches

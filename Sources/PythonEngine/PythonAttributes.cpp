@@ -17,8 +17,8 @@ PyObjectRef AttributeName(REALstringStruct* name) {
 // Runs `use` with the name's text; `otherwise` when there is none.
 template <typename Result, typename Use>
 Result WithName(PyObjectRef object, REALstringStruct* name, Result otherwise, Use use) {
+  HeldReference held(object);  // attribute access runs Python code
   if (!object) return otherwise;
-  PendingErrorAside pending;
   PyObjectRef key = AttributeName(name);
   if (!key) return otherwise;
   Result result = use(key);
@@ -34,18 +34,18 @@ PyObjectRef GetPythonAttribute(PyObjectRef object, REALstringStruct* name) {
 }
 
 // PyObject_HasAttr reports errors other than AttributeError as "Exception
-// ignored" on standard error from 3.13 on; a lookup does not.
+// ignored" on standard error from 3.13 on; a lookup does not. A name that
+// cannot be made names nothing here either.
 bool HasPythonAttribute(PyObjectRef object, REALstringStruct* name) {
   if (!EPyObject_GetAttr || !EPyErr_Clear) return false;
-  return WithName(object, name, false, [&](PyObjectRef key) {
+  const bool has = WithName(object, name, false, [&](PyObjectRef key) {
     PyObjectRef attribute = EPyObject_GetAttr(object, key);
-    if (!attribute) {
-      EPyErr_Clear();
-      return false;
-    }
+    if (!attribute) return false;
     ReleasePythonRef(attribute);
     return true;
   });
+  if (!has && object) EPyErr_Clear();
+  return has;
 }
 
 int SetPythonAttribute(PyObjectRef object, REALstringStruct* name, PyObjectRef value) {

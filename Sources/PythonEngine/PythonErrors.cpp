@@ -4,6 +4,7 @@
 #include <string>
 
 #include "HostGlue.h"
+#include "PythonEngine/HostEntry.h"
 #include "PythonEngine/HostHandles.h"
 #include "PythonEngine/PythonLifecycle.h"
 #include "PythonEngine/PythonLoader.h"
@@ -65,6 +66,13 @@ void Python_SetTypeError(int64_t errorType, REALstringStruct* message) {
   ReleasePythonRef(value);
 }
 
+bool PendingErrorAside::MayReadTheIndicator() noexcept {
+  if (gPythonInitialized) return !gPythonFinalizing && host_entries::tEntries.lockHeld != host_entries::LockHeld::None;
+  return gPythonEntryPointsLoaded && EPy_IsInitialized && EPy_IsInitialized();
+}
+
+bool PendingErrorAside::ErrorIsPending() noexcept { return EPyErr_Occurred && EPyErr_Occurred(); }
+
 void PendingErrorAside::SetAside() noexcept {
   if (!EPyErr_Fetch || !EPyErr_Restore) return;
   PyObjectRef type = nullptr, value = nullptr, traceback = nullptr;
@@ -72,12 +80,16 @@ void PendingErrorAside::SetAside() noexcept {
   StoreOwnedPythonRef(type_, type);
   StoreOwnedPythonRef(value_, value);
   StoreOwnedPythonRef(traceback_, traceback);
+  active_ = true;
 }
 
 void PendingErrorAside::PutBack() noexcept {
   PyObjectRef type = type_, value = value_, traceback = traceback_;
   for (PyObjectRef* field : {&type_, &value_, &traceback_}) StoreOwnedPythonRef(*field, nullptr);
-  if (EPyErr_Occurred && EPyErr_Restore && !EPyErr_Occurred()) {
+  if (!type) return;  // Finalize ended the interpreter it belonged to
+  const bool raised = EPyErr_Occurred && EPyErr_Occurred();
+  if (raised && raised_ == Raised::IsDropped && EPyErr_Clear) EPyErr_Clear();
+  if ((!raised || raised_ == Raised::IsDropped) && EPyErr_Restore) {
     EPyErr_Restore(type, value, traceback);  // takes over the references
     return;
   }

@@ -9,6 +9,7 @@
 #include "PythonEngine/ConsoleOutput.h"
 #include "PythonEngine/HostEntry.h"
 #include "PythonEngine/HostHandles.h"
+#include "PythonEngine/Interrupts.h"
 #include "PythonEngine/OutlivingThreads.h"
 #include "Exceptions/Exceptions.h"
 #include "PythonEngine/PythonErrors.h"
@@ -76,7 +77,9 @@ void StartInterpreter() {
     if (EPySys_SetObject) EPySys_SetObject("stdout", console);
     ReleasePythonRef(console);  // sys keeps its own reference
   }
+  InstallInterruptHooks();
   CompleteSysForChildProcesses();
+  KeepRegisteredModulesForThisStart();
   gPythonInitialized = true;
 }
 
@@ -130,7 +133,6 @@ void Python_AddSearchPath(REALobjectStruct* folder) {
   if (!EnsurePythonEntries(EPySys_GetObject, EPyList_Append)) return;
   OwnedString nativePath;
   if (!REALGetPropValueString(folder, "NativePath", nativePath.out())) return;
-  PendingErrorAside pending;
   HostStringBytes bytes(nativePath.get(), HostStringBytes::AsStored);
   PyObjectRef searchPath = EPySys_GetObject("path");
   if (searchPath && nativePath.get() && bytes.available()) {
@@ -163,7 +165,6 @@ void RaiseNoModuleNamed(PyObjectRef name) {
 
 REALobjectStruct* Python_GetModule(REALstringStruct* name) {
   if (!PythonIsRunning() || !EnsurePythonEntries(EPyImport_Import)) return nullptr;
-  PendingErrorAside pending;
   PyObjectRef text = NewPythonName(name);
   if (!text) return nullptr;
   PyObjectRef module = nullptr;

@@ -88,7 +88,6 @@ PyObjectRef Item(REALobjectStruct* self, int64_t index) {
 
 template <typename T>
 typename T::Type Get(REALobjectStruct* self, int64_t index) {
-  PendingErrorAside pending;
   return CheckedValue<T>(Item(self, index));
 }
 
@@ -101,10 +100,12 @@ void Set(REALobjectStruct* self, int64_t index, typename T::Type value) {
   }
   PyObjectRef tuple = PythonEntityObjectOf(self);
   if (!IndexInRange(tuple, index) || !EPyTuple_SetItem) return SetLastError(self, PY_ERROR_INDEX_OUT_OF_BOUNDS);
-  PendingErrorAside pending;
   // A text the host cannot give counts as one that could not be converted.
   PyObjectRef item = T::ToPython(value);
   if (!item) return SetLastError(self, PY_ERROR_COULD_NOT_CONVERT);
+  // Not held: the library changes only a tuple nothing else references. The
+  // item replaced is released last, and its __del__ may drop the tuple: nothing
+  // here touches the tuple afterwards.
   EPyTuple_SetItem(tuple, static_cast<Py_ssize_t>(index), item);
 }
 

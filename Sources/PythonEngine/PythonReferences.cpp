@@ -130,9 +130,18 @@ void ReleaseOwnedPythonRef(PyObjectRef& field) {
 
 bool IsOwnedPythonRefField(const PyObjectRef* field) { return OwnedFields().Contains(field); }
 
+// The new object is in place before the old one goes: releasing the old one
+// can run Python code (a __del__) that calls host code, which may replace
+// the field again; the field then keeps what that call stored.
 void ReplaceOwnedPythonRef(PyObjectRef& field, PyObjectRef object) {
-  ReleaseOwnedPythonRef(field);
-  StoreOwnedPythonRef(field, object);
+  PyObjectRef old = field;
+  if (old && gPythonInitialized) HoldInterpreterLock();
+  if (object && old) {
+    field = object;  // the field stays known to the table
+  } else {
+    StoreOwnedPythonRef(field, object);
+  }
+  if (old && gPythonInitialized) ReleasePythonRef(old);
 }
 
 void ReleaseOwnedPythonRefs() {

@@ -50,6 +50,25 @@ inline void ReleasePythonRef(PyObjectRef object) {
   if (!IsImmortalPythonObject(object) && --object->ob_refcnt == 0) object->ob_type->tp_dealloc(object);
 }
 
+// A reference of a member's own to an object it hands into a call that can
+// run Python code: that code may call host code that drops the last host
+// reference to the wrapper or argument the object came from. Given back when
+// the member is done, within the same host call (Finalize is refused inside one).
+class HeldReference {
+ public:
+  explicit HeldReference(PyObjectRef borrowed) noexcept : object_(NewReference(borrowed)) {}
+  HeldReference(const HeldReference&) = delete;
+  HeldReference& operator=(const HeldReference&) = delete;
+  ~HeldReference() {
+    if (object_ && gPythonInitialized) ReleasePythonRef(object_);
+  }
+  PyObjectRef get() const noexcept { return object_; }
+  explicit operator bool() const noexcept { return object_ != nullptr; }
+
+ private:
+  PyObjectRef object_;  // owned; null for none
+};
+
 // A wrapper's owned reference lives in a field of its data block. Every such
 // field is known, so that Finalize can forget the references that die with
 // the interpreter: a wrapper destroyed after a restart must not release an

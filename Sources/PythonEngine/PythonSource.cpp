@@ -4,9 +4,11 @@
 #include <string>
 
 #include "HostGlue.h"
+#include "PythonEngine/ErrorText.h"
 #include "PythonEngine/PythonErrors.h"
 #include "PythonEngine/PythonLifecycle.h"
 #include "PythonEngine/PythonLoader.h"
+#include "PythonEngine/PythonValues.h"
 #include "PythonResult/PythonResult.h"
 
 namespace {
@@ -44,29 +46,21 @@ PyObjectRef RunInMain(REALstringStruct* source, int start) {
     RaiseValueError("source code string cannot contain null bytes");
     return nullptr;
   }
-  PendingErrorAside pending;
-  PyObjectRef main = EPyImport_AddModule("__main__");  // borrowed
-  PyObjectRef globals = main ? EPyModule_GetDict(main) : nullptr;
+  // The code run may remove __main__ from sys.modules and empty its namespace.
+  HeldReference main(EPyImport_AddModule("__main__"));
+  HeldReference globals(main ? EPyModule_GetDict(main.get()) : nullptr);
   if (!globals) return nullptr;
-  return EPyRun_StringFlags(text.c_str(), start, globals, globals, nullptr);
+  return EPyRun_StringFlags(text.c_str(), start, globals.get(), globals.get(), nullptr);
 }
 
 // A text as a host string, characters UTF-8 cannot hold written as escapes.
 REALstringStruct* HostStringOfText(PyObjectRef text) {
-  if (!text || !EPyUnicode_AsEncodedString || !EPyBytes_AsString || !EPyBytes_Size) return nullptr;
+  if (!IsPythonStr(text) || !EPyUnicode_AsEncodedString || !EPyBytes_AsString || !EPyBytes_Size) return nullptr;
   PyObjectRef utf8 = EPyUnicode_AsEncodedString(text, "utf-8", "backslashreplace");
   if (!utf8) return nullptr;
-  REALstringStruct* result = REALBuildStringWithEncoding(EPyBytes_AsString(utf8), static_cast<int>(EPyBytes_Size(utf8)),
-                                                         kREALTextEncodingUTF8);
+  REALstringStruct* result = HostStringOfBytes(EPyBytes_AsString(utf8), EPyBytes_Size(utf8), kREALTextEncodingUTF8);
   ReleasePythonRef(utf8);
   return result;
-}
-
-// A new reference to attribute `name`, or null with no error left.
-PyObjectRef AttributeOrNull(PyObjectRef object, const char* name) {
-  PyObjectRef value = EPyObject_GetAttrString(object, name);
-  if (!value) EPyErr_Clear();
-  return value;
 }
 
 // The pending error, taken aside while `read` looks at it (normalized) and put
@@ -100,42 +94,18 @@ REALobjectStruct* Python_Evaluate(REALstringStruct* expression) {
   return result ? NewResultWrapper(result) : nullptr;
 }
 
-// "ValueError", "json.decoder.JSONDecodeError": the module is left out for builtins.
 REALstringStruct* Python_GetErrorTypeName() {
   return ReadPendingError([](PyObjectRef type, PyObjectRef, PyObjectRef) -> REALstringStruct* {
-    PyObjectRef module = AttributeOrNull(type, "__module__");
-    PyObjectRef name = AttributeOrNull(type, "__qualname__");
-    REALstringStruct* result = nullptr;
-    if (name && EPyUnicode_FromFormat) {
-      const bool builtin = !module || (EPyUnicode_CompareWithASCIIString &&
-                                       EPyUnicode_CompareWithASCIIString(module, "builtins") == 0);
-      PyObjectRef full = builtin ? nullptr : EPyUnicode_FromFormat("%S.%S", module, name);
-      result = HostStringOfText(full ? full : name);
-      if (full) ReleasePythonRef(full);
-    }
-    for (PyObjectRef object : {module, name})
-      if (object) ReleasePythonRef(object);
+    PyObjectRef name = NewTypeName(type);
+    REALstringStruct* result = HostStringOfText(name);
+    if (name) ReleasePythonRef(name);
     return result;
   });
 }
 
-// traceback.format_exception of the pending error, chained exceptions included.
 REALstringStruct* Python_GetErrorTraceback() {
   return ReadPendingError([](PyObjectRef type, PyObjectRef value, PyObjectRef traceback) -> REALstringStruct* {
-    if (!EnsurePythonEntries(EPyImport_ImportModule, EPyObject_CallFunctionObjArgs, EPyUnicode_FromStringAndSize,
-                             EPyUnicode_Join))
-      return nullptr;
-    PyObjectRef module = EPyImport_ImportModule("traceback");
-    PyObjectRef format = module ? AttributeOrNull(module, "format_exception") : nullptr;
-    PyObjectRef none = EPy_BuildValue ? EPy_BuildValue("") : nullptr;
-    PyObjectRef lines = format && none ? EPyObject_CallFunctionObjArgs(format, type, value ? value : none,
-                                                                        traceback ? traceback : none, nullptr)
-                                       : nullptr;
-    PyObjectRef empty = lines ? EPyUnicode_FromStringAndSize("", 0) : nullptr;
-    PyObjectRef text = empty ? EPyUnicode_Join(empty, lines) : nullptr;
-    REALstringStruct* result = HostStringOfText(text);
-    for (PyObjectRef object : {text, empty, lines, none, format, module})
-      if (object) ReleasePythonRef(object);
-    return result;
+    const std::string text = TracebackText(type, value, traceback);
+    return HostStringOfBytes(text.data(), static_cast<int64_t>(text.size()), kREALTextEncodingUTF8);
   });
 }

@@ -6,6 +6,7 @@
 #include "HostGlue.h"
 #include "PythonEngine/HostEntry.h"
 #include "PythonEngine/HostHandles.h"
+#include "PythonEngine/PendingErrorAside.h"
 #include "PythonEngine/PythonLoader.h"
 
 namespace {
@@ -23,16 +24,13 @@ uint64_t TypeFlags(PyObjectRef object) {
 
 bool HasExactType(PyObjectRef object, PyTypeObjectHeader* type) { return object && type && object->ob_type == type; }
 
-// A capsule may die on one of Python's own threads; its host lock is then
-// given back on the host's thread.
 void Capsule_Destructor(PyObjectRef capsule) noexcept {
-  if (!EPyCapsule_GetPointer) return;
-  auto* object = static_cast<REALobjectStruct*>(EPyCapsule_GetPointer(capsule, nullptr));
-  if (!object) return;
-  if (OnHostThread())
-    REALUnlockObject(object);
-  else
-    DeferToHostThread([object] { REALUnlockObject(object); });
+  if (EPyCapsule_GetPointer) ReleaseHostObjectForPython(static_cast<REALobjectStruct*>(EPyCapsule_GetPointer(capsule, nullptr)));
+}
+
+void UnlockKeepingPendingError(REALobjectStruct* object) noexcept {
+  PendingErrorAside pending(PendingErrorAside::Raised::IsDropped);
+  REALUnlockObject(object);
 }
 
 }  // namespace
@@ -99,7 +97,12 @@ REALstringStruct* HostStringOfBytes(const char* bytes, int64_t size, uint32_t en
   return REALBuildStringWithEncoding(bytes, static_cast<int>(size), encoding);
 }
 
-PyObjectRef NewPythonName(REALstringStruct* name) { return NewPythonText(name); }
+PyObjectRef NewPythonName(REALstringStruct* name) {
+  bool hostRefused = false;
+  PyObjectRef text = NewPythonText(name, &hostRefused);
+  if (hostRefused) RaisePythonError(e__PyExc_UnicodeError, "the name cannot be converted to UTF-8 text");
+  return text;
+}
 
 bool PythonTextHoldsNul(PyObjectRef text) {
   Py_ssize_t size = 0;
@@ -139,6 +142,14 @@ PyObjectRef NewHostObjectCapsule(REALobjectStruct* object) {
   PyObjectRef capsule = EPyCapsule_New(object, nullptr, Capsule_Destructor);
   if (capsule) REALLockObject(object);
   return capsule;
+}
+
+void ReleaseHostObjectForPython(REALobjectStruct* object) noexcept {
+  if (!object) return;
+  if (OnHostThread())
+    UnlockKeepingPendingError(object);
+  else
+    DeferToHostThread([object] { UnlockKeepingPendingError(object); });
 }
 
 REALobjectStruct* HostObjectFromPython(PyObjectRef object) {

@@ -33,7 +33,8 @@ void RaisePythonError(PyObjectRef* exceptionType, const char* message);
 // the host's 32-bit length cannot carry them.
 REALstringStruct* HostStringOfBytes(const char* bytes, int64_t size, uint32_t encoding);
 // A Python name (module, attribute) from a host string: its whole UTF-8
-// text, NUL characters included, so that Python decides what it names.
+// text, NUL characters included, so that Python decides what it names. Null
+// with Python's UnicodeError set when the host cannot convert it.
 PyObjectRef NewPythonName(REALstringStruct* name);
 // True when a text holds a NUL character, which no module name does.
 bool PythonTextHoldsNul(PyObjectRef text);
@@ -49,5 +50,10 @@ REALstringStruct* HostStringFromPythonText(PyObjectRef text);
 // A capsule owning one lock on the host object; null when Python refuses
 // (a Nil object among others). The lock is taken only once the capsule exists.
 PyObjectRef NewHostObjectCapsule(REALobjectStruct* object);
+// Unlocks a host object that Python let go of (a capsule, an instance of a
+// host-defined type), which may run its Xojo Destructor: on the host's
+// thread, at once or (from another thread) later, with any pending Python
+// error kept aside, since Python hears of no failure there.
+void ReleaseHostObjectForPython(REALobjectStruct* object) noexcept;
 // The host object inside a capsule of this plugin, with one new lock; null otherwise.
 REALobjectStruct* HostObjectFromPython(PyObjectRef object);

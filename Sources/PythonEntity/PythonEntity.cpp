@@ -20,17 +20,14 @@ void PythonEntity_Constructor(REALobjectStruct*) {}
 
 // str() of the object, cut at its first NUL character.
 REALstringStruct* ToString(REALobjectStruct* instance) {
-  PyObjectRef object = PythonEntityObjectOf(instance);
-  if (!object) return nullptr;
-  PendingErrorAside pending;
-  return HostStringFromStr(object);
+  HeldReference object = HeldEntityObject(instance);
+  return object ? HostStringFromStr(object.get()) : nullptr;
 }
 
 int64_t Hash(REALobjectStruct* instance) {
-  PyObjectRef object = PythonEntityObjectOf(instance);
+  HeldReference object = HeldEntityObject(instance);
   if (!object || !EPyObject_Hash) return -1;
-  PendingErrorAside pending;
-  return EPyObject_Hash(object);
+  return EPyObject_Hash(object.get());
 }
 
 // A new reference for the caller, who owns it.

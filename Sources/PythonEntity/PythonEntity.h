@@ -14,6 +14,16 @@ PythonEntityData* PythonEntityDataOf(REALobjectStruct* instance);
 // interpreter is not running.
 PyObjectRef PythonEntityObjectOf(REALobjectStruct* instance);
 
+// The same, held by a reference of the caller's own for the length of a call
+// that can run Python code.
+inline HeldReference HeldEntityObject(REALobjectStruct* instance) {
+  return HeldReference(PythonEntityObjectOf(instance));
+}
+// The object an argument wrapper holds, held the same way; none for Nil.
+inline HeldReference HeldArgumentObject(REALobjectStruct* wrapper) {
+  return HeldReference(wrapper ? PythonEntityObjectOf(wrapper) : nullptr);
+}
+
 // True for a Python3EntityBase of any class that holds an object of the
 // running interpreter; false for Nil, for one that holds nothing, and for any
 // other host object (host code may pass its own class where an interface is

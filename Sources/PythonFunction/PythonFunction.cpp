@@ -75,17 +75,17 @@ REALobjectStruct* NewFunctionOfAttribute(PyObjectRef owner, REALstringStruct* na
 // without looking: anything else is refused here with Python's TypeError.
 PyObjectRef CallWithWrappers(PyObjectRef callable, REALobjectStruct* parameters, REALobjectStruct* keywords) {
   if (!callable || !EPyObject_Call || !EPyTuple_New) return nullptr;
-  PendingErrorAside pending;
+  HeldReference heldCallable(callable);
   PyObjectRef arguments = parameters ? NewReference(PythonEntityObjectOf(parameters)) : EPyTuple_New(0);
-  PyObjectRef keywordDict = keywords ? PythonEntityObjectOf(keywords) : nullptr;
+  HeldReference keywordDict = HeldArgumentObject(keywords);
   PyObjectRef result = nullptr;
   if (arguments && (!keywords || keywordDict)) {
     if (!IsPythonTuple(arguments))
       RaisePythonError(e__PyExc_TypeError, "argument list must be a tuple");
-    else if (keywordDict && !IsPythonDict(keywordDict))
+    else if (keywordDict && !IsPythonDict(keywordDict.get()))
       RaisePythonError(e__PyExc_TypeError, "keyword list must be a dictionary");
     else
-      result = EPyObject_Call(callable, arguments, keywordDict);
+      result = EPyObject_Call(callable, arguments, keywordDict.get());
   }
   if (arguments) ReleasePythonRef(arguments);
   return result;

@@ -29,17 +29,22 @@ int64_t PythonList_Count(REALobjectStruct* self, intptr_t) {
   return list && EPyList_Size ? EPyList_Size(list) : 0;
 }
 
+// Every member holds the list, and the values it hands to Python, by
+// references of its own: Python code run on the way (a comparison, a __del__,
+// a garbage collection) may call host code that drops the last host reference
+// to any of them, or replaces the list this wrapper holds.
+
 // Append and Insert: the list takes its own reference to the value's object.
 void PythonList_Append(REALobjectStruct* self, REALobjectStruct* value) {
-  PyObjectRef list = PythonEntityObjectOf(self);
-  PyObjectRef item = value ? PythonEntityObjectOf(value) : nullptr;
-  if (list && item && EPyList_Append) EPyList_Append(list, item);
+  HeldReference list = HeldEntityObject(self);
+  HeldReference item = HeldArgumentObject(value);
+  if (list && item && EPyList_Append) EPyList_Append(list.get(), item.get());
 }
 
 void PythonList_Insert(REALobjectStruct* self, int64_t index, REALobjectStruct* value) {
-  PyObjectRef list = PythonEntityObjectOf(self);
-  PyObjectRef item = value ? PythonEntityObjectOf(value) : nullptr;
-  if (list && item && EPyList_Insert) EPyList_Insert(list, static_cast<Py_ssize_t>(index), item);
+  HeldReference list = HeldEntityObject(self);
+  HeldReference item = HeldArgumentObject(value);
+  if (list && item && EPyList_Insert) EPyList_Insert(list.get(), static_cast<Py_ssize_t>(index), item.get());
 }
 
 // Out of range: Nil with Python's IndexError set.
@@ -49,36 +54,39 @@ REALobjectStruct* PythonList_GetItem(REALobjectStruct* self, int64_t index) {
   return CheckedValue<values::Entity>(EPyList_GetItem(list, static_cast<Py_ssize_t>(index)));
 }
 
-// The list takes over a new reference, also when it refuses the index.
+// The list takes over a new reference, also when it refuses the index; the
+// item it replaces is released, which may run its __del__.
 void PythonList_SetItem(REALobjectStruct* self, int64_t index, REALobjectStruct* value) {
-  PyObjectRef list = PythonEntityObjectOf(self);
-  PyObjectRef item = value ? PythonEntityObjectOf(value) : nullptr;
-  if (list && item && EPyList_SetItem) EPyList_SetItem(list, static_cast<Py_ssize_t>(index), NewReference(item));
+  HeldReference list = HeldEntityObject(self);
+  HeldReference item = HeldArgumentObject(value);
+  if (list && item && EPyList_SetItem)
+    EPyList_SetItem(list.get(), static_cast<Py_ssize_t>(index), NewReference(item.get()));
 }
 
 REALobjectStruct* PythonList_AsTuple(REALobjectStruct* self) {
-  PyObjectRef list = PythonEntityObjectOf(self);
+  HeldReference list = HeldEntityObject(self);
   if (!list || !EPyList_AsTuple) return nullptr;
-  PyObjectRef tuple = EPyList_AsTuple(list);
+  PyObjectRef tuple = EPyList_AsTuple(list.get());
   return tuple ? NewParametersWrapper(tuple) : nullptr;
 }
 
 // In-place operations through an entry looked up on first use; a library
-// without it leaves the list as it is.
+// without it leaves the list as it is. Sorting compares items with their own
+// __lt__, which may Clear this very wrapper.
 template <PythonEntryId Entry, int (*&Operation)(PyObjectRef), const char* Message, int64_t Code>
 void InPlace(REALobjectStruct* self) {
-  PyObjectRef list = PythonEntityObjectOf(self);
+  HeldReference list = HeldEntityObject(self);
   if (!list || !LookUpOnFirstUse(Entry)) return;
-  if (Operation(list) == -1) ThrowPythonException(Message, Code);
+  if (Operation(list.get()) == -1) ThrowPythonException(Message, Code);
 }
 constexpr char kSortFailed[] = "Could not sort this list";
 constexpr char kReverseFailed[] = "Could not reverse this list";
 
 REALobjectStruct* GetSlice(REALobjectStruct* self, int64_t lowIndex, int64_t highIndex) {
-  PyObjectRef list = PythonEntityObjectOf(self);
+  HeldReference list = HeldEntityObject(self);
   if (!list || !LookUpOnFirstUse(PythonEntryId::EPyList_GetSlice)) return nullptr;
   PyObjectRef slice =
-      EPyList_GetSlice(list, static_cast<Py_ssize_t>(lowIndex), static_cast<Py_ssize_t>(highIndex));
+      EPyList_GetSlice(list.get(), static_cast<Py_ssize_t>(lowIndex), static_cast<Py_ssize_t>(highIndex));
   return slice ? NewListWrapper(slice) : nullptr;
 }
 
@@ -97,15 +105,15 @@ bool HasUnsetItems(PyObjectRef tuple) {
 // implementing the interface is ignored. PyList_Extend is new in 3.13; a
 // slice assignment at the end does the same on every version.
 void Extend(REALobjectStruct* self, REALobjectStruct* items) {
-  PyObjectRef list = PythonEntityObjectOf(self);
-  PyObjectRef iterable = HoldsPythonObject(items) ? PythonEntityObjectOf(items) : nullptr;
+  HeldReference list = HeldEntityObject(self);
+  HeldReference iterable(HoldsPythonObject(items) ? PythonEntityObjectOf(items) : nullptr);
   if (!list || !iterable) return;
-  if (HasUnsetItems(iterable))
+  if (HasUnsetItems(iterable.get()))
     return RaisePythonError(e__PyExc_ValueError, "Extend was given a Python3Parameters with unset items");
   if (LookUpOnFirstUse(PythonEntryId::EPyList_Extend))
-    EPyList_Extend(list, iterable);
+    EPyList_Extend(list.get(), iterable.get());
   else if (EPyList_SetSlice)
-    EPyList_SetSlice(list, kEndOfList, kEndOfList, iterable);
+    EPyList_SetSlice(list.get(), kEndOfList, kEndOfList, iterable.get());
 }
 
 REALproperty PythonListProperties[] = {

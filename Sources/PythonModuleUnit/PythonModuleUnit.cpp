@@ -41,20 +41,14 @@ REALobjectStruct* PythonModule_GetClass(REALobjectStruct* self, REALstringStruct
 }
 
 int8_t PythonModule_Reload(REALobjectStruct* self) {
-  PythonObjectData* data = PythonObjectDataOf(self);
-  if (!data->object || !PythonIsRunning() || !EPyImport_ReloadModule) return false;
-  PyObjectRef reloaded = nullptr;
-  {
-    PendingErrorAside pending;  // back after a reload that works; replaced, then cleared, after one that fails
-    reloaded = EPyImport_ReloadModule(data->object);
-  }
+  HeldReference module(PythonObjectOf(self));
+  if (!module || !EPyImport_ReloadModule) return false;
+  PyObjectRef reloaded = EPyImport_ReloadModule(module.get());
   if (!reloaded) {
     if (EPyErr_Clear) EPyErr_Clear();
     return false;
   }
-  PyObjectRef old = data->object;
-  StoreOwnedPythonRef(data->object, reloaded);
-  ReleasePythonRef(old);
+  ReplaceOwnedPythonRef(PythonObjectDataOf(self)->object, reloaded);
   return true;
 }
 
@@ -64,7 +58,7 @@ REALmethodDefinition PythonModuleOwnMethods[] = {
     records::Method<PythonModule_GetClass>("GetClass(name as String) as Python3Class",
         "The module's class of this name; Nil with Python's error set when it is missing."),
     records::Method<PythonModule_Reload>("Reload() as Boolean",
-        "Reloads the module from its source as importlib.reload does; False, with no error left set, on failure."),
+        "Reloads the module from its source as importlib.reload does; False on failure, leaving no error of its own."),
 };
 auto PythonModuleMethods = records::Join(PythonModuleOwnMethods, AttributeMethods());
 

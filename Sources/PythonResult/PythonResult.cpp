@@ -18,7 +18,6 @@ void PythonResult_Destructor(REALobjectStruct* instance) {
 template <typename T>
 void Construct(REALobjectStruct* self, typename T::Type value) {
   if (!PythonIsRunning()) return;
-  PendingErrorAside pending;
   StoreOwnedPythonRef(PythonResultDataOf(self)->object, T::ToPython(value));
 }
 
@@ -36,8 +35,8 @@ PyObjectRef Held(REALobjectStruct* self) {
 // returns. A conversion may run Python code (__index__, __float__, __bool__).
 template <typename T>
 typename T::Type Get(REALobjectStruct* self) {
-  PendingErrorAside pending;
-  return ConvertedValue<T>(Held(self));
+  HeldReference object(Held(self));
+  return ConvertedValue<T>(object.get());
 }
 
 template <bool (*Test)(PyObjectRef)>

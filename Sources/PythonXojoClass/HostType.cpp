@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "PythonEngine/PythonLoader.h"
+#include "PythonEngine/PythonValues.h"
 
 namespace {
 

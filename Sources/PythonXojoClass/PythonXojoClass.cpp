@@ -68,7 +68,7 @@ REALmethodDefinition PythonXojoClassMethods[] = {
     records::Method<Constructor>("Constructor(name as String, initMethod as Ptr)",
         "Starts a Python class of this name whose instances run initMethod (a Xojo function) when Python makes them."),
     records::Method<RegisterFunction>("RegisterFunction(name as String, fuction as Ptr)",
-        "Adds a method to the class, implemented by a Xojo function taking (self, args) Ptrs and returning a Ptr."),
+        "Adds a method (at most 256 per class), a Xojo function taking (self, args) Ptrs and returning a Ptr."),
     records::Method<RegisterGetterSetter>("RegisterGetterSetter(name as String, getterPtr as Ptr, setterPtr as Ptr)",
         "Adds a property to the class, read and assigned through Xojo functions; a Nil setter makes it read-only."),
     records::Method<SetHashFunction>("SetHashFunction(fuction as Ptr)",

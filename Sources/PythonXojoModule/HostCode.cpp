@@ -113,29 +113,6 @@ PyObjectRef CallHostFunction(std::string_view owner, const HostFunction* functio
   return FollowErrorRule(callee, CallHostCode(callee, function->function, self, args));
 }
 
-PythonErrorSetAside::PythonErrorSetAside() noexcept
-    : setAside_(gPythonInitialized && EPyErr_Fetch && EPyErr_Restore) {
-  if (setAside_) EPyErr_Fetch(&type_, &value_, &traceback_);
-}
-
-PythonErrorSetAside::~PythonErrorSetAside() noexcept {
-  // Restoring also drops whatever the host code raised in between.
-  if (setAside_ && gPythonInitialized) EPyErr_Restore(type_, value_, traceback_);
-}
-
-void ReleaseHostObjectForPython(REALobjectStruct* object) noexcept {
-  if (!object) return;
-  if (!OnHostThread()) {
-    DeferToHostThread([object] {
-      PythonErrorSetAside aside;
-      REALUnlockObject(object);
-    });
-    return;
-  }
-  PythonErrorSetAside aside;
-  REALUnlockObject(object);
-}
-
 std::string NameFromHost(REALstringStruct* name) {
   size_t length = 0;
   const char* bytes = REALGetStringContents(name, &length);

@@ -122,24 +122,6 @@ bool BuildForPython(std::string_view what, Build build) noexcept {
 PyObjectRef FollowErrorRule(const HostCallee& callee, std::optional<PyObjectRef> result) noexcept;
 int FollowErrorRule(const HostCallee& callee, std::optional<int32_t> status) noexcept;
 
-// Keeps the error pending when host code runs where Python cannot hear of
-// failures (deallocation) aside, and puts it back afterwards.
-class PythonErrorSetAside {
- public:
-  PythonErrorSetAside() noexcept;
-  ~PythonErrorSetAside() noexcept;
-  PythonErrorSetAside(const PythonErrorSetAside&) = delete;
-  PythonErrorSetAside& operator=(const PythonErrorSetAside&) = delete;
-
- private:
-  bool setAside_;  // the interpreter ran and the library offers both calls
-  PyObjectRef type_ = nullptr, value_ = nullptr, traceback_ = nullptr;
-};
-
-// Unlocks a host object for Python: at once on the host's thread (keeping a
-// pending error), later on the host's thread otherwise.
-void ReleaseHostObjectForPython(REALobjectStruct* object) noexcept;
-
 // ---------------------------------------------------------------------------
 // One C function per table index. Python hands no context to METH_VARARGS
 // functions or to the creators of built-in modules, so each entry of a table

@@ -1,6 +1,7 @@
 #include "PythonXojoModule/HostModule.h"
 
 #include "PythonEngine/PythonLoader.h"
+#include "PythonXojoModule/RegisteredModules.h"
 
 namespace {
 
@@ -23,6 +24,7 @@ HostModule* HostModule::OwnerOf(PyObjectRef module) noexcept {
 
 HostModule::~HostModule() {
   for (DefinitionBlock* block : blocks_) block->owner = nullptr;
+  ForgetRegisteredModule(this);
 }
 
 // Each interpreter gets a definition of its own: what the last one left in

@@ -60,7 +60,7 @@ REALmethodDefinition PythonXojoModuleMethods[] = {
     records::Method<PythonXojoModule_Constructor>("Constructor(name as String)",
         "Starts a Python module of this name, defined by Xojo code."),
     records::Method<PythonXojoModule_RegisterFunction>("RegisterFunction(name as String, fuction as Ptr)",
-        "Adds a function to the module, implemented by a Xojo function taking (self, args) Ptrs and returning a Ptr."),
+        "Adds a function (at most 256 per module), a Xojo function taking (self, args) Ptrs and returning a Ptr."),
     records::Method<PythonXojoModule_AddClass>("AddClass(classToAdd as Python3XojoClass)",
         "Adds a Python3XojoClass, published in the module when Python creates it."),
     records::Method<PythonXojoModule_ModuleCreateProc>("ModuleCreateProc() as Ptr",

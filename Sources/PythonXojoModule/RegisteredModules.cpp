@@ -18,25 +18,25 @@ REALarrayStruct* gRegisteredModules = nullptr;
 namespace {
 
 // One per module name ever registered. Python's table of built-in modules
-// keeps the name and the creator entry for the process, through restarts; a
-// module registered again (after Finalize) changes the host's creator behind
-// the same entry.
+// keeps the name and the creator entry for the process, through restarts, and
+// so does a registration: the module is created again on the first import
+// after every Init, for as long as the application holds the module object.
+// A module registered again under the name changes what is behind the entry.
 struct RegisteredName {
-  const char* name;              // handed to Python; never freed
-  PyModuleCreator hostCreator;   // of the latest registration
-  uint64_t interpreter;          // the interpreter it was registered for
+  const char* name;             // handed to Python; never freed
+  PyModuleCreator hostCreator;  // of the latest registration; null before the first
+  REALobjectStruct* module;     // the latest Python3XojoModule registered; not locked, valid while `state` is set
+  const HostModule* state;      // its state; null once the module object is gone
 };
 RegisteredName registeredNames[kMaxRegisteredModuleNames];
 size_t registeredNameCount = 0;
 
-// A registration holds for the next interpreter start only, on every version
-// alike: an application registers its modules again after each Finalize.
 PyObjectRef CreateRegisteredModule(size_t index) noexcept {
   const RegisteredName& entry = registeredNames[index];
-  if (entry.interpreter != CurrentInterpreter() || !entry.hostCreator) {
+  if (!entry.state || !entry.hostCreator) {
     SetPythonError(e__PyExc_ImportError, "the module ", entry.name,
-                   " is not registered for this start of Python; call Python3Engine.RegisterXojoModule "
-                   "before Python3Engine.Init, again after every Python3Engine.Finalize");
+                   " is not registered: its Python3XojoModule is gone; keep the object registered with "
+                   "Python3Engine.RegisterXojoModule for as long as Python may import it");
     return nullptr;
   }
   const HostCallee callee{entry.name, ""};
@@ -53,7 +53,7 @@ size_t RegisteredNameIndex(const std::string& name) {
   if (registeredNameCount == kMaxRegisteredModuleNames) return kMaxRegisteredModuleNames;
   char* copy = new char[name.size() + 1];
   std::memcpy(copy, name.c_str(), name.size() + 1);
-  registeredNames[registeredNameCount] = RegisteredName{copy, nullptr, 0};
+  registeredNames[registeredNameCount] = RegisteredName{copy, nullptr, nullptr, nullptr};
   return registeredNameCount++;
 }
 
@@ -148,12 +148,25 @@ void Python_RegisterXojoModule(REALobjectStruct* xojoModule, void* moduleCreator
                    " module names").c_str());
   RegisteredName& entry = registeredNames[index];
   entry.hostCreator = reinterpret_cast<PyModuleCreator>(moduleCreatorFunction);
-  entry.interpreter = CurrentInterpreter();
+  entry.module = xojoModule;
+  entry.state = module;
   const PyModuleCreator creator = kCreatorEntries[index];
   if (!PythonTableHolds(entry.name, creator) && EPyImport_AppendInittab(entry.name, creator) != 0)
     return Refuse("the Python library refused the module");
   module->registered = true;
   KeepRegisteredModule(xojoModule, module->Name());
+}
+
+void KeepRegisteredModulesForThisStart() noexcept {
+  for (size_t index = 0; index < registeredNameCount; ++index) {
+    const RegisteredName& entry = registeredNames[index];
+    if (entry.state) KeepRegisteredModule(entry.module, entry.name);
+  }
+}
+
+void ForgetRegisteredModule(const HostModule* state) noexcept {
+  for (size_t index = 0; index < registeredNameCount; ++index)
+    if (registeredNames[index].state == state) registeredNames[index] = RegisteredName{registeredNames[index].name, nullptr, nullptr, nullptr};
 }
 
 void ReleaseRegisteredModules() noexcept {

@@ -56,7 +56,9 @@ void RecordPythonVersion(std::string version) {
 class PluginEnvironment : public ::testing::Environment {
  public:
   void SetUp() override {
-    host().loadPlugin(PLUGIN_PATH);
+    // PLUGIN_UNDER_TEST runs the tests against another build of the plugin
+    // (an earlier one, to see a new test fail before its fix).
+    host().loadPlugin(EnvironmentText("PLUGIN_UNDER_TEST", PLUGIN_PATH));
     const std::string library = EnvironmentText("PYTHON3_LIBRARY", "");
     if (library.empty()) return;  // the plugin's own search
     Object file = host().newFolderItem(library);

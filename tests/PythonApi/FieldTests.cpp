@@ -1,6 +1,7 @@
 // The typed attribute members shared by Python3Module and Python3Instance:
 // every getter and setter on both receivers, HasAttribute, DeleteAttribute.
 #include <cstdint>
+#include <functional>
 #include <limits>
 
 #include "ApiTestSupport.h"
@@ -170,6 +171,43 @@ TEST_F(Fields, MissingOrEmptyNamesAndRefusedTextsChangeNothing) {
     EXPECT_EQ(Text(Get(object, "StringField", Str("f_text"))), "text") << receiver;
     EXPECT_FALSE(ErrorOccurred()) << receiver;
   }
+}
+
+// A name the host cannot give as UTF-8 text looks nothing up and says why,
+// so that Xojo code can tell it from a missing attribute or a real 0.
+TEST_F(Fields, ANameTheHostCannotConvertFailsWithAnError) {
+  struct Lookup {
+    const char* member;
+    std::function<Value(const Object&)> call;
+  };
+  const std::vector<Lookup> lookups = {
+      {"Int32Field", [&](const Object& o) { return Get(o, "Int32Field", Str("f_three")); }},
+      {"StringField", [&](const Object& o) { return Get(o, "StringField", Str("f_text")); }},
+      {"GetFunction", [&](const Object& o) { return host_.call(o, "GetFunction", {Str("set_all")}); }},
+      {"DeleteAttribute", [&](const Object& o) { return host_.call(o, "DeleteAttribute", {Str("f_zero")}); }},
+      {"Int32Field assigned",
+       [&](const Object& o) {
+         host_.assign(o, "Int32Field", {Str("f_zero")}, Int32{9});
+         return Value();
+       }},
+  };
+  for (const auto& [receiver, object] : receivers_) {
+    for (const Lookup& lookup : lookups) {
+      host_.refuseStringConversions(true);
+      const std::string result = xhost::describe(lookup.call(object));
+      host_.refuseStringConversions(false);
+      EXPECT_TRUE(ErrorOccurred()) << receiver << " " << lookup.member << " gave " << result;
+      EXPECT_EQ(Text(Engine("GetErrorTypeName")), "UnicodeError") << receiver << " " << lookup.member;
+      EXPECT_NE(GetError().find("UTF-8"), std::string::npos) << receiver << " " << lookup.member;
+    }
+    EXPECT_EQ(Int(Get(object, "Int32Field", Str("f_zero"))), 0) << "the assignment changed nothing";
+  }
+  host_.refuseStringConversions(true);
+  const bool imported = !GetModule("colorsys").isNil();
+  host_.refuseStringConversions(false);
+  EXPECT_FALSE(imported);
+  EXPECT_EQ(Text(Engine("GetErrorTypeName")), "UnicodeError");
+  Engine("ClearError");
 }
 
 }  // namespace

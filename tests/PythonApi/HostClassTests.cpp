@@ -3,10 +3,12 @@
 // host object (Data).
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <thread>
 
 #include "HostCodeSupport.h"
 
@@ -314,6 +316,47 @@ TEST_F(HostClasses, HostFunctionsRunOnlyOnTheApplicationsThread) {
   EXPECT_EQ(LiveStates(), 1u);
   EXPECT_EQ(RaisedInAnotherThread("del held"), "");
   EXPECT_EQ(LiveStates(), 0u);
+}
+
+// Python reads every field of its own type layout in a type it readies,
+// including those past tp_finalize that later versions added: the type
+// object must be all that size, zero past what the plugin sets. (Under the
+// address sanitizer, reading the whole layout fails on a block too small.)
+TEST_F(HostClasses, ATypeObjectIsAsLargeAsTheLibrarysOwnLayout) {
+  StartWith();
+  python.Run(
+      "import ctypes\n"
+      "layout = type.__sizeof__(hostmath.Counter)\n"
+      "type_bytes = ctypes.string_at(id(hostmath.Counter), layout)\n");
+  const int64_t layout = python.IntegerOf("layout");
+  EXPECT_GE(layout, 400);
+  EXPECT_EQ(python.IntegerOf("len(type_bytes)"), layout);
+  // tp_finalize ends at 400; 3.8's tp_print and 3.12's tp_watched after it stay zero.
+  EXPECT_TRUE(python.TruthOf("type_bytes[408:layout] == bytes(max(0, layout - 408))"))
+      << python.TextOf("type_bytes[400:].hex()");
+}
+
+// Dropped on a Python thread while the application idles: the host object is
+// unlocked at the next host call, which takes the interpreter lock for it
+// whatever member it is (here an initializer that needs no Python of its own).
+TEST_F(HostClasses, AnInstanceFreedOnAPythonThreadWhileTheHostIdlesIsReleasedAtTheNextCall) {
+  StartWith();
+  python.Run(
+      "import threading, time\n"
+      "held = hostmath.Counter(5)\n"
+      "def drop():\n"
+      "    global held\n"
+      "    time.sleep(0.05)\n"
+      "    held = None\n"
+      "dropper = threading.Thread(target=drop)\n"
+      "dropper.start()\n");
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_EQ(LiveStates(), 1u) << "host code ran on the Python thread";
+  Object parameters = host_.newObject("Python3Parameters", {int64_t{2}});
+  EXPECT_EQ(LiveStates(), 0u);
+  Object more = host_.newObject("Python3Parameters", {int64_t{1}});
+  python.Run("dropper.join()");
+  EXPECT_FALSE(ErrorOccurred());
 }
 
 // An argument freed while the call's exception is pending: the Destructor of

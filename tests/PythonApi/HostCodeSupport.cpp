@@ -132,6 +132,11 @@ void HostCode::Restart() {
   Start();
 }
 
+void HostCode::DropRegisteredModules() {
+  registered_.clear();
+  for (Object& module : creatorModules) module = Object();
+}
+
 std::string HostCode::RaisedBy(const std::string& code) {
   return Text(host().call(python.Call("raised_by", {Str(code)}), "StringValue"));
 }

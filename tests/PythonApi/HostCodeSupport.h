@@ -54,6 +54,9 @@ class HostCode : public ::testing::Test {
   void Start();  // Init, then the helper module
   // Finalize, register again the modules last registered under each name, Init.
   void Restart();
+  // The test lets go of every module it registered, as an application that
+  // no longer needs them would.
+  void DropRegisteredModules();
   // What the Python code raised ("TypeError: message"); "" when nothing.
   std::string RaisedBy(const std::string& code);
   std::string RaisedInAnotherThread(const std::string& code);

@@ -142,21 +142,39 @@ TEST_F(HostModules, ANameThatIsNotUtf8OrHoldsNulIsRefused) {
   python.Run("import plain_after_refusals");
 }
 
-// Python keeps its table of built-in modules through restarts; a
-// registration still holds for one start, on every version alike.
-TEST_F(HostModules, ARegistrationHoldsForOneStart) {
+// An application registers its module once and restarts Python at will:
+// the registration lasts while the application holds the module object.
+TEST_F(HostModules, ARegistrationLastsThroughRestartsWhileTheApplicationHoldsTheModule) {
+  Register(MathModule());
+  Start();
+  EXPECT_EQ(python.IntegerOf("__import__('hostmath').add(1, 2)"), 3);
+  for (int round = 0; round < 3; ++round) {
+    python.Disconnect();
+    FinalizePython();
+    InitPython();
+    python.Connect();
+    EXPECT_EQ(python.IntegerOf("__import__('hostmath').add(40, 2)"), 42) << "restart " << round;
+  }
+  EXPECT_FALSE(ErrorOccurred()) << GetError();
+}
+
+TEST_F(HostModules, AModuleTheApplicationLetGoOfIsNotImportedAfterARestart) {
   Register(MathModule());
   Start();
   EXPECT_FALSE(GetModule("hostmath").isNil());
   python.Disconnect();
   FinalizePython();
+  DropRegisteredModules();
+  EXPECT_EQ(host_.liveObjects("Python3XojoModule"), 0u) << "the plugin keeps nothing past Finalize";
   InitPython();
   EXPECT_TRUE(GetModule("hostmath").isNil());
-  EXPECT_EQ(GetError(),
-            "the module hostmath is not registered for this start of Python; call Python3Engine.RegisterXojoModule "
-            "before Python3Engine.Init, again after every Python3Engine.Finalize");
-  Restart();
-  EXPECT_FALSE(GetModule("hostmath").isNil());
+  EXPECT_EQ(Text(Engine("GetErrorTypeName")), "ImportError");
+  EXPECT_NE(GetError().find("hostmath"), std::string::npos);
+  Engine("ClearError");
+  FinalizePython();
+  Register(MathModule());
+  Start();
+  EXPECT_EQ(python.IntegerOf("__import__('hostmath').add(2, 3)"), 5) << "registered anew";
 }
 
 // The plugin keeps one reference to the latest module of each name until

@@ -31,7 +31,9 @@ LeakRepetition::LeakRepetition(PythonHelper& python) : LeakRepetition() {
 }
 
 LeakRepetition& LeakRepetition::WatchRefCount(const std::string& expression) {
-  quantities_.push_back({"sys.getrefcount(" + expression + ")", [this, expression] { return python_->RefCount(expression); }});
+  quantities_.push_back(
+      {"sys.getrefcount(" + expression + ")", [this, expression] { return python_->RefCount(expression); }, true,
+       expression == "None"});
   return *this;
 }
 
@@ -50,13 +52,13 @@ std::vector<int64_t> LeakRepetition::Read() const {
 }
 
 std::vector<std::string> LeakRepetition::Leaks(const std::function<void()>& operation) {
+  std::vector<std::string> leaks = OverReleases(operation);
   std::vector<std::vector<int64_t>> readings;  // after the last warm-up round, then after each measured one
   const int warmUpRounds = std::max(kWarmUpRounds, (kWarmUpCalls + calls_ - 1) / calls_);
   for (int round = 0; round < warmUpRounds + kMeasuredRounds; ++round) {
     for (int call = 0; call < calls_; ++call) operation();
     if (round >= warmUpRounds - 1) readings.push_back(Read());
   }
-  std::vector<std::string> leaks;
   for (size_t q = 0; q < quantities_.size(); ++q) {
     std::string growth;
     bool grewEveryRound = true;
@@ -68,6 +70,28 @@ std::vector<std::string> LeakRepetition::Leaks(const std::function<void()>& oper
     if (grewEveryRound) leaks.push_back(quantities_[q].name + " grew by" + growth + " in rounds of " + std::to_string(calls_));
   }
   return leaks;
+}
+
+// An object released once too often by a call loses a count that nothing
+// gave it; after enough calls it is freed, and its memory may be reused by an
+// object of the same kind with a plausible count. So the counts are compared
+// across the very first call, before any warm-up.
+std::vector<std::string> LeakRepetition::OverReleases(const std::function<void()>& operation) {
+  std::vector<size_t> counted;
+  for (size_t q = 0; q < quantities_.size(); ++q)
+    if (quantities_[q].refCount && !quantities_[q].shared) counted.push_back(q);
+  if (counted.empty()) return {};
+  std::vector<int64_t> before;
+  for (size_t q : counted) before.push_back(quantities_[q].read());
+  operation();
+  std::vector<std::string> found;
+  for (size_t i = 0; i < counted.size(); ++i) {
+    const int64_t after = quantities_[counted[i]].read();
+    if (after < before[i])
+      found.push_back(quantities_[counted[i]].name + " fell from " + std::to_string(before[i]) + " to " +
+                      std::to_string(after) + " in the first call: a reference given back that was not taken");
+  }
+  return found;
 }
 
 int64_t HiddenReferences(PythonHelper& python, const std::string& expression) {

@@ -32,8 +32,11 @@ class LeakRepetition {
   struct Quantity {
     std::string name;
     std::function<int64_t()> read;
+    bool refCount = false;  // a reference count, which must never fall below its start
+    bool shared = false;    // of an object that all code references (None): its count may fall at any time
   };
   std::vector<int64_t> Read() const;
+  std::vector<std::string> OverReleases(const std::function<void()>& operation);
 
   std::vector<Quantity> quantities_;
   PythonHelper* python_ = nullptr;  // not owned; null when Python is not running

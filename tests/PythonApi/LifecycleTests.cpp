@@ -124,6 +124,25 @@ TEST_F(Lifecycle, TwentyRestartsInARow) {
   EXPECT_EQ(printed, 40);
 }
 
+// An extension module that cannot be initialised twice in one process
+// (numpy, by its own and CPython's rules) fails to import after a restart;
+// reading that failure, traceback included, must work like any other.
+TEST_F(Lifecycle, AnExtensionThatCannotBeImportedAgainFailsReadably) {
+  if (!python.TruthOf("__import__('importlib.util').util.find_spec('numpy') is not None"))
+    GTEST_SKIP() << "numpy is not installed for this library";
+  ASSERT_FALSE(GetModule("numpy").isNil()) << GetError();
+  Restart();
+  const bool imported = !GetModule("numpy").isNil();
+  if (imported) GTEST_SKIP() << "this numpy survives a restart";
+  EXPECT_TRUE(ErrorOccurred());
+  const std::string typeName = Text(Engine("GetErrorTypeName"));
+  const std::string traceback = Text(Engine("GetErrorTraceback"));
+  EXPECT_FALSE(typeName.empty());
+  EXPECT_NE(traceback.find(typeName.substr(typeName.rfind('.') + 1)), std::string::npos) << traceback;
+  EXPECT_FALSE(GetError().empty());
+  EXPECT_EQ(python.IntegerOf("6 * 7"), 42) << "the interpreter stays usable";
+}
+
 class NeverStarted : public FreshProcess {
  protected:
   void TearDown() override { python.Disconnect(); }

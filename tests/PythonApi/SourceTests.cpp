@@ -95,6 +95,37 @@ TEST_F(Source, ErrorsRaisedInCAreReadLikeOthers) {
   EXPECT_EQ(GetError(), "No module named 'no_such_module_for_source_tests'");
 }
 
+// A class may carry any object as __module__ or __qualname__: what is not a
+// str reads as unknown, and the bare __name__ (or the type's own name) stands.
+TEST_F(Source, TypeNamesOfClassesWithOddModuleOrQualifiedName) {
+  struct Case {
+    const char* setup;
+    const char* typeName;
+  };
+  for (const Case& c : {Case{"Odd.__module__ = 42", "Odd"}, Case{"Odd.__module__ = None", "Odd"},
+                        Case{"Odd.__module__ = b'bytes'", "Odd"}, Case{"Odd.__qualname__ = 'Q'", "shop.Q"},
+                        Case{"Odd.__module__ = 'shop'", "shop.Odd"},
+                        Case{"Odd.__module__ = 'shop'; Odd.__name__ = 'N'", "shop.Odd"}}) {
+    SCOPED_TRACE(c.setup);
+    ASSERT_TRUE(Execute(std::string("class Odd(Exception): pass\nOdd.__module__ = 'shop'\n") + c.setup));
+    EXPECT_FALSE(Execute("raise Odd('odd')"));
+    EXPECT_EQ(TypeName(), c.typeName);
+    EXPECT_NE(Traceback().find("odd"), std::string::npos) << Traceback();
+    EXPECT_EQ(GetError(), "odd");
+  }
+  // __qualname__ of a class can only be set to a str; a metaclass can answer anything.
+  ASSERT_TRUE(Execute(
+      "class Meta(type):\n"
+      "    def __getattribute__(cls, name):\n"
+      "        if name in ('__module__', '__qualname__', '__name__'): return 7\n"
+      "        return super().__getattribute__(name)\n"
+      "class Strange(Exception, metaclass=Meta): pass\n"));
+  EXPECT_FALSE(Execute("raise Strange('strange')"));
+  EXPECT_EQ(TypeName(), "Strange");
+  EXPECT_NE(Traceback().find("strange"), std::string::npos) << Traceback();
+  EXPECT_EQ(GetError(), "strange");
+}
+
 TEST_F(Source, TextThatUtf8CannotHoldIsEscapedNotLost) {
   EXPECT_FALSE(Execute("raise ValueError('bad \\udc80 value')"));
   EXPECT_EQ(TypeName(), "ValueError");

@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <functional>
+#include <map>
 #include <thread>
 
 #include "ApiTestSupport.h"
@@ -229,6 +230,87 @@ TEST_F(Threads, RestartIsRefusedWhileAThreadOfTheOldInterpreterCannotEnd) {
   }
   EXPECT_TRUE(GetModule("sys").isNil());
   EXPECT_FALSE(ErrorOccurred());
+}
+
+// Text that a thread wrote before it was joined comes before what the host's
+// thread writes afterwards in the same call.
+TEST_F(Threads, AJoinedThreadsTextComesBeforeTheHostThreadsLaterText) {
+  Texts received;
+  ListenToConsole("JoinConsole", [&](const std::string& text) {
+    if (text != "\n") received.push_back(text);
+  });
+  python.Run(
+      "worker = threading.Thread(target=lambda: print('from the thread'))\n"
+      "worker.start(); worker.join()\n"
+      "print('from the host thread')\n");
+  EXPECT_EQ(received, (Texts{"from the thread", "from the host thread"}));
+}
+
+// Threads that print faster than the host's handler takes the text: each
+// host call delivers what was queued when it began and returns; what is
+// written waits, it is never lost, and the queue stays bounded.
+TEST_F(Threads, ThreadsPrintingFasterThanTheHostTakesTheTextDoNotTrapTheHost) {
+  std::map<std::string, int64_t> lastSeen;  // per writer, the last number delivered
+  int64_t delivered = 0;
+  bool inOrder = true;
+  ListenToConsole("SlowConsole", [&](const std::string& text) {
+    const size_t colon = text.find(':');
+    if (colon == std::string::npos) return;
+    const std::string writer = text.substr(0, colon);
+    const int64_t number = std::stoll(text.substr(colon + 1));
+    auto found = lastSeen.find(writer);
+    if (found != lastSeen.end() && number != found->second + 1) inOrder = false;
+    lastSeen[writer] = number;
+    ++delivered;
+    std::this_thread::sleep_for(std::chrono::microseconds(100));
+  });
+  python.Run(
+      "stop_threads = False\n"
+      "written = {}\n"
+      "def flood(name):\n"
+      "    n = 0\n"
+      "    while not stop_threads:\n"
+      "        sys.stdout.write('%s:%d' % (name, n))\n"
+      "        written[name] = n\n"
+      "        n += 1\n"
+      "flooders = [threading.Thread(target=flood, args=('w%d' % i,), daemon=True) for i in range(4)]\n"
+      "for thread in flooders: thread.start()\n");
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+  int calls = 0;
+  while (std::chrono::steady_clock::now() < deadline) {
+    host_.newObject("Python3Parameters", {int64_t{1}});
+    ++calls;
+  }
+  EXPECT_GE(calls, 3) << "host calls were trapped delivering text";
+  python.Run("stop_threads = True\nfor thread in flooders: thread.join()");
+  Engine("SetConsoleOutput", {Nil{}});  // the rest is delivered to nobody
+  EXPECT_TRUE(inOrder) << "text was lost or reordered";
+  EXPECT_GT(delivered, 100);
+}
+
+// A Python thread's _thread.interrupt_main() interrupts what the host's
+// thread runs, without signals, on every version.
+TEST_F(Threads, InterruptMainFromAThreadInterruptsTheHostsCall) {
+  const auto start = std::chrono::steady_clock::now();
+  const bool completed = Bool(Engine("Execute", {Str(
+      "import _thread, threading, time\n"
+      "threading.Timer(0.05, _thread.interrupt_main).start()\n"
+      "deadline = time.time() + 10\n"
+      "while time.time() < deadline: pass\n")}));
+  const auto elapsed = std::chrono::steady_clock::now() - start;
+  EXPECT_FALSE(completed);
+  EXPECT_EQ(Text(Engine("GetErrorTypeName")), "KeyboardInterrupt");
+  Engine("ClearError");
+  EXPECT_LT(elapsed, std::chrono::seconds(5));
+  EXPECT_EQ(python.IntegerOf("number"), 42) << "the interpreter stays usable";
+}
+
+TEST_F(Threads, RaiseSignalOfSigintInterruptsInsteadOfEndingTheProcess) {
+  if (!python.TruthOf("hasattr(__import__('signal'), 'raise_signal')")) GTEST_SKIP() << "no signal.raise_signal";
+  const bool completed = Bool(Engine("Execute", {Str("import signal\nsignal.raise_signal(signal.SIGINT)\n")}));
+  EXPECT_FALSE(completed);
+  EXPECT_EQ(Text(Engine("GetErrorTypeName")), "KeyboardInterrupt");
+  Engine("ClearError");
 }
 
 // Every signal disposition of the application is the same after Init.

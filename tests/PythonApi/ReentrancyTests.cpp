@@ -1,0 +1,162 @@
+// Python code that a member runs (a comparison, a hash, a __del__) may call
+// host code, which may call the same member again or drop the last host
+// reference to what the member was given: the member holds references of its
+// own for as long as it works with them.
+#include "HostCodeSupport.h"
+
+namespace api_tests {
+namespace {
+
+// What the host functions below work on: the wrappers a test hands to a
+// member, held only here so that dropping them drops the last host reference.
+Object gList, gDictionary, gKey, gValue;
+
+PyPtr ClearList(PyPtr, PyPtr) {
+  if (!gList.isNil()) host().call(gList, "Clear");
+  return Returned();
+}
+
+PyPtr DropKeyAndValue(PyPtr, PyPtr) {
+  gKey = Object();
+  gValue = Object();
+  return Returned();
+}
+
+PyPtr DropEverything(PyPtr, PyPtr) {
+  gKey = Object();
+  gValue = Object();
+  gDictionary = Object();
+  gList = Object();
+  return Returned();
+}
+
+const char kPythonSide[] = R"(
+import reentry, sys, weakref
+
+class ClearingKey:
+    def __init__(self, n):
+        self.n = n
+    def __lt__(self, other):
+        reentry.clear_list()
+        return self.n < other.n
+
+class ClearingOnDel:
+    def __del__(self):
+        reentry.clear_list()
+
+class Token:
+    '''A value whose life can be watched.'''
+
+def watched_token():
+    global token_ref
+    token = Token()
+    token_ref = weakref.ref(token)
+    return token
+
+class DroppingKey:
+    '''Hashing and comparing drop what the member was given.'''
+    def __init__(self, drop):
+        self.drop = drop
+    def __hash__(self):
+        self.drop()
+        return 1
+    def __eq__(self, other):
+        self.drop()
+        return self is other
+)";
+
+class Reentry : public HostCode {
+ protected:
+  void SetUp() override {
+    HostCode::SetUp();
+    Register(NewXojoModule("reentry", {{"clear_list", Address(&ClearList)},
+                                       {"drop_key_and_value", Address(&DropKeyAndValue)},
+                                       {"drop_everything", Address(&DropEverything)}}));
+    Start();
+    python.Run(kPythonSide);
+  }
+  void TearDown() override {
+    for (Object* held : {&gList, &gDictionary, &gKey, &gValue}) *held = Object();
+    HostCode::TearDown();
+  }
+
+  // A member called as compiled Xojo code calls it: the arguments are the
+  // caller's handles, which hold no reference of their own during the call.
+  template <typename Result, typename... Arguments>
+  Result Direct(const std::string& className, const std::string& declaration, Arguments... arguments) {
+    auto function = reinterpret_cast<Result (*)(Arguments...)>(host_.memberFunctions(className, declaration).function);
+    return function(arguments...);
+  }
+};
+
+TEST_F(Reentry, SortReenteredByClearOfTheSameListFinishesOnTheListItBegan) {
+  python.Run("sorted_list = [ClearingKey(3), ClearingKey(1), ClearingKey(2)]");
+  gList = python.ListOf("sorted_list");
+  python.Run("held = sorted_list; del sorted_list");
+  python.Run("del held");  // the wrapper holds the only reference to the list being sorted
+  REALobjectStruct* list = gList.get();
+  Direct<void>("Python3List", "Sort()", list);
+  EXPECT_FALSE(ErrorOccurred()) << GetError();
+  EXPECT_EQ(Int(host_.getProperty(gList, "Count")), 0) << "the wrapper holds the new list of the last Clear";
+}
+
+TEST_F(Reentry, ClearReenteredFromAnItemsDelLeavesNoListBehind) {
+  const int64_t blocksBefore = python.IntegerOf("sys.getallocatedblocks()");
+  for (int round = 0; round < 200; ++round) {
+    gList = python.ListOf("[ClearingOnDel()]");
+    host_.call(gList, "Clear");
+    EXPECT_EQ(Int(host_.getProperty(gList, "Count")), 0);
+  }
+  gList = Object();
+  EXPECT_LT(python.IntegerOf("sys.getallocatedblocks()") - blocksBefore, 100) << "one list lost per Clear";
+  EXPECT_FALSE(ErrorOccurred()) << GetError();
+}
+
+// The key and value are held by their wrappers only; the key's hashing drops
+// both wrappers while the dictionary uses them.
+TEST_F(Reentry, DictionaryMembersKeepTheKeyAndValueTheyWereGiven) {
+  python.Run("target = {}");
+  gDictionary = python.DictionaryOf("target");
+  const std::string entity = "Python3EntityBase";
+  for (const char* member : {"SetValue", "GetValue", "Contains", "Remove"}) {
+    gKey = python.EntityOf("DroppingKey(reentry.drop_key_and_value)");
+    gValue = python.EntityOf("watched_token()");
+    if (std::string(member) != "SetValue") python.Run("target.clear()");
+    REALobjectStruct* dictionary = gDictionary.get();
+    REALobjectStruct* key = gKey.get();
+    REALobjectStruct* value = gValue.get();
+    if (std::string(member) == "SetValue") {
+      Direct<void>("Python3Dictionary", "SetValue(key as " + entity + ", value as " + entity + ")", dictionary, key,
+                   value);
+      EXPECT_TRUE(python.TruthOf("token_ref() is not None and list(target.values()) == [token_ref()]"))
+          << "the value was freed while the dict took it";
+    } else if (std::string(member) == "GetValue") {
+      Object found = Object::adopt(
+          Direct<REALobjectStruct*>("Python3Dictionary", "GetValue(key as " + entity + ") as Python3Entity",
+                                    dictionary, key));
+      EXPECT_TRUE(found.isNil()) << member;
+    } else if (std::string(member) == "Contains") {
+      EXPECT_FALSE(Direct<int8_t>("Python3Dictionary", "Contains(key as " + entity + ") as Boolean", dictionary, key))
+          << member;
+    } else {
+      Direct<void>("Python3Dictionary", "Remove(key as " + entity + ")", dictionary, key);
+      EXPECT_EQ(Text(Engine("GetErrorTypeName")), "KeyError") << member;
+      Engine("ClearError");
+    }
+    EXPECT_FALSE(ErrorOccurred()) << member << ": " << GetError();
+  }
+}
+
+TEST_F(Reentry, ADictionaryDroppedWhileItHashesAKeyIsNotFreedUnderIt) {
+  gDictionary = host_.newObject("Python3Dictionary");
+  gKey = python.EntityOf("DroppingKey(reentry.drop_everything)");
+  gValue = python.EntityOf("[1, 2]");
+  const std::string entity = "Python3EntityBase";
+  Direct<void>("Python3Dictionary", "SetValue(key as " + entity + ", value as " + entity + ")", gDictionary.get(),
+               gKey.get(), gValue.get());
+  EXPECT_FALSE(ErrorOccurred()) << GetError();
+  EXPECT_TRUE(gDictionary.isNil());
+}
+
+}  // namespace
+}  // namespace api_tests
