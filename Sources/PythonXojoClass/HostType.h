@@ -74,4 +74,5 @@ class HostType final : public PythonVisibleState {
   // One per interpreter that readied the type, the last one current; never
   // freed. Each: a header pointing back here, then the type object.
   std::vector<void*> blocks_;
+  bool lastBlockReadied_ = false;  // the library readied the last block; one it refused is used again
 };

@@ -1,6 +1,7 @@
 // Host-defined classes: Python types whose initializer, methods, properties,
 // hash and string conversion are host functions, each instance carrying a
 // host object (Data).
+#include <malloc.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -273,6 +274,39 @@ TEST_F(HostClasses, AClassPythonRefusesIsLeftOutOfTheModule) {
   EXPECT_EQ(python.TextOf("','.join(name for name in dir(hostmath) if not name.startswith('__'))"),
             "Counter,probe_data,raise_key_error");
   EXPECT_FALSE(ErrorOccurred());
+}
+
+// Each module the creator makes tries the refused class again, in the same memory.
+TEST_F(HostClasses, ARefusedClassTriedAgainAndAgainTakesNoMoreMemory) {
+  Object badMethod = NewXojoClass("BadMethod", Ptr{nullptr}, {{"\xff", Address(&HasData)}});
+  Object module = HostModule({CounterClass(), badMethod});
+  Register(module);
+  Start();
+  python.Run(
+      "import ctypes\n"
+      "def release(address):\n"
+      "    ctypes.pythonapi.Py_DecRef(ctypes.c_void_p(address))\n");
+  Object release = python.Function("release");
+  const auto create = [&](int times) {
+    for (int i = 0; i < times; ++i) {
+      void* made = xhost::asPtr(host_.call(module, "ModuleCreateProc"));
+      ASSERT_NE(made, nullptr) << GetError();
+      Invoke(release, {Int64{reinterpret_cast<int64_t>(made)}});
+    }
+  };
+  // A module and its functions refer to each other: the collector frees them.
+  const auto allocated = [&] {
+    python.Run("import gc; gc.collect()");
+    return mallinfo2().uordblks;
+  };
+  host_.keepDeadHandles(false);  // the host frees its objects as they die, as Xojo does
+  create(100);
+  const size_t before = allocated();
+  create(2000);
+  const size_t after = allocated();
+  host_.keepDeadHandles(true);
+  EXPECT_LT(after > before ? after - before : 0, 200u * 1024) << "bytes allocated and kept by 2000 refusals";
+  EXPECT_FALSE(ErrorOccurred()) << GetError();
 }
 
 TEST_F(HostClasses, TheTypeDoesNotChangeWhilePythonUsesIt) {
