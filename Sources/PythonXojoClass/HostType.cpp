@@ -1,6 +1,8 @@
 #include "PythonXojoClass/HostType.h"
 
 #include <algorithm>
+#include <cstring>
+#include <initializer_list>
 #include <utility>
 
 #include "PythonEngine/PythonLoader.h"
@@ -131,11 +133,22 @@ PyObjectRef HostType::CallMethod(size_t index, PyObjectRef self, PyObjectRef arg
 bool HostType::Rebuild() {
   static constexpr auto kMethodEntries =
       IndexedEntries<&HostType::CallMethod>::Table(std::make_index_sequence<kMaxHostFunctions>());
-  blocks_.reserve(blocks_.size() + 1);
-  void* block = AllocateStaticPythonObject(sizeof(TypeBlockHeader) + TypeObjectSize());
-  if (!block) return false;
-  blocks_.push_back(block);
-  static_cast<TypeBlockHeader*>(block)->owner = this;
+  if (!blocks_.empty() && !lastBlockReadied_) {
+    // The library refused this block: it is used again rather than another
+    // one made for each retry (blocks are never freed). What the refused
+    // readying put in it goes first.
+    PyTypeObjectLayout* refused = TypeObject();
+    for (PyObjectRef* left : {&refused->tp_dict, &refused->tp_bases, &refused->tp_mro})
+      if (*left && gPythonInitialized) ReleasePythonRef(*left);
+    std::memset(static_cast<void*>(refused), 0, TypeObjectSize());
+  } else {
+    blocks_.reserve(blocks_.size() + 1);
+    void* block = AllocateStaticPythonObject(sizeof(TypeBlockHeader) + TypeObjectSize());
+    if (!block) return false;
+    blocks_.push_back(block);
+    static_cast<TypeBlockHeader*>(block)->owner = this;
+    lastBlockReadied_ = false;
+  }
 
   methodTable_.clear();
   for (size_t i = 0; i < methods_.size(); ++i)
@@ -172,6 +185,7 @@ PyTypeObjectLayout* HostType::Ready() noexcept {
   if (!BuildForPython(name_, [this] { return Rebuild(); })) return nullptr;
   PyTypeObjectLayout* type = TypeObject();
   if (EPyType_Ready(reinterpret_cast<PyTypeObjectHeader*>(type)) < 0) return nullptr;
+  lastBlockReadied_ = true;
   MarkSeen();
   return type;
 }
