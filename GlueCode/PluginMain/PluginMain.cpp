@@ -5,7 +5,6 @@
 
 #include "HostCache.h"
 #include "HostGlue.h"
-#include "PythonEngine/PluginEntry.h"
 
 REALResolver gResolver = nullptr;
 

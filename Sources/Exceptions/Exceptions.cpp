@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "PythonEngine/ClassRecords.h"
-#include "PythonEngine/HostHandles.h"
+#include "Registration/ClassRecords.h"
+#include "HostHandles.h"
 
 namespace {
 

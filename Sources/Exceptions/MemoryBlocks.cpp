@@ -1,6 +1,6 @@
 #include "EntryPoints/EntryPoints.h"
 #include "Exceptions/Exceptions.h"
-#include "PythonEngine/HostHandles.h"
+#include "HostHandles.h"
 
 namespace {
 

@@ -1,11 +1,11 @@
 #include <cstring>
 
 #include "Exceptions/Exceptions.h"
-#include "PythonEngine/ClassRecords.h"
-#include "PythonEngine/HostHandles.h"
-#include "PythonEngine/PythonLifecycle.h"
-#include "PythonEngine/PythonLoader.h"
-#include "PythonEngine/PythonValues.h"
+#include "Registration/ClassRecords.h"
+#include "HostHandles.h"
+#include "PythonRuntime/InterpreterState.h"
+#include "PythonLibrary/PythonLoader.h"
+#include "PythonValues/PythonValues.h"
 #include "PythonEntity/PythonEntity.h"
 
 namespace {

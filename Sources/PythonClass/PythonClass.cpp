@@ -1,8 +1,8 @@
 #include "PythonClass/PythonClass.h"
 
-#include "PythonEngine/ClassRecords.h"
-#include "PythonEngine/HostHandles.h"
-#include "PythonEngine/PythonObject.h"
+#include "Registration/ClassRecords.h"
+#include "HostHandles.h"
+#include "PythonObject/PythonObject.h"
 #include "PythonFunction/PythonFunction.h"
 #include "PythonInstance/PythonInstance.h"
 

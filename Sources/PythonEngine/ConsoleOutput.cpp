@@ -3,11 +3,11 @@
 #include <cstring>
 #include <string>
 
-#include "PythonEngine/ClassRecords.h"
-#include "PythonEngine/HostEntry.h"
-#include "PythonEngine/HostHandles.h"
-#include "PythonEngine/PythonLoader.h"
-#include "PythonEngine/PythonValues.h"
+#include "Registration/ClassRecords.h"
+#include "PythonRuntime/HostEntry.h"
+#include "HostHandles.h"
+#include "PythonLibrary/PythonLoader.h"
+#include "PythonValues/PythonValues.h"
 
 REALobjectStruct* consoleOutputInstance = nullptr;
 
@@ -47,13 +47,6 @@ void DeliverConsoleText(const char* text, size_t length) noexcept {
   --consoleEventNesting;
 }
 
-void RaiseRecursionError() noexcept {
-  PyObjectRef type = e__PyExc_RecursionError && *e__PyExc_RecursionError ? *e__PyExc_RecursionError
-                     : e__PyExc_RuntimeError                              ? *e__PyExc_RuntimeError
-                                                                          : nullptr;
-  if (type && EPyErr_SetString) EPyErr_SetString(type, "ConsoleOutput events nested too deeply");
-}
-
 // sys.stdout.write(text): one event per call, synchronously on the host's
 // thread; text written on Python's own threads waits for the host's thread.
 PyObjectRef aview_write(PyObjectRef, PyObjectRef arguments) noexcept {
@@ -70,7 +63,9 @@ PyObjectRef aview_write(PyObjectRef, PyObjectRef arguments) noexcept {
     return NewPythonNone();
   }
   if (consoleEventNesting >= kMaxConsoleEventNesting) {
-    RaiseRecursionError();
+    // RecursionError is new in 3.5; RuntimeError is its base.
+    RaisePythonError(e__PyExc_RecursionError && *e__PyExc_RecursionError ? e__PyExc_RecursionError : e__PyExc_RuntimeError,
+                     "ConsoleOutput events nested too deeply");
     return nullptr;
   }
   RunDeferredHostWork();  // earlier text from other threads comes first

@@ -2,7 +2,7 @@
 // of a Python3EngineConsoleOutput.
 #pragma once
 
-#include "PythonEngine/PythonReferences.h"
+#include "PythonValues/PythonReferences.h"
 #include "REALplugin.h"
 
 // Receiver of Python's standard output, locked while stored; or null.

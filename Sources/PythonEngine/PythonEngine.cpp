@@ -1,7 +1,7 @@
 #include "PythonEngine/PythonEngine.h"
 
 #include "HostGlue.h"
-#include "PythonEngine/PythonLoader.h"
+#include "PythonLibrary/PythonLoader.h"
 
 bool Python_IsFound(int64_t preferredVersion) {
   if (!gPythonEntryPointsLoaded) LoadPythonEntryPoints(preferredVersion);

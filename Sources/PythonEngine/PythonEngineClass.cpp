@@ -1,4 +1,4 @@
-#include "PythonEngine/ClassRecords.h"
+#include "Registration/ClassRecords.h"
 #include "PythonEngine/ConsoleOutput.h"
 #include "PythonEngine/PythonEngine.h"
 #include "PythonEngine/PythonErrors.h"

@@ -4,11 +4,11 @@
 #include <string>
 
 #include "HostGlue.h"
-#include "PythonEngine/HostEntry.h"
-#include "PythonEngine/HostHandles.h"
+#include "PythonRuntime/HostEntry.h"
+#include "HostHandles.h"
 #include "PythonEngine/PythonLifecycle.h"
-#include "PythonEngine/PythonLoader.h"
-#include "PythonEngine/PythonValues.h"
+#include "PythonLibrary/PythonLoader.h"
+#include "PythonValues/PythonValues.h"
 
 namespace {
 
@@ -25,10 +25,10 @@ std::string MessageText(REALstringStruct* message) {
 
 }  // namespace
 
-bool Python_ErrorOccurred() { return PythonIsRunning() && EPyErr_Occurred && EPyErr_Occurred() != nullptr; }
+bool Python_ErrorOccurred() { return PythonLoadedAndRunning() && EPyErr_Occurred && EPyErr_Occurred() != nullptr; }
 
 REALstringStruct* Python_GetError() {
-  if (!PythonIsRunning()) return nullptr;
+  if (!PythonLoadedAndRunning()) return nullptr;
   if (EPyErr_GetRaisedException) {
     PyObjectRef exception = EPyErr_GetRaisedException();
     if (!exception) return nullptr;
@@ -49,14 +49,14 @@ REALstringStruct* Python_GetError() {
 }
 
 void Python_ClearError() {
-  if (PythonIsRunning() && EPyErr_Clear) EPyErr_Clear();
+  if (PythonLoadedAndRunning() && EPyErr_Clear) EPyErr_Clear();
 }
 
 // The message is read up to its first zero, as a C text; bytes that are not
 // UTF-8 become replacement characters, so the chosen type is what is raised.
 void Python_SetTypeError(int64_t errorType, REALstringStruct* message) {
   if (errorType < kFirstErrorType || errorType > kLastErrorType) return;
-  if (!PythonIsRunning() || !EPyUnicode_DecodeUTF8 || !EPyErr_SetObject) return;
+  if (!PythonLoadedAndRunning() || !EPyUnicode_DecodeUTF8 || !EPyErr_SetObject) return;
   PyObjectRef type = PythonExceptionType(errorType);
   if (!type) return;
   const std::string text = MessageText(message);

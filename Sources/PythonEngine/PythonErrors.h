@@ -3,10 +3,10 @@
 
 #include <cstdint>
 
-#include "PythonEngine/PendingErrorAside.h"
+#include "PythonValues/PendingErrorAside.h"
 #include "PythonEngine/PythonLifecycle.h"
-#include "PythonEngine/PythonLoader.h"
-#include "PythonEngine/PythonReferences.h"
+#include "PythonLibrary/PythonLoader.h"
+#include "PythonValues/PythonReferences.h"
 #include "REALplugin.h"
 
 bool Python_ErrorOccurred();

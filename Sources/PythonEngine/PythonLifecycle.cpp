@@ -5,23 +5,20 @@
 #include <list>
 #include <string>
 
-#include "PythonEngine/ClassRecords.h"
+#include "Registration/ClassRecords.h"
 #include "PythonEngine/ConsoleOutput.h"
-#include "PythonEngine/HostEntry.h"
-#include "PythonEngine/HostHandles.h"
-#include "PythonEngine/Interrupts.h"
-#include "PythonEngine/OutlivingThreads.h"
+#include "PythonRuntime/HostEntry.h"
+#include "HostHandles.h"
+#include "PythonRuntime/Interrupts.h"
+#include "PythonRuntime/VisibleState.h"
+#include "PythonRuntime/OutlivingThreads.h"
 #include "Exceptions/Exceptions.h"
 #include "PythonEngine/PythonErrors.h"
-#include "PythonEngine/PythonLoader.h"
-#include "PythonEngine/PythonObject.h"
-#include "PythonEngine/PythonSysSetup.h"
-#include "PythonEngine/PythonValues.h"
+#include "PythonLibrary/PythonLoader.h"
+#include "PythonObject/PythonObject.h"
+#include "PythonRuntime/PythonSysSetup.h"
+#include "PythonValues/PythonValues.h"
 #include "PythonXojoModule/RegisteredModules.h"
-
-bool gPythonInitialized = false;
-
-bool gPythonFinalizing = false;
 
 namespace {
 
@@ -85,10 +82,6 @@ void StartInterpreter() {
 
 }  // namespace
 
-bool PythonRunsWithoutInit() noexcept {
-  if (!gPythonEntryPointsLoaded && !EnsurePythonLoaded()) return false;
-  return EPy_IsInitialized && EPy_IsInitialized() != 0;
-}
 
 void Python_InitWithName(REALstringStruct* applicationName) {
   if (!EnsurePythonLoaded()) return;
@@ -102,14 +95,13 @@ void Python_Init() {
 }
 
 void Python_Finalize() {
-  if (!PythonIsRunning()) return;
+  if (!PythonLoadedAndRunning()) return;
   // Called back from Python (an event, a host function): tearing the
   // interpreter down under frames that are still running would crash them.
   if (HostEntryDepth() > 1) {
-    if (e__PyExc_RuntimeError && *e__PyExc_RuntimeError && EPyErr_SetString)
-      EPyErr_SetString(*e__PyExc_RuntimeError,
-                       "Python3Engine.Finalize was refused: Python code is running; "
-                       "call it after the call into Python has returned");
+    RaisePythonError(e__PyExc_RuntimeError,
+                     "Python3Engine.Finalize was refused: Python code is running; "
+                     "call it after the call into Python has returned");
     return;
   }
   if (EPyErr_Clear) EPyErr_Clear();
@@ -123,13 +115,14 @@ void Python_Finalize() {
   NoteInterpreterFinalized();
   LetOutlivingThreadsEnd();
   ForgetOwnedPythonRefs();
+  EndInterpreter();
   ReleaseRegisteredModules();
 }
 
 // The path's bytes as the host holds them, decoded as Python decodes file
 // names, so that a folder whose name is not UTF-8 is still searched.
 void Python_AddSearchPath(REALobjectStruct* folder) {
-  if (!folder || !PythonIsRunning()) return;
+  if (!folder || !PythonLoadedAndRunning()) return;
   if (!EnsurePythonEntries(EPySys_GetObject, EPyList_Append)) return;
   OwnedString nativePath;
   if (!REALGetPropValueString(folder, "NativePath", nativePath.out())) return;
@@ -164,7 +157,7 @@ void RaiseNoModuleNamed(PyObjectRef name) {
 }  // namespace
 
 REALobjectStruct* Python_GetModule(REALstringStruct* name) {
-  if (!PythonIsRunning() || !EnsurePythonEntries(EPyImport_Import)) return nullptr;
+  if (!PythonLoadedAndRunning() || !EnsurePythonEntries(EPyImport_Import)) return nullptr;
   PyObjectRef text = NewPythonName(name);
   if (!text) return nullptr;
   PyObjectRef module = nullptr;

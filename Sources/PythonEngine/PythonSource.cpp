@@ -4,11 +4,11 @@
 #include <string>
 
 #include "HostGlue.h"
-#include "PythonEngine/ErrorText.h"
+#include "PythonRuntime/ErrorText.h"
 #include "PythonEngine/PythonErrors.h"
 #include "PythonEngine/PythonLifecycle.h"
-#include "PythonEngine/PythonLoader.h"
-#include "PythonEngine/PythonValues.h"
+#include "PythonLibrary/PythonLoader.h"
+#include "PythonValues/PythonValues.h"
 #include "PythonResult/PythonResult.h"
 
 namespace {
@@ -27,23 +27,19 @@ bool SourceText(REALstringStruct* source, std::string* text) {
   return true;
 }
 
-void RaiseValueError(const char* message) {
-  if (e__PyExc_ValueError && *e__PyExc_ValueError && EPyErr_SetString) EPyErr_SetString(*e__PyExc_ValueError, message);
-}
-
 // Runs `source` with `start` in __main__'s namespace: a new reference to the
 // result, or null with Python's error set.
 PyObjectRef RunInMain(REALstringStruct* source, int start) {
-  if (!PythonIsRunning() || !EnsurePythonEntries(EPyRun_StringFlags, EPyImport_AddModule, EPyModule_GetDict))
+  if (!PythonLoadedAndRunning() || !EnsurePythonEntries(EPyRun_StringFlags, EPyImport_AddModule, EPyModule_GetDict))
     return nullptr;
   std::string text;
   if (!SourceText(source, &text)) {
-    RaiseValueError("the source text cannot be read as UTF-8");
+    RaisePythonError(e__PyExc_ValueError, "the source text cannot be read as UTF-8");
     return nullptr;
   }
   // The compiler reads up to the first NUL: a hidden rest would be lost.
   if (text.find('\0') != std::string::npos) {
-    RaiseValueError("source code string cannot contain null bytes");
+    RaisePythonError(e__PyExc_ValueError, "source code string cannot contain null bytes");
     return nullptr;
   }
   // The code run may remove __main__ from sys.modules and empty its namespace.
@@ -67,7 +63,7 @@ REALstringStruct* HostStringOfText(PyObjectRef text) {
 // back unchanged afterwards; an empty String when none is pending.
 template <typename Read>
 REALstringStruct* ReadPendingError(Read read) {
-  if (!PythonIsRunning() || !EnsurePythonEntries(EPyErr_Fetch, EPyErr_Restore, EPyErr_NormalizeException,
+  if (!PythonLoadedAndRunning() || !EnsurePythonEntries(EPyErr_Fetch, EPyErr_Restore, EPyErr_NormalizeException,
                                                  EPyObject_GetAttrString, EPyErr_Clear))
     return nullptr;
   PyObjectRef type = nullptr, value = nullptr, traceback = nullptr;

@@ -1,10 +1,10 @@
 #include "PythonEntity/PythonEntity.h"
 
-#include "PythonEngine/ClassRecords.h"
-#include "PythonEngine/PythonErrors.h"
-#include "PythonEngine/PythonLifecycle.h"
-#include "PythonEngine/PythonLoader.h"
-#include "PythonEngine/PythonValueTypes.h"
+#include "Registration/ClassRecords.h"
+#include "PythonValues/PendingErrorAside.h"
+#include "PythonRuntime/InterpreterState.h"
+#include "PythonLibrary/PythonLoader.h"
+#include "PythonValues/PythonValueTypes.h"
 
 namespace {
 
@@ -151,21 +151,8 @@ REALmethodDefinition PythonEntitySharedMethods[] = {
 
 }  // namespace
 
-// The field's address is computed, never read. The block lies at the same
-// offset in every object, so the address is that of a known field only in
-// the wrapper that holds it.
-bool HoldsPythonObject(REALobjectStruct* object) {
-  return object && IsOwnedPythonRefField(&PythonEntityDataOf(object)->object);
-}
 
-PyObjectRef PythonEntityObjectOf(REALobjectStruct* instance) {
-  PyObjectRef object = PythonEntityDataOf(instance)->object;
-  return object && PythonIsRunning() ? object : nullptr;
-}
 
-PythonEntityData* PythonEntityDataOf(REALobjectStruct* instance) {
-  return static_cast<PythonEntityData*>(REALGetClassData(instance, &PythonEntityBaseClass));
-}
 
 REALclassDefinition PythonEntityBaseClass =
     records::ClassRecord("Python3EntityBase", nullptr, sizeof(PythonEntityData))

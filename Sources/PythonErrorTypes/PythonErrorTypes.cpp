@@ -1,4 +1,4 @@
-#include "PythonEngine/ClassRecords.h"
+#include "Registration/ClassRecords.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "PythonEngine/PythonReferences.h"
+#include "PythonValues/PythonReferences.h"
 #include "REALplugin.h"
 
 struct PythonFunctionData {

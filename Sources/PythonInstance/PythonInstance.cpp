@@ -1,9 +1,9 @@
 #include "PythonInstance/PythonInstance.h"
 
-#include "PythonEngine/ClassRecords.h"
-#include "PythonEngine/PythonObject.h"
+#include "Registration/ClassRecords.h"
+#include "PythonObject/PythonObject.h"
 #include "PythonFunction/PythonFunction.h"
-#include "PythonModuleUnit/PythonFields.h"
+#include "PythonFields/PythonFields.h"
 
 namespace {
 

@@ -1,10 +1,10 @@
 #include <cstdint>
 
 #include "Exceptions/Exceptions.h"
-#include "PythonEngine/ClassRecords.h"
-#include "PythonEngine/PythonLifecycle.h"
-#include "PythonEngine/PythonLoader.h"
-#include "PythonEngine/PythonValueTypes.h"
+#include "Registration/ClassRecords.h"
+#include "PythonRuntime/InterpreterState.h"
+#include "PythonLibrary/PythonLoader.h"
+#include "PythonValues/PythonValueTypes.h"
 #include "PythonEntity/PythonEntity.h"
 
 namespace {

@@ -1,13 +1,13 @@
 #include "PythonClass/PythonClass.h"
-#include "PythonEngine/ClassRecords.h"
-#include "PythonEngine/PythonAttributes.h"
-#include "PythonEngine/PythonErrors.h"
-#include "PythonEngine/PythonLifecycle.h"
-#include "PythonEngine/PythonLoader.h"
-#include "PythonEngine/PythonObject.h"
-#include "PythonEngine/PythonValues.h"
+#include "Registration/ClassRecords.h"
+#include "PythonValues/PythonAttributes.h"
+#include "PythonValues/PendingErrorAside.h"
+#include "PythonRuntime/InterpreterState.h"
+#include "PythonLibrary/PythonLoader.h"
+#include "PythonObject/PythonObject.h"
+#include "PythonValues/PythonValues.h"
 #include "PythonFunction/PythonFunction.h"
-#include "PythonModuleUnit/PythonFields.h"
+#include "PythonFields/PythonFields.h"
 
 namespace {
 

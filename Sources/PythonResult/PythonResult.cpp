@@ -1,10 +1,10 @@
 #include "PythonResult/PythonResult.h"
 
-#include "PythonEngine/ClassRecords.h"
-#include "PythonEngine/PythonErrors.h"
-#include "PythonEngine/PythonLifecycle.h"
-#include "PythonEngine/PythonLoader.h"
-#include "PythonEngine/PythonValueTypes.h"
+#include "Registration/ClassRecords.h"
+#include "PythonValues/PendingErrorAside.h"
+#include "PythonRuntime/InterpreterState.h"
+#include "PythonLibrary/PythonLoader.h"
+#include "PythonValues/PythonValueTypes.h"
 #include "PythonEntity/PythonEntity.h"
 
 namespace {
@@ -118,19 +118,7 @@ REALmethodDefinition PythonResultSharedMethods[] = {
 
 }  // namespace
 
-PythonResultData* PythonResultDataOf(REALobjectStruct* instance) {
-  return static_cast<PythonResultData*>(REALGetClassData(instance, &PythonResultClass));
-}
 
-REALobjectStruct* NewResultWrapper(PyObjectRef object) {
-  REALobjectStruct* result = REALnewInstanceOfClass(&PythonResultClass);
-  if (!result) {
-    if (object) ReleasePythonRef(object);
-    return nullptr;
-  }
-  StoreOwnedPythonRef(PythonResultDataOf(result)->object, object);
-  return result;
-}
 
 namespace {
 

@@ -1,10 +1,5 @@
+// Python3Result: what a call returned. Its data block is declared with the
+// other wrappers' (PythonValues/PythonWrappers.h).
 #pragma once
 
-#include "PythonEngine/PythonWrappers.h"
-#include "REALplugin.h"
-
-struct PythonResultData {
-  PyObjectRef object;  // owned reference, or null after a failed constructor
-};
-
-PythonResultData* PythonResultDataOf(REALobjectStruct* instance);
+#include "PythonValues/PythonWrappers.h"

@@ -5,8 +5,8 @@
 #include <initializer_list>
 #include <utility>
 
-#include "PythonEngine/PythonLoader.h"
-#include "PythonEngine/PythonValues.h"
+#include "PythonLibrary/PythonLoader.h"
+#include "PythonValues/PythonValues.h"
 
 namespace {
 
@@ -73,7 +73,7 @@ namespace {
 // class never filled: nothing to call.
 template <typename Failure>
 Failure NoHostFunction(const char* member, Failure failure) noexcept {
-  SetPythonError(e__PyExc_SystemError, "a slot of a Xojo class (", member, ") was called without its Xojo function");
+  RaisePythonError(e__PyExc_SystemError, "a slot of a Xojo class (", member, ") was called without its Xojo function");
   return failure;
 }
 
@@ -179,7 +179,7 @@ bool HostType::Rebuild() {
 PyTypeObjectLayout* HostType::Ready() noexcept {
   if (SeenByRunningInterpreter()) return TypeObject();
   if (!EPyType_Ready || !EPyType_GenericNew) {
-    SetPythonError(e__PyExc_SystemError, "the Python library cannot make types");
+    RaisePythonError(e__PyExc_SystemError, "the Python library cannot make types");
     return nullptr;
   }
   if (!BuildForPython(name_, [this] { return Rebuild(); })) return nullptr;

@@ -9,8 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "PythonXojoClass/PythonTypeObject.h"
-#include "PythonXojoModule/HostCode.h"
+#include "PythonLibrary/PythonAbi.h"
+#include "HostCode/HostCalls.h"
+#include "HostCode/HostRegistration.h"
 
 // The host's functions, as Python's slots and tables would call them.
 using HostInitFunction = int32_t (*)(PyObjectRef self, PyObjectRef args, PyObjectRef kwds);

@@ -2,9 +2,9 @@
 
 #include <utility>
 
-#include "PythonEngine/ClassRecords.h"
-#include "PythonEngine/PythonLifecycle.h"
-#include "PythonEngine/PythonLoader.h"
+#include "Registration/ClassRecords.h"
+#include "PythonRuntime/InterpreterState.h"
+#include "PythonLibrary/PythonLoader.h"
 #include "PythonXojoClass/HostType.h"
 
 namespace {

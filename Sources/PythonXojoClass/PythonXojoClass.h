@@ -4,7 +4,7 @@
 
 #include <cstddef>
 
-#include "PythonEngine/PythonReferences.h"
+#include "PythonValues/PythonReferences.h"
 #include "REALplugin.h"
 
 class HostType;

@@ -1,6 +1,6 @@
 #include "PythonXojoModule/HostModule.h"
 
-#include "PythonEngine/PythonLoader.h"
+#include "PythonLibrary/PythonLoader.h"
 #include "PythonXojoModule/RegisteredModules.h"
 
 namespace {
@@ -54,7 +54,7 @@ bool HostModule::Rebuild() {
 
 PyObjectRef HostModule::Create() noexcept {
   if (!registered) {
-    SetPythonError(e__PyExc_RuntimeError, "Python3XojoModule.ModuleCreateProc: the module ", name_,
+    RaisePythonError(e__PyExc_RuntimeError, "Python3XojoModule.ModuleCreateProc: the module ", name_,
                    " is not registered; call Python3Engine.RegisterXojoModule before Python3Engine.Init");
     return nullptr;
   }

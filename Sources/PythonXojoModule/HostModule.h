@@ -6,8 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "PythonEngine/PythonApiTypes.h"
-#include "PythonXojoModule/HostCode.h"
+#include "PythonLibrary/PythonAbi.h"
+#include "HostCode/HostCalls.h"
+#include "HostCode/HostRegistration.h"
 
 class HostModule final : public PythonVisibleState {
  public:

@@ -2,9 +2,9 @@
 
 #include <utility>
 
-#include "PythonEngine/ClassRecords.h"
-#include "PythonEngine/PythonLifecycle.h"
-#include "PythonEngine/PythonLoader.h"
+#include "Registration/ClassRecords.h"
+#include "PythonRuntime/InterpreterState.h"
+#include "PythonLibrary/PythonLoader.h"
 #include "PythonXojoClass/PythonXojoClass.h"
 #include "PythonXojoModule/HostModule.h"
 
@@ -32,7 +32,7 @@ void* PythonXojoModule_ModuleCreateProc(REALobjectStruct* self) {
   if (!PythonIsRunning()) return nullptr;
   PythonXojoModuleData* data = DataOf(self);
   if (!data->state) {
-    SetPythonError(e__PyExc_RuntimeError, "Python3XojoModule.ModuleCreateProc: the module has no name");
+    RaisePythonError(e__PyExc_RuntimeError, "Python3XojoModule.ModuleCreateProc: the module has no name");
     return nullptr;
   }
   PyObjectRef module = data->state->Create();

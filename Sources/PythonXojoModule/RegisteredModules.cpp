@@ -8,8 +8,9 @@
 
 #include "Exceptions/Exceptions.h"
 #include "HostGlue.h"
-#include "PythonEngine/PythonLoader.h"
-#include "PythonXojoModule/HostCode.h"
+#include "PythonLibrary/PythonLoader.h"
+#include "HostCode/HostCalls.h"
+#include "HostCode/HostRegistration.h"
 #include "PythonXojoModule/HostModule.h"
 #include "PythonXojoModule/PythonXojoModule.h"
 
@@ -34,7 +35,7 @@ size_t registeredNameCount = 0;
 PyObjectRef CreateRegisteredModule(size_t index) noexcept {
   const RegisteredName& entry = registeredNames[index];
   if (!entry.state || !entry.hostCreator) {
-    SetPythonError(e__PyExc_ImportError, "the module ", entry.name,
+    RaisePythonError(e__PyExc_ImportError, "the module ", entry.name,
                    " is not registered: its Python3XojoModule is gone; keep the object registered with "
                    "Python3Engine.RegisterXojoModule for as long as Python may import it");
     return nullptr;
@@ -170,7 +171,6 @@ void ForgetRegisteredModule(const HostModule* state) noexcept {
 }
 
 void ReleaseRegisteredModules() noexcept {
-  EndInterpreter();
   if (REALarrayStruct* modules = std::exchange(gRegisteredModules, nullptr))
     REALUnlockObject(reinterpret_cast<REALobjectStruct*>(modules));
 }

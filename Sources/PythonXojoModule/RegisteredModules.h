@@ -22,5 +22,5 @@ void KeepRegisteredModulesForThisStart() noexcept;
 void ForgetRegisteredModule(const HostModule* state) noexcept;
 
 // Python3Engine.Finalize, once the interpreter has stopped: releases the
-// registered modules and what only the stopped interpreter could still read.
+// registered modules.
 void ReleaseRegisteredModules() noexcept;

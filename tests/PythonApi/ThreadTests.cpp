@@ -276,7 +276,8 @@ TEST_F(Threads, ThreadsPrintingFasterThanTheHostTakesTheTextDoNotTrapTheHost) {
     std::this_thread::sleep_for(std::chrono::microseconds(100));
   });
   int64_t mostInOneCall = 0;
-  for (int call = 0; call < 8; ++call) {
+  for (int call = 0; call < 400 && delivered < 4000; ++call) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));  // the application idles; the writers fill the queue
     const int64_t before = delivered;
     // Four host calls: two initializers, the constructor, and as the object goes, the destructors.
     host_.newObject("Python3Parameters", {int64_t{1}});

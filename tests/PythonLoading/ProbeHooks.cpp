@@ -4,7 +4,8 @@
 #include <cstring>
 #include <string>
 
-#include "PythonEngine/PythonLoader.h"
+#include "PythonLibrary/PythonLoader.h"
+#include "PythonLibrary/PythonObjects.h"
 
 #define PROBE_EXPORT extern "C" __attribute__((visibility("default")))
 
@@ -12,7 +13,7 @@ namespace {
 
 const char* const kExceptionSymbols[] = {
 #define PYTHON_EXCEPTION(entry, symbol) symbol,
-#include "PythonEngine/PythonEntryPoints.def"
+#include "PythonLibrary/PythonEntryPoints.def"
 };
 
 int IndexOfSymbol(const char* symbol) {

@@ -17,7 +17,7 @@ namespace {
 constexpr int kTableEntries = 0
 #define PYTHON_FUNCTION(entry, ...) +1
 #define PYTHON_DATA(entry, ...) +1
-#include "PythonEngine/PythonEntryPoints.def"
+#include "PythonLibrary/PythonEntryPoints.def"
     ;
 
 // The entries looked up only for a library chosen by path, counted the same way.
@@ -27,7 +27,7 @@ constexpr int WhenPathChosen = 1, AtLoad = 0, OnFirstListUse = 0, OnFirstDiction
 constexpr int kHomeEntries = 0
 #define PYTHON_FUNCTION(entry, symbol, result, parameters, missing, lookup) +lookups::lookup
 #define PYTHON_DATA(entry, symbol, type, missing, lookup) +lookups::lookup
-#include "PythonEngine/PythonEntryPoints.def"
+#include "PythonLibrary/PythonEntryPoints.def"
     ;
 
 // The probe's summary of the table when `matching` of the `lookedUp` entries

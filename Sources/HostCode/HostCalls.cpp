@@ -1,0 +1,57 @@
+#include "HostCode/HostCalls.h"
+
+namespace {
+
+void Raise(PyObjectRef* exceptionVariable, const HostCallee& callee, const char* reason) noexcept {
+  RaisePythonError(exceptionVariable, callee.owner, callee.member.empty() ? "" : ".", callee.member, reason);
+}
+
+}  // namespace
+
+bool PythonErrorIsSet() noexcept { return EPyErr_Occurred && EPyErr_Occurred(); }
+
+bool MayRunHostCode(const HostCallee& callee) noexcept {
+  if (OnHostThread()) return true;
+  Raise(e__PyExc_RuntimeError, callee,
+        ": the Xojo code was not called, as it runs only on the application's thread while the application "
+        "calls into Python, and this call came from another thread");
+  return false;
+}
+
+void ReportHostException(const HostCallee& callee) noexcept {
+  Raise(e__PyExc_RuntimeError, callee, ": the Xojo function ended with an exception, which Python cannot receive");
+}
+
+PyObjectRef FollowErrorRule(const HostCallee& callee, std::optional<PyObjectRef> result) noexcept {
+  if (!result) return nullptr;
+  const bool errorSet = PythonErrorIsSet();
+  if (*result && !errorSet) return *result;
+  if (*result) {
+    ReleasePythonRef(*result);
+  } else if (!errorSet) {
+    Raise(e__PyExc_SystemError, callee, ": the Xojo function returned no value and set no Python error");
+  }
+  return nullptr;
+}
+
+int FollowErrorRule(const HostCallee& callee, std::optional<int32_t> status) noexcept {
+  if (!status) return -1;
+  const bool errorSet = PythonErrorIsSet();
+  if (*status >= 0 && !errorSet) return 0;
+  if (!errorSet) Raise(e__PyExc_SystemError, callee, ": the Xojo function failed and set no Python error");
+  return -1;
+}
+
+PyObjectRef CallHostFunction(std::string_view owner, const HostFunction* function, PyObjectRef self,
+                             PyObjectRef args) noexcept {
+  if (!function) {
+    RaisePythonError(e__PyExc_SystemError, "a function of a Xojo module or class was called without its ", owner);
+    return nullptr;
+  }
+  const HostCallee callee{owner, function->name};
+  if (!function->function) {
+    RaisePythonError(e__PyExc_NotImplementedError, owner, ".", function->name, " was registered without a Xojo function");
+    return nullptr;
+  }
+  return FollowErrorRule(callee, CallHostCode(callee, function->function, self, args));
+}

@@ -1,0 +1,57 @@
+// Registering host functions and classes on the host side: names, the
+// refusals, and the states that Python reads of each module or class.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <utility>
+
+#include "Exceptions/Exceptions.h"
+#include "HostCode/HostCalls.h"
+#include "PythonObject/PythonObject.h"
+#include "PythonRuntime/VisibleState.h"
+#include "REALplugin.h"
+
+// The exception of every refused registration; with this message when a name
+// is missing.
+constexpr int64_t kRegistrationErrorCode = -6;
+constexpr char kNameMissingMessage[] = "name parameter needs to have value";
+
+// The bytes of a name given by the host; empty for Nil and "".
+std::string NameFromHost(REALstringStruct* name);
+
+// Whether a host module or type may still change: not while the running
+// interpreter has seen it, which raises a Python3Exception naming `member`
+// ("Python3XojoClass.SetHashFunction"). False without raising for null.
+bool MayChange(const PythonVisibleState* state, const char* member);
+
+// The name of a new function or property; "" after raising a Python3Exception
+// for a missing name, a state that may not change, or a full table; "" for a
+// null state too.
+std::string NameToRegister(const PythonVisibleState* state, REALstringStruct* name, const char* member, bool full);
+
+// The constructor of a Python3XojoModule or Python3XojoClass: a new state
+// named `name` in `field` (any earlier one disposed of), and `name` as the
+// object's Name; a Python3Exception for a missing name.
+void StoreObjectName(REALobjectStruct* self, REALstringStruct* name);
+template <typename State, typename... Arguments>
+void ConstructHostState(REALobjectStruct* self, REALstringStruct* name, State*& field, Arguments... arguments) {
+  std::string text = NameFromHost(name);
+  if (text.empty()) return ThrowPythonException(kNameMissingMessage, kRegistrationErrorCode);
+  auto state = std::make_unique<State>(std::move(text), arguments...);
+  DisposeVisibleState(std::unique_ptr<PythonVisibleState>(std::exchange(field, state.release())));
+  StoreObjectName(self, name);
+}
+
+// Their destructor: the state disposed of, and the name given back, as
+// Python reads copies of it.
+template <typename State>
+void DestroyHostState(REALobjectStruct* self, State*& field) {
+  DisposeVisibleState(std::unique_ptr<PythonVisibleState>(std::exchange(field, nullptr)));
+  ReleasePythonObjectName(self);
+}
+
+// Appends to a host array of objects, creating it when null; the array takes
+// its own reference.
+void AppendToObjectArray(REALarrayStruct*& array, REALobjectStruct* object);

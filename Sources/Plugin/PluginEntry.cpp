@@ -1,0 +1,38 @@
+#include "HostGlue.h"
+
+#include "Registration/ClassRecords.h"
+#include "PythonEngine/ConsoleOutput.h"
+#include "PythonLibrary/PythonLoader.h"
+#include "PythonValues/PythonReferences.h"
+#include "PythonXojoModule/RegisteredModules.h"
+
+// The order matters to the host: interfaces before their implementers, every
+// superclass before its subclasses, and the classes Python3Engine's
+// declarations name before Python3Engine.
+void PluginEntry() {
+  ResetPythonLoaderState();
+  LoadEntryPoints();
+  consoleOutputInstance = nullptr;
+  gPythonInitialized = false;
+  gRegisteredModules = nullptr;
+
+  REALRegisterInterface(&PythonIterableInterface);
+  REALRegisterClass(&PythonEntityBaseClass);
+  REALRegisterClass(&PythonEntityClass);
+  REALRegisterClass(&PythonBytesClass);
+  InitListModule();
+  REALRegisterClass(&PythonEngineConsoleOutputClass);
+  REALRegisterClass(&PythonObjectClass);
+  REALRegisterClass(&PythonResultClass);
+  REALRegisterClass(&PythonParametersClass);
+  InitDictionaryModule();
+  REALRegisterClass(&PythonFunctionClass);
+  REALRegisterClass(&PythonClassClass);
+  REALRegisterClass(&PythonInstanceClass);
+  REALRegisterClass(&PythonModuleClass);
+  REALRegisterClass(&PythonXojoClassClass);
+  REALRegisterClass(&PythonXojoModuleClass);
+  REALRegisterClass(&PythonEngineClass);
+  REALRegisterModule(&PythonErrorTypesModule);
+  REALRegisterClass(&PythonExceptionClass);
+}

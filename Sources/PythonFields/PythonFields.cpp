@@ -1,0 +1,60 @@
+#include "PythonFields/PythonFields.h"
+
+#include "Registration/ClassRecords.h"
+#include "PythonValues/PythonAttributes.h"
+#include "PythonLibrary/PythonLoader.h"
+#include "PythonObject/PythonObject.h"
+#include "PythonValues/PythonValueTypes.h"
+
+namespace {
+
+// A missing attribute reads as the neutral value with Python's error left
+// set; otherwise the library converts, and reports its own failures.
+template <typename T>
+typename T::Type GetField(REALobjectStruct* self, REALstringStruct* name) {
+  PyObjectRef attribute = GetPythonAttribute(PythonObjectOf(self), name);
+  if (!attribute) return T::Neutral();
+  typename T::Type value = ConvertedValue<T>(attribute);
+  ReleasePythonRef(attribute);
+  return value;
+}
+
+// A value that cannot be made leaves the attribute as it was; a refused
+// assignment leaves Python's error set.
+template <typename T>
+void SetField(REALobjectStruct* self, REALstringStruct* name, typename T::Type value) {
+  PyObjectRef owner = PythonObjectOf(self);
+  if (!owner) return;
+  PyObjectRef item = T::ToPython(value);
+  if (!item) return;
+  SetPythonAttribute(owner, name, item);
+  ReleasePythonRef(item);
+}
+
+// Never leaves an error of the lookup set.
+int8_t PythonModule_HasAttribute(REALobjectStruct* self, REALstringStruct* name) {
+  return HasPythonAttribute(PythonObjectOf(self), name);
+}
+
+// 0 when deleted; -1 when Python refused, with its error set.
+int64_t PythonModule_DeleteAttribute(REALobjectStruct* self, REALstringStruct* name) {
+  return SetPythonAttribute(PythonObjectOf(self), name, nullptr);
+}
+
+}  // namespace
+
+const std::array<REALmethodDefinition, kAttributeMethodCount>& AttributeMethods() {
+  static const std::array<REALmethodDefinition, kAttributeMethodCount> methods = {
+#define PYTHON_VALUE_TYPE(Name, CType, XojoType, toPython, fromPython, test, neutral, libraryConverts) \
+  records::AssignableMethod<GetField<values::Name>, SetField<values::Name>>(                          \
+      #Name "Field(name as String) as " XojoType,                                                      \
+      "The named attribute as " XojoType " (neutral value, Python's error set, when missing); assigning sets it."),
+#define PYTHON_WRAPPER_TYPE(Name, XojoType, factory, test)
+#include "PythonValues/PythonValueTypes.def"
+      records::Method<PythonModule_HasAttribute>("HasAttribute(name as String) as Boolean",
+        "True when the object has an attribute of this name; never leaves an error set."),
+      records::Method<PythonModule_DeleteAttribute>("DeleteAttribute(name as String) as Integer",
+        "Deletes the named attribute: 0 when done, -1 with Python's error set when refused."),
+  };
+  return methods;
+}

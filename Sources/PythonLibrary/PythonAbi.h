@@ -1,0 +1,159 @@
+// Published layouts of the Python C API structures that the plugin reads or
+// builds itself: the same in every supported 3.x library (64-bit, the default
+// build: no free threading, no reference tracing; the loader refuses others).
+// Each layout is checked where a field's offset matters.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// The part of every Python object this plugin reads: its reference count,
+// then its type. A type object holds its deallocator after the variable-size
+// header, the name and the two sizes.
+struct PyObjectHeader {
+  int64_t ob_refcnt;
+  struct PyTypeObjectHeader* ob_type;
+};
+struct PyTypeObjectHeader {
+  PyObjectHeader ob_base;
+  int64_t ob_size;
+  const char* tp_name;
+  int64_t tp_basicsize;
+  int64_t tp_itemsize;
+  void (*tp_dealloc)(PyObjectHeader*);
+};
+static_assert(sizeof(PyTypeObjectHeader) == 56, "tp_dealloc sits at offset 48 of a type object");
+
+using PyObjectRef = PyObjectHeader*;
+
+using PyCFunction = PyObjectRef (*)(PyObjectRef self, PyObjectRef args);
+
+constexpr int METH_VARARGS = 1;
+
+struct PyMethodDef {
+  const char* ml_name;  // null ends a table
+  PyCFunction ml_meth;
+  int ml_flags;
+  const char* ml_doc;
+};
+
+struct PyGetSetDef {
+  const char* name;  // null ends a table
+  void* get;
+  void* set;
+  const char* doc;
+  void* closure;
+};
+
+struct PyModuleDef_Base {
+  PyObjectHeader ob_base;
+  PyObjectRef (*m_init)();
+  int64_t m_index;
+  PyObjectRef m_copy;
+};
+
+struct PyModuleDef {
+  PyModuleDef_Base m_base;
+  const char* m_name;
+  const char* m_doc;
+  int64_t m_size;
+  PyMethodDef* m_methods;
+  void* m_slots;
+  void* m_traverse;
+  void* m_clear;
+  void* m_free;
+};
+
+static_assert(sizeof(PyMethodDef) == 32, "PyMethodDef layout");
+static_assert(sizeof(PyGetSetDef) == 40, "PyGetSetDef layout");
+static_assert(sizeof(PyModuleDef) == 104, "PyModuleDef layout");
+
+// A tuple: the size after the object header, then the items.
+struct PyTupleHeader {
+  PyObjectHeader ob_base;
+  int64_t ob_size;
+  PyObjectRef ob_item[1];
+};
+static_assert(offsetof(PyTupleHeader, ob_item) == 24, "tuple items follow the size");
+
+// The part of a Python type object that every 3.x library lays out the same
+// way: everything up to and including tp_finalize (400 bytes). Later versions
+// add fields after it (3.8: 416 bytes, 3.9 to 3.11: 408, 3.12 and 3.13: 416),
+// which the library reads in every type it readies, so a type object is
+// always given a larger zero-filled block than this layout (see HostType).
+using PyDestructor = void (*)(PyObjectRef self);
+using PyHashFunction = intptr_t (*)(PyObjectRef self);
+using PyUnaryFunction = PyObjectRef (*)(PyObjectRef self);
+using PyInitFunction = int (*)(PyObjectRef self, PyObjectRef args, PyObjectRef kwds);
+using PyNewFunction = PyObjectRef (*)(struct PyTypeObjectHeader* type, PyObjectRef args, PyObjectRef kwds);
+using PyFreeFunction = void (*)(void* memory);
+using PyGetter = PyObjectRef (*)(PyObjectRef self, void* closure);
+using PySetter = int (*)(PyObjectRef self, PyObjectRef value, void* closure);
+
+struct PyTypeObjectLayout {
+  PyObjectHeader ob_base;
+  int64_t ob_size;
+  const char* tp_name;
+  int64_t tp_basicsize;
+  int64_t tp_itemsize;
+  PyDestructor tp_dealloc;
+  int64_t tp_vectorcall_offset;  // tp_print before 3.8
+  void* tp_getattr;
+  void* tp_setattr;
+  void* tp_as_async;
+  void* tp_repr;
+  void* tp_as_number;
+  void* tp_as_sequence;
+  void* tp_as_mapping;
+  PyHashFunction tp_hash;
+  void* tp_call;
+  PyUnaryFunction tp_str;
+  void* tp_getattro;
+  void* tp_setattro;
+  void* tp_as_buffer;
+  unsigned long tp_flags;
+  const char* tp_doc;
+  void* tp_traverse;
+  void* tp_clear;
+  void* tp_richcompare;
+  int64_t tp_weaklistoffset;
+  void* tp_iter;
+  void* tp_iternext;
+  PyMethodDef* tp_methods;
+  void* tp_members;
+  PyGetSetDef* tp_getset;
+  PyTypeObjectLayout* tp_base;  // null until readied, and for object
+  PyObjectRef tp_dict;
+  void* tp_descr_get;
+  void* tp_descr_set;
+  int64_t tp_dictoffset;
+  PyInitFunction tp_init;
+  void* tp_alloc;
+  PyNewFunction tp_new;
+  PyFreeFunction tp_free;
+  void* tp_is_gc;
+  PyObjectRef tp_bases;
+  PyObjectRef tp_mro;
+  PyObjectRef tp_cache;
+  void* tp_subclasses;
+  PyObjectRef tp_weaklist;
+  void* tp_del;
+  unsigned int tp_version_tag;
+  void* tp_finalize;
+};
+
+static_assert(offsetof(PyTypeObjectLayout, tp_dealloc) == 48, "type object layout");
+static_assert(offsetof(PyTypeObjectLayout, tp_hash) == 120, "type object layout");
+static_assert(offsetof(PyTypeObjectLayout, tp_flags) == 168, "type object layout");
+static_assert(offsetof(PyTypeObjectLayout, tp_methods) == 232, "type object layout");
+static_assert(offsetof(PyTypeObjectLayout, tp_base) == 256, "type object layout");
+static_assert(offsetof(PyTypeObjectLayout, tp_init) == 296, "type object layout");
+static_assert(offsetof(PyTypeObjectLayout, tp_free) == 320, "type object layout");
+static_assert(sizeof(PyTypeObjectLayout) == 400, "type object layout through tp_finalize");
+
+constexpr unsigned long Py_TPFLAGS_BASETYPE = 1UL << 10;
+constexpr unsigned long Py_TPFLAGS_DEFAULT = 1UL << 18;  // Py_TPFLAGS_HAVE_VERSION_TAG
+
+inline PyTypeObjectLayout* TypeOf(PyObjectRef object) {
+  return reinterpret_cast<PyTypeObjectLayout*>(object->ob_type);
+}

@@ -1,0 +1,320 @@
+#include "PythonLibrary/PythonLoader.h"
+
+#include <dlfcn.h>
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <new>
+#include <optional>
+#include <string>
+#include <utility>
+
+#include "HostGlue.h"
+#include "HostHandles.h"
+#include "PythonLibrary/SharedObjectFile.h"
+
+bool gPythonFound = false;
+bool gPythonEntryPointsLoaded = false;
+REALobjectStruct* gPythonPath = nullptr;
+void* PythonDLLHandle = nullptr;
+wchar_t* gPythonHome = nullptr;
+
+#define PYTHON_FUNCTION(entry, symbol, result, parameters, missing, lookup) result(*entry) parameters = nullptr;
+#define PYTHON_DATA(entry, symbol, type, missing, lookup) type* entry = nullptr;
+#include "PythonLibrary/PythonEntryPoints.def"
+
+// Entries are stored and read through small functions of their own type, so
+// no entry is ever accessed as a `void*` object.
+const PythonEntryDescription PythonEntries[] = {
+#define PYTHON_FUNCTION(entry, symbol, result, parameters, missing, lookup)                       \
+  {symbol, [](void* address) { entry = reinterpret_cast<decltype(entry)>(address); },          \
+   []() { return reinterpret_cast<void*>(entry); }, missing, PythonLookup::lookup},
+#define PYTHON_DATA(entry, symbol, type, missing, lookup)                                           \
+  {symbol, [](void* address) { entry = static_cast<type*>(address); },                            \
+   []() { return static_cast<void*>(entry); }, missing, PythonLookup::lookup},
+#include "PythonLibrary/PythonEntryPoints.def"
+};
+const size_t PythonEntryCount = sizeof(PythonEntries) / sizeof(PythonEntries[0]);
+
+PyObjectRef** const PythonExceptionEntries[] = {
+#define PYTHON_EXCEPTION(entry, symbol) &entry,
+#include "PythonLibrary/PythonEntryPoints.def"
+};
+static_assert(sizeof(PythonExceptionEntries) / sizeof(PythonExceptionEntries[0]) == PythonExceptionCount,
+              "one exception entry per Python3ErrorTypes constant");
+
+PyObjectRef PythonExceptionType(int64_t errorType) noexcept {
+  if (errorType < 1 || errorType > static_cast<int64_t>(PythonExceptionCount)) return nullptr;
+  PyObjectRef* variable = *PythonExceptionEntries[errorType - 1];
+  return variable ? *variable : nullptr;
+}
+
+const char* FillPythonEntries(PythonLookup when, PythonSymbolLoader load, void* context) noexcept {
+  const char* firstMissing = nullptr;
+  for (const PythonEntryDescription& entry : PythonEntries) {
+    if (entry.lookup != when) continue;
+    entry.store(load(context, entry.symbol));
+    if (!firstMissing && entry.messageWhenMissing && !entry.read()) firstMissing = entry.messageWhenMissing;
+  }
+  return firstMissing;
+}
+
+const char* const LoadTryOrder[LoadTryOrderCount] = {
+    "libpython3.14.so", "libpython3.14m.so.1.0", "libpython3.13.so", "libpython3.13m.so.1.0",
+    "libpython3.12.so", "libpython3.12m.so.1.0", "libpython3.11.so", "libpython3.11m.so.1.0",
+    "libpython3.10.so", "libpython3.10m.so.1.0", "libpython3.9.so",  "libpython3.9m.so.1.0",
+    "libpython3.8.so",  "libpython3.8m.so.1.0",  "libpython3.7.so",  "libpython3.7m.so.1.0",
+    "libpython3.6.so",  "libpython3.6m.so.1.0",  "libpython3.5.so",  "libpython3.5m.so.1.0",
+    "libpython3.4.so",  "libpython3.4m.so.1.0",
+};
+
+// Kept as applications have always seen it, typos included.
+const char LoadTryOrderExhaustedMessage[] =
+    "Could not load libpython3.4m.so, libpython3.5m.so, libpython3.6m.so, libpython3.7m.so, libpython3.8m.so, "
+    "libpython3.9m.so, libpython3.10m.som, libpython3.11m.som, libpython3.12m.som  or libpython3.13m.so";
+
+namespace {
+
+constexpr int kNewestMinor = 14;
+constexpr int kOldestMinor = 4;
+static_assert(LoadTryOrderCount == 2 * (kNewestMinor - kOldestMinor + 1), "two rows per minor version");
+
+// ---------------------------------------------------------------------------
+// Symbol loaders for FillPythonEntries.
+
+void* LoadFromLibrary(void* library, const char* symbol) {
+  dlerror();
+  void* address = dlsym(library, symbol);
+  return dlerror() ? nullptr : address;
+}
+
+void* LoadNothing(void*, const char*) { return nullptr; }
+
+void ClearEntries(PythonLookup when) { FillPythonEntries(when, LoadNothing, nullptr); }
+
+void ClearFirstUseEntries() {
+  ClearEntries(PythonLookup::OnFirstListUse);
+  ClearEntries(PythonLookup::OnFirstDictionaryUse);
+}
+
+// After a failed check the library is closed, and every entry resolved so far
+// would point into it. A home made by that library's Py_DecodeLocale goes back
+// to that library's allocator first; one the plugin converted itself is its own.
+void CloseFailedLibrary(void* library) {
+  if (gPythonHome && !EPy_DecodeLocale) delete[] gPythonHome;
+  auto rawFree = reinterpret_cast<void (*)(void*)>(LoadFromLibrary(library, "PyMem_RawFree"));
+  if (gPythonHome && EPy_DecodeLocale && rawFree) rawFree(gPythonHome);
+  gPythonHome = nullptr;
+  dlclose(library);
+  ClearEntries(PythonLookup::WhenPathChosen);
+  ClearEntries(PythonLookup::AtLoad);
+  ClearFirstUseEntries();
+}
+
+OwnedObject ParentOf(REALobjectStruct* item) {
+  REALobjectStruct* parent = nullptr;
+  if (!REALGetPropValueObject(item, "Parent", &parent)) return OwnedObject();
+  return OwnedObject(parent);
+}
+
+std::optional<std::string> NativePathOf(REALobjectStruct* item) {
+  OwnedString path;
+  if (!REALGetPropValueString(item, "NativePath", path.out())) return std::nullopt;
+  HostStringBytes utf8(path.get(), HostStringBytes::Utf8);
+  if (!utf8.available()) return std::nullopt;
+  return utf8.text();
+}
+
+// The host compares names as the file system of its platform would.
+bool IsNamedLib(REALobjectStruct* folder) {
+  OwnedString name;
+  if (!REALGetPropValueString(folder, "Name", name.out())) return false;
+  OwnedString lib(REALBuildStringWithEncoding("lib", 3, kREALTextEncodingASCII));
+  return REALCompareStrings(name.get(), lib.get()) == 0;
+}
+
+// ---------------------------------------------------------------------------
+// The Python home of a chosen library file.
+
+// The minor version of the library; Py_GetVersion may be called before the
+// interpreter starts. -1 when the library does not tell.
+int MinorVersionOf(void* library) {
+  auto getVersion = reinterpret_cast<const char* (*)()>(LoadFromLibrary(library, "Py_GetVersion"));
+  if (!getVersion) return -1;
+  int major = 0;
+  int minor = 0;
+  if (std::sscanf(getVersion(), "%d.%d", &major, &minor) != 2 || major != 3) return -1;
+  return minor;
+}
+
+bool HoldsStandardLibrary(const std::string& folder, int minor) {
+  std::string osModule = folder;
+  if (osModule.empty() || osModule.back() != '/') osModule += '/';
+  osModule += "lib/python3." + std::to_string(minor) + "/os.py";
+  struct stat info {};
+  return stat(osModule.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+// The folder that holds the library (the folder above it when that folder is
+// named lib), provided Python finds its standard library there. Debian keeps
+// the library in <prefix>/lib/<multiarch>, where the home is <prefix>. With no
+// such folder no home is set, and Python falls back on its built-in prefix,
+// which serves better than a home without a standard library.
+std::optional<std::string> PythonHomeFor(void* library, REALobjectStruct* libraryFile) {
+  OwnedObject folder = ParentOf(libraryFile);
+  if (!folder.get()) return std::nullopt;
+  if (IsNamedLib(folder.get())) folder = ParentOf(folder.get());
+  if (!folder.get()) return std::nullopt;
+  std::optional<std::string> home = NativePathOf(folder.get());
+  const int minor = MinorVersionOf(library);
+  if (!home || minor < 0 || HoldsStandardLibrary(*home, minor)) return home;
+
+  OwnedObject above = ParentOf(folder.get());
+  if (!above.get() || !IsNamedLib(above.get())) return std::nullopt;
+  OwnedObject prefix = ParentOf(above.get());
+  if (!prefix.get()) return std::nullopt;
+  std::optional<std::string> prefixPath = NativePathOf(prefix.get());
+  if (prefixPath && HoldsStandardLibrary(*prefixPath, minor)) return prefixPath;
+  return std::nullopt;
+}
+
+// Python 3.4 has Py_SetPythonHome but not Py_DecodeLocale; its own decoding
+// was the C library's, in the process's locale.
+wchar_t* DecodeInLocale(const std::string& text) {
+  if (EPy_DecodeLocale) {
+    size_t length = 0;
+    return EPy_DecodeLocale(text.c_str(), &length);
+  }
+  const size_t length = std::mbstowcs(nullptr, text.c_str(), 0);
+  if (length == static_cast<size_t>(-1)) return nullptr;
+  wchar_t* wide = new (std::nothrow) wchar_t[length + 1];
+  if (wide) std::mbstowcs(wide, text.c_str(), length + 1);
+  return wide;
+}
+
+void SetPythonHome(void* library, REALobjectStruct* libraryFile) {
+  FillPythonEntries(PythonLookup::WhenPathChosen, LoadFromLibrary, library);
+  if (!EPy_SetPythonHome) return;
+  std::optional<std::string> home = PythonHomeFor(library, libraryFile);
+  if (!home) return;
+  wchar_t* decoded = DecodeInLocale(*home);
+  if (!decoded) return;
+  gPythonHome = decoded;  // the library keeps the pointer: never freed
+  EPy_SetPythonHome(gPythonHome);
+}
+
+// ---------------------------------------------------------------------------
+// Opening the library.
+
+// Builds whose object header or reference counting differ from what the
+// plugin changes directly when it takes or drops a reference; each is known
+// by a symbol that only such builds export.
+struct UnsupportedBuild {
+  const char* marker;
+  const char* reason;
+};
+constexpr UnsupportedBuild kUnsupportedBuilds[] = {
+    {"_Py_DecRefShared", "a free-threaded Python build, whose object header differs from the one this plugin uses"},
+    {"_Py_ForgetReference",
+     "a Python build with reference tracing (Py_TRACE_REFS), whose reference counting must go through the library"},
+};
+
+bool RefuseUnsupportedBuild(void* library, const char* name) {
+  for (const UnsupportedBuild& build : kUnsupportedBuilds) {
+    if (!LoadFromLibrary(library, build.marker)) continue;
+    std::puts((std::string("Refused ") + name + ": " + build.reason).c_str());
+    dlclose(library);
+    return true;
+  }
+  return false;
+}
+
+void* OpenLibrary(const char* name) {
+  void* library = dlopen(name, RTLD_LAZY | RTLD_GLOBAL);
+  if (library && RefuseUnsupportedBuild(library, name)) return nullptr;
+  return library;
+}
+
+// A chosen file that is no complete shared object for this machine counts as
+// one that does not open.
+void* OpenChosenLibrary(REALobjectStruct* file) {
+  std::optional<std::string> path = NativePathOf(file);
+  if (!path || path->empty() || !IsCompleteSharedObject(path->c_str())) return nullptr;
+  return OpenLibrary(path->c_str());
+}
+
+// The runtime package of most Linux distributions installs only the soname
+// (libpython3.X.so.1.0); the plain name is a development symlink.
+void* OpenSoname(int minor) {
+  return OpenLibrary(("libpython3." + std::to_string(minor) + ".so.1.0").c_str());
+}
+
+void* OpenRowsOf(int minor) {
+  const size_t firstRow = 2 * static_cast<size_t>(kNewestMinor - minor);
+  void* library = OpenLibrary(LoadTryOrder[firstRow]);
+  return library ? library : OpenLibrary(LoadTryOrder[firstRow + 1]);
+}
+
+void* SearchLibrary(int64_t preferredVersion) {
+  const bool hasPreference = preferredVersion >= 1 && preferredVersion <= kNewestMinor - 3;
+  const int preferredMinor = hasPreference ? static_cast<int>(preferredVersion) + 3 : 0;
+  if (hasPreference) {
+    if (void* library = OpenRowsOf(preferredMinor)) return library;
+    if (void* library = OpenSoname(preferredMinor)) return library;
+  }
+  for (const char* name : LoadTryOrder) {
+    if (void* library = OpenLibrary(name)) return library;
+  }
+  for (int minor = kNewestMinor; minor >= kOldestMinor; --minor) {
+    if (minor == preferredMinor) continue;
+    if (void* library = OpenSoname(minor)) return library;
+  }
+  std::puts(LoadTryOrderExhaustedMessage);
+  return nullptr;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+
+void LoadPythonEntryPoints(int64_t preferredVersion) noexcept {
+  PythonDLLHandle = nullptr;
+  ClearFirstUseEntries();
+  void* library = gPythonPath ? OpenChosenLibrary(gPythonPath) : SearchLibrary(preferredVersion);
+  if (!library) return;
+  gPythonFound = true;
+  if (gPythonPath) SetPythonHome(library, gPythonPath);
+  if (const char* message = FillPythonEntries(PythonLookup::AtLoad, LoadFromLibrary, library)) {
+    std::puts(message);
+    CloseFailedLibrary(library);
+    return;
+  }
+  PythonDLLHandle = library;
+  gPythonEntryPointsLoaded = true;
+}
+
+bool EnsurePythonLoaded() noexcept {
+  if (!gPythonEntryPointsLoaded) LoadPythonEntryPoints(0);
+  return gPythonEntryPointsLoaded;
+}
+
+bool LookUpOnFirstUse(PythonEntryId id) noexcept {
+  const PythonEntryDescription& entry = PythonEntries[static_cast<size_t>(id)];
+  if (!entry.read()) {
+    // dlsym with a null handle would search the whole process.
+    if (!gPythonEntryPointsLoaded || !PythonDLLHandle) return false;
+    entry.store(LoadFromLibrary(PythonDLLHandle, entry.symbol));
+  }
+  return entry.read() != nullptr;
+}
+
+void ResetListEntryPoints() noexcept { ClearEntries(PythonLookup::OnFirstListUse); }
+
+void ResetDictionaryEntryPoints() noexcept { ClearEntries(PythonLookup::OnFirstDictionaryUse); }
+
+void ResetPythonLoaderState() noexcept {
+  gPythonFound = false;
+  gPythonEntryPointsLoaded = false;
+  gPythonPath = nullptr;
+}

@@ -1,0 +1,65 @@
+#include "PythonLibrary/PythonObjects.h"
+
+#include <cstring>
+#include <limits>
+
+#include "PythonLibrary/PythonLoader.h"
+
+namespace {
+
+constexpr unsigned long Py_TPFLAGS_LONG_SUBCLASS = 1ul << 24;
+constexpr unsigned long Py_TPFLAGS_UNICODE_SUBCLASS = 1ul << 28;
+
+unsigned long TypeFlags(PyObjectRef object) { return TypeOf(object)->tp_flags; }
+
+bool HasExactType(PyObjectRef object, PyTypeObjectHeader* type) { return object && type && object->ob_type == type; }
+
+}  // namespace
+
+bool IsPythonInt(PyObjectRef object) { return object && (TypeFlags(object) & Py_TPFLAGS_LONG_SUBCLASS); }
+bool IsPythonStr(PyObjectRef object) { return object && (TypeFlags(object) & Py_TPFLAGS_UNICODE_SUBCLASS); }
+bool IsPythonFloat(PyObjectRef object) {
+  if (!object || !e__PyFloat_Type) return false;
+  return object->ob_type == e__PyFloat_Type || (EPyType_IsSubtype && EPyType_IsSubtype(object->ob_type, e__PyFloat_Type));
+}
+bool IsPythonBool(PyObjectRef object) { return HasExactType(object, e__PyBool_Type); }
+bool IsPythonTuple(PyObjectRef object) { return HasExactType(object, e__PyTuple_Type); }
+bool IsPythonList(PyObjectRef object) { return HasExactType(object, e__PyList_Type); }
+bool IsPythonDict(PyObjectRef object) { return HasExactType(object, e__PyDict_Type); }
+bool IsPythonBytes(PyObjectRef object) { return HasExactType(object, e__PyBytes_Type); }
+
+bool PythonIntFitsInInt32(PyObjectRef object) {
+  if (!IsPythonInt(object) || !EPyLong_AsLongLongAndOverflow) return false;
+  int overflow = 0;
+  const long long value = EPyLong_AsLongLongAndOverflow(object, &overflow);
+  return overflow == 0 && value >= std::numeric_limits<int32_t>::min() && value <= std::numeric_limits<int32_t>::max();
+}
+
+PyObjectRef NewPythonBool(bool value) {
+  PyObjectRef shared = value ? e__Py_TrueStruct : e__Py_FalseStruct;
+  if (shared) TakePythonRef(shared);
+  return shared;
+}
+
+PyObjectRef NewPythonNone() {
+  if (e__Py_NoneStruct) {
+    TakePythonRef(e__Py_NoneStruct);
+    return e__Py_NoneStruct;
+  }
+  return EPy_BuildValue ? EPy_BuildValue("") : nullptr;
+}
+
+bool PythonTextHoldsNul(PyObjectRef text) {
+  Py_ssize_t size = 0;
+  const char* bytes = IsPythonStr(text) && EPyUnicode_AsUTF8AndSize ? EPyUnicode_AsUTF8AndSize(text, &size) : nullptr;
+  return bytes && std::strlen(bytes) != static_cast<size_t>(size);
+}
+
+PyObjectRef NewPythonPath(const char* bytes, size_t length) {
+  if (!bytes || !EPyUnicode_DecodeFSDefaultAndSize) return nullptr;
+  return EPyUnicode_DecodeFSDefaultAndSize(bytes, static_cast<Py_ssize_t>(length));
+}
+
+void RaisePythonError(PyObjectRef* exceptionEntry, const char* message) noexcept {
+  if (exceptionEntry && *exceptionEntry && EPyErr_SetString) EPyErr_SetString(*exceptionEntry, message);
+}

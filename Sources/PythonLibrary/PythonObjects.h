@@ -1,0 +1,71 @@
+// Python objects as the plugin handles them without the host: references
+// counted on the object header directly (the plugin never calls the library
+// for reference counting), the type tests, the shared objects, and raising
+// an error.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "PythonLibrary/PythonAbi.h"
+
+// From 3.12 on, an object whose count reads negative in its low 32 bits is
+// immortal: Python neither counts its references nor frees it, and takes
+// some it never gives back (3.13 takes one of a static type for each of its
+// instances). Counting them here would make such an object mortal again and
+// let those references pile up. The counts of earlier versions never come
+// near 2^31.
+inline bool IsImmortalPythonObject(PyObjectRef object) { return static_cast<int32_t>(object->ob_refcnt) < 0; }
+
+inline void TakePythonRef(PyObjectRef object) {
+  if (!IsImmortalPythonObject(object)) ++object->ob_refcnt;
+}
+
+// A new reference to a borrowed object, for a wrapper or a call that takes
+// references over; null stays null.
+inline PyObjectRef NewReference(PyObjectRef borrowed) {
+  if (borrowed) TakePythonRef(borrowed);
+  return borrowed;
+}
+
+// Drops one reference of a temporary; frees the object when it was the last.
+inline void ReleasePythonRef(PyObjectRef object) {
+  if (!IsImmortalPythonObject(object) && --object->ob_refcnt == 0) object->ob_type->tp_dealloc(object);
+}
+
+bool IsPythonInt(PyObjectRef object);      // int, bool and int subclasses
+bool IsPythonStr(PyObjectRef object);      // str and its subclasses
+bool IsPythonFloat(PyObjectRef object);    // float and its subclasses
+bool IsPythonBool(PyObjectRef object);     // exactly bool
+bool IsPythonTuple(PyObjectRef object);    // exactly tuple, list, dict, bytes:
+bool IsPythonList(PyObjectRef object);     //   subclasses fail these tests
+bool IsPythonDict(PyObjectRef object);
+bool IsPythonBytes(PyObjectRef object);
+// An int in the Int32 range.
+bool PythonIntFitsInInt32(PyObjectRef object);
+
+// A new reference to True or False.
+PyObjectRef NewPythonBool(bool value);
+// A new reference to None; null when the library offers none.
+PyObjectRef NewPythonNone();
+// True when a text holds a NUL character, which no module name does.
+bool PythonTextHoldsNul(PyObjectRef text);
+// A file path as Python decodes file names (the file system encoding, bytes
+// it cannot decode kept as escapes); null when Python refuses (error set).
+PyObjectRef NewPythonPath(const char* bytes, size_t length);
+
+// The one way the plugin raises a Python error: the exception held by an
+// entry of the table (e__PyExc_TypeError, ...), when the library has it, with
+// the message; the parts of a message made of several are joined.
+void RaisePythonError(PyObjectRef* exceptionEntry, const char* message) noexcept;
+template <typename... Parts>
+void RaisePythonError(PyObjectRef* exceptionEntry, const Parts&... parts) noexcept {
+  try {
+    std::string message;
+    (message.append(parts), ...);
+    RaisePythonError(exceptionEntry, message.c_str());
+  } catch (...) {
+    RaisePythonError(exceptionEntry, "(no memory for the message)");
+  }
+}

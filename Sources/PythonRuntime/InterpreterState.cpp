@@ -1,0 +1,10 @@
+#include "PythonRuntime/InterpreterState.h"
+
+#include "PythonLibrary/PythonLoader.h"
+
+bool gPythonInitialized = false;
+bool gPythonFinalizing = false;
+
+bool PythonRunsWithoutInit() noexcept {
+  return gPythonEntryPointsLoaded && EPy_IsInitialized && EPy_IsInitialized() != 0;
+}

@@ -1,0 +1,139 @@
+#include "PythonRuntime/OutlivingThreads.h"
+
+#include <dirent.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <set>
+#include <thread>
+
+#include "PythonLibrary/PythonLoader.h"
+#include "PythonLibrary/PythonObjects.h"
+
+namespace {
+
+using ThreadIds = std::set<long>;
+
+ThreadIds threadsAtStart;   // the process's threads when the interpreter started
+ThreadIds outliving;        // system ids of threads left running by Finalize
+bool outlivingPending = false;
+
+ThreadIds ProcessThreads() {
+  ThreadIds ids;
+  if (DIR* tasks = opendir("/proc/self/task")) {
+    while (dirent* entry = readdir(tasks))
+      if (entry->d_name[0] != '.') ids.insert(std::strtol(entry->d_name, nullptr, 10));
+    closedir(tasks);
+  }
+  return ids;
+}
+
+long CurrentThreadId() { return static_cast<long>(syscall(SYS_gettid)); }
+
+// A new reference to attribute `name` of `object`, or null with no error left.
+PyObjectRef Attribute(PyObjectRef object, const char* name) {
+  PyObjectRef value = EPyObject_GetAttrString(object, name);
+  if (!value) EPyErr_Clear();
+  return value;
+}
+
+// Calls threading.enumerate() and reports each live daemon thread: its system
+// id when the library knows it (native_id, from 3.8), else -1. Only a
+// threading module that Python code imported can have started any, so it is
+// never imported here (which would cost an idle interpreter's Finalize more
+// than the rest of it).
+template <typename Report>
+void ForEachDaemonThread(Report report) {
+  if (!EnsurePythonEntries(EPySys_GetObject, EPyDict_GetItem, EPyUnicode_FromStringAndSize, EPyObject_GetAttrString,
+                           EPyObject_CallObject, EPyList_Size, EPyList_GetItem, EPyObject_IsTrue,
+                           EPyLong_AsLong, EPyErr_Clear))
+    return;
+  PyObjectRef modules = EPySys_GetObject("modules");
+  PyObjectRef name = EPyUnicode_FromStringAndSize("threading", 9);
+  PyObjectRef threading = name && modules ? EPyDict_GetItem(modules, name) : nullptr;
+  if (threading) TakePythonRef(threading);
+  if (name) ReleasePythonRef(name);
+  PyObjectRef enumerate = threading ? Attribute(threading, "enumerate") : nullptr;
+  PyObjectRef threads = enumerate ? EPyObject_CallObject(enumerate, nullptr) : nullptr;
+  for (Py_ssize_t i = 0, count = threads ? EPyList_Size(threads) : 0; i < count; ++i) {
+    PyObjectRef thread = EPyList_GetItem(threads, i);
+    PyObjectRef daemon = thread ? Attribute(thread, "daemon") : nullptr;
+    const bool isDaemon = daemon && EPyObject_IsTrue(daemon) == 1;
+    if (daemon) ReleasePythonRef(daemon);
+    if (!isDaemon) continue;
+    PyObjectRef nativeId = Attribute(thread, "native_id");
+    long id = nativeId ? EPyLong_AsLong(nativeId) : -1;
+    if (nativeId) ReleasePythonRef(nativeId);
+    report(id);
+  }
+  for (PyObjectRef object : {threads, enumerate, threading})
+    if (object) ReleasePythonRef(object);
+  EPyErr_Clear();
+}
+
+}  // namespace
+
+void NoteThreadsAtStart() noexcept {
+  try {
+    threadsAtStart = ProcessThreads();
+  } catch (...) {
+  }
+}
+
+void NoteThreadsOutlivingInterpreter() noexcept {
+  try {
+    bool anyDaemon = false, unnamed = false;
+    ForEachDaemonThread([&](long id) {
+      anyDaemon = true;
+      if (id > 0)
+        outliving.insert(id);
+      else
+        unnamed = true;
+    });
+    // Without system ids, every thread begun since the start may be one.
+    if (unnamed)
+      for (long id : ProcessThreads())
+        if (!threadsAtStart.count(id) && id != CurrentThreadId()) outliving.insert(id);
+    outlivingPending = anyDaemon;
+  } catch (...) {
+    outlivingPending = true;
+  }
+}
+
+// Up to 3.8 the finalizing thread keeps the lock, and threads waiting for it
+// never learn that they should end; from 3.9 they stop waiting by themselves,
+// and PyEval_ReleaseLock would need a thread state that is gone.
+void LetOutlivingThreadsEnd() noexcept {
+  if (!outlivingPending || !EPyEval_ReleaseLock || !EPy_GetVersion) return;
+  int major = 0, minor = 0;
+  if (std::sscanf(EPy_GetVersion(), "%d.%d", &major, &minor) == 2 && major == 3 && minor < 9) EPyEval_ReleaseLock();
+}
+
+bool OutlivingThreadsEnded(std::string* why) noexcept {
+  if (!outlivingPending) return true;
+  try {
+    constexpr auto kPatience = std::chrono::seconds(2);
+    const auto deadline = std::chrono::steady_clock::now() + kPatience;
+    for (;;) {
+      ThreadIds running = ProcessThreads();
+      size_t left = 0;
+      for (long id : outliving) left += running.count(id);
+      if (left == 0) break;
+      if (std::chrono::steady_clock::now() >= deadline) {
+        *why = "Python3Engine.Init was refused: " + std::to_string(left) +
+               " thread(s) of the finalized interpreter are still running; "
+               "a new interpreter cannot start until they have ended";
+        return false;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    outliving.clear();
+    outlivingPending = false;
+    return true;
+  } catch (...) {
+    return false;
+  }
+}

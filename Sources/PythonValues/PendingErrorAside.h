@@ -1,0 +1,40 @@
+// Python's error indicator kept aside while code runs that must start with no
+// error set (a Python function would fail with SystemError, a built-in would
+// lose it), and put back afterwards.
+#pragma once
+
+#include "PythonValues/PythonReferences.h"
+
+class PendingErrorAside {
+ public:
+  // What happens to an error raised while the pending one is aside.
+  enum class Raised {
+    ReplacesIt,  // a member's own failure: it stays, and the pending error is dropped
+    IsDropped,   // host code run where Python hears of no failure (deallocation): it is dropped
+  };
+
+  // Active only where this thread may call Python: it holds the interpreter
+  // lock through its host entries, or the interpreter was started by someone
+  // else. Never loads the library.
+  explicit PendingErrorAside(Raised raised = Raised::ReplacesIt) noexcept : raised_(raised) {
+    if (MayReadTheIndicator() && ErrorIsPending()) SetAside();
+  }
+  ~PendingErrorAside() noexcept {
+    if (active_) PutBack();
+  }
+  PendingErrorAside(const PendingErrorAside&) = delete;
+  PendingErrorAside& operator=(const PendingErrorAside&) = delete;
+
+ private:
+  static bool MayReadTheIndicator() noexcept;
+  static bool ErrorIsPending() noexcept;
+  void SetAside() noexcept;
+  void PutBack() noexcept;
+
+  Raised raised_;
+  bool active_ = false;  // an error was set aside (Finalize may have emptied the fields since)
+  // The fetched error, owned and known to Finalize, which empties them; each may be null.
+  PyObjectRef type_ = nullptr;
+  PyObjectRef value_ = nullptr;
+  PyObjectRef traceback_ = nullptr;
+};

@@ -1,0 +1,46 @@
+// The references that wrappers and members own, and the rule that none of
+// them is ever given back to an interpreter other than the one it came from.
+#pragma once
+
+#include <cstdint>
+
+#include "PythonLibrary/PythonObjects.h"
+#include "PythonRuntime/InterpreterState.h"
+
+// A reference of a member's own to an object it hands into a call that can
+// run Python code: that code may call host code that drops the last host
+// reference to the wrapper or argument the object came from. Given back when
+// the member is done, within the same host call (Finalize is refused inside one).
+class HeldReference {
+ public:
+  explicit HeldReference(PyObjectRef borrowed) noexcept : object_(NewReference(borrowed)) {}
+  HeldReference(const HeldReference&) = delete;
+  HeldReference& operator=(const HeldReference&) = delete;
+  ~HeldReference() {
+    if (object_ && gPythonInitialized) ReleasePythonRef(object_);
+  }
+  PyObjectRef get() const noexcept { return object_; }
+  explicit operator bool() const noexcept { return object_ != nullptr; }
+
+ private:
+  PyObjectRef object_;  // owned; null for none
+};
+
+// A wrapper's owned reference lives in a field of its data block. Every such
+// field is known, so that Finalize can forget the references that die with
+// the interpreter: a wrapper destroyed after a restart must not release an
+// object of the old interpreter into the new one. Storing and releasing take
+// constant time and allocate nothing per wrapper.
+void StoreOwnedPythonRef(PyObjectRef& field, PyObjectRef object);  // field takes over the reference
+// Releases while the interpreter runs, taking the interpreter lock for the
+// current host entry if it has not; leaves the field null.
+void ReleaseOwnedPythonRef(PyObjectRef& field);
+void ReplaceOwnedPythonRef(PyObjectRef& field, PyObjectRef object);  // releases the old, takes over the new
+// True when the address is that of a field holding an owned reference; reads
+// nothing at the address, which may lie inside any object.
+bool IsOwnedPythonRefField(const PyObjectRef* field);
+// Before the interpreter stops: every known field gives its reference back
+// and becomes null, so what only wrappers kept alive (host objects in
+// capsules among them) is freed with the interpreter.
+void ReleaseOwnedPythonRefs();
+void ForgetOwnedPythonRefs();  // the interpreter is gone: every known field becomes null

@@ -1,0 +1,79 @@
+// One type per line of PythonValueTypes.def, and the two ways a typed family
+// reads a Python object: testing it first, or leaving it to the library.
+#pragma once
+
+#include <cstdint>
+#include <type_traits>
+
+#include "PythonValues/PythonValues.h"
+#include "PythonValues/PythonWrappers.h"
+
+// Conversions of the list that PythonValues.h does not already offer.
+PyObjectRef NewPythonInt32(int32_t value);  // widened with its sign
+PyObjectRef NewPythonInt64(int64_t value);
+PyObjectRef NewPythonUInt64(uint64_t value);
+PyObjectRef NewPythonDouble(double value);
+PyObjectRef NewPythonBoolean(int8_t value);  // any nonzero byte is True
+int32_t Int32OfPython(PyObjectRef number);   // the low 32 bits of the C long
+int64_t Int64OfPython(PyObjectRef number);
+uint64_t UInt64OfPython(PyObjectRef number);
+double DoubleOfPython(PyObjectRef number);
+int8_t TruthOfPython(PyObjectRef object);  // a failing truth test reads False, its error left set
+bool IsPythonObject(PyObjectRef object);   // any object
+
+// A new reference to the object a value wrapper holds; null for Nil or a
+// wrapper that holds nothing.
+PyObjectRef WrappedPythonObject(REALobjectStruct* wrapper);
+
+// A new wrapper made by Factory, sharing the borrowed object.
+template <REALobjectStruct* (*Factory)(PyObjectRef)>
+REALobjectStruct* SharingWrapper(PyObjectRef borrowed) {
+  return Factory(NewReference(borrowed));
+}
+
+namespace values {
+
+template <typename Value>
+PyObjectRef ConvertToPython(PyObjectRef (*toPython)(Value), Value value, bool*) {
+  return toPython(value);
+}
+template <typename Value>
+PyObjectRef ConvertToPython(PyObjectRef (*toPython)(Value, bool*), Value value, bool* hostRefused) {
+  return toPython(value, hostRefused);
+}
+
+#define PYTHON_VALUE_TYPE(Name, CType, XojoType, toPython, fromPython, test, neutral, converts)       \
+  struct Name {                                                                                      \
+    using Type = CType;                                                                              \
+    static constexpr const char* xojoType = XojoType;                                                \
+    static constexpr bool libraryConverts = converts;                                                \
+    /* hostRefused, when given, tells a value the host could not give from a refusal by Python */    \
+    static PyObjectRef ToPython(Type value, bool* hostRefused = nullptr) {                            \
+      if (hostRefused) *hostRefused = false;                                                         \
+      return ConvertToPython<Type>(toPython, value, hostRefused);                                    \
+    }                                                                                                \
+    static Type FromPython(PyObjectRef object) { return fromPython(object); }                        \
+    static bool Test(PyObjectRef object) { return test(object); }                                    \
+    static Type Neutral() { return neutral; }                                                        \
+  };
+#include "PythonValues/PythonValueTypes.def"
+
+// The types whose values are the host's Python wrappers.
+template <typename T>
+constexpr bool IsWrapperType = std::is_same_v<typename T::Type, REALobjectStruct*> && !std::is_same_v<T, Object>;
+
+}  // namespace values
+
+// Entities and tuple slots: the neutral value unless the object passes the test.
+template <typename T>
+typename T::Type CheckedValue(PyObjectRef object) {
+  return object && T::Test(object) ? T::FromPython(object) : T::Neutral();
+}
+
+// Results and attribute fields: what the library's conversion gives, for the
+// types whose conversion takes any object.
+template <typename T>
+typename T::Type ConvertedValue(PyObjectRef object) {
+  if (!object || !(T::libraryConverts || T::Test(object))) return T::Neutral();
+  return T::FromPython(object);
+}

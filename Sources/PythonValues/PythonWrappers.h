@@ -1,0 +1,102 @@
+// The wrappers through which host code holds Python objects: the data blocks
+// that hold their one owned reference, and the factories of the wrappers the
+// plugin returns to host code.
+//
+// The factory rule: every factory takes over the reference it is given: the
+// new wrapper owns it, and it is released when the host makes no wrapper. A
+// null reference makes a wrapper that holds nothing. To share an object the
+// caller does not own (an item, another wrapper's object), pass
+// NewReference(object).
+#pragma once
+
+#include "HostGlue.h"
+#include "PythonValues/PythonReferences.h"
+
+// The records of the classes whose instances hold a Python object, defined
+// by their class folders.
+extern REALclassDefinition PythonEntityBaseClass;
+extern REALclassDefinition PythonEntityClass;
+extern REALclassDefinition PythonBytesClass;
+extern REALclassDefinition PythonListClass;
+extern REALclassDefinition PythonDictionaryClass;
+extern REALclassDefinition PythonParametersClass;
+extern REALclassDefinition PythonResultClass;
+extern REALclassDefinition PythonObjectClass;
+extern REALclassDefinition PythonModuleClass;
+extern REALclassDefinition PythonFunctionClass;
+extern REALclassDefinition PythonClassClass;
+extern REALclassDefinition PythonInstanceClass;
+
+// Python3EntityBase: the base of every value wrapper.
+struct PythonEntityData {
+  PyObjectRef object;  // owned reference, or null when the wrapper holds nothing
+};
+// Python3Result.
+struct PythonResultData {
+  PyObjectRef object;  // owned reference, or null after a failed constructor
+};
+// Python3Object: the base of every named program-object wrapper.
+struct PythonObjectData {
+  // Locked while stored; may be null. Given back by Python3Object's destructor.
+  REALstringStruct* name;
+  PyObjectRef object;  // owned reference, or null
+};
+
+PythonEntityData* PythonEntityDataOf(REALobjectStruct* instance);
+PythonResultData* PythonResultDataOf(REALobjectStruct* instance);
+PythonObjectData* PythonObjectDataOf(REALobjectStruct* instance);
+
+// The object a value wrapper or a named wrapper holds; null when it holds
+// none or the interpreter is not running.
+PyObjectRef PythonEntityObjectOf(REALobjectStruct* instance);
+PyObjectRef PythonObjectOf(REALobjectStruct* instance);
+
+// The same, held by a reference of the caller's own for the length of a call
+// that can run Python code.
+inline HeldReference HeldEntityObject(REALobjectStruct* instance) {
+  return HeldReference(PythonEntityObjectOf(instance));
+}
+// The object an argument wrapper holds, held the same way; none for Nil.
+inline HeldReference HeldArgumentObject(REALobjectStruct* wrapper) {
+  return HeldReference(wrapper ? PythonEntityObjectOf(wrapper) : nullptr);
+}
+
+// True for a Python3EntityBase of any class that holds an object of the
+// running interpreter; false for Nil, for one that holds nothing, and for any
+// other host object (host code may pass its own class where an interface is
+// declared).
+bool HoldsPythonObject(REALobjectStruct* object);
+
+// The one factory: a new instance of `record` whose field `FieldOf` gives
+// takes over `object`.
+template <PyObjectRef& (*FieldOf)(REALobjectStruct*)>
+REALobjectStruct* NewWrapper(REALclassDefinition* record, PyObjectRef object) {
+  REALobjectStruct* wrapper = REALnewInstanceOfClass(record);
+  if (!wrapper) {
+    if (object) ReleasePythonRef(object);
+    return nullptr;
+  }
+  StoreOwnedPythonRef(FieldOf(wrapper), object);
+  return wrapper;
+}
+PyObjectRef& EntityField(REALobjectStruct* wrapper);
+PyObjectRef& ResultField(REALobjectStruct* wrapper);
+PyObjectRef& NamedObjectField(REALobjectStruct* wrapper);
+
+// A value wrapper of `record` (Python3EntityBase or a subclass).
+inline REALobjectStruct* NewEntityWrapper(REALclassDefinition* record, PyObjectRef object) {
+  return NewWrapper<EntityField>(record, object);
+}
+inline REALobjectStruct* NewEntity(PyObjectRef object) { return NewEntityWrapper(&PythonEntityClass, object); }
+inline REALobjectStruct* NewBytesWrapper(PyObjectRef bytes) { return NewEntityWrapper(&PythonBytesClass, bytes); }
+inline REALobjectStruct* NewListWrapper(PyObjectRef list) { return NewEntityWrapper(&PythonListClass, list); }
+inline REALobjectStruct* NewDictionaryWrapper(PyObjectRef dict) {
+  return NewEntityWrapper(&PythonDictionaryClass, dict);
+}
+// A Python3Parameters with LastError 0.
+REALobjectStruct* NewParametersWrapper(PyObjectRef tuple);
+inline REALobjectStruct* NewResultWrapper(PyObjectRef object) {
+  return NewWrapper<ResultField>(&PythonResultClass, object);
+}
+// A Python3Object subclass named `name`, which it locks.
+REALobjectStruct* NewNamedObjectWrapper(REALclassDefinition* record, REALstringStruct* name, PyObjectRef object);

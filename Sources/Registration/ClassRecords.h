@@ -1,0 +1,186 @@
+// The description records handed to the host, and small builders that keep
+// each record's definition to the lines that differ from the defaults.
+#pragma once
+
+#include <array>
+#include <cstddef>
+
+#include "HostGlue.h"
+#include "Registration/ApiDescriptions.h"
+#include "PythonRuntime/HostEntry.h"
+#include "PythonValues/PythonWrappers.h"
+#include "PythonValues/PendingErrorAside.h"
+
+extern REALinterfaceDefinition PythonIterableInterface;
+extern REALclassDefinition PythonEngineConsoleOutputClass;
+extern REALclassDefinition PythonXojoClassClass;
+extern REALclassDefinition PythonXojoModuleClass;
+extern REALclassDefinition PythonEngineClass;
+extern REALmoduleDefinition PythonErrorTypesModule;
+extern REALclassDefinition PythonExceptionClass;
+
+// Registers the list class after clearing its lazily resolved entries.
+void InitListModule();
+// Registers the dictionary class after clearing its lazily resolved entries.
+void InitDictionaryModule();
+
+namespace records {
+
+// An initializer or destructor that calls Python only through
+// ReleaseOwnedPythonRef, or after HoldInterpreterLock(), takes the lock on
+// demand: the host runs them for every wrapper it makes or frees.
+constexpr HostEntry::Lock kLockOnDemand = HostEntry::Lock::OnDemand;
+
+// What a member does with an error left pending by an earlier call: most
+// keep it aside while they work (any call into Python may run Python code,
+// which must start with no error set); those that read or change the error
+// itself leave it where it is.
+enum class PendingError { SetAside, Untouched };
+
+// What the host calls for a member: the member's function inside a
+// HostEntry, never letting an exception out to the host.
+template <auto Function, HostEntry::Lock Lock = HostEntry::Lock::OnEntry,
+          PendingError Pending = PendingError::SetAside>
+struct Entered;
+template <typename Result, typename... Arguments, Result (*Function)(Arguments...), HostEntry::Lock Lock,
+          PendingError Pending>
+struct Entered<Function, Lock, Pending> {
+  static Result Call(Arguments... arguments) noexcept {
+    HostEntry entry(Lock);
+    try {
+      if constexpr (Lock == HostEntry::Lock::OnEntry && Pending == PendingError::SetAside) {
+        PendingErrorAside pending;
+        return Function(arguments...);
+      } else {
+        return Function(arguments...);
+      }
+    } catch (...) {
+      return Result();
+    }
+  }
+};
+
+template <auto Function, PendingError Pending = PendingError::SetAside>
+REALproc proc() {
+  return reinterpret_cast<REALproc>(&Entered<Function, HostEntry::Lock::OnEntry, Pending>::Call);
+}
+
+// Every builder takes the entry's one-line description for Xojo programmers,
+// kept for the generated API reference.
+template <auto Function, PendingError Pending = PendingError::SetAside>
+REALmethodDefinition Method(const char* declaration, const char* description, uint32_t flags = REALmemberFlags) {
+  Describe(reinterpret_cast<const void*>(proc<Function, Pending>()), description);
+  return REALmethodDefinition{proc<Function, Pending>(), nullptr, declaration, flags, 0, {0, 0}};
+}
+
+// A member that reads or changes Python's error indicator itself.
+template <auto Function>
+REALmethodDefinition ErrorStateMethod(const char* declaration, const char* description) {
+  return Method<Function, PendingError::Untouched>(declaration, description);
+}
+
+// A method that can also be assigned to ("Int32Value(index as Integer) as Int32").
+template <auto Getter, auto Setter>
+REALmethodDefinition AssignableMethod(const char* declaration, const char* description) {
+  Describe(reinterpret_cast<const void*>(proc<Getter>()), description);
+  return REALmethodDefinition{proc<Getter>(), proc<Setter>(), declaration, REALmemberFlags, 0, {0, 0}};
+}
+
+// Every property of this plugin is read-only.
+template <auto Getter>
+REALproperty ReadOnlyProperty(const char* name, const char* type, const char* description) {
+  Describe(reinterpret_cast<const void*>(proc<Getter>()), description);
+  return REALproperty{nullptr, name, type, REALmemberFlags, 0, proc<Getter>(), nullptr, 0, {0, 0, 0, 0, 0}};
+}
+
+inline REALconstant Constant(const char* declaration, const char* description) {
+  Describe(declaration, description);
+  return REALconstant{declaration, nullptr, 0, 0, {0, 0}};
+}
+
+inline REALevent Event(const char* declaration, const char* description) {
+  Describe(declaration, description);
+  return REALevent{declaration, 0, {0, 0}};
+}
+
+template <size_t N>
+REALenum Enumeration(const char* name, const char* type, uint32_t flags, const char* (&members)[N],
+                     const char* description) {
+  Describe(name, description);
+  return REALenum{name, type, flags, 0, members, N, {0, 0}};
+}
+
+// The name of an interface or module, described.
+inline const char* DescribedName(const char* name, const char* description) {
+  Describe(name, description);
+  return name;
+}
+
+// A table of a class's own entries followed by entries it shares with others.
+template <typename Entry, size_t N, size_t M>
+std::array<Entry, N + M> Join(const Entry (&own)[N], const std::array<Entry, M>& shared) {
+  std::array<Entry, N + M> table{};
+  for (size_t i = 0; i < N; ++i) table[i] = own[i];
+  for (size_t i = 0; i < M; ++i) table[N + i] = shared[i];
+  return table;
+}
+
+// A class record: the fields every class sets, then tables added one by one.
+class ClassRecord {
+ public:
+  ClassRecord(const char* name, const char* superName, size_t dataSize) {
+    record_.version = kPluginInterfaceVersion;
+    record_.name = name;
+    record_.superName = superName;
+    record_.dataSize = dataSize;
+    record_.interfaces = "";
+    record_.mFlags = REALconsoleSafe;
+  }
+  template <void (*Function)(REALobjectStruct*), HostEntry::Lock Lock = HostEntry::Lock::OnEntry>
+  ClassRecord& initializer() {
+    record_.constructor = &Entered<Function, Lock>::Call;
+    return *this;
+  }
+  template <void (*Function)(REALobjectStruct*), HostEntry::Lock Lock = HostEntry::Lock::OnEntry>
+  ClassRecord& destructor() {
+    record_.destructor = &Entered<Function, Lock>::Call;
+    return *this;
+  }
+  ClassRecord& describe(const char* description) {
+    Describe(record_.name, description);
+    return *this;
+  }
+  ClassRecord& interfaces(const char* names) { record_.interfaces = names; return *this; }
+  template <size_t N>
+  ClassRecord& properties(REALproperty (&table)[N]) { return set(record_.properties, record_.propertyCount, table); }
+  template <size_t N>
+  ClassRecord& methods(REALmethodDefinition (&table)[N]) { return set(record_.methods, record_.methodCount, table); }
+  template <size_t N>
+  ClassRecord& methods(std::array<REALmethodDefinition, N>& table) {
+    record_.methods = table.data();
+    record_.methodCount = N;
+    return *this;
+  }
+  template <size_t N>
+  ClassRecord& events(REALevent (&table)[N]) { return set(record_.events, record_.eventCount, table); }
+  template <size_t N>
+  ClassRecord& constants(REALconstant (&table)[N]) { return set(record_.constants, record_.constantCount, table); }
+  template <size_t N>
+  ClassRecord& sharedMethods(REALmethodDefinition (&table)[N]) {
+    return set(record_.sharedMethods, record_.sharedMethodCount, table);
+  }
+  template <size_t N>
+  ClassRecord& enums(REALenum (&table)[N]) { return set(record_.enums, record_.enumCount, table); }
+  operator REALclassDefinition() const { return record_; }
+
+ private:
+  template <typename Entry, size_t N>
+  ClassRecord& set(Entry*& table, uintptr_t& count, Entry (&entries)[N]) {
+    table = entries;
+    count = N;
+    return *this;
+  }
+  REALclassDefinition record_{};
+};
+
+}  // namespace records
