@@ -24,7 +24,24 @@ REALclassDefinition PythonExceptionClass =
         .describe("Raised by the plugin when a Python operation fails in a way a neutral result cannot report.")
         .methods(PythonExceptionMethods);
 
-void ThrowPythonException(const char* message, int64_t errorCode) {
+namespace {
+
+const char* MessageOf(PythonExceptionCode code) {
+  switch (code) {
+#define PYTHON_EXCEPTION_CODE(Name, code, message) \
+  case PythonExceptionCode::Name:                  \
+    return message;
+#include "Exceptions/PythonExceptionCodes.def"
+  }
+  return "";
+}
+
+}  // namespace
+
+void ThrowPythonException(PythonExceptionCode code) { ThrowPythonException(code, MessageOf(code)); }
+
+void ThrowPythonException(PythonExceptionCode code, const char* message) {
+  const auto errorCode = static_cast<int64_t>(code);
   OwnedObject exception(REALnewInstanceOfClass(&PythonExceptionClass));
   if (!exception.get()) return;
   using RuntimeExceptionConstructor = void (*)(REALobjectStruct*, REALstringStruct*, int64_t);

@@ -16,27 +16,25 @@ void AppendToObjectArray(REALarrayStruct*& array, REALobjectStruct* object) {
 bool MayChange(const PythonVisibleState* state, const char* member) {
   if (!state) return false;
   if (!state->SeenByRunningInterpreter()) return true;
-  ThrowPythonException((std::string(member) +
+  ThrowPythonException(PythonExceptionCode::RegistrationRefused, (std::string(member) +
                         ": Python already uses this module or class, which therefore cannot change while the "
                         "interpreter runs; register everything before the module is first imported, or after "
                         "Python3Engine.Finalize")
-                           .c_str(),
-                       kRegistrationErrorCode);
+                           .c_str());
   return false;
 }
 
 std::string NameToRegister(const PythonVisibleState* state, REALstringStruct* name, const char* member, bool full) {
   std::string text = NameFromHost(name);
   if (text.empty()) {
-    ThrowPythonException(kNameMissingMessage, kRegistrationErrorCode);
+    ThrowPythonException(PythonExceptionCode::RegistrationRefused);
     return std::string();
   }
   if (!MayChange(state, member)) return std::string();
   if (full) {
-    ThrowPythonException((std::string(member) + ": a module or class holds at most " +
+    ThrowPythonException(PythonExceptionCode::RegistrationRefused, (std::string(member) + ": a module or class holds at most " +
                           std::to_string(kMaxHostFunctions) + " functions")
-                             .c_str(),
-                         kRegistrationErrorCode);
+                             .c_str());
     return std::string();
   }
   return text;

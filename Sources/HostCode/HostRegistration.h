@@ -13,10 +13,6 @@
 #include "PythonRuntime/VisibleState.h"
 #include "REALplugin.h"
 
-// The exception of every refused registration; with this message when a name
-// is missing.
-constexpr int64_t kRegistrationErrorCode = -6;
-constexpr char kNameMissingMessage[] = "name parameter needs to have value";
 
 // The bytes of a name given by the host; empty for Nil and "".
 std::string NameFromHost(REALstringStruct* name);
@@ -38,7 +34,7 @@ void StoreObjectName(REALobjectStruct* self, REALstringStruct* name);
 template <typename State, typename... Arguments>
 void ConstructHostState(REALobjectStruct* self, REALstringStruct* name, State*& field, Arguments... arguments) {
   std::string text = NameFromHost(name);
-  if (text.empty()) return ThrowPythonException(kNameMissingMessage, kRegistrationErrorCode);
+  if (text.empty()) return ThrowPythonException(PythonExceptionCode::RegistrationRefused);
   auto state = std::make_unique<State>(std::move(text), arguments...);
   DisposeVisibleState(std::unique_ptr<PythonVisibleState>(std::exchange(field, state.release())));
   StoreObjectName(self, name);

@@ -58,7 +58,7 @@ int8_t Contains(REALobjectStruct* self, KeyArgument keyArgument) {
   Key key(keyArgument);
   if (!key.get()) return false;
   const int found = EPyDict_Contains(dict.get(), key.get());
-  if (found == -1) ThrowPythonException("Failed to call contains function", -5);
+  if (found == -1) ThrowPythonException(PythonExceptionCode::ContainsFailed);
   return found == 1;
 }
 
@@ -91,7 +91,7 @@ void Remove(REALobjectStruct* self, KeyArgument keyArgument) {
   if (!key.get()) return;
   const int removed = EPyDict_DelItem(dict.get(), key.get());
   if constexpr (std::is_same_v<KeyArgument, REALstringStruct*>) {
-    if (removed == -1) ThrowPythonException("Failed to delete item", -4);
+    if (removed == -1) ThrowPythonException(PythonExceptionCode::RemoveFailed);
   }
 }
 
@@ -117,7 +117,7 @@ void Merge(REALobjectStruct* self, REALobjectStruct* other, int8_t overrideExist
   HeldReference otherDict = HeldArgumentObject(other);
   if (!dict || !otherDict || !LookUpOnFirstUse(PythonEntryId::EPyDict_Merge)) return;
   if (EPyDict_Merge(dict.get(), otherDict.get(), overrideExisting ? 1 : 0) == -1)
-    ThrowPythonException("Failed to merge", -3);
+    ThrowPythonException(PythonExceptionCode::MergeFailed);
 }
 
 // The value under the key, which gets the default when it has none.

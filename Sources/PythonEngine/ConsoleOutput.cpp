@@ -89,9 +89,6 @@ PyModuleDef aview_module = {
     {{1, nullptr}, nullptr, 0, nullptr}, "aview", "doc for aview", -1, a_methods, nullptr, nullptr, nullptr, nullptr,
 };
 
-// The API version handed to PyModule_Create2 with the definition.
-constexpr int kPythonApiVersion = 3;
-
 }  // namespace
 
 PyObjectRef CreateConsoleOutputModule() {

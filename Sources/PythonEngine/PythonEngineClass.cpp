@@ -53,14 +53,8 @@ REALmethodDefinition PythonEngineSharedMethods[] = {
 };
 
 REALconstant PythonEngineConstants[] = {
-    records::Constant("PY_NO_ERROR = 0",
-                      "Python3Parameters.LastError when no assignment failed."),
-    records::Constant("PY_ERROR_COULD_NOT_CONVERT = 1",
-                      "Python3Parameters.LastError after a value could not be made into a Python object."),
-    records::Constant("PY_ERROR_INDEX_OUT_OF_BOUNDS = 2",
-                      "Python3Parameters.LastError after an assignment outside the parameters."),
-    records::Constant("PY_NIL_PARAM_ERROR = 3",
-                      "Python3Parameters.LastError after Nil was assigned where a Python value was expected."),
+#define PARAMETER_ERROR_CODE(NAME, value, description) records::Constant(#NAME " = " #value, description),
+#include "PythonParameters/ParameterErrorCodes.def"
 };
 
 const char* PreferredVersionMembers[] = {

@@ -12,9 +12,6 @@
 
 namespace {
 
-constexpr int64_t kFirstErrorType = 1;
-constexpr int64_t kLastErrorType = 22;
-
 // Python reads a message as UTF-8 up to a terminating zero; the host's bytes
 // need have neither. Bytes the host cannot convert go as they are held.
 std::string MessageText(REALstringStruct* message) {
@@ -55,7 +52,7 @@ void Python_ClearError() {
 // The message is read up to its first zero, as a C text; bytes that are not
 // UTF-8 become replacement characters, so the chosen type is what is raised.
 void Python_SetTypeError(int64_t errorType, REALstringStruct* message) {
-  if (errorType < kFirstErrorType || errorType > kLastErrorType) return;
+  if (!IsPythonErrorType(errorType)) return;
   if (!PythonLoadedAndRunning() || !EPyUnicode_DecodeUTF8 || !EPyErr_SetObject) return;
   PyObjectRef type = PythonExceptionType(errorType);
   if (!type) return;

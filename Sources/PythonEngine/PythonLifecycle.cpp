@@ -22,10 +22,6 @@
 
 namespace {
 
-// Python3Exception code of a start refused while threads of the previous
-// interpreter still run.
-constexpr int64_t kRestartRefusedCode = -7;
-
 // The library may keep reading a program name it was given, so every name
 // handed over stays alive for the process.
 const wchar_t* KeepProgramName(std::wstring name) {
@@ -60,7 +56,7 @@ std::wstring DecodeProgramName(const char* bytes, size_t length) {
 void StartInterpreter() {
   if (!EPy_IsInitialized || !EPy_Initialize || EPy_IsInitialized()) return;
   std::string refusal;
-  if (!OutlivingThreadsEnded(&refusal)) return ThrowPythonException(refusal.c_str(), kRestartRefusedCode);
+  if (!OutlivingThreadsEnded(&refusal)) return ThrowPythonException(PythonExceptionCode::RestartRefused, refusal.c_str());
   // Signals stay the application's: no SIGINT handler, SIGPIPE not ignored.
   if (EPy_InitializeEx)
     EPy_InitializeEx(0);

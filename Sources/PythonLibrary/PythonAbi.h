@@ -30,6 +30,10 @@ using PyCFunction = PyObjectRef (*)(PyObjectRef self, PyObjectRef args);
 
 constexpr int METH_VARARGS = 1;
 
+// The API version handed to PyModule_Create2 with a module definition: the
+// stable ABI's, which every 3.x library accepts without a warning.
+constexpr int kPythonApiVersion = 3;
+
 struct PyMethodDef {
   const char* ml_name;  // null ends a table
   PyCFunction ml_meth;

@@ -41,11 +41,24 @@ PyObjectRef** const PythonExceptionEntries[] = {
 #define PYTHON_EXCEPTION(entry, symbol) &entry,
 #include "PythonLibrary/PythonEntryPoints.def"
 };
-static_assert(sizeof(PythonExceptionEntries) / sizeof(PythonExceptionEntries[0]) == PythonExceptionCount,
+static_assert(sizeof(PythonExceptionEntries) / sizeof(PythonExceptionEntries[0]) == PythonErrorTypeCount,
               "one exception entry per Python3ErrorTypes constant");
+// Constant k selects entry k - 1: the constants count 1, 2, 3, ... in the list's order.
+namespace {
+constexpr int64_t kErrorTypeValues[] = {
+#define PYTHON_ERROR_TYPE(Name, value, description) value,
+#include "PythonLibrary/PythonErrorTypes.def"
+};
+constexpr bool CountsFromOne() {
+  for (int64_t i = 0; i < PythonErrorTypeCount; ++i)
+    if (kErrorTypeValues[i] != i + 1) return false;
+  return true;
+}
+static_assert(CountsFromOne(), "the Python3ErrorTypes constants count 1, 2, 3, ... in the order of their list");
+}  // namespace
 
 PyObjectRef PythonExceptionType(int64_t errorType) noexcept {
-  if (errorType < 1 || errorType > static_cast<int64_t>(PythonExceptionCount)) return nullptr;
+  if (!IsPythonErrorType(errorType)) return nullptr;
   PyObjectRef* variable = *PythonExceptionEntries[errorType - 1];
   return variable ? *variable : nullptr;
 }

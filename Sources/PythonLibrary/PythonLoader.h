@@ -65,10 +65,16 @@ extern const PythonEntryDescription PythonEntries[];
 extern const size_t PythonEntryCount;
 
 // The exception entries in the order of the Python3ErrorTypes constants
-// 1 to 22: the addresses of the entries, so reading one gives the current
-// value (the address of the library's variable, or null).
+// 1, 2, 3, ...: the addresses of the entries, so reading one gives the
+// current value (the address of the library's variable, or null).
 extern PyObjectRef** const PythonExceptionEntries[];
-constexpr size_t PythonExceptionCount = 22;
+
+// How many types SetError can raise, and whether a number selects one.
+constexpr int64_t PythonErrorTypeCount = 0
+#define PYTHON_ERROR_TYPE(Name, value, description) +1
+#include "PythonLibrary/PythonErrorTypes.def"
+    ;
+constexpr bool IsPythonErrorType(int64_t errorType) { return errorType >= 1 && errorType <= PythonErrorTypeCount; }
 
 // The exception type for a Python3ErrorTypes constant, or null when the
 // constant is out of range or the library lacks that exception.

@@ -73,14 +73,12 @@ REALobjectStruct* PythonList_AsTuple(REALobjectStruct* self) {
 // In-place operations through an entry looked up on first use; a library
 // without it leaves the list as it is. Sorting compares items with their own
 // __lt__, which may Clear this very wrapper.
-template <PythonEntryId Entry, int (*&Operation)(PyObjectRef), const char* Message, int64_t Code>
+template <PythonEntryId Entry, int (*&Operation)(PyObjectRef), PythonExceptionCode Code>
 void InPlace(REALobjectStruct* self) {
   HeldReference list = HeldEntityObject(self);
   if (!list || !LookUpOnFirstUse(Entry)) return;
-  if (Operation(list.get()) == -1) ThrowPythonException(Message, Code);
+  if (Operation(list.get()) == -1) ThrowPythonException(Code);
 }
-constexpr char kSortFailed[] = "Could not sort this list";
-constexpr char kReverseFailed[] = "Could not reverse this list";
 
 REALobjectStruct* GetSlice(REALobjectStruct* self, int64_t lowIndex, int64_t highIndex) {
   HeldReference list = HeldEntityObject(self);
@@ -136,9 +134,9 @@ REALmethodDefinition PythonListMethods[] = {
         "Replaces the item at index with the value's object (shared); an IndexError is set when out of range."),
     records::Method<PythonList_AsTuple>("AsTuple() as Python3Parameters",
         "A new tuple of the list's items, shared; Nil on failure."),
-    records::Method<InPlace<PythonEntryId::EPyList_Sort, EPyList_Sort, kSortFailed, -1>>("Sort()",
+    records::Method<InPlace<PythonEntryId::EPyList_Sort, EPyList_Sort, PythonExceptionCode::SortFailed>>("Sort()",
         "Sorts the list in place as Python sorts it; raises Python3Exception when the items cannot be compared."),
-    records::Method<InPlace<PythonEntryId::EPyList_Reverse, EPyList_Reverse, kReverseFailed, -2>>("Reverse()",
+    records::Method<InPlace<PythonEntryId::EPyList_Reverse, EPyList_Reverse, PythonExceptionCode::ReverseFailed>>("Reverse()",
         "Reverses the order of the items in place; raises Python3Exception on failure."),
     records::Method<GetSlice>("GetSlice(lowIndex as Integer, highIndex as Integer) as Python3List",
         "A new list of the items from lowIndex up to but not including highIndex (shared items); bounds are clamped."),

@@ -10,10 +10,8 @@
 namespace {
 
 enum ParameterError : int32_t {
-  PY_NO_ERROR = 0,
-  PY_ERROR_COULD_NOT_CONVERT = 1,
-  PY_ERROR_INDEX_OUT_OF_BOUNDS = 2,
-  PY_NIL_PARAM_ERROR = 3,
+#define PARAMETER_ERROR_CODE(NAME, value, description) NAME = value,
+#include "PythonParameters/ParameterErrorCodes.def"
 };
 
 // The Python3EntityBase destructor releases the tuple.

@@ -3,13 +3,6 @@
 #include "PythonLibrary/PythonLoader.h"
 #include "PythonXojoModule/RegisteredModules.h"
 
-namespace {
-
-// The stable ABI's version: every 3.x library accepts it without a warning.
-constexpr int kPythonAbiVersion = 3;
-
-}  // namespace
-
 PyObjectRef HostModule::CallFunction(size_t index, PyObjectRef module, PyObjectRef args) noexcept {
   HostModule* owner = OwnerOf(module);
   const bool found = owner && index < owner->functions_.size();
@@ -60,7 +53,7 @@ PyObjectRef HostModule::Create() noexcept {
   }
   if (!EPyModule_Create2) return nullptr;
   if (!SeenByRunningInterpreter() && !BuildForPython(name_, [this] { return Rebuild(); })) return nullptr;
-  PyObjectRef module = EPyModule_Create2(&blocks_.back()->definition, kPythonAbiVersion);
+  PyObjectRef module = EPyModule_Create2(&blocks_.back()->definition, kPythonApiVersion);
   if (module) MarkSeen();
   return module;
 }

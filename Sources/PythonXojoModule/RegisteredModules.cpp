@@ -124,7 +124,8 @@ void KeepRegisteredModule(REALobjectStruct* xojoModule, const std::string& name)
 }
 
 void Refuse(const char* reason) {
-  ThrowPythonException((std::string("Python3Engine.RegisterXojoModule: ") + reason).c_str(), kRegistrationErrorCode);
+  ThrowPythonException(PythonExceptionCode::RegistrationRefused,
+                       (std::string("Python3Engine.RegisterXojoModule: ") + reason).c_str());
 }
 
 }  // namespace
@@ -138,7 +139,7 @@ void Python_RegisterXojoModule(REALobjectStruct* xojoModule, void* moduleCreator
     return Refuse("Python is running, and it takes new modules only before it starts; "
                   "register modules before Python3Engine.Init, or after Python3Engine.Finalize");
   HostModule* module = HostModuleOf(xojoModule);
-  if (!module) return ThrowPythonException(kNameMissingMessage, kRegistrationErrorCode);
+  if (!module) return ThrowPythonException(PythonExceptionCode::RegistrationRefused);
   // Python decodes every name of its table as it starts: one it cannot
   // decode ends the process in the next Init; C cuts a name at a NUL.
   if (!IsUtf8(module->Name()) || module->Name().find('\0') != std::string::npos)
