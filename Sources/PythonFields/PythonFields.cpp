@@ -43,18 +43,22 @@ int64_t PythonModule_DeleteAttribute(REALobjectStruct* self, REALstringStruct* n
 
 }  // namespace
 
-const std::array<REALmethodDefinition, kAttributeMethodCount>& AttributeMethods() {
-  static const std::array<REALmethodDefinition, kAttributeMethodCount> methods = {
-#define PYTHON_VALUE_TYPE(Name, CType, XojoType, toPython, fromPython, test, neutral, libraryConverts) \
-  records::AssignableMethod<GetField<values::Name>, SetField<values::Name>>(                          \
-      #Name "Field(name as String) as " XojoType,                                                      \
-      "The named attribute as " XojoType " (neutral value, Python's error set, when missing); assigning sets it."),
-#define PYTHON_WRAPPER_TYPE(Name, XojoType, factory, test)
+const std::vector<REALmethodDefinition>& AttributeMethods() {
+  static const std::vector<REALmethodDefinition> methods = [] {
+    using namespace values;
+    std::vector<REALmethodDefinition> table;
+#define PYTHON_VALUE_TYPE(Name, CType, XojoType, toPython, fromPython, test, neutral, converts, familySet, kind, \
+                          neutralText, failureText)                                                            \
+  if ((familySet) & kField)                                                                                    \
+    table.push_back(records::AssignableMethod<GetField<values::Name>, SetField<values::Name>>(                 \
+        #Name "Field(name as String) as " XojoType,                                                            \
+        "The named attribute as " XojoType " (" neutralText ", Python's error set, when missing); assigning sets it."));
 #include "PythonValues/PythonValueTypes.def"
-      records::Method<PythonModule_HasAttribute>("HasAttribute(name as String) as Boolean",
-        "True when the object has an attribute of this name; never leaves an error set."),
-      records::Method<PythonModule_DeleteAttribute>("DeleteAttribute(name as String) as Integer",
-        "Deletes the named attribute: 0 when done, -1 with Python's error set when refused."),
-  };
+    table.push_back(records::Method<PythonModule_HasAttribute>("HasAttribute(name as String) as Boolean",
+        "True when the object has an attribute of this name; never leaves an error set."));
+    table.push_back(records::Method<PythonModule_DeleteAttribute>("DeleteAttribute(name as String) as Integer",
+        "Deletes the named attribute: 0 when done, -1 with Python's error set when refused."));
+    return table;
+  }();
   return methods;
 }

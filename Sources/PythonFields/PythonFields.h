@@ -2,11 +2,9 @@
 // both records list these very functions.
 #pragma once
 
-#include <array>
+#include <vector>
 
 #include "REALplugin.h"
 
-constexpr size_t kAttributeMethodCount = 9;
-
 // Int32Field ... ObjectField with their setters, HasAttribute, DeleteAttribute.
-const std::array<REALmethodDefinition, kAttributeMethodCount>& AttributeMethods();
+const std::vector<REALmethodDefinition>& AttributeMethods();

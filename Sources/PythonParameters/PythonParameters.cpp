@@ -1,5 +1,7 @@
 #include "PythonParameters/PythonParameters.h"
 
+#include <vector>
+
 #include "Registration/ClassRecords.h"
 #include "PythonValues/PendingErrorAside.h"
 #include "PythonRuntime/InterpreterState.h"
@@ -119,59 +121,47 @@ REALproperty PythonParametersProperties[] = {
         "The PY_ constant of Python3Engine for the last failed assignment; PY_NO_ERROR when none failed."),
 };
 
-REALmethodDefinition PythonParametersMethods[] = {
-    records::Method<PythonParameters_Constructor>("Constructor(parameterCount as Integer)",
-        "Makes a tuple of parameterCount parameters, each None until assigned."),
-    records::Method<PythonParameters_ConstructorPtr>("Constructor(paramPtr as Ptr)",
-        "Wraps the Python tuple at the pointer (as a host function receives its arguments), taking its own reference."),
-    records::AssignableMethod<Get<values::Int32>, Set<values::Int32>>("Int32Value(index as Integer) as Int32",
-        "The parameter at index as Int32 (0 when it is no int or out of range); assigning stores a new Python int."),
-    records::AssignableMethod<Get<values::String>, Set<values::String>>("StringValue(index as Integer) as String",
-        "The parameter at index as String (empty when no str or out of range); assigning stores a new Python str."),
-    records::AssignableMethod<Get<values::Double>, Set<values::Double>>("DoubleValue(index as Integer) as Double",
-        "The parameter at index as Double (0.0 when no float or out of range); assigning stores a new Python float."),
-    records::AssignableMethod<Get<values::Boolean>, Set<values::Boolean>>("BooleanValue(index as Integer) as Boolean",
-        "The parameter at index as Boolean (False when no bool or out of range); assigning stores a new Python bool."),
-    records::AssignableMethod<Get<values::Object>, Set<values::Object>>("ObjectValue(index as Integer) as Object",
-        "The Xojo object carried by the parameter at index, else Nil; assigning stores a capsule keeping it alive."),
-    records::AssignableMethod<Get<values::Int64>, Set<values::Int64>>("Int64Value(index as Integer) as Int64",
-        "The parameter at index as Int64 (0 when it is no int or out of range); assigning stores a new Python int."),
-    records::AssignableMethod<Get<values::UInt64>, Set<values::UInt64>>("UInt64Value(index as Integer) as UInt64",
-        "The parameter at index as UInt64 (0 when it is no int or out of range); assigning stores a new Python int."),
-    records::AssignableMethod<Get<values::Dictionary>, Set<values::Dictionary>>(
-        "DictionaryValue(index as Integer) as Python3Dictionary",
-        "The dict at index, shared, else Nil; assigning stores the dictionary's dict, shared."),
-    records::AssignableMethod<Get<values::Tuple>, Set<values::Tuple>>(
-        "TupleValue(index as Integer) as Python3Parameters",
-        "The tuple at index, shared, else Nil; assigning stores the tuple, shared."),
-    // The list setter is the tuple setter: it stores whatever object it is given.
-    records::AssignableMethod<Get<values::List>, Set<values::Tuple>>("ListValue(index as Integer) as Python3List",
-        "The list at index, shared, else Nil; assigning stores the list, shared."),
-    records::AssignableMethod<Get<values::Bytes>, Set<values::Bytes>>("BytesValue(index as Integer) as Python3Bytes",
-        "The bytes object at index, shared, else Nil; assigning stores the bytes object, shared."),
-    records::Method<PythonParameters_ClearError>("ClearError()",
-        "Sets LastError back to PY_NO_ERROR."),
-    records::Method<ItemTest<IsPythonBool>>("IsBoolean(index as Integer) as Boolean",
-        "True when the parameter at index is True or False; False when out of range."),
-    records::Method<ItemTest<IsPythonInt>>("IsInteger(index as Integer) as Boolean",
-        "True when the parameter at index is an int (True and False included); False when out of range."),
-    records::Method<ItemTest<IsPythonFloat>>("IsDouble(index as Integer) as Boolean",
-        "True when the parameter at index is a float; False when out of range."),
-    records::Method<ItemTest<IsPythonStr>>("IsString(index as Integer) as Boolean",
-        "True when the parameter at index is a str; False when out of range."),
-    records::Method<ItemTest<IsHostObjectCapsule>>("IsObject(index as Integer) as Boolean",
-        "True when the parameter at index is a capsule carrying a Xojo object; False when out of range."),
-    records::Method<ItemTest<PythonIntFitsInInt32>>("FitsInInt32(index as Integer) as Boolean",
-        "True when the parameter at index is an int within the range of Int32."),
-    records::Method<ItemTest<IsPythonDict>>("IsDictionary(index as Integer) as Boolean",
-        "True when the parameter at index is a dict; False when out of range."),
-    records::Method<ItemTest<IsPythonTuple>>("IsTuple(index as Integer) as Boolean",
-        "True when the parameter at index is a tuple; False when out of range."),
-    records::Method<ItemTest<IsPythonBytes>>("IsBytes(index as Integer) as Boolean",
-        "True when the parameter at index is a bytes object; False when out of range."),
-    records::Method<ItemTest<IsPythonList>>("IsList(index as Integer) as Boolean",
-        "True when the parameter at index is a list; False when out of range."),
+// The list setter is the tuple setter: it stores whatever object it is given.
+template <typename T>
+struct SetterOf {
+  using Type = T;
 };
+template <>
+struct SetterOf<values::List> {
+  using Type = values::Tuple;
+};
+
+// The constructors, ClearError, then XValue(index) and IsX(index) for every
+// type the value-type list gives them.
+std::vector<REALmethodDefinition>& PythonParametersMethods() {
+  static std::vector<REALmethodDefinition> table = [] {
+    using namespace values;
+    std::vector<REALmethodDefinition> methods = {
+        records::Method<PythonParameters_Constructor>("Constructor(parameterCount as Integer)",
+            "Makes a tuple of parameterCount parameters, each None until assigned."),
+        records::Method<PythonParameters_ConstructorPtr>("Constructor(paramPtr as Ptr)",
+            "Wraps the Python tuple at the pointer (as a host function receives its arguments), taking its own reference."),
+        records::Method<PythonParameters_ClearError>("ClearError()",
+            "Sets LastError back to PY_NO_ERROR."),
+    };
+#define PYTHON_VALUE_TYPE(Name, CType, XojoType, toPython, fromPython, test, neutral, converts, familySet, kind,  \
+                          neutralText, failureText)                                                             \
+  if ((familySet) & kParameter)                                                                                 \
+    methods.push_back(records::AssignableMethod<Get<values::Name>, Set<SetterOf<values::Name>::Type>>(         \
+        #Name "Value(index as Integer) as " XojoType,                                                           \
+        "The parameter at index as " XojoType " when it is " kind ", else " neutralText                          \
+        " (also out of range); assigning stores the value as " kind "."));
+#include "PythonValues/PythonValueTypes.def"
+#define PYTHON_TYPE_TEST(Name, test, familySet, kind)                                                    \
+  if ((familySet) & kParameter)                                                                          \
+    methods.push_back(records::Method<ItemTest<test>>(#Name "(index as Integer) as Boolean",              \
+                                                      "True when the parameter at index is " kind         \
+                                                      "; False when out of range."));
+#include "PythonValues/PythonValueTypes.def"
+    return methods;
+  }();
+  return table;
+}
 
 }  // namespace
 
@@ -191,4 +181,4 @@ REALclassDefinition PythonParametersClass =
         .interfaces("IPython3Iterable")
         .destructor<PythonParameters_Destructor, records::kLockOnDemand>()
         .properties(PythonParametersProperties)
-        .methods(PythonParametersMethods);
+        .methods(PythonParametersMethods());

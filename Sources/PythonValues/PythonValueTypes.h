@@ -42,21 +42,67 @@ PyObjectRef ConvertToPython(PyObjectRef (*toPython)(Value, bool*), Value value, 
   return toPython(value, hostRefused);
 }
 
-#define PYTHON_VALUE_TYPE(Name, CType, XojoType, toPython, fromPython, test, neutral, converts)       \
-  struct Name {                                                                                      \
-    using Type = CType;                                                                              \
-    static constexpr const char* xojoType = XojoType;                                                \
-    static constexpr bool libraryConverts = converts;                                                \
-    /* hostRefused, when given, tells a value the host could not give from a refusal by Python */    \
-    static PyObjectRef ToPython(Type value, bool* hostRefused = nullptr) {                            \
-      if (hostRefused) *hostRefused = false;                                                         \
-      return ConvertToPython<Type>(toPython, value, hostRefused);                                    \
-    }                                                                                                \
-    static Type FromPython(PyObjectRef object) { return fromPython(object); }                        \
-    static bool Test(PyObjectRef object) { return test(object); }                                    \
-    static Type Neutral() { return neutral; }                                                        \
+// The members a type has (the families of PythonValueTypes.def).
+enum Family : unsigned {
+  kEntityValue = 1 << 0,        // Python3Entity's XValue property (and IsX)
+  kEntityFactory = 1 << 1,      // Python3Entity.FromX
+  kResultValue = 1 << 2,        // Python3Result's XValue() (and IsX())
+  kResultConstructor = 1 << 3,  // Python3Result's Constructor(value as X)
+  kParameter = 1 << 4,          // Python3Parameters' XValue(index), assignable (and IsX(index))
+  kField = 1 << 5,              // the …Field(name) members of modules and instances, assignable
+};
+constexpr unsigned kScalarFamilies =
+    kEntityValue | kEntityFactory | kResultValue | kResultConstructor | kParameter | kField;
+constexpr unsigned kWrapperFamilies = kEntityValue | kResultValue | kParameter;
+constexpr unsigned kAllTestFamilies = kEntityValue | kResultValue | kParameter;
+
+#define PYTHON_VALUE_TYPE(Name, CType, XojoType, toPython, fromPython, test, neutral, converts, familySet, kindText, \
+                          neutralText, failureText)                                                                \
+  struct Name {                                                                                                   \
+    using Type = CType;                                                                                           \
+    static constexpr const char* name = #Name;                                                                    \
+    static constexpr const char* xojoType = XojoType;                                                             \
+    static constexpr bool libraryConverts = converts;                                                             \
+    static constexpr unsigned families = familySet;                                                               \
+    static constexpr const char* kind = kindText;                                                                 \
+    static constexpr const char* neutralWords = neutralText;                                                      \
+    static constexpr const char* failureWords = failureText;                                                      \
+    /* hostRefused, when given, tells a value the host could not give from a refusal by Python */                 \
+    static PyObjectRef ToPython(Type value, bool* hostRefused = nullptr) {                                         \
+      if (hostRefused) *hostRefused = false;                                                                      \
+      return ConvertToPython<Type>(toPython, value, hostRefused);                                                 \
+    }                                                                                                             \
+    static Type FromPython(PyObjectRef object) { return fromPython(object); }                                     \
+    static bool Test(PyObjectRef object) { return test(object); }                                                 \
+    static Type Neutral() { return neutral; }                                                                     \
+  };
+#define PYTHON_TYPE_TEST(Name, test, familySet, kindText)   \
+  struct Name {                                             \
+    static constexpr const char* name = #Name;              \
+    static constexpr unsigned families = familySet;         \
+    static constexpr const char* kind = kindText;           \
+    static bool Test(PyObjectRef object) { return test(object); } \
   };
 #include "PythonValues/PythonValueTypes.def"
+
+// What ForEachValueType and ForEachTypeTest hand their visitor: `Type<T>::type` is T.
+template <typename T>
+struct Type {
+  using type = T;
+};
+
+// Calls `visit(Type<T>{})` for every value type of the list, in its order.
+template <typename Visit>
+void ForEachValueType(Visit visit) {
+#define PYTHON_VALUE_TYPE(Name, ...) visit(Type<Name>{});
+#include "PythonValues/PythonValueTypes.def"
+}
+// The same for every type test.
+template <typename Visit>
+void ForEachTypeTest(Visit visit) {
+#define PYTHON_TYPE_TEST(Name, ...) visit(Type<Name>{});
+#include "PythonValues/PythonValueTypes.def"
+}
 
 // The types whose values are the host's Python wrappers.
 template <typename T>

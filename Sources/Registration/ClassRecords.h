@@ -2,8 +2,9 @@
 // each record's definition to the lines that differ from the defaults.
 #pragma once
 
-#include <array>
+#include <vector>
 #include <cstddef>
+#include <vector>
 
 #include "HostGlue.h"
 #include "Registration/ApiDescriptions.h"
@@ -116,12 +117,12 @@ inline const char* DescribedName(const char* name, const char* description) {
   return name;
 }
 
-// A table of a class's own entries followed by entries it shares with others.
-template <typename Entry, size_t N, size_t M>
-std::array<Entry, N + M> Join(const Entry (&own)[N], const std::array<Entry, M>& shared) {
-  std::array<Entry, N + M> table{};
-  for (size_t i = 0; i < N; ++i) table[i] = own[i];
-  for (size_t i = 0; i < M; ++i) table[N + i] = shared[i];
+// A table of a class's own entries followed by entries it shares with others,
+// put together at start-up.
+template <typename Entry, size_t N>
+std::vector<Entry> Join(const Entry (&own)[N], const std::vector<Entry>& shared) {
+  std::vector<Entry> table(own, own + N);
+  table.insert(table.end(), shared.begin(), shared.end());
   return table;
 }
 
@@ -155,11 +156,11 @@ class ClassRecord {
   ClassRecord& properties(REALproperty (&table)[N]) { return set(record_.properties, record_.propertyCount, table); }
   template <size_t N>
   ClassRecord& methods(REALmethodDefinition (&table)[N]) { return set(record_.methods, record_.methodCount, table); }
-  template <size_t N>
-  ClassRecord& methods(std::array<REALmethodDefinition, N>& table) {
-    record_.methods = table.data();
-    record_.methodCount = N;
-    return *this;
+  // Tables put together at start-up (from a list of types); they live for the process.
+  ClassRecord& properties(std::vector<REALproperty>& table) { return set(record_.properties, record_.propertyCount, table); }
+  ClassRecord& methods(std::vector<REALmethodDefinition>& table) { return set(record_.methods, record_.methodCount, table); }
+  ClassRecord& sharedMethods(std::vector<REALmethodDefinition>& table) {
+    return set(record_.sharedMethods, record_.sharedMethodCount, table);
   }
   template <size_t N>
   ClassRecord& events(REALevent (&table)[N]) { return set(record_.events, record_.eventCount, table); }
@@ -178,6 +179,12 @@ class ClassRecord {
   ClassRecord& set(Entry*& table, uintptr_t& count, Entry (&entries)[N]) {
     table = entries;
     count = N;
+    return *this;
+  }
+  template <typename Entry>
+  ClassRecord& set(Entry*& table, uintptr_t& count, std::vector<Entry>& entries) {
+    table = entries.data();
+    count = entries.size();
     return *this;
   }
   REALclassDefinition record_{};
