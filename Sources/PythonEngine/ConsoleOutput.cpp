@@ -6,6 +6,7 @@
 #include "Registration/ClassRecords.h"
 #include "PythonRuntime/HostEntry.h"
 #include "HostHandles.h"
+#include "PythonLibrary/PythonFallbacks.h"
 #include "PythonLibrary/PythonLoader.h"
 #include "PythonValues/PythonValues.h"
 
@@ -63,9 +64,7 @@ PyObjectRef aview_write(PyObjectRef, PyObjectRef arguments) noexcept {
     return NewPythonNone();
   }
   if (consoleEventNesting >= kMaxConsoleEventNesting) {
-    // RecursionError is new in 3.5; RuntimeError is its base.
-    RaisePythonError(e__PyExc_RecursionError && *e__PyExc_RecursionError ? e__PyExc_RecursionError : e__PyExc_RuntimeError,
-                     "ConsoleOutput events nested too deeply");
+    RaisePythonError(RecursionErrorEntry(), "ConsoleOutput events nested too deeply");
     return nullptr;
   }
   RunDeferredHostWork();  // earlier text from other threads comes first

@@ -7,6 +7,7 @@
 #include "PythonRuntime/HostEntry.h"
 #include "HostHandles.h"
 #include "PythonEngine/PythonLifecycle.h"
+#include "PythonLibrary/PythonFallbacks.h"
 #include "PythonLibrary/PythonLoader.h"
 #include "PythonValues/PythonValues.h"
 
@@ -26,22 +27,10 @@ bool Python_ErrorOccurred() { return PythonLoadedAndRunning() && EPyErr_Occurred
 
 REALstringStruct* Python_GetError() {
   if (!PythonLoadedAndRunning()) return nullptr;
-  if (EPyErr_GetRaisedException) {
-    PyObjectRef exception = EPyErr_GetRaisedException();
-    if (!exception) return nullptr;
-    REALstringStruct* result = HostStringFromStr(exception);
-    ReleasePythonRef(exception);
-    return result;
-  }
-  if (!EPyErr_Fetch) return nullptr;
-  PyObjectRef type = nullptr, value = nullptr, traceback = nullptr;
-  EPyErr_Fetch(&type, &value, &traceback);
-  // An error raised in C may not be an exception yet (str() of a KeyError's
-  // raw value is "('k',)"): make it the instance Python makes when it catches it.
-  if (type && EPyErr_NormalizeException) EPyErr_NormalizeException(&type, &value, &traceback);
-  REALstringStruct* result = value ? HostStringFromStr(value) : nullptr;
-  for (PyObjectRef fetched : {type, value, traceback})
-    if (fetched) ReleasePythonRef(fetched);
+  PyObjectRef exception = TakeRaisedException();
+  if (!exception) return nullptr;
+  REALstringStruct* result = HostStringFromStr(exception);
+  ReleasePythonRef(exception);
   return result;
 }
 

@@ -14,6 +14,7 @@
 #include "PythonRuntime/OutlivingThreads.h"
 #include "Exceptions/Exceptions.h"
 #include "PythonEngine/PythonErrors.h"
+#include "PythonLibrary/PythonFallbacks.h"
 #include "PythonLibrary/PythonLoader.h"
 #include "PythonObject/PythonObject.h"
 #include "PythonRuntime/PythonSysSetup.h"
@@ -57,13 +58,8 @@ void StartInterpreter() {
   if (!EPy_IsInitialized || !EPy_Initialize || EPy_IsInitialized()) return;
   std::string refusal;
   if (!OutlivingThreadsEnded(&refusal)) return ThrowPythonException(PythonExceptionCode::RestartRefused, refusal.c_str());
-  // Signals stay the application's: no SIGINT handler, SIGPIPE not ignored.
-  if (EPy_InitializeEx)
-    EPy_InitializeEx(0);
-  else
-    EPy_Initialize();
+  InitializeWithoutSignalHandlers();
   if (!EPy_IsInitialized()) return;
-  if (EPyEval_InitThreads) EPyEval_InitThreads();
   NoteInterpreterStarted();
   NoteThreadsAtStart();
   if (PyObjectRef console = CreateConsoleOutputModule()) {
@@ -134,22 +130,6 @@ void Python_AddSearchPath(REALobjectStruct* folder) {
 
 namespace {
 
-// Python's import cuts a name at a NUL when it looks for a frozen module
-// (3.11 and later find "os" for "os\0evil"): such a name names no module,
-// and fails as a missing one does.
-void RaiseNoModuleNamed(PyObjectRef name) {
-  if (!EPyUnicode_FromFormat || !EPyErr_SetObject) return;
-  PyObjectRef message = EPyUnicode_FromFormat("No module named %R", name);
-  if (!message) return;
-  PyObjectRef* notFound = e__PyExc_ModuleNotFoundError;
-  if (notFound && *notFound && EPyErr_SetImportErrorSubclass) {
-    EPyErr_SetImportErrorSubclass(*notFound, message, name, nullptr);
-  } else if (e__PyExc_ImportError && *e__PyExc_ImportError) {
-    EPyErr_SetObject(*e__PyExc_ImportError, message);
-  }
-  ReleasePythonRef(message);
-}
-
 }  // namespace
 
 REALobjectStruct* Python_GetModule(REALstringStruct* name) {
@@ -158,7 +138,7 @@ REALobjectStruct* Python_GetModule(REALstringStruct* name) {
   if (!text) return nullptr;
   PyObjectRef module = nullptr;
   if (PythonTextHoldsNul(text))
-    RaiseNoModuleNamed(text);
+    RaiseModuleNotFound(text);  // import cuts a name at a NUL (3.11 finds "os" for "os\0evil")
   else
     module = EPyImport_Import(text);
   ReleasePythonRef(text);

@@ -12,6 +12,7 @@
 
 #include "HostGlue.h"
 #include "HostHandles.h"
+#include "PythonLibrary/PythonFallbacks.h"
 #include "PythonLibrary/SharedObjectFile.h"
 
 bool gPythonFound = false;
@@ -115,9 +116,7 @@ void ClearFirstUseEntries() {
 // would point into it. A home made by that library's Py_DecodeLocale goes back
 // to that library's allocator first; one the plugin converted itself is its own.
 void CloseFailedLibrary(void* library) {
-  if (gPythonHome && !EPy_DecodeLocale) delete[] gPythonHome;
-  auto rawFree = reinterpret_cast<void (*)(void*)>(LoadFromLibrary(library, "PyMem_RawFree"));
-  if (gPythonHome && EPy_DecodeLocale && rawFree) rawFree(gPythonHome);
+  FreeDecodedPath(library, gPythonHome);
   gPythonHome = nullptr;
   dlclose(library);
   ClearEntries(PythonLookup::WhenPathChosen);
@@ -192,26 +191,12 @@ std::optional<std::string> PythonHomeFor(void* library, REALobjectStruct* librar
   return std::nullopt;
 }
 
-// Python 3.4 has Py_SetPythonHome but not Py_DecodeLocale; its own decoding
-// was the C library's, in the process's locale.
-wchar_t* DecodeInLocale(const std::string& text) {
-  if (EPy_DecodeLocale) {
-    size_t length = 0;
-    return EPy_DecodeLocale(text.c_str(), &length);
-  }
-  const size_t length = std::mbstowcs(nullptr, text.c_str(), 0);
-  if (length == static_cast<size_t>(-1)) return nullptr;
-  wchar_t* wide = new (std::nothrow) wchar_t[length + 1];
-  if (wide) std::mbstowcs(wide, text.c_str(), length + 1);
-  return wide;
-}
-
 void SetPythonHome(void* library, REALobjectStruct* libraryFile) {
   FillPythonEntries(PythonLookup::WhenPathChosen, LoadFromLibrary, library);
   if (!EPy_SetPythonHome) return;
   std::optional<std::string> home = PythonHomeFor(library, libraryFile);
   if (!home) return;
-  wchar_t* decoded = DecodeInLocale(*home);
+  wchar_t* decoded = DecodePathForLibrary(*home);
   if (!decoded) return;
   gPythonHome = decoded;  // the library keeps the pointer: never freed
   EPy_SetPythonHome(gPythonHome);

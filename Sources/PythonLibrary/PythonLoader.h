@@ -118,6 +118,13 @@ bool EnsurePythonEntries(Entry* const&... entries) noexcept {
   return EnsurePythonLoaded() && (... && (entries != nullptr));
 }
 
+// True when every entry named is non-null, without loading the library; for
+// code that runs only once Python does.
+template <typename... Entry>
+bool HasPythonEntries(Entry* const&... entries) noexcept {
+  return (... && (entries != nullptr));
+}
+
 // For an entry looked up on first use: looks it up in the loaded library when
 // it is still null. True when the entry is non-null afterwards; false while no
 // library is loaded.

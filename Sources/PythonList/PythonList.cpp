@@ -1,6 +1,7 @@
 #include <cstdint>
 
 #include "Exceptions/Exceptions.h"
+#include "PythonLibrary/PythonFallbacks.h"
 #include "Registration/ClassRecords.h"
 #include "PythonRuntime/InterpreterState.h"
 #include "PythonLibrary/PythonLoader.h"
@@ -8,8 +9,6 @@
 #include "PythonEntity/PythonEntity.h"
 
 namespace {
-
-constexpr Py_ssize_t kEndOfList = INTPTR_MAX;  // a slice bound Python clamps to the list's size
 
 // The wrapper gets a new empty list; any list it held stays as it is for
 // whoever else holds it.
@@ -100,18 +99,14 @@ bool HasUnsetItems(PyObjectRef tuple) {
 
 // Appends every element that iterating the items' object yields. Only the
 // plugin's own value wrappers hold an object; any other host object
-// implementing the interface is ignored. PyList_Extend is new in 3.13; a
-// slice assignment at the end does the same on every version.
+// implementing the interface is ignored.
 void Extend(REALobjectStruct* self, REALobjectStruct* items) {
   HeldReference list = HeldEntityObject(self);
   HeldReference iterable(HoldsPythonObject(items) ? PythonEntityObjectOf(items) : nullptr);
   if (!list || !iterable) return;
   if (HasUnsetItems(iterable.get()))
     return RaisePythonError(e__PyExc_ValueError, "Extend was given a Python3Parameters with unset items");
-  if (LookUpOnFirstUse(PythonEntryId::EPyList_Extend))
-    EPyList_Extend(list.get(), iterable.get());
-  else if (EPyList_SetSlice)
-    EPyList_SetSlice(list.get(), kEndOfList, kEndOfList, iterable.get());
+  ExtendPythonList(list.get(), iterable.get());
 }
 
 REALproperty PythonListProperties[] = {

@@ -10,6 +10,7 @@
 #include <set>
 #include <thread>
 
+#include "PythonLibrary/PythonFallbacks.h"
 #include "PythonLibrary/PythonLoader.h"
 #include "PythonLibrary/PythonObjects.h"
 
@@ -107,9 +108,8 @@ void NoteThreadsOutlivingInterpreter() noexcept {
 // never learn that they should end; from 3.9 they stop waiting by themselves,
 // and PyEval_ReleaseLock would need a thread state that is gone.
 void LetOutlivingThreadsEnd() noexcept {
-  if (!outlivingPending || !EPyEval_ReleaseLock || !EPy_GetVersion) return;
-  int major = 0, minor = 0;
-  if (std::sscanf(EPy_GetVersion(), "%d.%d", &major, &minor) == 2 && major == 3 && minor < 9) EPyEval_ReleaseLock();
+  const int minor = PythonMinorVersion();
+  if (outlivingPending && EPyEval_ReleaseLock && minor >= 0 && minor < 9) EPyEval_ReleaseLock();
 }
 
 bool OutlivingThreadsEnded(std::string* why) noexcept {
