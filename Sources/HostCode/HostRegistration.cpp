@@ -8,9 +8,9 @@ std::string NameFromHost(REALstringStruct* name) {
   return bytes ? std::string(bytes, length) : std::string();
 }
 
-void AppendToObjectArray(REALarrayStruct*& array, REALobjectStruct* object) {
-  if (!array) array = REALCreateArray(kREALObjectArrayType, -1);
-  if (array) REALInsertArrayValueObject(array, REALGetArrayUBound(array) + 1, object);
+void AppendToObjectArray(HeldArray& array, REALobjectStruct* object) {
+  if (!array) array.Adopt(REALCreateArray(kREALObjectArrayType, -1));
+  if (array) REALInsertArrayValueObject(array.get(), REALGetArrayUBound(array.get()) + 1, object);
 }
 
 bool MayChange(const PythonVisibleState* state, const char* member) {
@@ -40,8 +40,4 @@ std::string NameToRegister(const PythonVisibleState* state, REALstringStruct* na
   return text;
 }
 
-void StoreObjectName(REALobjectStruct* self, REALstringStruct* name) {
-  ReleasePythonObjectName(self);
-  REALLockString(name);
-  PythonObjectDataOf(self)->name = name;
-}
+void StoreObjectName(REALobjectStruct* self, REALstringStruct* name) { PythonObjectDataOf(self)->name.Retain(name); }

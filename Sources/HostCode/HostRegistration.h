@@ -9,7 +9,8 @@
 
 #include "Exceptions/Exceptions.h"
 #include "HostCode/HostCalls.h"
-#include "PythonObject/PythonObject.h"
+#include "HostHandles.h"
+#include "PythonValues/PythonWrappers.h"
 #include "PythonRuntime/VisibleState.h"
 #include "REALplugin.h"
 
@@ -40,14 +41,13 @@ void ConstructHostState(REALobjectStruct* self, REALstringStruct* name, State*& 
   StoreObjectName(self, name);
 }
 
-// Their destructor: the state disposed of, and the name given back, as
-// Python reads copies of it.
+// Their destructor: the state disposed of (Python reads copies of the name,
+// which Python3Object's destructor gives back).
 template <typename State>
-void DestroyHostState(REALobjectStruct* self, State*& field) {
+void DestroyHostState(State*& field) {
   DisposeVisibleState(std::unique_ptr<PythonVisibleState>(std::exchange(field, nullptr)));
-  ReleasePythonObjectName(self);
 }
 
 // Appends to a host array of objects, creating it when null; the array takes
 // its own reference.
-void AppendToObjectArray(REALarrayStruct*& array, REALobjectStruct* object);
+void AppendToObjectArray(HeldArray& array, REALobjectStruct* object);

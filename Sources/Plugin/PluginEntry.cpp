@@ -12,9 +12,9 @@
 void PluginEntry() {
   ResetPythonLoaderState();
   LoadEntryPoints();
-  consoleOutputInstance = nullptr;
+  consoleOutputInstance.Take();  // held by an earlier start of the plugin, if any
   gPythonInitialized = false;
-  gRegisteredModules = nullptr;
+  gRegisteredModules.Take();
 
   REALRegisterInterface(&PythonIterableInterface);
   REALRegisterClass(&PythonEntityBaseClass);

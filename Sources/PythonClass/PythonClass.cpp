@@ -2,17 +2,13 @@
 
 #include "Registration/ClassRecords.h"
 #include "HostHandles.h"
-#include "PythonObject/PythonObject.h"
+#include "PythonValues/PythonWrappers.h"
 #include "PythonFunction/PythonFunction.h"
 #include "PythonInstance/PythonInstance.h"
 
 namespace {
 
-void Destructor(REALobjectStruct* instance) {
-  PythonClassData* data = PythonClassDataOf(instance);
-  if (data->ownerModule) REALUnlockObject(data->ownerModule);
-  ReleasePythonObjectName(instance);
-}
+void Destructor(REALobjectStruct* instance) { PythonClassDataOf(instance)->ownerModule.Reset(); }
 
 // Calls the class (or whatever object it wraps) and wraps what the call
 // returns, whatever its type, under the class's name.
@@ -20,11 +16,11 @@ REALobjectStruct* CreateInstanceWithKeywords(REALobjectStruct* self, REALobjectS
                                              REALobjectStruct* keywords) {
   PyObjectRef made = CallWithWrappers(PythonObjectOf(self), parameters, keywords);
   if (!made) return nullptr;
-  REALobjectStruct* instance = NewNamedObjectWrapper(&PythonInstanceClass, PythonObjectDataOf(self)->name, made);
+  REALobjectStruct* instance = NewNamedObjectWrapper(&PythonInstanceClass, PythonObjectDataOf(self)->name.get(), made);
   if (!instance) return nullptr;
   PythonInstanceData* data = PythonInstanceDataOf(instance);
-  data->ownerClass = OwnedObject::Retain(self).release();
-  data->ownerModule = OwnedObject::Retain(PythonClassDataOf(self)->ownerModule).release();
+  data->ownerClass.Retain(self);
+  data->ownerModule.Retain(PythonClassDataOf(self)->ownerModule.get());
   return instance;
 }
 

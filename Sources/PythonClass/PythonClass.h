@@ -1,9 +1,9 @@
 #pragma once
 
-#include "REALplugin.h"
+#include "HostHandles.h"
 
 struct PythonClassData {
-  REALobjectStruct* ownerModule;  // the Python3Module it came from, locked; or null
+  HeldObject ownerModule;  // the Python3Module it came from; may be empty
 };
 
 PythonClassData* PythonClassDataOf(REALobjectStruct* instance);

@@ -10,7 +10,7 @@
 #include "PythonLibrary/PythonLoader.h"
 #include "PythonValues/PythonValues.h"
 
-REALobjectStruct* consoleOutputInstance = nullptr;
+HeldObject consoleOutputInstance;
 
 namespace {
 
@@ -35,7 +35,7 @@ int consoleEventNesting = 0;  // on the host's thread only
 
 // Raises the ConsoleOutput event of the current receiver, if it has a handler.
 void DeliverConsoleText(const char* text, size_t length) noexcept {
-  REALobjectStruct* receiver = consoleOutputInstance;
+  REALobjectStruct* receiver = consoleOutputInstance.get();
   if (!receiver) return;
   PythonEngineConsoleOutputData* data = ConsoleOutputDataOf(receiver);
   if (!data->handler) data->handler = REALGetEventInstance(receiver, &PythonEngineEvents[0]);
@@ -94,13 +94,8 @@ PyObjectRef CreateConsoleOutputModule() {
   return EPyModule_Create2 ? EPyModule_Create2(&aview_module, kPythonApiVersion) : nullptr;
 }
 
-void Python_SetConsoleOutput(REALobjectStruct* output) {
-  if (consoleOutputInstance) REALUnlockObject(consoleOutputInstance);
-  consoleOutputInstance = nullptr;
-  if (!output) return;
-  REALLockObject(output);
-  consoleOutputInstance = output;
-}
+// Nil stores no receiver; the one stored before is given back either way.
+void Python_SetConsoleOutput(REALobjectStruct* output) { consoleOutputInstance.Retain(output); }
 
 REALclassDefinition PythonEngineConsoleOutputClass =
     records::ClassRecord("Python3EngineConsoleOutput", nullptr, sizeof(PythonEngineConsoleOutputData))

@@ -3,10 +3,11 @@
 #pragma once
 
 #include "PythonValues/PythonReferences.h"
+#include "HostHandles.h"
 #include "REALplugin.h"
 
-// Receiver of Python's standard output, locked while stored; or null.
-extern REALobjectStruct* consoleOutputInstance;
+// Receiver of Python's standard output; may be empty.
+extern HeldObject consoleOutputInstance;
 
 struct PythonEngineConsoleOutputData {
   REALproc handler;  // the instance's ConsoleOutput handler, or null while it has none

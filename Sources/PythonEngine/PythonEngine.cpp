@@ -10,15 +10,11 @@ bool Python_IsFound(int64_t preferredVersion) {
 
 void Python_SetPythonPath(REALobjectStruct* path) {
   if (gPythonEntryPointsLoaded) return;  // the library is chosen for the rest of the process
-  if (gPythonPath) {
-    REALUnlockObject(gPythonPath);
-    gPythonPath = nullptr;
-  }
+  gPythonPath.Reset();
   if (!path) return;
   bool exists = false;
   if (!REALGetPropValueBoolean(path, "Exists", &exists) || !exists) return;
   bool directory = false;
   if (!REALGetPropValueBoolean(path, "Directory", &directory) || directory) return;
-  REALLockObject(path);
-  gPythonPath = path;
+  gPythonPath.Retain(path);
 }

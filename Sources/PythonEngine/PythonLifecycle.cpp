@@ -16,7 +16,7 @@
 #include "PythonEngine/PythonErrors.h"
 #include "PythonLibrary/PythonFallbacks.h"
 #include "PythonLibrary/PythonLoader.h"
-#include "PythonObject/PythonObject.h"
+#include "PythonValues/PythonWrappers.h"
 #include "PythonRuntime/PythonSysSetup.h"
 #include "PythonValues/PythonValues.h"
 #include "PythonXojoModule/RegisteredModules.h"

@@ -3,7 +3,7 @@
 #include "Registration/ClassRecords.h"
 #include "PythonValues/PythonAttributes.h"
 #include "PythonLibrary/PythonLoader.h"
-#include "PythonObject/PythonObject.h"
+#include "PythonValues/PythonWrappers.h"
 #include "PythonValues/PythonValueTypes.h"
 
 namespace {

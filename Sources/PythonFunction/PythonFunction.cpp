@@ -6,7 +6,7 @@
 #include "PythonValues/PendingErrorAside.h"
 #include "PythonRuntime/InterpreterState.h"
 #include "PythonLibrary/PythonLoader.h"
-#include "PythonObject/PythonObject.h"
+#include "PythonValues/PythonWrappers.h"
 #include "PythonValues/PythonValues.h"
 #include "PythonEntity/PythonEntity.h"
 #include "PythonResult/PythonResult.h"
@@ -15,9 +15,8 @@ namespace {
 
 void Destructor(REALobjectStruct* instance) {
   PythonFunctionData* data = PythonFunctionDataOf(instance);
-  if (data->ownerModule) REALUnlockObject(data->ownerModule);
-  if (data->ownerInstance) REALUnlockObject(data->ownerInstance);
-  ReleasePythonObjectName(instance);
+  data->ownerModule.Reset();
+  data->ownerInstance.Reset();
 }
 
 REALobjectStruct* PythonFunction_InvokeWithKeywords(REALobjectStruct* self, REALobjectStruct* parameters,
@@ -31,9 +30,7 @@ REALobjectStruct* PythonFunction_Invoke(REALobjectStruct* self, REALobjectStruct
 }
 
 REALobjectStruct* PythonFunction_Module(REALobjectStruct* self, intptr_t) {
-  REALobjectStruct* owner = PythonFunctionDataOf(self)->ownerModule;
-  if (owner) REALLockObject(owner);
-  return owner;
+  return PythonFunctionDataOf(self)->ownerModule.NewReference();
 }
 
 REALproperty PythonFunctionProperties[] = {
@@ -66,8 +63,8 @@ REALobjectStruct* NewFunctionOfAttribute(PyObjectRef owner, REALstringStruct* na
   REALobjectStruct* function = NewNamedObjectWrapper(&PythonFunctionClass, name, attribute);
   if (!function) return nullptr;
   PythonFunctionData* data = PythonFunctionDataOf(function);
-  data->ownerModule = OwnedObject::Retain(ownerModule).release();
-  data->ownerInstance = OwnedObject::Retain(ownerInstance).release();
+  data->ownerModule.Retain(ownerModule);
+  data->ownerInstance.Retain(ownerInstance);
   return function;
 }
 

@@ -1,11 +1,11 @@
 #pragma once
 
+#include "HostHandles.h"
 #include "PythonValues/PythonReferences.h"
-#include "REALplugin.h"
 
 struct PythonFunctionData {
-  REALobjectStruct* ownerModule;    // the Python3Module it came from, locked; or null
-  REALobjectStruct* ownerInstance;  // the Python3Instance it came from, locked; or null
+  HeldObject ownerModule;    // the Python3Module it came from; may be empty
+  HeldObject ownerInstance;  // the Python3Instance it came from; may be empty
 };
 
 PythonFunctionData* PythonFunctionDataOf(REALobjectStruct* instance);

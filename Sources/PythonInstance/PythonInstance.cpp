@@ -1,7 +1,7 @@
 #include "PythonInstance/PythonInstance.h"
 
 #include "Registration/ClassRecords.h"
-#include "PythonObject/PythonObject.h"
+#include "PythonValues/PythonWrappers.h"
 #include "PythonFunction/PythonFunction.h"
 #include "PythonFields/PythonFields.h"
 
@@ -9,14 +9,13 @@ namespace {
 
 void PythonInstance_Destructor(REALobjectStruct* instance) {
   PythonInstanceData* data = PythonInstanceDataOf(instance);
-  if (data->ownerClass) REALUnlockObject(data->ownerClass);
-  if (data->ownerModule) REALUnlockObject(data->ownerModule);
-  ReleasePythonObjectName(instance);
+  data->ownerClass.Reset();
+  data->ownerModule.Reset();
 }
 
 // A method comes back bound: Python supplies the instance as its first argument.
 REALobjectStruct* PythonInstance_GetFunction(REALobjectStruct* self, REALstringStruct* name) {
-  return NewFunctionOfAttribute(PythonObjectOf(self), name, PythonInstanceDataOf(self)->ownerModule, self);
+  return NewFunctionOfAttribute(PythonObjectOf(self), name, PythonInstanceDataOf(self)->ownerModule.get(), self);
 }
 
 REALmethodDefinition PythonInstanceOwnMethods[] = {

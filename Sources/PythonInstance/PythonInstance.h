@@ -1,10 +1,10 @@
 #pragma once
 
-#include "REALplugin.h"
+#include "HostHandles.h"
 
 struct PythonInstanceData {
-  REALobjectStruct* ownerClass;   // the Python3Class that made it, locked; or null
-  REALobjectStruct* ownerModule;  // that class's module, locked by the instance; or null
+  HeldObject ownerClass;   // the Python3Class that made it; may be empty
+  HeldObject ownerModule;  // that class's module; may be empty
 };
 
 PythonInstanceData* PythonInstanceDataOf(REALobjectStruct* instance);

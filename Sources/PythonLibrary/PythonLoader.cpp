@@ -17,7 +17,7 @@
 
 bool gPythonFound = false;
 bool gPythonEntryPointsLoaded = false;
-REALobjectStruct* gPythonPath = nullptr;
+HeldObject gPythonPath;
 void* PythonDLLHandle = nullptr;
 wchar_t* gPythonHome = nullptr;
 
@@ -279,10 +279,10 @@ void* SearchLibrary(int64_t preferredVersion) {
 void LoadPythonEntryPoints(int64_t preferredVersion) noexcept {
   PythonDLLHandle = nullptr;
   ClearFirstUseEntries();
-  void* library = gPythonPath ? OpenChosenLibrary(gPythonPath) : SearchLibrary(preferredVersion);
+  void* library = gPythonPath ? OpenChosenLibrary(gPythonPath.get()) : SearchLibrary(preferredVersion);
   if (!library) return;
   gPythonFound = true;
-  if (gPythonPath) SetPythonHome(library, gPythonPath);
+  if (gPythonPath) SetPythonHome(library, gPythonPath.get());
   if (const char* message = FillPythonEntries(PythonLookup::AtLoad, LoadFromLibrary, library)) {
     std::puts(message);
     CloseFailedLibrary(library);
@@ -314,5 +314,5 @@ void ResetDictionaryEntryPoints() noexcept { ClearEntries(PythonLookup::OnFirstD
 void ResetPythonLoaderState() noexcept {
   gPythonFound = false;
   gPythonEntryPointsLoaded = false;
-  gPythonPath = nullptr;
+  gPythonPath.Take();  // a lock of an earlier start of the plugin is not this one's to give back
 }

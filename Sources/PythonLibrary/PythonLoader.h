@@ -8,6 +8,7 @@
 #include <cwchar>
 
 #include "PythonLibrary/PythonAbi.h"
+#include "HostHandles.h"
 #include "REALplugin.h"
 
 // C types of the 64-bit Python C API that the table's signatures use.
@@ -24,7 +25,7 @@ using PyGILState_STATE = int;               // an enum of int size in every vers
 
 extern bool gPythonFound;              // a library file has been opened
 extern bool gPythonEntryPointsLoaded;  // the table is complete: Python may be called
-extern REALobjectStruct* gPythonPath;  // library file chosen by SetPythonPath; one lock held; may be null
+extern HeldObject gPythonPath;         // library file chosen by SetPythonPath; may be empty
 extern void* PythonDLLHandle;          // the loaded library; null until a load completes
 extern wchar_t* gPythonHome;           // home handed to Py_SetPythonHome; never freed; may be null
 

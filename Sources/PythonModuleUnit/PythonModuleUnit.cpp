@@ -4,7 +4,7 @@
 #include "PythonValues/PendingErrorAside.h"
 #include "PythonRuntime/InterpreterState.h"
 #include "PythonLibrary/PythonLoader.h"
-#include "PythonObject/PythonObject.h"
+#include "PythonValues/PythonWrappers.h"
 #include "PythonValues/PythonValues.h"
 #include "PythonFunction/PythonFunction.h"
 #include "PythonFields/PythonFields.h"
@@ -15,9 +15,8 @@ namespace {
 // Python3Object block.
 constexpr size_t kPythonModuleDataSize = 4;
 
-// The Python3Object destructor releases the module; the name, which Python
-// never saw, goes with the wrapper.
-void Destructor(REALobjectStruct* instance) { ReleasePythonObjectName(instance); }
+// The Python3Object destructor releases the module and the name.
+void Destructor(REALobjectStruct*) {}
 
 // The attribute `name` of the module, a new reference; null when there is
 // none (Python's error then set), no module or no name.
@@ -33,10 +32,7 @@ REALobjectStruct* PythonModule_GetClass(REALobjectStruct* self, REALstringStruct
   PyObjectRef attribute = Attribute(self, name);
   if (!attribute) return nullptr;
   REALobjectStruct* pythonClass = NewNamedObjectWrapper(&PythonClassClass, name, attribute);
-  if (pythonClass) {
-    REALLockObject(self);
-    PythonClassDataOf(pythonClass)->ownerModule = self;
-  }
+  if (pythonClass) PythonClassDataOf(pythonClass)->ownerModule.Retain(self);
   return pythonClass;
 }
 

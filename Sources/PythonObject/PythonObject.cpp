@@ -1,4 +1,4 @@
-#include "PythonObject/PythonObject.h"
+#include "PythonValues/PythonWrappers.h"
 
 #include "Registration/ClassRecords.h"
 #include "PythonRuntime/InterpreterState.h"
@@ -9,14 +9,14 @@ namespace {
 void PythonObject_Initializer(REALobjectStruct*) { EnsurePythonLoaded(); }
 
 void PythonObject_Destructor(REALobjectStruct* instance) {
-  ReleaseOwnedPythonRef(PythonObjectDataOf(instance)->object);
+  PythonObjectData* data = PythonObjectDataOf(instance);
+  ReleaseOwnedPythonRef(data->object);
+  data->name.Reset();
 }
 
 // The stored name with one more lock, which the caller takes over.
 REALstringStruct* PythonObject_Name(REALobjectStruct* instance, intptr_t) {
-  REALstringStruct* name = PythonObjectDataOf(instance)->name;
-  if (name) REALLockString(name);
-  return name;
+  return PythonObjectDataOf(instance)->name.NewReference();
 }
 
 REALproperty PythonObjectProperties[] = {
@@ -25,15 +25,6 @@ REALproperty PythonObjectProperties[] = {
 };
 
 }  // namespace
-
-
-
-
-void ReleasePythonObjectName(REALobjectStruct* instance) {
-  PythonObjectData* data = PythonObjectDataOf(instance);
-  if (data->name) REALUnlockString(data->name);
-  data->name = nullptr;
-}
 
 REALclassDefinition PythonObjectClass = records::ClassRecord("Python3Object", nullptr, sizeof(PythonObjectData))
         .describe("The base of the named Python objects: modules, functions, classes and instances.")

@@ -37,9 +37,6 @@ PyObjectRef& NamedObjectField(REALobjectStruct* wrapper) { return PythonObjectDa
 
 REALobjectStruct* NewNamedObjectWrapper(REALclassDefinition* record, REALstringStruct* name, PyObjectRef object) {
   REALobjectStruct* wrapper = NewWrapper<NamedObjectField>(record, object);
-  if (wrapper && name) {
-    REALLockString(name);
-    PythonObjectDataOf(wrapper)->name = name;
-  }
+  if (wrapper) PythonObjectDataOf(wrapper)->name.Retain(name);
   return wrapper;
 }

@@ -10,6 +10,7 @@
 #pragma once
 
 #include "HostGlue.h"
+#include "HostHandles.h"
 #include "PythonValues/PythonReferences.h"
 
 // The records of the classes whose instances hold a Python object, defined
@@ -37,8 +38,7 @@ struct PythonResultData {
 };
 // Python3Object: the base of every named program-object wrapper.
 struct PythonObjectData {
-  // Locked while stored; may be null. Given back by Python3Object's destructor.
-  REALstringStruct* name;
+  HeldString name;     // given back by Python3Object's destructor; may be empty
   PyObjectRef object;  // owned reference, or null
 };
 

@@ -14,7 +14,7 @@ namespace {
 // Python subclasses add their fields after it.
 struct HostInstance {
   PyObjectHeader header;
-  REALobjectStruct* data;  // holds one host lock; or null
+  HeldObject data;  // zero-filled by Python's allocation; may be empty
 };
 
 // In front of every type object, so a slot can find its HostType.
@@ -52,7 +52,7 @@ HostType* HostType::OfInstance(PyObjectRef object) noexcept {
   return nullptr;
 }
 
-REALobjectStruct** HostType::DataSlotOf(PyObjectRef object) noexcept {
+HeldObject* HostType::DataSlotOf(PyObjectRef object) noexcept {
   return OfInstance(object) ? &reinterpret_cast<HostInstance*>(object)->data : nullptr;
 }
 
@@ -60,7 +60,7 @@ REALobjectStruct** HostType::DataSlotOf(PyObjectRef object) noexcept {
 // What Python calls.
 
 void HostType::Dealloc(PyObjectRef self) noexcept {
-  REALobjectStruct* data = std::exchange(reinterpret_cast<HostInstance*>(self)->data, nullptr);
+  REALobjectStruct* data = reinterpret_cast<HostInstance*>(self)->data.Take();
   // The instance's own type: a Python subclass frees its instances its way.
   PyTypeObjectLayout* type = TypeOf(self);
   if (type->tp_free) type->tp_free(self);

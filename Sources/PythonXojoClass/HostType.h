@@ -43,7 +43,7 @@ class HostType final : public PythonVisibleState {
 
   // The host-object slot of an instance of a host-defined type (or of a
   // Python subclass of one); null for any other object.
-  static REALobjectStruct** DataSlotOf(PyObjectRef object) noexcept;
+  static HeldObject* DataSlotOf(PyObjectRef object) noexcept;
 
  private:
   struct HostProperty {  // the closure of its table entry

@@ -44,25 +44,20 @@ void SetToStringFunction(REALobjectStruct* self, void* fuction) {
 
 // The host-object slot of pySelf, when it is an instance of a host-defined
 // type in the running interpreter.
-REALobjectStruct** DataSlot(void* pySelf) {
+HeldObject* DataSlot(void* pySelf) {
   return pySelf && PythonIsRunning() ? HostType::DataSlotOf(static_cast<PyObjectRef>(pySelf)) : nullptr;
 }
 
 REALobjectStruct* GetData(void* pySelf) {
-  REALobjectStruct** slot = DataSlot(pySelf);
-  if (!slot || !*slot) return nullptr;
-  REALLockObject(*slot);
-  return *slot;
+  HeldObject* slot = DataSlot(pySelf);
+  return slot ? slot->NewReference() : nullptr;
 }
 
 void SetData(void* pySelf, REALobjectStruct* value) {
-  REALobjectStruct** slot = DataSlot(pySelf);
-  if (!slot) return;
-  if (value) REALLockObject(value);
-  if (REALobjectStruct* previous = std::exchange(*slot, value)) REALUnlockObject(previous);
+  if (HeldObject* slot = DataSlot(pySelf)) slot->Retain(value);
 }
 
-void Destructor(REALobjectStruct* self) { DestroyHostState(self, DataOf(self)->state); }
+void Destructor(REALobjectStruct* self) { DestroyHostState(DataOf(self)->state); }
 
 REALmethodDefinition PythonXojoClassMethods[] = {
     records::Method<Constructor>("Constructor(name as String, initMethod as Ptr)",

@@ -37,13 +37,11 @@ void* PythonXojoModule_ModuleCreateProc(REALobjectStruct* self) {
   }
   PyObjectRef module = data->state->Create();
   if (module && data->classList) {
-    const int64_t last = REALGetArrayUBound(data->classList);
+    const int64_t last = REALGetArrayUBound(data->classList.get());
     for (int64_t index = 0; index <= last; ++index) {
-      REALobjectStruct* xojoClass = nullptr;
-      REALGetArrayValueObject(data->classList, index, &xojoClass);
-      if (!xojoClass) continue;
-      PublishHostType(xojoClass, module);
-      REALUnlockObject(xojoClass);
+      OwnedObject xojoClass;
+      REALGetArrayValueObject(data->classList.get(), index, xojoClass.out());
+      if (xojoClass.get()) PublishHostType(xojoClass.get(), module);
     }
   }
   return module;
@@ -51,9 +49,8 @@ void* PythonXojoModule_ModuleCreateProc(REALobjectStruct* self) {
 
 void Destructor(REALobjectStruct* self) {
   PythonXojoModuleData* data = DataOf(self);
-  DestroyHostState(self, data->state);
-  if (REALarrayStruct* classes = std::exchange(data->classList, nullptr))
-    REALUnlockObject(reinterpret_cast<REALobjectStruct*>(classes));
+  DestroyHostState(data->state);
+  data->classList.Reset();
 }
 
 REALmethodDefinition PythonXojoModuleMethods[] = {

@@ -4,7 +4,7 @@
 
 #include <cstddef>
 
-#include "REALplugin.h"
+#include "HostHandles.h"
 
 class HostModule;
 
@@ -14,7 +14,7 @@ constexpr size_t kPythonXojoModuleDataSize = 40;
 
 struct PythonXojoModuleData {
   HostModule* state;           // owned; null before the constructor and after it refused the name
-  REALarrayStruct* classList;  // the Python3XojoClass objects added, each locked by the array; or null
+  HeldArray classList;  // the Python3XojoClass objects added, each locked by the array; may be empty
 };
 
 // The module's state, or null when it has none.

@@ -14,7 +14,7 @@
 #include "PythonXojoModule/HostModule.h"
 #include "PythonXojoModule/PythonXojoModule.h"
 
-REALarrayStruct* gRegisteredModules = nullptr;
+HeldArray gRegisteredModules;
 
 namespace {
 
@@ -102,25 +102,21 @@ bool HasName(REALobjectStruct* xojoModule, const std::string& name) {
 // name kept before: a registration replaces the earlier one, which Python
 // will no longer create, so only the latest of each name is kept until Finalize.
 void KeepRegisteredModule(REALobjectStruct* xojoModule, const std::string& name) {
-  const int64_t last = gRegisteredModules ? REALGetArrayUBound(gRegisteredModules) : -1;
-  std::vector<REALobjectStruct*> earlier;  // each with one lock, given back below
+  const int64_t last = gRegisteredModules ? REALGetArrayUBound(gRegisteredModules.get()) : -1;
+  std::vector<OwnedObject> earlier;
   for (int64_t index = 0; index <= last; ++index) {
-    REALobjectStruct* module = nullptr;
-    REALGetArrayValueObject(gRegisteredModules, index, &module);
-    if (module) earlier.push_back(module);
+    OwnedObject module;
+    REALGetArrayValueObject(gRegisteredModules.get(), index, module.out());
+    if (module.get()) earlier.push_back(std::move(module));
   }
-  const bool replaces = std::any_of(earlier.begin(), earlier.end(), [&](auto* module) { return HasName(module, name); });
-  if (!replaces) {
-    AppendToObjectArray(gRegisteredModules, xojoModule);
-  } else {
-    REALarrayStruct* kept = nullptr;
-    for (REALobjectStruct* module : earlier)
-      if (!HasName(module, name)) AppendToObjectArray(kept, module);
-    AppendToObjectArray(kept, xojoModule);
-    if (REALarrayStruct* previous = std::exchange(gRegisteredModules, kept))
-      REALUnlockObject(reinterpret_cast<REALobjectStruct*>(previous));
-  }
-  for (REALobjectStruct* module : earlier) REALUnlockObject(module);
+  const bool replaces =
+      std::any_of(earlier.begin(), earlier.end(), [&](const OwnedObject& module) { return HasName(module.get(), name); });
+  if (!replaces) return AppendToObjectArray(gRegisteredModules, xojoModule);
+  HeldArray kept = {};
+  for (const OwnedObject& module : earlier)
+    if (!HasName(module.get(), name)) AppendToObjectArray(kept, module.get());
+  AppendToObjectArray(kept, xojoModule);
+  gRegisteredModules.Adopt(kept.Take());
 }
 
 void Refuse(const char* reason) {
@@ -171,7 +167,4 @@ void ForgetRegisteredModule(const HostModule* state) noexcept {
     if (registeredNames[index].state == state) registeredNames[index] = RegisteredName{registeredNames[index].name, nullptr, nullptr, nullptr};
 }
 
-void ReleaseRegisteredModules() noexcept {
-  if (REALarrayStruct* modules = std::exchange(gRegisteredModules, nullptr))
-    REALUnlockObject(reinterpret_cast<REALobjectStruct*>(modules));
-}
+void ReleaseRegisteredModules() noexcept { gRegisteredModules.Reset(); }

@@ -2,13 +2,14 @@
 // and their release by Python3Engine.Finalize.
 #pragma once
 
+#include "HostHandles.h"
 #include "REALplugin.h"
 
 class HostModule;
 
 // The Python3XojoModule objects registered, the latest of each name, kept
 // alive by the array while the interpreter runs; or null.
-extern REALarrayStruct* gRegisteredModules;
+extern HeldArray gRegisteredModules;
 
 // Python3Engine.RegisterXojoModule.
 void Python_RegisterXojoModule(REALobjectStruct* xojoModule, void* moduleCreatorFunction);
