@@ -60,10 +60,14 @@ const std::vector<Row>& Rows() {
 
 const char* WayName(Way way) {
   switch (way) {
-    case Way::Plugin: return "plugin";
-    case Way::Raw: return "raw";
-    case Way::Pybind11: return "pybind11";
-    case Way::Host: return "host";
+    case Way::Plugin:
+      return "plugin";
+    case Way::Raw:
+      return "raw";
+    case Way::Pybind11:
+      return "pybind11";
+    case Way::Host:
+      return "host";
   }
   return "?";
 }
@@ -114,8 +118,7 @@ Figures ReadFigures(const std::string& file) {
   int way = 0, operation = 0;
   double value = 0;
   while (in >> way >> operation >> value)
-    if (operation >= 0 && static_cast<size_t>(operation) < kRowCount && way >= 0 &&
-        way <= static_cast<int>(Way::Host))
+    if (operation >= 0 && static_cast<size_t>(operation) < kRowCount && way >= 0 && way <= static_cast<int>(Way::Host))
       figures.set(BenchmarkName(Rows()[static_cast<size_t>(operation)], static_cast<Way>(way)), value);
   return figures;
 }
@@ -124,7 +127,7 @@ struct Options {
   std::string plugin = PLUGIN_PATH;
   std::string library;
   int64_t rssCalls = 1000000;
-  int64_t iterations = 0;  // 0: as many as the minimum time needs
+  int64_t iterations = 0;   // 0: as many as the minimum time needs
   std::string figuresFile;  // print the table of these figures instead of measuring
   std::vector<char*> benchmarkArguments;
 };
@@ -177,10 +180,14 @@ const ComparisonWays* LoadComparisonWays(const std::string& version) {
 
 WayFunction FunctionFor(const ComparisonWays* comparison, Way way, size_t row) {
   switch (way) {
-    case Way::Plugin: return PluginWays().functions[row];
-    case Way::Host: return HostWays().functions[row];
-    case Way::Raw: return comparison ? comparison->raw.functions[row] : nullptr;
-    case Way::Pybind11: return comparison ? comparison->pybind11.functions[row] : nullptr;
+    case Way::Plugin:
+      return PluginWays().functions[row];
+    case Way::Host:
+      return HostWays().functions[row];
+    case Way::Raw:
+      return comparison ? comparison->raw.functions[row] : nullptr;
+    case Way::Pybind11:
+      return comparison ? comparison->pybind11.functions[row] : nullptr;
   }
   return nullptr;
 }
@@ -227,10 +234,10 @@ void PrintSummary(const Figures& figures, const char* unit, const char* what, co
                   const std::string& library) {
   std::printf("\n%s, %ld cores; Python %s (%s)\n", MachineName().c_str(), sysconf(_SC_NPROCESSORS_ONLN),
               version.c_str(), library.c_str());
-  std::printf("%s per operation. host = the host's share of the plugin's figure, own = plugin - raw - host.\n\n",
-              what);
-  std::printf("| Operation | plugin | raw | pybind11 | host | own | plugin/raw | plugin/pybind11 | "
-              "plugin/(pybind11+host) | own/raw |\n|---|--:|--:|--:|--:|--:|--:|--:|--:|--:|\n");
+  std::printf("%s per operation. host = the host's share of the plugin's figure, own = plugin - raw - host.\n\n", what);
+  std::printf(
+      "| Operation | plugin | raw | pybind11 | host | own | plugin/raw | plugin/pybind11 | "
+      "plugin/(pybind11+host) | own/raw |\n|---|--:|--:|--:|--:|--:|--:|--:|--:|--:|\n");
   for (const Row& row : Rows()) {
     if (row.hostRow) continue;
     const double plugin = figures(BenchmarkName(row, Way::Plugin));
@@ -247,8 +254,7 @@ void PrintSummary(const Figures& figures, const char* unit, const char* what, co
   }
   std::printf("\n| The host's own work | %s |\n|---|--:|\n", unit);
   for (const Row& row : Rows())
-    if (row.hostRow)
-      std::printf("| %s | %s |\n", row.label, Figure(figures(BenchmarkName(row, Way::Host))).c_str());
+    if (row.hostRow) std::printf("| %s | %s |\n", row.label, Figure(figures(BenchmarkName(row, Way::Host))).c_str());
 }
 
 }  // namespace

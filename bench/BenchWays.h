@@ -72,7 +72,7 @@ inline const std::string& TextBytes(Text text) {
     return all;
   };
   static const std::string texts[] = {
-      repeat("0123456789abcdef", 1), repeat("ab\xC3\xA9", 4),  // "abé": 4 bytes, 3 characters
+      repeat("0123456789abcdef", 1),  repeat("ab\xC3\xA9", 4),  // "abé": 4 bytes, 3 characters
       repeat("0123456789abcdef", 64), repeat("ab\xC3\xA9", 256), "a short line", "\n",
   };
   return texts[static_cast<size_t>(text)];

@@ -156,8 +156,8 @@ PyMethodDef gRawConsoleMethods[] = {
     {nullptr, nullptr, 0, nullptr} /* sentinel */
 };
 
-PyModuleDef gRawConsole = {PyModuleDef_HEAD_INIT, "benchrawconsole", nullptr, -1, gRawConsoleMethods,
-                           nullptr,               nullptr,           nullptr, nullptr};
+PyModuleDef gRawConsole = {
+    PyModuleDef_HEAD_INIT, "benchrawconsole", nullptr, -1, gRawConsoleMethods, nullptr, nullptr, nullptr, nullptr};
 
 // Runs `work` with `console` (a new reference, consumed) as sys.stdout.
 template <typename Work>
@@ -182,7 +182,6 @@ void InterpreterStopped(benchmark::State& state, void (*cycle)()) {
   gContext->startPluginInterpreter();
 }
 
-
 // The raw way's host function: the two ints read by PyArg_ParseTuple, their sum returned.
 PyObject* RawAdd(PyObject*, PyObject* arguments) {
   int first = 0, second = 0;
@@ -191,12 +190,11 @@ PyObject* RawAdd(PyObject*, PyObject* arguments) {
 }
 
 PyMethodDef gRawHostMethods[] = {
-    {"add", RawAdd, METH_VARARGS, nullptr},
-    {nullptr, nullptr, 0, nullptr} /* sentinel */
+    {"add", RawAdd, METH_VARARGS, nullptr}, {nullptr, nullptr, 0, nullptr} /* sentinel */
 };
 
-PyModuleDef gRawHost = {PyModuleDef_HEAD_INIT, kRawHostModule, nullptr, -1, gRawHostMethods,
-                        nullptr,               nullptr,        nullptr, nullptr};
+PyModuleDef gRawHost = {
+    PyModuleDef_HEAD_INIT, kRawHostModule, nullptr, -1, gRawHostMethods, nullptr, nullptr, nullptr, nullptr};
 
 // Calls call_add of the benchmark's module with the module holding `add`,
 // which must be in sys.modules.
@@ -338,8 +336,7 @@ BENCH_WAY(Raw, EntityUtf8_1K) { RawEntityString<Text::Utf8_1K>(state); }
 
 BENCH_WAY(Raw, List1000) {
   RawBulk(
-      state, [] { return PyList_New(0); },
-      [](PyObject* list, int, PyObject* item) { PyList_Append(list, item); },
+      state, [] { return PyList_New(0); }, [](PyObject* list, int, PyObject* item) { PyList_Append(list, item); },
       [](PyObject* list, int index) {
         PyObject* item = PyList_GetItem(list, index);
         Py_INCREF(item);
@@ -492,7 +489,6 @@ void Pybind11StringRoundTrip(benchmark::State& state) {
     for (auto _ : state) roundTrip();
   Drop(echo);
 }
-
 
 template <Text Which>
 void Pybind11EntityString(benchmark::State& state) {

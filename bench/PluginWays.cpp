@@ -31,7 +31,7 @@ REALclassDefinition* gResultRecord = nullptr;
 REALclassDefinition* gListRecord = nullptr;
 REALclassDefinition* gDictionaryRecord = nullptr;
 Object gHostModule;  // Python3XojoModule with add(a, b), registered before each Init
-Object gConsole;  // receives ConsoleOutput while a way prints
+Object gConsole;     // receives ConsoleOutput while a way prints
 
 xhost::Host& Host() { return xhost::Host::instance(); }
 String HostText(const std::string& bytes) { return Host().newString(bytes); }
@@ -284,7 +284,8 @@ BENCH_WAY(Plugin, FieldInt32) {
   Object module = Module();
   String name = HostText(kInt32Attribute);
   if (!Verified(state, !module.isNil(), "GetModule")) return;
-  for (auto _ : state) plugin.SetInt32Field(module.get(), name.get(), plugin.GetInt32Field(module.get(), name.get()) + 1);
+  for (auto _ : state)
+    plugin.SetInt32Field(module.get(), name.get(), plugin.GetInt32Field(module.get(), name.get()) + 1);
   if (!Verified(state, plugin.GetInt32Field(module.get(), name.get()) > 0, "Int32Field")) return;
 }
 
@@ -320,7 +321,9 @@ BENCH_WAY(Plugin, Dictionary1000) {
       [&](REALobjectStruct* dictionary, int index, REALobjectStruct* item) {
         plugin.DictionarySetValue(dictionary, keys[index].get(), item);
       },
-      [&](REALobjectStruct* dictionary, int index) { return plugin.DictionaryGetValue(dictionary, keys[index].get()); });
+      [&](REALobjectStruct* dictionary, int index) {
+        return plugin.DictionaryGetValue(dictionary, keys[index].get());
+      });
 }
 
 BENCH_WAY(Plugin, HostCallback1000) {
@@ -353,9 +356,9 @@ BENCH_WAY(Plugin, PrintLine) {
   REALobjectStruct* first = say.isNil() ? nullptr : plugin.Invoke(say.get(), nullptr);
   if (first) host.UnlockObject(first);
   if (Verified(state, first != nullptr, "print")) {
-      for (auto _ : state) {
+    for (auto _ : state) {
       host.UnlockObject(plugin.Invoke(say.get(), nullptr));
-      }
+    }
   }
   Host().callShared("Python3Engine", "SetConsoleOutput", {xhost::Nil{}});
 }
@@ -430,7 +433,7 @@ BENCH_WAY(Host, HostConsoleEvent) {
 }
 
 void StartPlugin(const std::string& pluginPath, const std::string& library, const std::string& moduleFolder) {
-  Host().setExitReport(false);  // the plugin keeps some host strings and objects for the process on purpose
+  Host().setExitReport(false);    // the plugin keeps some host strings and objects for the process on purpose
   Host().keepDeadHandles(false);  // as a real host, which frees them at once
   Host().loadPlugin(pluginPath);
   if (!library.empty()) Host().callShared("Python3Engine", "SetPythonPath", {Host().newFolderItem(library)});
@@ -473,9 +476,9 @@ int64_t ResidentGrowthOverInvokes(int64_t calls) {
   Object parameters = Object::adopt(NewParameters(3));
   SetArguments(parameters.get(), 3);
   auto invoke = [&](int64_t times) {
-      for (int64_t i = 0; i < times; ++i) {
+    for (int64_t i = 0; i < times; ++i) {
       host.UnlockObject(plugin.Invoke(function.get(), parameters.get()));
-      }
+    }
     Host().ledgerBegin();
   };
   invoke(calls / 10);

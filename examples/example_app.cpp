@@ -121,13 +121,15 @@ void useInstances(const Object& module) {
   host().assign(times, "Int32Value", {int64_t{0}}, xhost::Int32{3});
   result = xhost::asObject(host().call(advance, "Invoke", {times}));
   std::cout << "   Counter(100, step=5).advance(3) = " << xhost::asInteger(host().call(result, "Int64Value"))
-            << "; its value field reads " << xhost::asInteger(host().call(stepped, "Int32Field", {host().newString("value")}))
-            << "\n";
+            << "; its value field reads "
+            << xhost::asInteger(host().call(stepped, "Int32Field", {host().newString("value")})) << "\n";
 }
 
 void useModuleAttributes(const Object& module) {
   step("Reading module attributes by type");
-  auto field = [&](const char* getter, const char* name) { return host().call(module, getter, {host().newString(name)}); };
+  auto field = [&](const char* getter, const char* name) {
+    return host().call(module, getter, {host().newString(name)});
+  };
   std::cout << "   Int32Field(answer) = " << xhost::asInteger(field("Int32Field", "answer"))
             << ", Int64Field(distance) = " << xhost::asInteger(field("Int64Field", "distance"))
             << ", UInt64Field(unsigned_max) = " << std::get<xhost::UInt64>(field("UInt64Field", "unsigned_max")).value
@@ -150,8 +152,8 @@ void useModuleAttributes(const Object& module) {
   Object back = xhost::asObject(field("ObjectField", "folder"));
   std::cout << "   ObjectField(folder) gives back the same FolderItem: " << (back.get() == folder.get() ? "yes" : "no")
             << "; HasAttribute(folder) = " << boolean(host().call(module, "HasAttribute", {host().newString("folder")}))
-            << ", DeleteAttribute(folder) = " << xhost::asInteger(host().call(module, "DeleteAttribute", {host().newString("folder")}))
-            << "\n";
+            << ", DeleteAttribute(folder) = "
+            << xhost::asInteger(host().call(module, "DeleteAttribute", {host().newString("folder")})) << "\n";
 }
 
 void useContainers(const Object& module) {
@@ -207,7 +209,8 @@ void useInventoryFromPython() {
 
 Object importExampleModule() {
   host().callShared("Python3Engine", "AddSearchPath", {host().newFolderItem(EXAMPLE_PYTHON_DIR)});
-  Object module = xhost::asObject(host().callShared("Python3Engine", "GetModule", {host().newString("example_module")}));
+  Object module =
+      xhost::asObject(host().callShared("Python3Engine", "GetModule", {host().newString("example_module")}));
   std::cout << "   GetModule(\"example_module\"): "
             << (module.isNil() ? "Nil" : "Name = " + text(host().getProperty(module, "Name"))) << "\n";
   reportError();
@@ -254,11 +257,11 @@ int run(const char* pluginPath, const char* pythonLibrary) {
 
   step("Setting a console receiver and starting Python as \"ExampleApp\"");
   host().defineSubclass("ConsoleWindow", "Python3EngineConsoleOutput",
-                      {{"ConsoleOutput", [](const Object&, const std::vector<Value>& args) -> Value {
-                          std::string output = text(args.at(0));
-                          if (output != "\n") std::cout << "   [ConsoleOutput] " << output << "\n";
-                          return {};
-                        }}});
+                        {{"ConsoleOutput", [](const Object&, const std::vector<Value>& args) -> Value {
+                            std::string output = text(args.at(0));
+                            if (output != "\n") std::cout << "   [ConsoleOutput] " << output << "\n";
+                            return {};
+                          }}});
   Object console = host().newObject("ConsoleWindow");
   host().callShared("Python3Engine", "SetConsoleOutput", {console});
   host().expectRetained(console);  // the plugin keeps its receiver until another replaces it

@@ -103,7 +103,7 @@ class HostStringBytes {
   HostStringBytes& operator=(const HostStringBytes&) = delete;
 
   bool available() const noexcept { return available_; }  // false: the host refused the conversion
-  const char* data() const noexcept { return data_; }      // never null
+  const char* data() const noexcept { return data_; }     // never null
   size_t size() const noexcept { return size_; }
   std::string_view view() const noexcept { return {data_, size_}; }
   std::string text() const { return std::string(data_, size_); }

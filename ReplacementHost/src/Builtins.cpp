@@ -43,7 +43,9 @@ Block* blockOf(const void* handle, REALclassDefinition& record, const char* cont
 }
 
 template <typename T>
-REALproc proc(T function) { return reinterpret_cast<REALproc>(function); }
+REALproc proc(T function) {
+  return reinterpret_cast<REALproc>(function);
+}
 
 // --- RuntimeException
 
@@ -77,8 +79,9 @@ REALstringStruct* exceptionMessage(REALobjectStruct* self, intptr_t) noexcept {
 }
 
 int64_t exceptionErrorNumber(REALobjectStruct* self, intptr_t) noexcept {
-  auto* block = shielded("RuntimeException.ErrorNumber", static_cast<ExceptionBlock*>(nullptr),
-                         [&] { return blockOf<ExceptionBlock>(self, gExceptionClass, "RuntimeException.ErrorNumber"); });
+  auto* block = shielded("RuntimeException.ErrorNumber", static_cast<ExceptionBlock*>(nullptr), [&] {
+    return blockOf<ExceptionBlock>(self, gExceptionClass, "RuntimeException.ErrorNumber");
+  });
   return block ? block->errorNumber : 0;
 }
 
@@ -120,8 +123,9 @@ void memoryBlockConstructor(REALobjectStruct* self, int64_t size) noexcept {
 }
 
 void* memoryBlockAddress(REALobjectStruct* self) noexcept {
-  auto* block = shielded("MemoryBlock.Operator_Convert", static_cast<MemoryBlockBlock*>(nullptr),
-                         [&] { return blockOf<MemoryBlockBlock>(self, gMemoryBlockClass, "MemoryBlock.Operator_Convert"); });
+  auto* block = shielded("MemoryBlock.Operator_Convert", static_cast<MemoryBlockBlock*>(nullptr), [&] {
+    return blockOf<MemoryBlockBlock>(self, gMemoryBlockClass, "MemoryBlock.Operator_Convert");
+  });
   return block ? block->bytes : nullptr;
 }
 
@@ -220,7 +224,9 @@ signed char folderStat(REALobjectStruct* self, const char* context, bool wantDir
   });
 }
 
-signed char folderExists(REALobjectStruct* self, intptr_t) noexcept { return folderStat(self, "FolderItem.Exists", false); }
+signed char folderExists(REALobjectStruct* self, intptr_t) noexcept {
+  return folderStat(self, "FolderItem.Exists", false);
+}
 signed char folderDirectory(REALobjectStruct* self, intptr_t) noexcept {
   return folderStat(self, "FolderItem.Directory", true);
 }
@@ -248,7 +254,12 @@ void arrayDestructor(REALobjectStruct* self) noexcept {
 // --- Records
 
 REALmethodDefinition gExceptionMethods[] = {
-    {proc(exceptionConstructor), nullptr, "Constructor(message as String, errorCode as Integer)", REALmemberFlags, 0, {}},
+    {proc(exceptionConstructor),
+     nullptr,
+     "Constructor(message as String, errorCode as Integer)",
+     REALmemberFlags,
+     0,
+     {}},
     {proc(exceptionDefaultConstructor), nullptr, "Constructor()", REALdefaultConstructorFlags, 0, {}},
 };
 REALproperty gExceptionProperties[] = {
@@ -308,16 +319,20 @@ void registerBuiltinClasses(ClassRegistry& registry) {
   describe(gExceptionClass, "RuntimeException", nullptr, sizeof(ExceptionBlock), nullptr, exceptionDestructor);
   withMethods(gExceptionClass, gExceptionMethods);
   withProperties(gExceptionClass, gExceptionProperties);
-  describe(gMemoryBlockClass, "MemoryBlock", nullptr, sizeof(MemoryBlockBlock), memoryBlockInitializer, memoryBlockDestructor);
+  describe(gMemoryBlockClass, "MemoryBlock", nullptr, sizeof(MemoryBlockBlock), memoryBlockInitializer,
+           memoryBlockDestructor);
   withMethods(gMemoryBlockClass, gMemoryBlockMethods);
   withProperties(gMemoryBlockClass, gMemoryBlockProperties);
-  describe(gFolderItemClass, "FolderItem", nullptr, sizeof(FolderItemBlock), folderItemInitializer, folderItemDestructor);
+  describe(gFolderItemClass, "FolderItem", nullptr, sizeof(FolderItemBlock), folderItemInitializer,
+           folderItemDestructor);
   withMethods(gFolderItemClass, gFolderItemMethods);
   withProperties(gFolderItemClass, gFolderItemProperties);
   describe(gArrayClass, kObjectArrayClass, nullptr, sizeof(ArrayBlock), arrayInitializer, arrayDestructor);
-  for (REALclassDefinition* record : {&gObjectClass, &gExceptionClass, &gMemoryBlockClass, &gFolderItemClass, &gArrayClass}) {
+  for (REALclassDefinition* record :
+       {&gObjectClass, &gExceptionClass, &gMemoryBlockClass, &gFolderItemClass, &gArrayClass}) {
     std::vector<std::string> problems = registry.registerClass(record, ClassKind::Builtin);
-    for (const std::string& problem : problems) std::fprintf(stderr, "xhost: host class rejected: %s\n", problem.c_str());
+    for (const std::string& problem : problems)
+      std::fprintf(stderr, "xhost: host class rejected: %s\n", problem.c_str());
     if (!problems.empty()) std::abort();
     ClassInfo* info = registry.findByRecord(record);
     for (const std::string& problem : registry.checkTypes(*info))

@@ -26,28 +26,42 @@ Value literalValue(const Literal& literal, const XType& type) {
   switch (literal.kind) {
     case Literal::Kind::Integer:
       switch (type.kind) {
-        case TypeKind::Int32: return Int32{static_cast<int32_t>(literal.integer)};
-        case TypeKind::Int64: return Int64{literal.integer};
-        case TypeKind::UInt64: return UInt64{static_cast<uint64_t>(literal.integer)};
-        case TypeKind::Double: return static_cast<double>(literal.integer);
-        default: return literal.integer;
+        case TypeKind::Int32:
+          return Int32{static_cast<int32_t>(literal.integer)};
+        case TypeKind::Int64:
+          return Int64{literal.integer};
+        case TypeKind::UInt64:
+          return UInt64{static_cast<uint64_t>(literal.integer)};
+        case TypeKind::Double:
+          return static_cast<double>(literal.integer);
+        default:
+          return literal.integer;
       }
-    case Literal::Kind::Double: return literal.real;
-    case Literal::Kind::Boolean: return literal.boolean;
-    case Literal::Kind::Text: return String::adopt(core().strings.make(literal.text, kREALTextEncodingUTF8));
+    case Literal::Kind::Double:
+      return literal.real;
+    case Literal::Kind::Boolean:
+      return literal.boolean;
+    case Literal::Kind::Text:
+      return String::adopt(core().strings.make(literal.text, kREALTextEncodingUTF8));
     case Literal::Kind::NilValue:
-    case Literal::Kind::Name: break;
+    case Literal::Kind::Name:
+      break;
   }
   return Nil{};
 }
 
 Value zeroValue(const XType& type) {
   switch (type.kind) {
-    case TypeKind::Boolean: return false;
-    case TypeKind::String: return String();
-    case TypeKind::Object: return Nil{};
-    case TypeKind::Ptr: return Ptr{nullptr};
-    default: return literalValue(Literal{}, type);
+    case TypeKind::Boolean:
+      return false;
+    case TypeKind::String:
+      return String();
+    case TypeKind::Object:
+      return Nil{};
+    case TypeKind::Ptr:
+      return Ptr{nullptr};
+    default:
+      return literalValue(Literal{}, type);
   }
 }
 
@@ -111,7 +125,8 @@ std::string declarations(const std::vector<Candidate>& candidates) {
 
 }  // namespace
 
-ChosenCall chooseOverload(const std::vector<Candidate>& candidates, const std::vector<Value>& args, const std::string& what) {
+ChosenCall chooseOverload(const std::vector<Candidate>& candidates, const std::vector<Value>& args,
+                          const std::string& what) {
   std::vector<Evaluation> viable;
   for (const Candidate& candidate : candidates)
     if (std::optional<Evaluation> evaluation = evaluate(candidate, args)) viable.push_back(std::move(*evaluation));

@@ -21,7 +21,8 @@ struct ChosenCall {
 
 // Throws HostError naming `what` and the argument types when no candidate or
 // more than one fits equally well.
-ChosenCall chooseOverload(const std::vector<Candidate>& candidates, const std::vector<Value>& args, const std::string& what);
+ChosenCall chooseOverload(const std::vector<Candidate>& candidates, const std::vector<Value>& args,
+                          const std::string& what);
 // Calls the chosen member; throws XojoException when the plugin raised one.
 Value invokeChosen(const ChosenCall& chosen, REALobjectStruct* self, const std::string& what);
 

@@ -27,8 +27,8 @@ struct XType {
 
 // A member's call form, prepared for libffi on first use and kept.
 struct PreparedCall {
-  bool instance = false;    // the receiving object comes first
-  bool paramWord = false;   // property getters: the entry's parameter word comes second
+  bool instance = false;      // the receiving object comes first
+  bool paramWord = false;     // property getters: the entry's parameter word comes second
   std::vector<XType> params;  // declared parameters (an assignment's value last)
   XType result;
   std::vector<ffi_type*> ffiArgs;  // referenced by cif
@@ -43,10 +43,10 @@ struct Member {
   Declaration declaration;           // properties: name and result type only
   std::string text;                  // the declaration as registered, for messages
   uint32_t flags = 0;
-  REALproc function = nullptr;  // method or getter; null for events
-  REALproc setter = nullptr;    // setter of an assignable method or a property; may be null
-  intptr_t paramWord = 0;       // handed to property getters
-  uintptr_t eventId = 0;        // events: the identifier written into the entry
+  REALproc function = nullptr;               // method or getter; null for events
+  REALproc setter = nullptr;                 // setter of an assignable method or a property; may be null
+  intptr_t paramWord = 0;                    // handed to property getters
+  uintptr_t eventId = 0;                     // events: the identifier written into the entry
   std::unique_ptr<PreparedCall> callForm;    // built on first use
   std::unique_ptr<PreparedCall> assignForm;  // built on first use
 
@@ -69,12 +69,12 @@ enum class ClassKind { Builtin, Plugin, HostSubclass, Interface, Module };
 struct ClassInfo {
   std::string name;
   ClassKind kind = ClassKind::Plugin;
-  const ClassInfo* super = nullptr;             // null for Object, interfaces and modules
-  std::vector<const ClassInfo*> interfaces;     // implemented interfaces; not owned
-  REALclassDefinition* record = nullptr;        // class records (plugin or host); not owned; null otherwise
-  size_t blockOffset = 0;                       // of this class's own data block in an instance
+  const ClassInfo* super = nullptr;          // null for Object, interfaces and modules
+  std::vector<const ClassInfo*> interfaces;  // implemented interfaces; not owned
+  REALclassDefinition* record = nullptr;     // class records (plugin or host); not owned; null otherwise
+  size_t blockOffset = 0;                    // of this class's own data block in an instance
   size_t blockSize = 0;
-  size_t instanceSize = 0;                      // header and every block of the ancestry
+  size_t instanceSize = 0;  // header and every block of the ancestry
   void (*initializer)(REALobjectStruct*) = nullptr;
   void (*destructor)(REALobjectStruct*) = nullptr;
   std::vector<std::unique_ptr<Member>> methods, sharedMethods, properties, events;

@@ -41,16 +41,23 @@ bool ClassInfo::isA(const ClassInfo& other) const {
 
 ffi_type* ffiTypeOf(TypeKind kind) {
   switch (kind) {
-    case TypeKind::Void: return &ffi_type_void;
+    case TypeKind::Void:
+      return &ffi_type_void;
     case TypeKind::Integer:
-    case TypeKind::Int64: return &ffi_type_sint64;
-    case TypeKind::Int32: return &ffi_type_sint32;
-    case TypeKind::UInt64: return &ffi_type_uint64;
-    case TypeKind::Double: return &ffi_type_double;
-    case TypeKind::Boolean: return &ffi_type_sint8;
+    case TypeKind::Int64:
+      return &ffi_type_sint64;
+    case TypeKind::Int32:
+      return &ffi_type_sint32;
+    case TypeKind::UInt64:
+      return &ffi_type_uint64;
+    case TypeKind::Double:
+      return &ffi_type_double;
+    case TypeKind::Boolean:
+      return &ffi_type_sint8;
     case TypeKind::String:
     case TypeKind::Object:
-    case TypeKind::Ptr: return &ffi_type_pointer;
+    case TypeKind::Ptr:
+      return &ffi_type_pointer;
   }
   return &ffi_type_void;
 }
@@ -66,7 +73,8 @@ ClassInfo& ClassRegistry::adopt(std::unique_ptr<ClassInfo> info, const void* rec
 
 std::vector<std::string> ClassRegistry::registerClass(REALclassDefinition* record, ClassKind kind) {
   if (!record) return {"PluginRegisterClass: null record"};
-  if (byRecord_.count(record)) return {"class " + std::string(record->name ? record->name : "?") + ": record registered twice"};
+  if (byRecord_.count(record))
+    return {"class " + std::string(record->name ? record->name : "?") + ": record registered twice"};
   std::vector<std::string> problems;
   std::unique_ptr<ClassInfo> info = describeClassRecord(*record, kind, *this, problems);
   if (!problems.empty()) return problems;
@@ -92,8 +100,10 @@ std::vector<std::string> ClassRegistry::registerInterface(REALinterfaceDefinitio
   std::string where = "interface \"" + name + "\"";
   if (record->version != kPluginInterfaceVersion)
     problems.push_back(where + ": format version " + std::to_string(record->version) + ", expected 13");
-  if (!isIdentifier(name)) problems.push_back(where + ": the name is not an identifier");
-  else if (find(name)) problems.push_back(where + ": a class, interface or module of this name exists already");
+  if (!isIdentifier(name))
+    problems.push_back(where + ": the name is not an identifier");
+  else if (find(name))
+    problems.push_back(where + ": a class, interface or module of this name exists already");
   for (uintptr_t word : record->reserved)
     if (word) problems.push_back(where + ": interface members are not supported by this host");
   if (!problems.empty()) return problems;
@@ -113,8 +123,10 @@ std::vector<std::string> ClassRegistry::registerModule(REALmoduleDefinition* rec
   std::string where = "module \"" + name + "\"";
   if (record->version != kPluginInterfaceVersion)
     problems.push_back(where + ": format version " + std::to_string(record->version) + ", expected 13");
-  if (!isIdentifier(name)) problems.push_back(where + ": the name is not an identifier");
-  else if (find(name)) problems.push_back(where + ": a class, interface or module of this name exists already");
+  if (!isIdentifier(name))
+    problems.push_back(where + ": the name is not an identifier");
+  else if (find(name))
+    problems.push_back(where + ": a class, interface or module of this name exists already");
   if ((record->methods == nullptr) != (record->methodCount == 0))
     problems.push_back(where + ": method table and count disagree");
   if ((record->constants == nullptr) != (record->constantCount == 0))
@@ -217,7 +229,8 @@ XType ClassRegistry::resolveType(std::string_view text, const ClassInfo* context
     return base;
   }
   if (dot == std::string_view::npos)
-    if (const ClassInfo* c = find(text); c && c->kind != ClassKind::Module) return {TypeKind::Object, c, std::string(text)};
+    if (const ClassInfo* c = find(text); c && c->kind != ClassKind::Module)
+      return {TypeKind::Object, c, std::string(text)};
   throw DeclarationError("unknown type \"" + std::string(text) + "\"");
 }
 
@@ -241,7 +254,8 @@ std::optional<Literal> ClassRegistry::lookupConstant(std::string_view name, cons
     if (enumType.empty()) return std::nullopt;
     size_t dot = enumType.rfind('.');
     const ClassInfo* owner = dot == std::string_view::npos ? context : find(enumType.substr(0, dot));
-    return memberOf(findEnumeration(owner, dot == std::string_view::npos ? enumType : enumType.substr(dot + 1)), parts[0]);
+    return memberOf(findEnumeration(owner, dot == std::string_view::npos ? enumType : enumType.substr(dot + 1)),
+                    parts[0]);
   }
   const ClassInfo* owner = find(parts[0]);
   if (!owner) return std::nullopt;
@@ -272,7 +286,8 @@ std::vector<std::string> ClassRegistry::checkTypes(ClassInfo& info) const {
   for (const Enumeration& e : info.enums) {
     try {
       XType base = resolveType(e.baseType, &info);
-      if (!isIntegerKind(base.kind)) problems.push_back(info.name + " enumeration " + e.name + ": type is not an integer");
+      if (!isIntegerKind(base.kind))
+        problems.push_back(info.name + " enumeration " + e.name + ": type is not an integer");
     } catch (const DeclarationError& error) {
       problems.push_back(info.name + " enumeration " + e.name + ": " + error.what());
     }

@@ -4,9 +4,9 @@
 
 #include <atomic>
 #include <exception>
-#include <thread>
 #include <map>
 #include <string>
+#include <thread>
 #include <unordered_set>
 #include <vector>
 
@@ -17,15 +17,15 @@
 namespace xhost::detail {
 
 struct Ledger {
-  std::vector<std::string> problems;       // misuse recorded and not yet reported
+  std::vector<std::string> problems;  // misuse recorded and not yet reported
   // Services requested on a thread that was not the host's, by entry name;
   // written from any thread, so kept apart from `problems`.
   std::atomic<const char*> offThreadEntry{nullptr};
   std::atomic<uint64_t> offThreadCalls{0};
-  uint64_t epoch = 0;                      // counts ledgerBegin calls
-  uint64_t snapshotSerial = 0;             // records with a serial at or above were made since
-  uint64_t nextSerial = 1;                 // shared by objects, strings and string data
-  std::unordered_set<uint64_t> expected;   // serials kept on purpose (expectRetained)
+  uint64_t epoch = 0;                     // counts ledgerBegin calls
+  uint64_t snapshotSerial = 0;            // records with a serial at or above were made since
+  uint64_t nextSerial = 1;                // shared by objects, strings and string data
+  std::unordered_set<uint64_t> expected;  // serials kept on purpose (expectRetained)
 
   void noteChange(RefBaseline& baseline, int64_t refsBefore) {
     if (baseline.epoch != epoch) baseline = {epoch, refsBefore};
@@ -62,8 +62,8 @@ struct Core {
   EntryTable entries;
   std::vector<CallFrame> frames;
   std::vector<LoadedPlugin> plugins;
-  int announcedVersion = 0;       // by RegisterPluginVersion
-  int loadingDepth = 0;           // inside REALPluginMain: type checks wait until it returns
+  int announcedVersion = 0;  // by RegisterPluginVersion
+  int loadingDepth = 0;      // inside REALPluginMain: type checks wait until it returns
   bool refuseConversions = false;
   bool reportAtExit = true;
   bool keepDeadHandles = true;  // dead objects, strings and string data stay, poisoned, until a ledger period ends
@@ -75,8 +75,8 @@ void reportProblem(std::string text);
 // Host services serve the thread that loaded the plugin and any thread that
 // is itself inside a call of host code into the plugin; Xojo code never runs
 // on a thread of the plugin's (or Python's) making.
-void noteHostThread() noexcept;        // the loading thread
-void enterHostCall() noexcept;         // host code calls into the plugin on this thread
+void noteHostThread() noexcept;  // the loading thread
+void enterHostCall() noexcept;   // host code calls into the plugin on this thread
 void leaveHostCall() noexcept;
 bool onHostThread() noexcept;
 void noteOffThreadUse(const char* entry) noexcept;
@@ -96,9 +96,15 @@ R shielded(const char* entry, R fallback, F&& body) noexcept {
   try {
     return body();
   } catch (const std::exception& error) {
-    try { reportProblem(std::string(entry) + ": host failure: " + error.what()); } catch (...) {}
+    try {
+      reportProblem(std::string(entry) + ": host failure: " + error.what());
+    } catch (...) {
+    }
   } catch (...) {
-    try { reportProblem(std::string(entry) + ": host failure"); } catch (...) {}
+    try {
+      reportProblem(std::string(entry) + ": host failure");
+    } catch (...) {
+    }
   }
   return fallback;
 }

@@ -55,14 +55,16 @@ class Lexer {
     char c = source_[position_];
     size_t start = position_;
     if (std::isalpha(static_cast<unsigned char>(c)) || c == '_') {
-      while (position_ < source_.size() && (std::isalnum(static_cast<unsigned char>(source_[position_])) || source_[position_] == '_'))
+      while (position_ < source_.size() &&
+             (std::isalnum(static_cast<unsigned char>(source_[position_])) || source_[position_] == '_'))
         ++position_;
       current_ = {Token::Kind::Identifier, std::string(source_.substr(start, position_ - start))};
     } else if (std::isdigit(static_cast<unsigned char>(c)) || c == '&') {
       ++position_;
-      while (position_ < source_.size() && (std::isalnum(static_cast<unsigned char>(source_[position_])) || source_[position_] == '.' ||
-                                            ((source_[position_] == '-' || source_[position_] == '+') &&
-                                             (source_[position_ - 1] == 'e' || source_[position_ - 1] == 'E') && c != '&')))
+      while (position_ < source_.size() &&
+             (std::isalnum(static_cast<unsigned char>(source_[position_])) || source_[position_] == '.' ||
+              ((source_[position_] == '-' || source_[position_] == '+') &&
+               (source_[position_ - 1] == 'e' || source_[position_ - 1] == 'E') && c != '&')))
         ++position_;
       current_ = {Token::Kind::Number, std::string(source_.substr(start, position_ - start))};
     } else if (c == '"') {

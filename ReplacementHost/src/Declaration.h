@@ -27,10 +27,10 @@ struct Literal {
 
 struct Parameter {
   std::string name;
-  std::string type;                 // as written, e.g. "Python3Engine.PreferredVersionValues"
+  std::string type;  // as written, e.g. "Python3Engine.PreferredVersionValues"
   std::optional<Literal> defaultValue;
-  bool optional = false;            // "Optional": the zero of its type when omitted
-  bool assigns = false;             // "Assigns": the value of an assignment
+  bool optional = false;  // "Optional": the zero of its type when omitted
+  bool assigns = false;   // "Assigns": the value of an assignment
 };
 
 struct Declaration {

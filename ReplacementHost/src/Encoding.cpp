@@ -85,10 +85,14 @@ bool isSupportedEncoding(uint32_t encoding) {
 
 std::string encodingName(uint32_t encoding) {
   switch (encoding) {
-    case kREALTextEncodingUTF8: return "UTF-8";
-    case kREALTextEncodingASCII: return "ASCII";
-    case kREALTextEncodingLatin1: return "Latin-1";
-    case kREALTextEncodingUnknown: return "unknown encoding";
+    case kREALTextEncodingUTF8:
+      return "UTF-8";
+    case kREALTextEncodingASCII:
+      return "ASCII";
+    case kREALTextEncodingLatin1:
+      return "Latin-1";
+    case kREALTextEncodingUnknown:
+      return "unknown encoding";
   }
   char text[32];
   std::snprintf(text, sizeof text, "encoding 0x%X", encoding);

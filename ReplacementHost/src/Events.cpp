@@ -24,7 +24,8 @@ void pendToCaller(const std::string& eventName) {
     throw;
   } catch (XojoException& raised) {
     if (frames.empty()) {
-      reportProblem("event " + eventName + " raised " + raised.exception.className() + " while no host call was active");
+      reportProblem("event " + eventName + " raised " + raised.exception.className() +
+                    " while no host call was active");
       return;
     }
     if (frames.back().exception) {

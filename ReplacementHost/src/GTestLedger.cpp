@@ -13,8 +13,6 @@ void LedgerListener::OnTestEnd(const ::testing::TestInfo&) {
   if (!report.clean()) ADD_FAILURE() << "the host ledger is not clean after this test:\n" << report.text();
 }
 
-void installLedgerListener() {
-  ::testing::UnitTest::GetInstance()->listeners().Append(new LedgerListener);
-}
+void installLedgerListener() { ::testing::UnitTest::GetInstance()->listeners().Append(new LedgerListener); }
 
 }  // namespace xhost

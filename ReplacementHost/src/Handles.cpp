@@ -139,7 +139,8 @@ std::string describe(const Value& v) {
   if (auto* i = std::get_if<int64_t>(&v)) std::snprintf(text, sizeof text, " %lld", static_cast<long long>(*i));
   if (auto* i = std::get_if<Int32>(&v)) std::snprintf(text, sizeof text, " %d", i->value);
   if (auto* i = std::get_if<Int64>(&v)) std::snprintf(text, sizeof text, " %lld", static_cast<long long>(i->value));
-  if (auto* i = std::get_if<UInt64>(&v)) std::snprintf(text, sizeof text, " %llu", static_cast<unsigned long long>(i->value));
+  if (auto* i = std::get_if<UInt64>(&v))
+    std::snprintf(text, sizeof text, " %llu", static_cast<unsigned long long>(i->value));
   if (auto* d = std::get_if<double>(&v)) std::snprintf(text, sizeof text, " %g", *d);
   if (auto* b = std::get_if<bool>(&v)) return type + (*b ? " True" : " False");
   if (auto* p = std::get_if<Ptr>(&v)) std::snprintf(text, sizeof text, " %p", p->value);

@@ -128,7 +128,8 @@ void Host::resetLookupCounts() { state_->core->entries.counts.clear(); }
 void Host::refuseStringConversions(bool refuse) { state_->core->refuseConversions = refuse; }
 
 void Host::defineSubclass(const std::string& name, const std::string& superName,
-                          std::map<std::string, EventHandler> eventHandlers, const std::vector<std::string>& interfaces) {
+                          std::map<std::string, EventHandler> eventHandlers,
+                          const std::vector<std::string>& interfaces) {
   state_->core->classes.defineSubclass(name, superName, std::move(eventHandlers), interfaces);
 }
 

@@ -22,7 +22,8 @@ LedgerReport reportSince(uint64_t since) {
   for (const ObjectRecord* object : state.objects.sorted()) {
     if (object->life == ObjectRecord::Life::Dead || ledger.expected.count(object->serial)) continue;
     if (object->serial >= since)
-      report.problems.push_back("leak: " + state.objects.describe(*object) + " still holds " + references(object->refs));
+      report.problems.push_back("leak: " + state.objects.describe(*object) + " still holds " +
+                                references(object->refs));
     else if (int64_t extra = gained(object->baseline, object->refs))
       report.problems.push_back("leak: " + state.objects.describe(*object) + " gained " + references(extra));
   }

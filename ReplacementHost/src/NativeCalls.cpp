@@ -21,19 +21,32 @@ struct Prototype {
 
 ffi_type* ffiTypeOfLetter(char letter) {
   switch (letter) {
-    case 'v': return &ffi_type_void;
-    case 'c': return &ffi_type_sint8;
-    case 'C': return &ffi_type_uint8;
-    case 's': return &ffi_type_sint16;
-    case 'S': return &ffi_type_uint16;
-    case 'i': return &ffi_type_sint32;
-    case 'I': return &ffi_type_uint32;
-    case 'l': return &ffi_type_sint64;
-    case 'L': return &ffi_type_uint64;
-    case 'f': return &ffi_type_float;
-    case 'd': return &ffi_type_double;
-    case 'p': return &ffi_type_pointer;
-    default: return nullptr;
+    case 'v':
+      return &ffi_type_void;
+    case 'c':
+      return &ffi_type_sint8;
+    case 'C':
+      return &ffi_type_uint8;
+    case 's':
+      return &ffi_type_sint16;
+    case 'S':
+      return &ffi_type_uint16;
+    case 'i':
+      return &ffi_type_sint32;
+    case 'I':
+      return &ffi_type_uint32;
+    case 'l':
+      return &ffi_type_sint64;
+    case 'L':
+      return &ffi_type_uint64;
+    case 'f':
+      return &ffi_type_float;
+    case 'd':
+      return &ffi_type_double;
+    case 'p':
+      return &ffi_type_pointer;
+    default:
+      return nullptr;
   }
 }
 
@@ -83,18 +96,39 @@ Word wordOf(char letter, const NativeValue& value) {
   uint64_t u = std::holds_alternative<uint64_t>(value) ? std::get<uint64_t>(value) : 0;
   double r = std::holds_alternative<double>(value) ? std::get<double>(value) : 0.0;
   switch (letter) {
-    case 'c': word.l = static_cast<int8_t>(s); break;
-    case 's': word.l = static_cast<int16_t>(s); break;
-    case 'i': word.l = static_cast<int32_t>(s); break;
-    case 'l': word.l = s; break;
-    case 'C': word.L = static_cast<uint8_t>(u); break;
-    case 'S': word.L = static_cast<uint16_t>(u); break;
-    case 'I': word.L = static_cast<uint32_t>(u); break;
+    case 'c':
+      word.l = static_cast<int8_t>(s);
+      break;
+    case 's':
+      word.l = static_cast<int16_t>(s);
+      break;
+    case 'i':
+      word.l = static_cast<int32_t>(s);
+      break;
+    case 'l':
+      word.l = s;
+      break;
+    case 'C':
+      word.L = static_cast<uint8_t>(u);
+      break;
+    case 'S':
+      word.L = static_cast<uint16_t>(u);
+      break;
+    case 'I':
+      word.L = static_cast<uint32_t>(u);
+      break;
     case 'L':
-    case 'p': word.L = u; break;
-    case 'f': word.f = static_cast<float>(r); break;
-    case 'd': word.d = r; break;
-    default: break;
+    case 'p':
+      word.L = u;
+      break;
+    case 'f':
+      word.f = static_cast<float>(r);
+      break;
+    case 'd':
+      word.d = r;
+      break;
+    default:
+      break;
   }
   return word;
 }
@@ -107,18 +141,29 @@ NativeValue valueOf(char letter, const void* address, size_t size) {
   Word w{};
   std::memcpy(&w, address, size);
   switch (letter) {
-    case 'c': return int64_t{static_cast<int8_t>(w.L)};
-    case 's': return int64_t{static_cast<int16_t>(w.L)};
-    case 'i': return int64_t{static_cast<int32_t>(w.L)};
-    case 'l': return w.l;
-    case 'C': return uint64_t{static_cast<uint8_t>(w.L)};
-    case 'S': return uint64_t{static_cast<uint16_t>(w.L)};
-    case 'I': return uint64_t{static_cast<uint32_t>(w.L)};
+    case 'c':
+      return int64_t{static_cast<int8_t>(w.L)};
+    case 's':
+      return int64_t{static_cast<int16_t>(w.L)};
+    case 'i':
+      return int64_t{static_cast<int32_t>(w.L)};
+    case 'l':
+      return w.l;
+    case 'C':
+      return uint64_t{static_cast<uint8_t>(w.L)};
+    case 'S':
+      return uint64_t{static_cast<uint16_t>(w.L)};
+    case 'I':
+      return uint64_t{static_cast<uint32_t>(w.L)};
     case 'L':
-    case 'p': return w.L;
-    case 'f': return double{w.f};
-    case 'd': return w.d;
-    default: return std::monostate{};
+    case 'p':
+      return w.L;
+    case 'f':
+      return double{w.f};
+    case 'd':
+      return w.d;
+    default:
+      return std::monostate{};
   }
 }
 

@@ -114,7 +114,8 @@ void raiseException(REALobjectStruct* exception) noexcept {
       return;
     }
     if (frames.back().exception) {
-      reportProblem("RuntimeRaiseException: " + record->cls->name + " raised before the pending exception was delivered");
+      reportProblem("RuntimeRaiseException: " + record->cls->name +
+                    " raised before the pending exception was delivered");
       core().objects.unlock(frames.back().exception, "RuntimeRaiseException");
     }
     core().objects.lock(exception, "RuntimeRaiseException");

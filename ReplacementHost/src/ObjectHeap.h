@@ -44,7 +44,7 @@ class ObjectHeap {
   void lock(const void* handle, std::string_view context);
   void unlock(const void* handle, std::string_view context);
 
-  void flushQuarantine();                        // frees dead instances
+  void flushQuarantine();                           // frees dead instances
   std::vector<const ObjectRecord*> sorted() const;  // by creation
   std::string describe(const ObjectRecord& record) const;
 

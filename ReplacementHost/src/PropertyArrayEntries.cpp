@@ -8,8 +8,8 @@ namespace {
 
 // Calls the getter of the named property when it has the wanted type; its
 // result word (with any reference it carries) goes to `result`.
-bool readProperty(const char* entry, REALobjectStruct* object, const char* name, TypeKind wanted, const void* destination,
-                  Slot& result) {
+bool readProperty(const char* entry, REALobjectStruct* object, const char* name, TypeKind wanted,
+                  const void* destination, Slot& result) {
   ObjectRecord* record = core().objects.live(object, entry);
   if (!record) return false;
   if (!name || !destination) {
@@ -64,17 +64,17 @@ RBBoolean propertyBoolean(REALobjectStruct* object, const char* name, RBBoolean*
 }
 
 REALarrayStruct* createArray(int32_t elementType, int64_t upperBound) noexcept {
-  return shielded("RuntimeArrayCreateSingleDimBoundedArray", static_cast<REALarrayStruct*>(nullptr),
-                  [&]() -> REALarrayStruct* {
-                    if (elementType != kREALObjectArrayType || upperBound < -1) {
-                      reportProblem("RuntimeArrayCreateSingleDimBoundedArray: element type " + std::to_string(elementType) +
-                                    " with upper bound " + std::to_string(upperBound) + " is not supported");
-                      return nullptr;
-                    }
-                    REALobjectStruct* array = makeObjectArray();
-                    arrayElements(array, "RuntimeArrayCreateSingleDimBoundedArray")->resize(upperBound + 1, nullptr);
-                    return reinterpret_cast<REALarrayStruct*>(array);
-                  });
+  return shielded(
+      "RuntimeArrayCreateSingleDimBoundedArray", static_cast<REALarrayStruct*>(nullptr), [&]() -> REALarrayStruct* {
+        if (elementType != kREALObjectArrayType || upperBound < -1) {
+          reportProblem("RuntimeArrayCreateSingleDimBoundedArray: element type " + std::to_string(elementType) +
+                        " with upper bound " + std::to_string(upperBound) + " is not supported");
+          return nullptr;
+        }
+        REALobjectStruct* array = makeObjectArray();
+        arrayElements(array, "RuntimeArrayCreateSingleDimBoundedArray")->resize(upperBound + 1, nullptr);
+        return reinterpret_cast<REALarrayStruct*>(array);
+      });
 }
 
 int64_t arrayUBound(REALarrayStruct* array) noexcept {
@@ -125,9 +125,8 @@ InsertProc objectArrayInsertProc(REALarrayStruct* array) noexcept {
 }
 
 GetProc objectArrayGetProc(REALarrayStruct* array) noexcept {
-  return shielded("PluginObjectArrayGetProc", static_cast<GetProc>(nullptr), [&]() -> GetProc {
-    return arrayElements(array, "PluginObjectArrayGetProc") ? getObject : nullptr;
-  });
+  return shielded("PluginObjectArrayGetProc", static_cast<GetProc>(nullptr),
+                  [&]() -> GetProc { return arrayElements(array, "PluginObjectArrayGetProc") ? getObject : nullptr; });
 }
 
 }  // namespace

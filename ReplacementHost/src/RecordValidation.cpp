@@ -21,7 +21,8 @@ void checkTable(const T* table, uintptr_t count, const char* what, const std::st
                        std::to_string(count));
 }
 
-void describeProperties(ClassInfo& info, const REALproperty* table, uintptr_t count, std::vector<std::string>& problems) {
+void describeProperties(ClassInfo& info, const REALproperty* table, uintptr_t count,
+                        std::vector<std::string>& problems) {
   for (uintptr_t i = 0; i < count && table; ++i) {
     const REALproperty& entry = table[i];
     std::string where = info.name + " property " + quoted(entry.name);
@@ -43,7 +44,8 @@ void describeProperties(ClassInfo& info, const REALproperty* table, uintptr_t co
     } catch (const DeclarationError& error) {
       problems.push_back(where + ": bad type: " + error.what());
     }
-    if (entry.flags != REALmemberFlags) problems.push_back(where + ": flags " + std::to_string(entry.flags) + ", expected 4");
+    if (entry.flags != REALmemberFlags)
+      problems.push_back(where + ": flags " + std::to_string(entry.flags) + ", expected 4");
     if (!entry.getter) problems.push_back(where + ": no getter");
     for (const auto& existing : info.properties)
       if (sameName(existing->declaration.name, entry.name)) problems.push_back(where + ": declared twice");
@@ -69,7 +71,8 @@ void describeEvents(ClassInfo& info, const REALevent* table, uintptr_t count, st
       problems.push_back(where + ": " + error.what());
     }
     for (const auto& existing : info.events)
-      if (sameName(existing->declaration.name, member->declaration.name)) problems.push_back(where + ": declared twice");
+      if (sameName(existing->declaration.name, member->declaration.name))
+        problems.push_back(where + ": declared twice");
     info.events.push_back(std::move(member));
   }
 }
@@ -111,7 +114,8 @@ void describeEnumerations(ClassInfo& info, const REALenum* table, uintptr_t coun
   }
 }
 
-void checkInterfaces(ClassInfo& info, const char* text, const ClassRegistry& registry, std::vector<std::string>& problems) {
+void checkInterfaces(ClassInfo& info, const char* text, const ClassRegistry& registry,
+                     std::vector<std::string>& problems) {
   std::string list = text ? text : "";
   if (list.find_first_not_of(" \t") == std::string::npos) return;
   size_t start = 0;
@@ -178,7 +182,8 @@ void describeMethods(ClassInfo& info, const REALmethodDefinition* table, uintptr
   }
 }
 
-void describeConstants(ClassInfo& info, const REALconstant* table, uintptr_t count, std::vector<std::string>& problems) {
+void describeConstants(ClassInfo& info, const REALconstant* table, uintptr_t count,
+                       std::vector<std::string>& problems) {
   for (uintptr_t i = 0; i < count && table; ++i) {
     const REALconstant& entry = table[i];
     std::string where = info.name + " constant " + quoted(entry.declaration);

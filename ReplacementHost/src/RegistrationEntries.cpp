@@ -18,7 +18,8 @@ void registerPluginVersion(int version) noexcept {
   shieldedVoid("RegisterPluginVersion", [&] {
     core().announcedVersion = version;
     if (version != static_cast<int>(kPluginInterfaceVersion))
-      reportProblem("RegisterPluginVersion: the plugin announced version " + std::to_string(version) + "; this host serves 13");
+      reportProblem("RegisterPluginVersion: the plugin announced version " + std::to_string(version) +
+                    "; this host serves 13");
   });
 }
 

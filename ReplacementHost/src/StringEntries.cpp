@@ -62,7 +62,8 @@ int compareStrings(REALstringStruct* a, REALstringStruct* b) noexcept {
 
 REALproc loadGlobalMethod(const char* module, const char* declaration) noexcept {
   return shielded("REALLoadGlobalMethod", static_cast<REALproc>(nullptr), [&]() -> REALproc {
-    if (module) reportProblem(std::string("REALLoadGlobalMethod: module \"") + module + "\" passed; the plugin passes none");
+    if (module)
+      reportProblem(std::string("REALLoadGlobalMethod: module \"") + module + "\" passed; the plugin passes none");
     if (!declaration) {
       reportProblem("REALLoadGlobalMethod: null declaration");
       return nullptr;

@@ -122,17 +122,16 @@ void StringStore::takeBack(StringDataRecord* record) {
     return;
   }
   if (record->hostPrivate[1] != reinterpret_cast<void*>(static_cast<uintptr_t>(lease.serial)))
-    reportProblem("PluginDisposeStringData: the host words of the record of " + preview(lease.source) + " were changed");
+    reportProblem("PluginDisposeStringData: the host words of the record of " + preview(lease.source) +
+                  " were changed");
   std::fill(lease.buffer.begin(), lease.buffer.end(), kPoisonByte);
   lease.disposed = true;
   if (!core().keepDeadHandles) leases_.erase(it);
 }
 
 void StringStore::flushQuarantine() {
-  for (auto it = records_.begin(); it != records_.end();)
-    it = it->second->alive ? std::next(it) : records_.erase(it);
-  for (auto it = leases_.begin(); it != leases_.end();)
-    it = it->second->disposed ? leases_.erase(it) : std::next(it);
+  for (auto it = records_.begin(); it != records_.end();) it = it->second->alive ? std::next(it) : records_.erase(it);
+  for (auto it = leases_.begin(); it != leases_.end();) it = it->second->disposed ? leases_.erase(it) : std::next(it);
 }
 
 std::vector<const StringRecord*> StringStore::sorted() const {

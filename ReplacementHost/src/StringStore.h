@@ -24,8 +24,8 @@ struct StringRecord {
 // Converted bytes handed out through a StringDataRecord.
 struct StringDataLease {
   uint64_t serial = 0;
-  std::string buffer;   // what the record's data points to
-  std::string source;   // the string's first bytes, previewed in reports
+  std::string buffer;  // what the record's data points to
+  std::string source;  // the string's first bytes, previewed in reports
   bool disposed = false;
 };
 

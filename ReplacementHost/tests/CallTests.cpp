@@ -45,8 +45,9 @@ TEST_F(Calls, ObjectsMatchTheirClassOrAnAncestor) {
 }
 
 TEST_F(Calls, NilFittingSeveralOverloadsEquallyIsAmbiguous) {
-  EXPECT_THAT(hostErrorOf([&] { pick(Nil{}); }),
-              AllOf(HasSubstr("ambiguous call with (Nil)"), HasSubstr("Pick(v as SampleBase)"), HasSubstr("Pick(v as Ptr)")));
+  EXPECT_THAT(
+      hostErrorOf([&] { pick(Nil{}); }),
+      AllOf(HasSubstr("ambiguous call with (Nil)"), HasSubstr("Pick(v as SampleBase)"), HasSubstr("Pick(v as Ptr)")));
 }
 
 TEST_F(Calls, AnInterfaceAcceptsOnlyClassesThatImplementIt) {
@@ -184,7 +185,9 @@ TEST_F(Calls, MemberFunctionsFoundByDeclarationAreTheRecordsOwn) {
 
   auto paramWord = host.memberFunctions("SampleDerived", "ParamWord as Integer");  // a property
   EXPECT_EQ(paramWord.paramWord, 77);
-  EXPECT_EQ(reinterpret_cast<int64_t (*)(REALobjectStruct*, intptr_t)>(paramWord.function)(base.get(), paramWord.paramWord), 77);
+  EXPECT_EQ(
+      reinterpret_cast<int64_t (*)(REALobjectStruct*, intptr_t)>(paramWord.function)(base.get(), paramWord.paramWord),
+      77);
 
   for (const char* wrong : {"Value() as String", "Value(v as Integer) as Integer", "Extra() as Integer", "Value(("})
     EXPECT_THAT(hostErrorOf([&] { host.memberFunctions("SampleBase", wrong); }), HasSubstr("SampleBase.")) << wrong;

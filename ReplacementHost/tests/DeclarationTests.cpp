@@ -37,7 +37,8 @@ TEST(Declarations, DefaultsAndQualifiedTypes) {
   ASSERT_TRUE(d.params[0].defaultValue);
   EXPECT_EQ(d.params[0].defaultValue->kind, Literal::Kind::Name);
   EXPECT_EQ(d.params[0].defaultValue->text, "Python3Engine.PreferredVersionValues.PREFERRED_VERSION_LATESTKNOWN");
-  Declaration literals = parseDeclaration("F(a as Integer = -3, b as String = \"x\"\"y\", c as Boolean = False, d as Double = 1.5e2)");
+  Declaration literals =
+      parseDeclaration("F(a as Integer = -3, b as String = \"x\"\"y\", c as Boolean = False, d as Double = 1.5e2)");
   EXPECT_EQ(literals.params[0].defaultValue->integer, -3);
   EXPECT_EQ(literals.params[1].defaultValue->text, "x\"y");
   EXPECT_FALSE(literals.params[2].defaultValue->boolean);
@@ -54,9 +55,9 @@ TEST(Declarations, AssignsIsTheLastParameter) {
 }
 
 TEST(Declarations, MalformedOrUnsupportedTextsAreRejected) {
-  for (const char* text : {"", "Foo(", "Foo(x Integer)", "Foo(x as)", "Foo(x as Integer", "Foo() as", "Foo() as Integer junk",
-                           "Foo(byref x as Integer)", "Foo(paramarray x as Integer)", "Foo(x() as Integer)",
-                           "Foo() as String()", "1Foo()", "Foo(x as Integer = )"})
+  for (const char* text : {"", "Foo(", "Foo(x Integer)", "Foo(x as)", "Foo(x as Integer", "Foo() as",
+                           "Foo() as Integer junk", "Foo(byref x as Integer)", "Foo(paramarray x as Integer)",
+                           "Foo(x() as Integer)", "Foo() as String()", "1Foo()", "Foo(x as Integer = )"})
     EXPECT_THROW(parseDeclaration(text), DeclarationError) << text;
 }
 
@@ -88,9 +89,11 @@ TEST(Declarations, SignaturesIgnoreNamesCaseAndTheInt64Alias) {
 TEST(Encodings, Conversions) {
   EXPECT_EQ(convertText("caf\xE9", kREALTextEncodingLatin1, kREALTextEncodingUTF8), "caf\xC3\xA9");
   EXPECT_EQ(convertText("caf\xC3\xA9", kREALTextEncodingUTF8, kREALTextEncodingLatin1), "caf\xE9");
-  EXPECT_EQ(convertText("\xE2\x82\xAC", kREALTextEncodingUTF8, kREALTextEncodingLatin1), std::nullopt) << "the euro sign";
+  EXPECT_EQ(convertText("\xE2\x82\xAC", kREALTextEncodingUTF8, kREALTextEncodingLatin1), std::nullopt)
+      << "the euro sign";
   EXPECT_EQ(convertText("\xF0\x9F\x98\x80", kREALTextEncodingUTF8, kREALTextEncodingUTF8), "\xF0\x9F\x98\x80");
-  EXPECT_EQ(convertText("\xF4\x90\x80\x80", kREALTextEncodingUTF8, kREALTextEncodingUTF8), std::nullopt) << "beyond U+10FFFF";
+  EXPECT_EQ(convertText("\xF4\x90\x80\x80", kREALTextEncodingUTF8, kREALTextEncodingUTF8), std::nullopt)
+      << "beyond U+10FFFF";
   EXPECT_EQ(convertText("\xE2\x82", kREALTextEncodingUTF8, kREALTextEncodingUTF8), std::nullopt) << "cut short";
   EXPECT_EQ(convertText("\xFF", kREALTextEncodingUTF8, kREALTextEncodingUnknown), "\xFF") << "raw bytes stay raw";
   EXPECT_EQ(convertText("abc", kREALTextEncodingUTF8, 0x1234), std::nullopt);
@@ -101,7 +104,8 @@ TEST(Encodings, ComparisonFoldsAsciiAndLatin1Letters) {
   EXPECT_EQ(compareTexts("\xC9T\xC9", kREALTextEncodingLatin1, "\xC3\xA9t\xC3\xA9", kREALTextEncodingUTF8), 0);
   EXPECT_LT(compareTexts("ab", kREALTextEncodingUTF8, "abc", kREALTextEncodingUTF8), 0);
   EXPECT_GT(compareTexts("b", kREALTextEncodingUTF8, "A", kREALTextEncodingUTF8), 0);
-  EXPECT_NE(compareTexts("\xD7", kREALTextEncodingLatin1, "\xF7", kREALTextEncodingLatin1), 0) << "multiplication and division signs";
+  EXPECT_NE(compareTexts("\xD7", kREALTextEncodingLatin1, "\xF7", kREALTextEncodingLatin1), 0)
+      << "multiplication and division signs";
 }
 
 }  // namespace

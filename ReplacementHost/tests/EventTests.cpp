@@ -15,14 +15,15 @@ struct Notification {
 class Events : public ::testing::Test {
  protected:
   void SetUp() override {
-    host.defineSubclass("LoudEmitter", "SampleEmitter",
-                        {{"Notify",
-                          [this](const Object& self, const std::vector<Value>& args) -> Value {
-                            received.push_back({self.className(), text(args.at(0)), std::get<Int32>(args.at(1)).value});
-                            return true;
-                          }},
-                         {"Name", [this](const Object&, const std::vector<Value>&) -> Value { return host.newString("loud"); }},
-                         {"Measure", [](const Object&, const std::vector<Value>& args) -> Value { return asDouble(args.at(0)) * 3; }}});
+    host.defineSubclass(
+        "LoudEmitter", "SampleEmitter",
+        {{"Notify",
+          [this](const Object& self, const std::vector<Value>& args) -> Value {
+            received.push_back({self.className(), text(args.at(0)), std::get<Int32>(args.at(1)).value});
+            return true;
+          }},
+         {"Name", [this](const Object&, const std::vector<Value>&) -> Value { return host.newString("loud"); }},
+         {"Measure", [](const Object&, const std::vector<Value>& args) -> Value { return asDouble(args.at(0)) * 3; }}});
   }
 
   Host& host = sampleHost();
@@ -97,8 +98,10 @@ TEST_F(Events, RedefiningASubclassReplacesItsHandlers) {
 TEST_F(Events, DefiningASubclassChecksItsSuperclassAndEvents) {
   EXPECT_THROW(host.defineSubclass("Stray", "NoSuchClass"), HostError);
   EXPECT_THROW(host.defineSubclass("Stray", "ISampleShape"), HostError);
-  EXPECT_THROW(host.defineSubclass("Stray", "SampleEmitter", {{"NoSuchEvent", [](const Object&, const std::vector<Value>&) -> Value { return {}; }}}),
-               HostError);
+  EXPECT_THROW(
+      host.defineSubclass("Stray", "SampleEmitter",
+                          {{"NoSuchEvent", [](const Object&, const std::vector<Value>&) -> Value { return {}; }}}),
+      HostError);
   EXPECT_THROW(host.defineSubclass("SampleBase", "SampleEmitter"), HostError) << "the name is taken";
 }
 
@@ -119,8 +122,9 @@ TEST_F(Events, AnExceptionRaisedInAHandlerReachesTheCallerOfThePlugin) {
 }
 
 TEST_F(Events, AHostErrorInAHandlerReachesTheCallerOfThePlugin) {
-  host.defineSubclass("BrokenEmitter", "SampleEmitter",
-                      {{"Notify", [](const Object&, const std::vector<Value>&) -> Value { throw HostError("broken handler"); }}});
+  host.defineSubclass(
+      "BrokenEmitter", "SampleEmitter",
+      {{"Notify", [](const Object&, const std::vector<Value>&) -> Value { throw HostError("broken handler"); }}});
   Object broken = host.newObject("BrokenEmitter");
   EXPECT_THROW(host.call(broken, "Fire", {host.newString("x"), Int32{1}}), HostError);
 }
@@ -161,9 +165,9 @@ TEST_F(Events, ADestructorRunsOnceTheLastReferenceGoes) {
 }
 
 TEST_F(Events, AFailingDestructorIsReported) {
-  host.defineSubclass("FailingDestructor", "Object",
-                      {{"Destructor",
-                        [](const Object&, const std::vector<Value>&) -> Value { throw HostError("gone wrong"); }}});
+  host.defineSubclass(
+      "FailingDestructor", "Object",
+      {{"Destructor", [](const Object&, const std::vector<Value>&) -> Value { throw HostError("gone wrong"); }}});
   host.newObject("FailingDestructor");
   EXPECT_THAT(ledgerText(), HasSubstr("the Destructor of FailingDestructor failed: gone wrong"));
 }

@@ -31,7 +31,9 @@ class TemporaryFolder {
 
 class HostClasses : public ::testing::Test {
  protected:
-  Value use(const char* method, const std::vector<Value>& args) { return host.callShared("SampleHostUse", method, args); }
+  Value use(const char* method, const std::vector<Value>& args) {
+    return host.callShared("SampleHostUse", method, args);
+  }
   Host& host = sampleHost();
 };
 

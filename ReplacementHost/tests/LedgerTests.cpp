@@ -82,7 +82,8 @@ TEST(Ledger, DeadHandlesAreKeptUnlessFreedAtOnce) {
   auto lock = hostEntry<void (*)(REALobjectStruct*)>("REALLockObject");
   auto lockString = hostEntry<void (*)(REALstringStruct*)>("REALLockString");
   for (auto [keep, objectProblem, stringProblem] :
-       {std::tuple{true, "REALLockObject: use of the dead object SampleBase #", "REALLockString: use of the dead string #"},
+       {std::tuple{true, "REALLockObject: use of the dead object SampleBase #",
+                   "REALLockString: use of the dead string #"},
         std::tuple{false, "REALLockObject: unknown object handle", "REALLockString: unknown string handle"}}) {
     host.keepDeadHandles(keep);
     REALobjectStruct* object = host.newObject("SampleBase").get();

@@ -25,9 +25,9 @@ TEST(Loading, LibraryWithoutPluginEntryIsAHostError) {
 TEST(Loading, RegistrationsKeepThePluginsOrder) {
   std::vector<std::string> seen;
   for (const Host::Registration& r : sampleHost().registrations()) seen.push_back(r.kind + " " + r.name);
-  std::vector<std::string> expected = {"interface ISampleShape", "class SampleBase",     "class SampleDerived",
-                                       "class SampleOther",      "class SampleEmitter",  "class SampleError",
-                                       "class SampleThrower",    "module SampleModule",  "class SampleOverloads",
+  std::vector<std::string> expected = {"interface ISampleShape", "class SampleBase",    "class SampleDerived",
+                                       "class SampleOther",      "class SampleEmitter", "class SampleError",
+                                       "class SampleThrower",    "module SampleModule", "class SampleOverloads",
                                        "class SampleHostUse"};
   ASSERT_GE(seen.size(), expected.size());
   seen.resize(expected.size());  // other tests may register more records through the resolver

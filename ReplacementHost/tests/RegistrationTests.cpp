@@ -56,28 +56,108 @@ const BadRecord kBadRecords[] = {
     {"NullName", [](REALclassDefinition& r) { r.name = nullptr; }, "not an identifier"},
     {"SpaceInName", [](REALclassDefinition& r) { r.name = "Bad Name"; }, "not an identifier"},
     {"DuplicateName", [](REALclassDefinition& r) { r.name = "SampleBase"; }, "exists already"},
-    {"UnknownSuper", [](REALclassDefinition& r) { r.superName = "NoSuchClass"; }, "superclass \"NoSuchClass\" is not registered"},
+    {"UnknownSuper", [](REALclassDefinition& r) { r.superName = "NoSuchClass"; },
+     "superclass \"NoSuchClass\" is not registered"},
     {"InterfaceAsSuper", [](REALclassDefinition& r) { r.superName = "ISampleShape"; }, "is not registered"},
-    {"UnknownInterface", [](REALclassDefinition& r) { r.interfaces = "NoSuchInterface"; }, "interface NoSuchInterface is not registered"},
-    {"ClassAsInterface", [](REALclassDefinition& r) { r.interfaces = "ISampleShape, SampleBase"; }, "interface SampleBase is not registered"},
+    {"UnknownInterface", [](REALclassDefinition& r) { r.interfaces = "NoSuchInterface"; },
+     "interface NoSuchInterface is not registered"},
+    {"ClassAsInterface", [](REALclassDefinition& r) { r.interfaces = "ISampleShape, SampleBase"; },
+     "interface SampleBase is not registered"},
     {"ClassFlags", [](REALclassDefinition& r) { r.mFlags = 0x14; }, "bits other than 4, 8 and 0x100"},
-    {"TableWithoutCount", [](REALclassDefinition& r) { r.methods = gFlags5; }, "method table is set but its count is 0"},
-    {"CountWithoutTable", [](REALclassDefinition& r) { r.constantCount = 2; }, "constant table is null but its count is 2"},
-    {"UnparsableDeclaration", [](REALclassDefinition& r) { r.methods = gUnparsable; r.methodCount = 1; }, "expected a type"},
-    {"MethodFlags", [](REALclassDefinition& r) { r.methods = gFlags5; r.methodCount = 1; }, "flags 5, expected 4"},
-    {"DefaultFlagsOnAMethod", [](REALclassDefinition& r) { r.methods = gFlags132; r.methodCount = 1; }, "flags 132, expected 4"},
-    {"MethodWithoutFunction", [](REALclassDefinition& r) { r.methods = gNoFunction; r.methodCount = 1; }, "no function"},
-    {"SetterWithoutGetter", [](REALclassDefinition& r) { r.methods = gSetterWithoutGetter; r.methodCount = 1; }, "a setter needs a getter"},
-    {"SameSignatureTwice", [](REALclassDefinition& r) { r.methods = gTwice; r.methodCount = 2; }, "declared twice"},
-    {"ConstantWithoutValue", [](REALclassDefinition& r) { r.constants = gNoValue; r.constantCount = 1; }, "expected '='"},
-    {"ConstantFlags", [](REALclassDefinition& r) { r.constants = gConstantFlags; r.constantCount = 1; }, "flags 1, expected 0"},
-    {"EnumerationMember", [](REALclassDefinition& r) { r.enums = gBadMember; r.enumCount = 1; }, "expected a member name"},
-    {"EnumerationFlags", [](REALclassDefinition& r) { r.enums = gEnumFlags; r.enumCount = 1; }, "flags 0, expected 32"},
-    {"PropertyFlags", [](REALclassDefinition& r) { r.properties = gPropertyFlags; r.propertyCount = 1; }, "flags 0, expected 4"},
-    {"PropertyType", [](REALclassDefinition& r) { r.properties = gPropertyType; r.propertyCount = 1; }, "bad type"},
-    {"PropertyWithoutGetter", [](REALclassDefinition& r) { r.properties = gNoGetter; r.propertyCount = 1; }, "no getter"},
-    {"EventWithoutDeclaration", [](REALclassDefinition& r) { r.events = gNullEvent; r.eventCount = 1; }, "no declaration"},
-    {"EventInstances", [](REALclassDefinition& r) { r.eventInstances = gEventInstances; r.eventInstanceCount = 1; }, "not supported"},
+    {"TableWithoutCount", [](REALclassDefinition& r) { r.methods = gFlags5; },
+     "method table is set but its count is 0"},
+    {"CountWithoutTable", [](REALclassDefinition& r) { r.constantCount = 2; },
+     "constant table is null but its count is 2"},
+    {"UnparsableDeclaration",
+     [](REALclassDefinition& r) {
+       r.methods = gUnparsable;
+       r.methodCount = 1;
+     },
+     "expected a type"},
+    {"MethodFlags",
+     [](REALclassDefinition& r) {
+       r.methods = gFlags5;
+       r.methodCount = 1;
+     },
+     "flags 5, expected 4"},
+    {"DefaultFlagsOnAMethod",
+     [](REALclassDefinition& r) {
+       r.methods = gFlags132;
+       r.methodCount = 1;
+     },
+     "flags 132, expected 4"},
+    {"MethodWithoutFunction",
+     [](REALclassDefinition& r) {
+       r.methods = gNoFunction;
+       r.methodCount = 1;
+     },
+     "no function"},
+    {"SetterWithoutGetter",
+     [](REALclassDefinition& r) {
+       r.methods = gSetterWithoutGetter;
+       r.methodCount = 1;
+     },
+     "a setter needs a getter"},
+    {"SameSignatureTwice",
+     [](REALclassDefinition& r) {
+       r.methods = gTwice;
+       r.methodCount = 2;
+     },
+     "declared twice"},
+    {"ConstantWithoutValue",
+     [](REALclassDefinition& r) {
+       r.constants = gNoValue;
+       r.constantCount = 1;
+     },
+     "expected '='"},
+    {"ConstantFlags",
+     [](REALclassDefinition& r) {
+       r.constants = gConstantFlags;
+       r.constantCount = 1;
+     },
+     "flags 1, expected 0"},
+    {"EnumerationMember",
+     [](REALclassDefinition& r) {
+       r.enums = gBadMember;
+       r.enumCount = 1;
+     },
+     "expected a member name"},
+    {"EnumerationFlags",
+     [](REALclassDefinition& r) {
+       r.enums = gEnumFlags;
+       r.enumCount = 1;
+     },
+     "flags 0, expected 32"},
+    {"PropertyFlags",
+     [](REALclassDefinition& r) {
+       r.properties = gPropertyFlags;
+       r.propertyCount = 1;
+     },
+     "flags 0, expected 4"},
+    {"PropertyType",
+     [](REALclassDefinition& r) {
+       r.properties = gPropertyType;
+       r.propertyCount = 1;
+     },
+     "bad type"},
+    {"PropertyWithoutGetter",
+     [](REALclassDefinition& r) {
+       r.properties = gNoGetter;
+       r.propertyCount = 1;
+     },
+     "no getter"},
+    {"EventWithoutDeclaration",
+     [](REALclassDefinition& r) {
+       r.events = gNullEvent;
+       r.eventCount = 1;
+     },
+     "no declaration"},
+    {"EventInstances",
+     [](REALclassDefinition& r) {
+       r.eventInstances = gEventInstances;
+       r.eventInstanceCount = 1;
+     },
+     "not supported"},
 };
 
 class BadClassRecord : public ::testing::TestWithParam<BadRecord> {};

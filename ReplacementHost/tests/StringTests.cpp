@@ -10,7 +10,9 @@ class Strings : public ::testing::Test {
  protected:
   int64_t utf8Length(const String& s) { return asInteger(host.callShared("SampleHostUse", "Utf8Length", {s})); }
   String utf8Copy(const String& s) { return asString(host.callShared("SampleHostUse", "Utf8Copy", {s})); }
-  int64_t compare(const String& a, const String& b) { return asInteger(host.callShared("SampleHostUse", "Compare", {a, b})); }
+  int64_t compare(const String& a, const String& b) {
+    return asInteger(host.callShared("SampleHostUse", "Compare", {a, b}));
+  }
 
   Host& host = sampleHost();
 };

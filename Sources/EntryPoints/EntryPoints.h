@@ -3,5 +3,5 @@
 #include "REALplugin.h"
 
 // Host methods of MemoryBlock, looked up on the first block that needs them.
-extern REALproc EMemoryBlockConstructor;      // "Constructor(bytes as Integer)"
+extern REALproc EMemoryBlockConstructor;       // "Constructor(bytes as Integer)"
 extern REALproc EMemoryBlock_OperatorConvert;  // "Operator_Convert() As Ptr"

@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "Registration/ClassRecords.h"
 #include "HostHandles.h"
+#include "Registration/ClassRecords.h"
 
 namespace {
 
@@ -13,8 +13,8 @@ void Constructor(REALobjectStruct*) {}
 REALmethodDefinition PythonExceptionMethods[] = {
     records::Method<Constructor>("Constructor()",
                                  "Makes the exception; Message and ErrorNumber are those of RuntimeException.",
-                                
-        REALdefaultConstructorFlags),
+
+                                 REALdefaultConstructorFlags),
 };
 
 }  // namespace

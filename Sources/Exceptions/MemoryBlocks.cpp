@@ -14,7 +14,8 @@ REALobjectStruct* CreateMemoryBlock(int64_t size) {
   if (!MemoryBlockRef) MemoryBlockRef = REALGetClassRef("MemoryBlock");
   OwnedObject block(REALnewInstanceWithClass(MemoryBlockRef));
   if (!block.get()) return nullptr;
-  if (!EMemoryBlockConstructor) EMemoryBlockConstructor = REALLoadObjectMethod(block.get(), "Constructor(bytes as Integer)");
+  if (!EMemoryBlockConstructor)
+    EMemoryBlockConstructor = REALLoadObjectMethod(block.get(), "Constructor(bytes as Integer)");
   if (!EMemoryBlockConstructor) return nullptr;
   reinterpret_cast<void (*)(REALobjectStruct*, int64_t)>(EMemoryBlockConstructor)(block.get(), size);
   return block.release();

@@ -50,7 +50,8 @@ PyObjectRef CallHostFunction(std::string_view owner, const HostFunction* functio
   }
   const HostCallee callee{owner, function->name};
   if (!function->function) {
-    RaisePythonError(e__PyExc_NotImplementedError, owner, ".", function->name, " was registered without a Xojo function");
+    RaisePythonError(e__PyExc_NotImplementedError, owner, ".", function->name,
+                     " was registered without a Xojo function");
     return nullptr;
   }
   return FollowErrorRule(callee, CallHostCode(callee, function->function, self, args));

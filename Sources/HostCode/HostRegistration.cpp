@@ -16,11 +16,12 @@ void AppendToObjectArray(HeldArray& array, REALobjectStruct* object) {
 bool MayChange(const PythonVisibleState* state, const char* member) {
   if (!state) return false;
   if (!state->SeenByRunningInterpreter()) return true;
-  ThrowPythonException(PythonExceptionCode::RegistrationRefused, (std::string(member) +
-                        ": Python already uses this module or class, which therefore cannot change while the "
-                        "interpreter runs; register everything before the module is first imported, or after "
-                        "Python3Engine.Finalize")
-                           .c_str());
+  ThrowPythonException(
+      PythonExceptionCode::RegistrationRefused,
+      (std::string(member) + ": Python already uses this module or class, which therefore cannot change while the "
+                             "interpreter runs; register everything before the module is first imported, or after "
+                             "Python3Engine.Finalize")
+          .c_str());
   return false;
 }
 
@@ -32,9 +33,10 @@ std::string NameToRegister(const PythonVisibleState* state, REALstringStruct* na
   }
   if (!MayChange(state, member)) return std::string();
   if (full) {
-    ThrowPythonException(PythonExceptionCode::RegistrationRefused, (std::string(member) + ": a module or class holds at most " +
-                          std::to_string(kMaxHostFunctions) + " functions")
-                             .c_str());
+    ThrowPythonException(
+        PythonExceptionCode::RegistrationRefused,
+        (std::string(member) + ": a module or class holds at most " + std::to_string(kMaxHostFunctions) + " functions")
+            .c_str());
     return std::string();
   }
   return text;

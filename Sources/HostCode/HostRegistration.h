@@ -10,10 +10,9 @@
 #include "Exceptions/Exceptions.h"
 #include "HostCode/HostCalls.h"
 #include "HostHandles.h"
-#include "PythonValues/PythonWrappers.h"
 #include "PythonRuntime/VisibleState.h"
+#include "PythonValues/PythonWrappers.h"
 #include "REALplugin.h"
-
 
 // The bytes of a name given by the host; empty for Nil and "".
 std::string NameFromHost(REALstringStruct* name);

@@ -1,10 +1,10 @@
 #include "HostGlue.h"
 
-#include "Registration/ClassRecords.h"
 #include "PythonEngine/ConsoleOutput.h"
 #include "PythonLibrary/PythonLoader.h"
 #include "PythonValues/PythonReferences.h"
 #include "PythonXojoModule/RegisteredModules.h"
+#include "Registration/ClassRecords.h"
 
 // The order matters to the host: interfaces before their implementers, every
 // superclass before its subclasses, and the classes Python3Engine's

@@ -1,12 +1,12 @@
 #include <cstring>
 
 #include "Exceptions/Exceptions.h"
-#include "Registration/ClassRecords.h"
 #include "HostHandles.h"
-#include "PythonRuntime/InterpreterState.h"
-#include "PythonLibrary/PythonLoader.h"
-#include "PythonValues/PythonValues.h"
 #include "PythonEntity/PythonEntity.h"
+#include "PythonLibrary/PythonLoader.h"
+#include "PythonRuntime/InterpreterState.h"
+#include "PythonValues/PythonValues.h"
+#include "Registration/ClassRecords.h"
 
 namespace {
 
@@ -63,24 +63,26 @@ REALobjectStruct* PythonBytes_ToMemoryBlock(REALobjectStruct* self) {
 
 REALproperty PythonBytesProperties[] = {
     records::ReadOnlyProperty<PythonBytes_Size>("Size", "Int64",
-        "The number of bytes; 0 when it holds no bytes object."),
+                                                "The number of bytes; 0 when it holds no bytes object."),
 };
 
 REALmethodDefinition PythonBytesMethods[] = {
-    records::Method<PythonBytes_ConstructorString>("Constructor(value as String)",
+    records::Method<PythonBytes_ConstructorString>(
+        "Constructor(value as String)",
         "Makes a Python bytes object of a copy of the String's bytes as stored, with no text conversion."),
-    records::Method<PythonBytes_ConstructorMemoryBlock>("Constructor(value as MemoryBlock)",
-        "Makes a Python bytes object of a copy of the MemoryBlock's bytes."),
-    records::Method<PythonBytes_ToString>("ToString() as String",
-        "A copy of the bytes as a String with no text encoding; empty when it holds none."),
+    records::Method<PythonBytes_ConstructorMemoryBlock>(
+        "Constructor(value as MemoryBlock)", "Makes a Python bytes object of a copy of the MemoryBlock's bytes."),
+    records::Method<PythonBytes_ToString>(
+        "ToString() as String", "A copy of the bytes as a String with no text encoding; empty when it holds none."),
     records::Method<PythonBytes_ToMemoryBlock>("ToMemoryBlock() as MemoryBlock",
-        "A new MemoryBlock with a copy of the bytes; Nil when it holds none."),
+                                               "A new MemoryBlock with a copy of the bytes; Nil when it holds none."),
 };
 
 }  // namespace
 
-REALclassDefinition PythonBytesClass = records::ClassRecord("Python3Bytes", "Python3EntityBase", 0)
+REALclassDefinition PythonBytesClass =
+    records::ClassRecord("Python3Bytes", "Python3EntityBase", 0)
         .describe("A Python bytes object: raw bytes, copied in from and out to Xojo.")
-                                           .destructor<PythonBytes_Destructor, records::kLockOnDemand>()
-                                           .properties(PythonBytesProperties)
-                                           .methods(PythonBytesMethods);
+        .destructor<PythonBytes_Destructor, records::kLockOnDemand>()
+        .properties(PythonBytesProperties)
+        .methods(PythonBytesMethods);

@@ -1,10 +1,10 @@
 #include "PythonClass/PythonClass.h"
 
-#include "Registration/ClassRecords.h"
 #include "HostHandles.h"
-#include "PythonValues/PythonWrappers.h"
 #include "PythonFunction/PythonFunction.h"
 #include "PythonInstance/PythonInstance.h"
+#include "PythonValues/PythonWrappers.h"
+#include "Registration/ClassRecords.h"
 
 namespace {
 
@@ -32,8 +32,9 @@ REALobjectStruct* CreateInstance(REALobjectStruct* self) { return CreateInstance
 
 REALmethodDefinition PythonClassMethods[] = {
     records::Method<CreateInstance>("CreateInstance() as Python3Instance",
-        "Calls the class with no arguments; Nil with Python's error set when it raises."),
-    records::Method<CreateInstanceWithParameters>("CreateInstance(parameters as Python3Parameters) as Python3Instance",
+                                    "Calls the class with no arguments; Nil with Python's error set when it raises."),
+    records::Method<CreateInstanceWithParameters>(
+        "CreateInstance(parameters as Python3Parameters) as Python3Instance",
         "Calls the class with the parameters as positional arguments; Nil with Python's error set when it raises."),
     records::Method<CreateInstanceWithKeywords>(
         "CreateInstance(parameters as Python3Parameters, keywords as Python3Dictionary) as Python3Instance",
@@ -47,6 +48,6 @@ PythonClassData* PythonClassDataOf(REALobjectStruct* instance) {
 }
 
 REALclassDefinition PythonClassClass = records::ClassRecord("Python3Class", "Python3Object", sizeof(PythonClassData))
-        .describe("A Python class taken from a module, which makes instances.")
+                                           .describe("A Python class taken from a module, which makes instances.")
                                            .destructor<Destructor, records::kLockOnDemand>()
                                            .methods(PythonClassMethods);

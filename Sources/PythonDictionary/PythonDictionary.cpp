@@ -1,11 +1,11 @@
 #include <type_traits>
 
 #include "Exceptions/Exceptions.h"
-#include "Registration/ClassRecords.h"
-#include "PythonRuntime/InterpreterState.h"
-#include "PythonLibrary/PythonLoader.h"
-#include "PythonValues/PythonValueTypes.h"
 #include "PythonEntity/PythonEntity.h"
+#include "PythonLibrary/PythonLoader.h"
+#include "PythonRuntime/InterpreterState.h"
+#include "PythonValues/PythonValueTypes.h"
+#include "Registration/ClassRecords.h"
 
 namespace {
 
@@ -132,50 +132,58 @@ REALobjectStruct* SetDefault(REALobjectStruct* self, REALstringStruct* keyText, 
 
 REALproperty PythonDictionaryProperties[] = {
     records::ReadOnlyProperty<PythonDictionary_Count>("Count", "Integer",
-        "The number of entries; 0 when it holds no dict."),
+                                                      "The number of entries; 0 when it holds no dict."),
 };
 
 REALmethodDefinition PythonDictionaryMethods[] = {
-    records::Method<PythonDictionary_Constructor>("Constructor()",
-        "Makes a new empty Python dict."),
-    records::Method<PythonDictionary_Clear>("Clear()",
-        "Removes every entry from the dict itself: every holder of it sees it empty."),
-    records::Method<Contains<REALstringStruct*>>("Contains(key as String) as Boolean",
+    records::Method<PythonDictionary_Constructor>("Constructor()", "Makes a new empty Python dict."),
+    records::Method<PythonDictionary_Clear>(
+        "Clear()", "Removes every entry from the dict itself: every holder of it sees it empty."),
+    records::Method<Contains<REALstringStruct*>>(
+        "Contains(key as String) as Boolean",
         "True when the dict has an entry for the str key; raises Python3Exception when the lookup fails."),
     records::Method<GetValue<REALstringStruct*>>("GetValue(key as String) as Python3Entity",
-        "The value under the str key, shared; Nil when absent."),
-    records::Method<SetValue<REALstringStruct*>>("SetValue(key as String, value as Python3EntityBase)",
+                                                 "The value under the str key, shared; Nil when absent."),
+    records::Method<SetValue<REALstringStruct*>>(
+        "SetValue(key as String, value as Python3EntityBase)",
         "Stores the value's object (shared) under the str key; Nil is ignored."),
     records::Method<ListOf<EPyDict_Keys>>("GetKeys() as Python3List",
-        "A new list of the keys in the dict's order, a snapshot."),
+                                          "A new list of the keys in the dict's order, a snapshot."),
     records::Method<ListOf<EPyDict_Values>>("GetValues() as Python3List",
-        "A new list of the values in the dict's order, a snapshot."),
+                                            "A new list of the values in the dict's order, a snapshot."),
     records::Method<PythonDictionary_Copy>("Copy() as Python3Dictionary",
-        "A shallow copy: a new dict sharing the same keys and values."),
-    records::Method<Remove<REALstringStruct*>>("Remove(key as String)",
-        "Removes the entry of the str key; raises Python3Exception when it is absent."),
-    records::Method<Remove<REALobjectStruct*>>("Remove(key as Python3EntityBase)",
+                                           "A shallow copy: a new dict sharing the same keys and values."),
+    records::Method<Remove<REALstringStruct*>>(
+        "Remove(key as String)", "Removes the entry of the str key; raises Python3Exception when it is absent."),
+    records::Method<Remove<REALobjectStruct*>>(
+        "Remove(key as Python3EntityBase)",
         "Removes the entry of the key's object; leaves Python's KeyError set when it is absent."),
-    records::Method<Contains<REALobjectStruct*>>("Contains(key as Python3EntityBase) as Boolean",
+    records::Method<Contains<REALobjectStruct*>>(
+        "Contains(key as Python3EntityBase) as Boolean",
         "True when the dict has an entry for the key's object; raises Python3Exception when the lookup fails."),
-    records::Method<GetValue<REALobjectStruct*>>("GetValue(key as Python3EntityBase) as Python3Entity",
+    records::Method<GetValue<REALobjectStruct*>>(
+        "GetValue(key as Python3EntityBase) as Python3Entity",
         "The value under the key's object, shared; Nil when absent (with Python's error set when unhashable)."),
-    records::Method<SetValue<REALobjectStruct*>>("SetValue(key as Python3EntityBase, value as Python3EntityBase)",
+    records::Method<SetValue<REALobjectStruct*>>(
+        "SetValue(key as Python3EntityBase, value as Python3EntityBase)",
         "Stores the value's object (shared) under the key's object; Python's error is set when unhashable."),
-    records::Method<Merge>("Merge(other as Python3Dictionary, override as Boolean)",
+    records::Method<Merge>(
+        "Merge(other as Python3Dictionary, override as Boolean)",
         "Adds the other dict's entries; existing keys take the other's value only when override is True."),
-    records::Method<SetDefault>("SetDefault(key as String, defaultValue as Python3EntityBase) as Python3Entity",
+    records::Method<SetDefault>(
+        "SetDefault(key as String, defaultValue as Python3EntityBase) as Python3Entity",
         "The value under the str key, first storing defaultValue (shared) there when the key is absent."),
 };
 
 }  // namespace
 
-REALclassDefinition PythonDictionaryClass = records::ClassRecord("Python3Dictionary", "Python3EntityBase", 0)
+REALclassDefinition PythonDictionaryClass =
+    records::ClassRecord("Python3Dictionary", "Python3EntityBase", 0)
         .describe("A Python dict: keys and values are shared Python objects, changes show in every holder of the dict.")
-                                                .interfaces("IPython3Iterable")
-                                                .destructor<Destructor, records::kLockOnDemand>()
-                                                .properties(PythonDictionaryProperties)
-                                                .methods(PythonDictionaryMethods);
+        .interfaces("IPython3Iterable")
+        .destructor<Destructor, records::kLockOnDemand>()
+        .properties(PythonDictionaryProperties)
+        .methods(PythonDictionaryMethods);
 
 void InitDictionaryModule() {
   ResetDictionaryEntryPoints();

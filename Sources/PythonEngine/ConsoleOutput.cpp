@@ -3,20 +3,21 @@
 #include <cstring>
 #include <string>
 
-#include "Registration/ClassRecords.h"
-#include "PythonRuntime/HostEntry.h"
 #include "HostHandles.h"
 #include "PythonLibrary/PythonFallbacks.h"
 #include "PythonLibrary/PythonLoader.h"
+#include "PythonRuntime/HostEntry.h"
 #include "PythonValues/PythonValues.h"
+#include "Registration/ClassRecords.h"
 
 HeldObject consoleOutputInstance;
 
 namespace {
 
 REALevent PythonEngineEvents[] = {
-    records::Event("ConsoleOutput(output as String)",
-                   "Raised with each text Python writes to sys.stdout (print among them), on the application's thread."),
+    records::Event(
+        "ConsoleOutput(output as String)",
+        "Raised with each text Python writes to sys.stdout (print among them), on the application's thread."),
 };
 
 PythonEngineConsoleOutputData* ConsoleOutputDataOf(REALobjectStruct* instance) {
@@ -26,7 +27,6 @@ PythonEngineConsoleOutputData* ConsoleOutputDataOf(REALobjectStruct* instance) {
 void PythonEngineConsoleOutput_Constructor(REALobjectStruct* instance) {
   ConsoleOutputDataOf(instance)->handler = REALGetEventInstance(instance, &PythonEngineEvents[0]);
 }
-
 
 // Console events nest when a handler makes Python print again; each level
 // costs host, call and Python frames on the application's stack.

@@ -2,8 +2,8 @@
 // of a Python3EngineConsoleOutput.
 #pragma once
 
-#include "PythonValues/PythonReferences.h"
 #include "HostHandles.h"
+#include "PythonValues/PythonReferences.h"
 #include "REALplugin.h"
 
 // Receiver of Python's standard output; may be empty.

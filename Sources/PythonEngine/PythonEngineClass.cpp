@@ -1,10 +1,10 @@
-#include "Registration/ClassRecords.h"
 #include "PythonEngine/ConsoleOutput.h"
 #include "PythonEngine/PythonEngine.h"
 #include "PythonEngine/PythonErrors.h"
 #include "PythonEngine/PythonLifecycle.h"
 #include "PythonEngine/PythonSource.h"
 #include "PythonXojoModule/RegisteredModules.h"
+#include "Registration/ClassRecords.h"
 
 namespace {
 
@@ -14,41 +14,53 @@ constexpr size_t kPythonEngineDataSize = 1;
 constexpr uint32_t kEnumerationFlags = 32;
 
 REALmethodDefinition PythonEngineSharedMethods[] = {
-    records::Method<Python_InitWithName>("Init(applicationName as String)",
+    records::Method<Python_InitWithName>(
+        "Init(applicationName as String)",
         "Starts Python with this program name, loading the library first if needed; does nothing when it is running."),
-    records::Method<Python_Init>("Init()",
+    records::Method<Python_Init>(
+        "Init()",
         "Starts Python, loading the library first when PythonIsFound has not; does nothing when it is running."),
-    records::ErrorStateMethod<Python_Finalize>("Finalize()",
+    records::ErrorStateMethod<Python_Finalize>(
+        "Finalize()",
         "Stops Python and frees its objects; refused, with a RuntimeError set, when called from Python code."),
-    records::Method<Python_SetConsoleOutput>("SetConsoleOutput(output as Python3EngineConsoleOutput)",
+    records::Method<Python_SetConsoleOutput>(
+        "SetConsoleOutput(output as Python3EngineConsoleOutput)",
         "Sends what Python prints to this object's ConsoleOutput event; Nil stops it."),
     records::Method<Python_AddSearchPath>("AddSearchPath(f as FolderItem)",
-        "Appends the folder's path to sys.path, where imports look for modules."),
-    records::Method<Python_GetModule>("GetModule(name as String) as Python3Module",
+                                          "Appends the folder's path to sys.path, where imports look for modules."),
+    records::Method<Python_GetModule>(
+        "GetModule(name as String) as Python3Module",
         "Imports the module of this name; Nil with Python's error set when it cannot be imported."),
     records::ErrorStateMethod<Python_ErrorOccurred>("ErrorOccurred() as Boolean",
-        "True when a Python error is pending."),
-    records::ErrorStateMethod<Python_GetError>("GetError() as String",
-        "The pending Python error's message, clearing it; empty when none is pending."),
-    records::ErrorStateMethod<Python_ClearError>("ClearError()",
-        "Clears the pending Python error, if any."),
+                                                    "True when a Python error is pending."),
+    records::ErrorStateMethod<Python_GetError>(
+        "GetError() as String", "The pending Python error's message, clearing it; empty when none is pending."),
+    records::ErrorStateMethod<Python_ClearError>("ClearError()", "Clears the pending Python error, if any."),
     records::Method<Python_RegisterXojoModule>(
         "RegisterXojoModule(xojoModule as Python3XojoModule, moduleCreatorFunction as Ptr)",
-        "Makes a module importable while the object lives, through restarts; before Init or after Finalize; 64 names at most."),
-    records::ErrorStateMethod<Python_SetTypeError>("SetError(errorType as Integer, message as String)",
+        "Makes a module importable while the object lives, through restarts; before Init or after Finalize; 64 names "
+        "at most."),
+    records::ErrorStateMethod<Python_SetTypeError>(
+        "SetError(errorType as Integer, message as String)",
         "Sets a pending Python error of a Python3ErrorTypes type with this message; other numbers are ignored."),
-    records::Method<Python_IsFound>("PythonIsFound(preferredVersion as Python3Engine.PreferredVersionValues = "
-                    "Python3Engine.PreferredVersionValues.PREFERRED_VERSION_LATESTKNOWN) as Boolean",
+    records::Method<Python_IsFound>(
+        "PythonIsFound(preferredVersion as Python3Engine.PreferredVersionValues = "
+        "Python3Engine.PreferredVersionValues.PREFERRED_VERSION_LATESTKNOWN) as Boolean",
         "Loads the Python library, trying the preferred version first, once per process; True when one was loaded."),
-    records::Method<Python_SetPythonPath>("SetPythonPath(path as FolderItem)",
+    records::Method<Python_SetPythonPath>(
+        "SetPythonPath(path as FolderItem)",
         "Chooses the Python library file to load; ignored once one is loaded, or for a folder or a missing file."),
-    records::Method<Python_Execute>("Execute(source as String) as Boolean",
+    records::Method<Python_Execute>(
+        "Execute(source as String) as Boolean",
         "Runs the statements in __main__'s namespace (kept until Finalize); False with Python's error set on failure."),
-    records::Method<Python_Evaluate>("Evaluate(expression as String) as Python3Result",
+    records::Method<Python_Evaluate>(
+        "Evaluate(expression as String) as Python3Result",
         "The value of one expression in __main__'s namespace; Nil with Python's error set when it raises."),
-    records::ErrorStateMethod<Python_GetErrorTypeName>("GetErrorTypeName() as String",
+    records::ErrorStateMethod<Python_GetErrorTypeName>(
+        "GetErrorTypeName() as String",
         "The qualified name of the pending error's type (\"ValueError\"), empty when none; does not clear it."),
-    records::ErrorStateMethod<Python_GetErrorTraceback>("GetErrorTraceback() as String",
+    records::ErrorStateMethod<Python_GetErrorTraceback>(
+        "GetErrorTraceback() as String",
         "The pending error formatted as Python prints it, with files and lines; empty when none; does not clear it."),
 };
 
@@ -58,9 +70,9 @@ REALconstant PythonEngineConstants[] = {
 };
 
 const char* PreferredVersionMembers[] = {
-    "PREFERRED_VERSION_LATESTKNOWN = 0", "PREFERRED_VERSION_3_4_X = 1",  "PREFERRED_VERSION_3_5_X = 2",
-    "PREFERRED_VERSION_3_6_X = 3",       "PREFERRED_VERSION_3_7_X = 4",  "PREFERRED_VERSION_3_8_X = 5",
-    "PREFERRED_VERSION_3_9_X = 6",       "PREFERRED_VERSION_3_10_X = 7", "PREFERRED_VERSION_3_11_X = 8",
+    "PREFERRED_VERSION_LATESTKNOWN = 0", "PREFERRED_VERSION_3_4_X = 1",   "PREFERRED_VERSION_3_5_X = 2",
+    "PREFERRED_VERSION_3_6_X = 3",       "PREFERRED_VERSION_3_7_X = 4",   "PREFERRED_VERSION_3_8_X = 5",
+    "PREFERRED_VERSION_3_9_X = 6",       "PREFERRED_VERSION_3_10_X = 7",  "PREFERRED_VERSION_3_11_X = 8",
     "PREFERRED_VERSION_3_12_X = 9",      "PREFERRED_VERSION_3_13_X = 10", "PREFERRED_VERSION_3_14_X = 11",
 };
 
@@ -71,8 +83,9 @@ REALenum PythonEngineEnums[] = {
 
 }  // namespace
 
-REALclassDefinition PythonEngineClass = records::ClassRecord("Python3Engine", nullptr, kPythonEngineDataSize)
+REALclassDefinition PythonEngineClass =
+    records::ClassRecord("Python3Engine", nullptr, kPythonEngineDataSize)
         .describe("The interpreter: starting Python, importing modules, running source text, reading errors.")
-                                            .sharedMethods(PythonEngineSharedMethods)
-                                            .constants(PythonEngineConstants)
-                                            .enums(PythonEngineEnums);
+        .sharedMethods(PythonEngineSharedMethods)
+        .constants(PythonEngineConstants)
+        .enums(PythonEngineEnums);

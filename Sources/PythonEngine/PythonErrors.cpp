@@ -4,11 +4,11 @@
 #include <string>
 
 #include "HostGlue.h"
-#include "PythonRuntime/HostEntry.h"
 #include "HostHandles.h"
 #include "PythonEngine/PythonLifecycle.h"
 #include "PythonLibrary/PythonFallbacks.h"
 #include "PythonLibrary/PythonLoader.h"
+#include "PythonRuntime/HostEntry.h"
 #include "PythonValues/PythonValues.h"
 
 namespace {
@@ -46,7 +46,8 @@ void Python_SetTypeError(int64_t errorType, REALstringStruct* message) {
   PyObjectRef type = PythonExceptionType(errorType);
   if (!type) return;
   const std::string text = MessageText(message);
-  PyObjectRef value = EPyUnicode_DecodeUTF8(text.c_str(), static_cast<Py_ssize_t>(std::strlen(text.c_str())), "replace");
+  PyObjectRef value =
+      EPyUnicode_DecodeUTF8(text.c_str(), static_cast<Py_ssize_t>(std::strlen(text.c_str())), "replace");
   if (!value) return;  // Python's own error (no memory) is set instead
   EPyErr_SetObject(type, value);
   ReleasePythonRef(value);

@@ -3,9 +3,9 @@
 
 #include <cstdint>
 
-#include "PythonValues/PendingErrorAside.h"
 #include "PythonEngine/PythonLifecycle.h"
 #include "PythonLibrary/PythonLoader.h"
+#include "PythonValues/PendingErrorAside.h"
 #include "PythonValues/PythonReferences.h"
 #include "REALplugin.h"
 

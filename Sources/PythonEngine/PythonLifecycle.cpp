@@ -5,21 +5,21 @@
 #include <list>
 #include <string>
 
-#include "Registration/ClassRecords.h"
-#include "PythonEngine/ConsoleOutput.h"
-#include "PythonRuntime/HostEntry.h"
-#include "HostHandles.h"
-#include "PythonRuntime/Interrupts.h"
-#include "PythonRuntime/VisibleState.h"
-#include "PythonRuntime/OutlivingThreads.h"
 #include "Exceptions/Exceptions.h"
+#include "HostHandles.h"
+#include "PythonEngine/ConsoleOutput.h"
 #include "PythonEngine/PythonErrors.h"
 #include "PythonLibrary/PythonFallbacks.h"
 #include "PythonLibrary/PythonLoader.h"
-#include "PythonValues/PythonWrappers.h"
+#include "PythonRuntime/HostEntry.h"
+#include "PythonRuntime/Interrupts.h"
+#include "PythonRuntime/OutlivingThreads.h"
 #include "PythonRuntime/PythonSysSetup.h"
+#include "PythonRuntime/VisibleState.h"
 #include "PythonValues/PythonValues.h"
+#include "PythonValues/PythonWrappers.h"
 #include "PythonXojoModule/RegisteredModules.h"
+#include "Registration/ClassRecords.h"
 
 namespace {
 
@@ -57,7 +57,8 @@ std::wstring DecodeProgramName(const char* bytes, size_t length) {
 void StartInterpreter() {
   if (!EPy_IsInitialized || !EPy_Initialize || EPy_IsInitialized()) return;
   std::string refusal;
-  if (!OutlivingThreadsEnded(&refusal)) return ThrowPythonException(PythonExceptionCode::RestartRefused, refusal.c_str());
+  if (!OutlivingThreadsEnded(&refusal))
+    return ThrowPythonException(PythonExceptionCode::RestartRefused, refusal.c_str());
   InitializeWithoutSignalHandlers();
   if (!EPy_IsInitialized()) return;
   NoteInterpreterStarted();
@@ -73,7 +74,6 @@ void StartInterpreter() {
 }
 
 }  // namespace
-
 
 void Python_InitWithName(REALstringStruct* applicationName) {
   if (!EnsurePythonLoaded()) return;
@@ -128,9 +128,7 @@ void Python_AddSearchPath(REALobjectStruct* folder) {
   }
 }
 
-namespace {
-
-}  // namespace
+namespace {}  // namespace
 
 REALobjectStruct* Python_GetModule(REALstringStruct* name) {
   if (!PythonLoadedAndRunning() || !EnsurePythonEntries(EPyImport_Import)) return nullptr;

@@ -4,12 +4,12 @@
 #include <string>
 
 #include "HostGlue.h"
-#include "PythonRuntime/ErrorText.h"
 #include "PythonEngine/PythonErrors.h"
 #include "PythonEngine/PythonLifecycle.h"
 #include "PythonLibrary/PythonLoader.h"
-#include "PythonValues/PythonValues.h"
 #include "PythonResult/PythonResult.h"
+#include "PythonRuntime/ErrorText.h"
+#include "PythonValues/PythonValues.h"
 
 namespace {
 
@@ -64,7 +64,7 @@ REALstringStruct* HostStringOfText(PyObjectRef text) {
 template <typename Read>
 REALstringStruct* ReadPendingError(Read read) {
   if (!PythonLoadedAndRunning() || !EnsurePythonEntries(EPyErr_Fetch, EPyErr_Restore, EPyErr_NormalizeException,
-                                                 EPyObject_GetAttrString, EPyErr_Clear))
+                                                        EPyObject_GetAttrString, EPyErr_Clear))
     return nullptr;
   PyObjectRef type = nullptr, value = nullptr, traceback = nullptr;
   EPyErr_Fetch(&type, &value, &traceback);

@@ -3,11 +3,11 @@
 #include <type_traits>
 #include <vector>
 
-#include "Registration/ClassRecords.h"
-#include "PythonValues/PendingErrorAside.h"
-#include "PythonRuntime/InterpreterState.h"
 #include "PythonLibrary/PythonLoader.h"
+#include "PythonRuntime/InterpreterState.h"
+#include "PythonValues/PendingErrorAside.h"
 #include "PythonValues/PythonValueTypes.h"
+#include "Registration/ClassRecords.h"
 
 namespace {
 
@@ -72,11 +72,13 @@ int8_t TypeProperty(REALobjectStruct* self, intptr_t) {
 REALmethodDefinition PythonEntityBaseMethods[] = {
     records::Method<PythonEntity_Constructor>("Constructor()", "Makes a value that holds no Python object.",
                                               REALdefaultConstructorFlags),
-    records::Method<ToString>("ToString() as String",
+    records::Method<ToString>(
+        "ToString() as String",
         "Python's str() of the held object, cut at its first NUL character; empty when it holds none."),
     records::Method<Hash>("Hash() as Int64",
-        "Python's hash() of the held object; -1 when it holds none or the object cannot be hashed."),
-    records::Method<GetPtr>("GetPtr() as Ptr",
+                          "Python's hash() of the held object; -1 when it holds none or the object cannot be hashed."),
+    records::Method<GetPtr>(
+        "GetPtr() as Ptr",
         "The held Python object as a new reference that the caller owns and must release; Nil when none."),
 };
 
@@ -86,14 +88,15 @@ std::vector<REALproperty>& PythonEntityProperties() {
     using namespace values;
     std::vector<REALproperty> properties;
 #define PYTHON_VALUE_TYPE(Name, CType, XojoType, toPython, fromPython, test, neutral, converts, familySet, kind, \
-                          neutralText, failureText)                                                            \
-  if ((familySet) & kEntityValue)                                                                              \
-    properties.push_back(records::ReadOnlyProperty<Property<values::Name>>(                                    \
+                          neutralText, failureText)                                                              \
+  if ((familySet)&kEntityValue)                                                                                  \
+    properties.push_back(records::ReadOnlyProperty<Property<values::Name>>(                                      \
         #Name "Value", XojoType, "The held object as " XojoType " when it is " kind ", else " neutralText "."));
 #include "PythonValues/PythonValueTypes.def"
 #define PYTHON_TYPE_TEST(Name, test, familySet, kind) \
-  if ((familySet) & kEntityValue)                     \
-    properties.push_back(records::ReadOnlyProperty<TypeProperty<test>>(#Name, "Boolean", "True when the held object is " kind "."));
+  if ((familySet)&kEntityValue)                       \
+    properties.push_back(                             \
+        records::ReadOnlyProperty<TypeProperty<test>>(#Name, "Boolean", "True when the held object is " kind "."));
 #include "PythonValues/PythonValueTypes.def"
     return properties;
   }();
@@ -110,15 +113,16 @@ std::vector<REALmethodDefinition>& PythonEntitySharedMethods() {
   static std::vector<REALmethodDefinition> table = [] {
     using namespace values;
     std::vector<REALmethodDefinition> methods;
-#define PYTHON_VALUE_TYPE(Name, CType, XojoType, toPython, fromPython, test, neutral, converts, familySet, kind,  \
-                          neutralText, failureText)                                                             \
-  if ((familySet) & kEntityFactory)                                                                             \
-    methods.push_back(records::Method<From<values::Name>>(                                                      \
-        "From" #Name "(value as " XojoType ") as Python3Entity",                                                \
-        "A new Python3Entity holding the value as " kind "; Nil for a value the host cannot give, or when Python " \
-        "is not running."));
+#define PYTHON_VALUE_TYPE(Name, CType, XojoType, toPython, fromPython, test, neutral, converts, familySet, kind,    \
+                          neutralText, failureText)                                                                 \
+  if ((familySet)&kEntityFactory)                                                                                   \
+    methods.push_back(records::Method<From<values::Name>>("From" #Name "(value as " XojoType ") as Python3Entity",  \
+                                                          "A new Python3Entity holding the value as " kind          \
+                                                          "; Nil for a value the host cannot give, or when Python " \
+                                                          "is not running."));
 #include "PythonValues/PythonValueTypes.def"
-    methods.push_back(records::Method<PythonEntity_FromPtr>("FromPtr(value as Ptr) as Python3Entity",
+    methods.push_back(records::Method<PythonEntity_FromPtr>(
+        "FromPtr(value as Ptr) as Python3Entity",
         "A new Python3Entity sharing the Python object at the pointer (it takes its own reference); Nil for Nil."));
     return methods;
   }();
@@ -127,9 +131,6 @@ std::vector<REALmethodDefinition>& PythonEntitySharedMethods() {
 
 }  // namespace
 
-
-
-
 REALclassDefinition PythonEntityBaseClass =
     records::ClassRecord("Python3EntityBase", nullptr, sizeof(PythonEntityData))
         .describe("The base of every Python value wrapper: holds one Python object, released when the wrapper goes.")
@@ -137,8 +138,9 @@ REALclassDefinition PythonEntityBaseClass =
         .destructor<PythonEntity_Destructor, records::kLockOnDemand>()
         .methods(PythonEntityBaseMethods);
 
-REALclassDefinition PythonEntityClass = records::ClassRecord("Python3Entity", "Python3EntityBase", 0)
+REALclassDefinition PythonEntityClass =
+    records::ClassRecord("Python3Entity", "Python3EntityBase", 0)
         .describe("Any Python value: tests of its type, conversions to Xojo values, and factories from Xojo values.")
-                                            .properties(PythonEntityProperties())
-                                            .methods(PythonEntityMethods)
-                                            .sharedMethods(PythonEntitySharedMethods());
+        .properties(PythonEntityProperties())
+        .methods(PythonEntityMethods)
+        .sharedMethods(PythonEntitySharedMethods());

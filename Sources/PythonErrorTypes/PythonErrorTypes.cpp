@@ -10,8 +10,8 @@ REALconstant PythonErrorTypesConstants[] = {
 REALmoduleDefinition MakeErrorTypesModule() {
   REALmoduleDefinition module{};
   module.version = kPluginInterfaceVersion;
-  module.name = records::DescribedName(
-      "Python3ErrorTypes", "The Python exception types Python3Engine.SetError can raise from Xojo code.");
+  module.name = records::DescribedName("Python3ErrorTypes",
+                                       "The Python exception types Python3Engine.SetError can raise from Xojo code.");
   module.constants = PythonErrorTypesConstants;
   module.constantCount = sizeof(PythonErrorTypesConstants) / sizeof(PythonErrorTypesConstants[0]);
   return module;
@@ -22,7 +22,8 @@ REALmoduleDefinition MakeErrorTypesModule() {
 REALmoduleDefinition PythonErrorTypesModule = MakeErrorTypesModule();
 
 REALinterfaceDefinition PythonIterableInterface = {
-    kPluginInterfaceVersion, 0,
+    kPluginInterfaceVersion,
+    0,
     records::DescribedName("IPython3Iterable",
                            "A Python value whose items can be iterated: what Python3List.Extend accepts."),
     {0, 0, 0, 0}};

@@ -1,10 +1,10 @@
 #include "PythonFields/PythonFields.h"
 
-#include "Registration/ClassRecords.h"
-#include "PythonValues/PythonAttributes.h"
 #include "PythonLibrary/PythonLoader.h"
-#include "PythonValues/PythonWrappers.h"
+#include "PythonValues/PythonAttributes.h"
 #include "PythonValues/PythonValueTypes.h"
+#include "PythonValues/PythonWrappers.h"
+#include "Registration/ClassRecords.h"
 
 namespace {
 
@@ -48,15 +48,17 @@ const std::vector<REALmethodDefinition>& AttributeMethods() {
     using namespace values;
     std::vector<REALmethodDefinition> table;
 #define PYTHON_VALUE_TYPE(Name, CType, XojoType, toPython, fromPython, test, neutral, converts, familySet, kind, \
-                          neutralText, failureText)                                                            \
-  if ((familySet) & kField)                                                                                    \
-    table.push_back(records::AssignableMethod<GetField<values::Name>, SetField<values::Name>>(                 \
-        #Name "Field(name as String) as " XojoType,                                                            \
-        "The named attribute as " XojoType " (" neutralText ", Python's error set, when missing); assigning sets it."));
+                          neutralText, failureText)                                                              \
+  if ((familySet)&kField)                                                                                        \
+    table.push_back(records::AssignableMethod<GetField<values::Name>, SetField<values::Name>>(                   \
+        #Name "Field(name as String) as " XojoType, "The named attribute as " XojoType " (" neutralText          \
+                                                    ", Python's error set, when missing); assigning sets it."));
 #include "PythonValues/PythonValueTypes.def"
-    table.push_back(records::Method<PythonModule_HasAttribute>("HasAttribute(name as String) as Boolean",
+    table.push_back(records::Method<PythonModule_HasAttribute>(
+        "HasAttribute(name as String) as Boolean",
         "True when the object has an attribute of this name; never leaves an error set."));
-    table.push_back(records::Method<PythonModule_DeleteAttribute>("DeleteAttribute(name as String) as Integer",
+    table.push_back(records::Method<PythonModule_DeleteAttribute>(
+        "DeleteAttribute(name as String) as Integer",
         "Deletes the named attribute: 0 when done, -1 with Python's error set when refused."));
     return table;
   }();

@@ -1,15 +1,15 @@
 #include "PythonFunction/PythonFunction.h"
 
-#include "Registration/ClassRecords.h"
 #include "HostHandles.h"
-#include "PythonValues/PythonAttributes.h"
-#include "PythonValues/PendingErrorAside.h"
-#include "PythonRuntime/InterpreterState.h"
-#include "PythonLibrary/PythonLoader.h"
-#include "PythonValues/PythonWrappers.h"
-#include "PythonValues/PythonValues.h"
 #include "PythonEntity/PythonEntity.h"
+#include "PythonLibrary/PythonLoader.h"
 #include "PythonResult/PythonResult.h"
+#include "PythonRuntime/InterpreterState.h"
+#include "PythonValues/PendingErrorAside.h"
+#include "PythonValues/PythonAttributes.h"
+#include "PythonValues/PythonValues.h"
+#include "PythonValues/PythonWrappers.h"
+#include "Registration/ClassRecords.h"
 
 namespace {
 
@@ -34,12 +34,14 @@ REALobjectStruct* PythonFunction_Module(REALobjectStruct* self, intptr_t) {
 }
 
 REALproperty PythonFunctionProperties[] = {
-    records::ReadOnlyProperty<PythonFunction_Module>("OwnerModule", "Python3Module",
+    records::ReadOnlyProperty<PythonFunction_Module>(
+        "OwnerModule", "Python3Module",
         "The module the function, or the class of its instance, was taken from; Nil when none is known."),
 };
 
 REALmethodDefinition PythonFunctionMethods[] = {
-    records::Method<PythonFunction_Invoke>("Invoke(parameters as Python3Parameters) as Python3Result",
+    records::Method<PythonFunction_Invoke>(
+        "Invoke(parameters as Python3Parameters) as Python3Result",
         "Calls the function with the parameters as positional arguments; Nil with Python's error set when it raises."),
     records::Method<PythonFunction_InvokeWithKeywords>(
         "Invoke(parameters as Python3Parameters, keywords as Python3Dictionary) as Python3Result",

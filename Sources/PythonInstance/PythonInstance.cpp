@@ -1,9 +1,9 @@
 #include "PythonInstance/PythonInstance.h"
 
-#include "Registration/ClassRecords.h"
-#include "PythonValues/PythonWrappers.h"
-#include "PythonFunction/PythonFunction.h"
 #include "PythonFields/PythonFields.h"
+#include "PythonFunction/PythonFunction.h"
+#include "PythonValues/PythonWrappers.h"
+#include "Registration/ClassRecords.h"
 
 namespace {
 
@@ -19,7 +19,8 @@ REALobjectStruct* PythonInstance_GetFunction(REALobjectStruct* self, REALstringS
 }
 
 REALmethodDefinition PythonInstanceOwnMethods[] = {
-    records::Method<PythonInstance_GetFunction>("GetFunction(name as String) as Python3Function",
+    records::Method<PythonInstance_GetFunction>(
+        "GetFunction(name as String) as Python3Function",
         "The instance's bound method or callable attribute of this name; Nil with Python's error set when missing."),
 };
 auto PythonInstanceMethods = records::Join(PythonInstanceOwnMethods, AttributeMethods());

@@ -158,6 +158,4 @@ static_assert(sizeof(PyTypeObjectLayout) == 400, "type object layout through tp_
 constexpr unsigned long Py_TPFLAGS_BASETYPE = 1UL << 10;
 constexpr unsigned long Py_TPFLAGS_DEFAULT = 1UL << 18;  // Py_TPFLAGS_HAVE_VERSION_TAG
 
-inline PyTypeObjectLayout* TypeOf(PyObjectRef object) {
-  return reinterpret_cast<PyTypeObjectLayout*>(object->ob_type);
-}
+inline PyTypeObjectLayout* TypeOf(PyObjectRef object) { return reinterpret_cast<PyTypeObjectLayout*>(object->ob_type); }

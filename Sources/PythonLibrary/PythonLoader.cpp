@@ -28,12 +28,12 @@ wchar_t* gPythonHome = nullptr;
 // Entries are stored and read through small functions of their own type, so
 // no entry is ever accessed as a `void*` object.
 const PythonEntryDescription PythonEntries[] = {
-#define PYTHON_FUNCTION(entry, symbol, result, parameters, missing, lookup)                       \
-  {symbol, [](void* address) { entry = reinterpret_cast<decltype(entry)>(address); },          \
+#define PYTHON_FUNCTION(entry, symbol, result, parameters, missing, lookup)           \
+  {symbol, [](void* address) { entry = reinterpret_cast<decltype(entry)>(address); }, \
    []() { return reinterpret_cast<void*>(entry); }, missing, PythonLookup::lookup},
-#define PYTHON_DATA(entry, symbol, type, missing, lookup)                                           \
-  {symbol, [](void* address) { entry = static_cast<type*>(address); },                            \
-   []() { return static_cast<void*>(entry); }, missing, PythonLookup::lookup},
+#define PYTHON_DATA(entry, symbol, type, missing, lookup)                                                          \
+  {symbol, [](void* address) { entry = static_cast<type*>(address); }, []() { return static_cast<void*>(entry); }, \
+   missing, PythonLookup::lookup},
 #include "PythonLibrary/PythonEntryPoints.def"
 };
 const size_t PythonEntryCount = sizeof(PythonEntries) / sizeof(PythonEntries[0]);
@@ -244,9 +244,7 @@ void* OpenChosenLibrary(REALobjectStruct* file) {
 
 // The runtime package of most Linux distributions installs only the soname
 // (libpython3.X.so.1.0); the plain name is a development symlink.
-void* OpenSoname(int minor) {
-  return OpenLibrary(("libpython3." + std::to_string(minor) + ".so.1.0").c_str());
-}
+void* OpenSoname(int minor) { return OpenLibrary(("libpython3." + std::to_string(minor) + ".so.1.0").c_str()); }
 
 void* OpenRowsOf(int minor) {
   const size_t firstRow = 2 * static_cast<size_t>(kNewestMinor - minor);

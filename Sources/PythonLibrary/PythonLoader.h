@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <cwchar>
 
-#include "PythonLibrary/PythonAbi.h"
 #include "HostHandles.h"
+#include "PythonLibrary/PythonAbi.h"
 #include "REALplugin.h"
 
 // C types of the 64-bit Python C API that the table's signatures use.

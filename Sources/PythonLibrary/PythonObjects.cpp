@@ -20,7 +20,8 @@ bool IsPythonInt(PyObjectRef object) { return object && (TypeFlags(object) & Py_
 bool IsPythonStr(PyObjectRef object) { return object && (TypeFlags(object) & Py_TPFLAGS_UNICODE_SUBCLASS); }
 bool IsPythonFloat(PyObjectRef object) {
   if (!object || !e__PyFloat_Type) return false;
-  return object->ob_type == e__PyFloat_Type || (EPyType_IsSubtype && EPyType_IsSubtype(object->ob_type, e__PyFloat_Type));
+  return object->ob_type == e__PyFloat_Type ||
+         (EPyType_IsSubtype && EPyType_IsSubtype(object->ob_type, e__PyFloat_Type));
 }
 bool IsPythonBool(PyObjectRef object) { return HasExactType(object, e__PyBool_Type); }
 bool IsPythonTuple(PyObjectRef object) { return HasExactType(object, e__PyTuple_Type); }

@@ -34,12 +34,12 @@ inline void ReleasePythonRef(PyObjectRef object) {
   if (!IsImmortalPythonObject(object) && --object->ob_refcnt == 0) object->ob_type->tp_dealloc(object);
 }
 
-bool IsPythonInt(PyObjectRef object);      // int, bool and int subclasses
-bool IsPythonStr(PyObjectRef object);      // str and its subclasses
-bool IsPythonFloat(PyObjectRef object);    // float and its subclasses
-bool IsPythonBool(PyObjectRef object);     // exactly bool
-bool IsPythonTuple(PyObjectRef object);    // exactly tuple, list, dict, bytes:
-bool IsPythonList(PyObjectRef object);     //   subclasses fail these tests
+bool IsPythonInt(PyObjectRef object);    // int, bool and int subclasses
+bool IsPythonStr(PyObjectRef object);    // str and its subclasses
+bool IsPythonFloat(PyObjectRef object);  // float and its subclasses
+bool IsPythonBool(PyObjectRef object);   // exactly bool
+bool IsPythonTuple(PyObjectRef object);  // exactly tuple, list, dict, bytes:
+bool IsPythonList(PyObjectRef object);   //   subclasses fail these tests
 bool IsPythonDict(PyObjectRef object);
 bool IsPythonBytes(PyObjectRef object);
 // An int in the Int32 range.

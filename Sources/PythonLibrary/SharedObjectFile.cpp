@@ -33,7 +33,9 @@ bool ReadAt(int fd, void* buffer, size_t size, uint64_t offset) {
 }
 
 // `offset` + `size` within `fileSize`, without overflow.
-bool Within(uint64_t offset, uint64_t size, uint64_t fileSize) { return offset <= fileSize && size <= fileSize - offset; }
+bool Within(uint64_t offset, uint64_t size, uint64_t fileSize) {
+  return offset <= fileSize && size <= fileSize - offset;
+}
 
 bool HasCompleteSegments(int fd, const Elf64_Ehdr& header, uint64_t fileSize) {
   if (header.e_phentsize != sizeof(Elf64_Phdr) || header.e_phnum == 0) return false;

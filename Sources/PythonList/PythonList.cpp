@@ -1,12 +1,12 @@
 #include <cstdint>
 
 #include "Exceptions/Exceptions.h"
-#include "PythonLibrary/PythonFallbacks.h"
-#include "Registration/ClassRecords.h"
-#include "PythonRuntime/InterpreterState.h"
-#include "PythonLibrary/PythonLoader.h"
-#include "PythonValues/PythonValueTypes.h"
 #include "PythonEntity/PythonEntity.h"
+#include "PythonLibrary/PythonFallbacks.h"
+#include "PythonLibrary/PythonLoader.h"
+#include "PythonRuntime/InterpreterState.h"
+#include "PythonValues/PythonValueTypes.h"
+#include "Registration/ClassRecords.h"
 
 namespace {
 
@@ -111,41 +111,47 @@ void Extend(REALobjectStruct* self, REALobjectStruct* items) {
 
 REALproperty PythonListProperties[] = {
     records::ReadOnlyProperty<PythonList_Count>("Count", "Integer",
-        "The number of items in the list; 0 when it holds none."),
+                                                "The number of items in the list; 0 when it holds none."),
 };
 
 REALmethodDefinition PythonListMethods[] = {
-    records::Method<Constructor>("Constructor()",
-        "Makes a new empty Python list."),
-    records::Method<PythonList_Clear>("Clear()",
-        "Gives this wrapper a new empty list; other holders of the old list keep it unchanged."),
-    records::Method<PythonList_Append>("Append(value as Python3EntityBase)",
+    records::Method<Constructor>("Constructor()", "Makes a new empty Python list."),
+    records::Method<PythonList_Clear>(
+        "Clear()", "Gives this wrapper a new empty list; other holders of the old list keep it unchanged."),
+    records::Method<PythonList_Append>(
+        "Append(value as Python3EntityBase)",
         "Adds the value's object (shared, not copied) at the end of the list; Nil is ignored."),
-    records::Method<PythonList_Insert>("Insert(index as Integer, value as Python3EntityBase)",
+    records::Method<PythonList_Insert>(
+        "Insert(index as Integer, value as Python3EntityBase)",
         "Inserts the value's object (shared) before index, clamped to the list's bounds as Python does."),
     records::Method<PythonList_GetItem>("GetItem(index as Integer) as Python3Entity",
-        "The item at index, shared; Nil with an IndexError set when out of range."),
-    records::Method<PythonList_SetItem>("SetItem(index as Integer, value as Python3EntityBase)",
+                                        "The item at index, shared; Nil with an IndexError set when out of range."),
+    records::Method<PythonList_SetItem>(
+        "SetItem(index as Integer, value as Python3EntityBase)",
         "Replaces the item at index with the value's object (shared); an IndexError is set when out of range."),
     records::Method<PythonList_AsTuple>("AsTuple() as Python3Parameters",
-        "A new tuple of the list's items, shared; Nil on failure."),
-    records::Method<InPlace<PythonEntryId::EPyList_Sort, EPyList_Sort, PythonExceptionCode::SortFailed>>("Sort()",
+                                        "A new tuple of the list's items, shared; Nil on failure."),
+    records::Method<InPlace<PythonEntryId::EPyList_Sort, EPyList_Sort, PythonExceptionCode::SortFailed>>(
+        "Sort()",
         "Sorts the list in place as Python sorts it; raises Python3Exception when the items cannot be compared."),
-    records::Method<InPlace<PythonEntryId::EPyList_Reverse, EPyList_Reverse, PythonExceptionCode::ReverseFailed>>("Reverse()",
-        "Reverses the order of the items in place; raises Python3Exception on failure."),
-    records::Method<GetSlice>("GetSlice(lowIndex as Integer, highIndex as Integer) as Python3List",
+    records::Method<InPlace<PythonEntryId::EPyList_Reverse, EPyList_Reverse, PythonExceptionCode::ReverseFailed>>(
+        "Reverse()", "Reverses the order of the items in place; raises Python3Exception on failure."),
+    records::Method<GetSlice>(
+        "GetSlice(lowIndex as Integer, highIndex as Integer) as Python3List",
         "A new list of the items from lowIndex up to but not including highIndex (shared items); bounds are clamped."),
-    records::Method<Extend>("Extend(items as IPython3Iterable)",
+    records::Method<Extend>(
+        "Extend(items as IPython3Iterable)",
         "Appends every item of a Python3List, Python3Parameters or Python3Dictionary (its keys); others are ignored."),
 };
 
 }  // namespace
 
-REALclassDefinition PythonListClass = records::ClassRecord("Python3List", "Python3EntityBase", 0)
+REALclassDefinition PythonListClass =
+    records::ClassRecord("Python3List", "Python3EntityBase", 0)
         .describe("A Python list: items are shared Python objects, changes show in every holder of the list.")
-                                          .interfaces("IPython3Iterable")
-                                          .properties(PythonListProperties)
-                                          .methods(PythonListMethods);
+        .interfaces("IPython3Iterable")
+        .properties(PythonListProperties)
+        .methods(PythonListMethods);
 
 void InitListModule() {
   ResetListEntryPoints();

@@ -1,13 +1,13 @@
 #include "PythonClass/PythonClass.h"
-#include "Registration/ClassRecords.h"
-#include "PythonValues/PythonAttributes.h"
-#include "PythonValues/PendingErrorAside.h"
-#include "PythonRuntime/InterpreterState.h"
-#include "PythonLibrary/PythonLoader.h"
-#include "PythonValues/PythonWrappers.h"
-#include "PythonValues/PythonValues.h"
-#include "PythonFunction/PythonFunction.h"
 #include "PythonFields/PythonFields.h"
+#include "PythonFunction/PythonFunction.h"
+#include "PythonLibrary/PythonLoader.h"
+#include "PythonRuntime/InterpreterState.h"
+#include "PythonValues/PendingErrorAside.h"
+#include "PythonValues/PythonAttributes.h"
+#include "PythonValues/PythonValues.h"
+#include "PythonValues/PythonWrappers.h"
+#include "Registration/ClassRecords.h"
 
 namespace {
 
@@ -49,18 +49,22 @@ int8_t PythonModule_Reload(REALobjectStruct* self) {
 }
 
 REALmethodDefinition PythonModuleOwnMethods[] = {
-    records::Method<PythonModule_GetFunction>("GetFunction(name as String) as Python3Function",
+    records::Method<PythonModule_GetFunction>(
+        "GetFunction(name as String) as Python3Function",
         "The module's callable attribute of this name; Nil with Python's error set when it is missing."),
-    records::Method<PythonModule_GetClass>("GetClass(name as String) as Python3Class",
+    records::Method<PythonModule_GetClass>(
+        "GetClass(name as String) as Python3Class",
         "The module's class of this name; Nil with Python's error set when it is missing."),
-    records::Method<PythonModule_Reload>("Reload() as Boolean",
+    records::Method<PythonModule_Reload>(
+        "Reload() as Boolean",
         "Reloads the module from its source as importlib.reload does; False on failure, leaving no error of its own."),
 };
 auto PythonModuleMethods = records::Join(PythonModuleOwnMethods, AttributeMethods());
 
 }  // namespace
 
-REALclassDefinition PythonModuleClass = records::ClassRecord("Python3Module", "Python3Object", kPythonModuleDataSize)
+REALclassDefinition PythonModuleClass =
+    records::ClassRecord("Python3Module", "Python3Object", kPythonModuleDataSize)
         .describe("An imported Python module: its functions, classes and attributes.")
-                                            .destructor<Destructor, records::kLockOnDemand>()
-                                            .methods(PythonModuleMethods);
+        .destructor<Destructor, records::kLockOnDemand>()
+        .methods(PythonModuleMethods);

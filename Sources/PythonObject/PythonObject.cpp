@@ -1,8 +1,8 @@
 #include "PythonValues/PythonWrappers.h"
 
-#include "Registration/ClassRecords.h"
-#include "PythonRuntime/InterpreterState.h"
 #include "PythonLibrary/PythonLoader.h"
+#include "PythonRuntime/InterpreterState.h"
+#include "Registration/ClassRecords.h"
 
 namespace {
 
@@ -20,14 +20,14 @@ REALstringStruct* PythonObject_Name(REALobjectStruct* instance, intptr_t) {
 }
 
 REALproperty PythonObjectProperties[] = {
-    records::ReadOnlyProperty<PythonObject_Name>("Name", "String",
-        "The name the object was looked up by."),
+    records::ReadOnlyProperty<PythonObject_Name>("Name", "String", "The name the object was looked up by."),
 };
 
 }  // namespace
 
-REALclassDefinition PythonObjectClass = records::ClassRecord("Python3Object", nullptr, sizeof(PythonObjectData))
+REALclassDefinition PythonObjectClass =
+    records::ClassRecord("Python3Object", nullptr, sizeof(PythonObjectData))
         .describe("The base of the named Python objects: modules, functions, classes and instances.")
-                                            .initializer<PythonObject_Initializer, records::kLockOnDemand>()
-                                            .destructor<PythonObject_Destructor, records::kLockOnDemand>()
-                                            .properties(PythonObjectProperties);
+        .initializer<PythonObject_Initializer, records::kLockOnDemand>()
+        .destructor<PythonObject_Destructor, records::kLockOnDemand>()
+        .properties(PythonObjectProperties);

@@ -2,12 +2,12 @@
 
 #include <vector>
 
-#include "Registration/ClassRecords.h"
-#include "PythonValues/PendingErrorAside.h"
-#include "PythonRuntime/InterpreterState.h"
-#include "PythonLibrary/PythonLoader.h"
-#include "PythonValues/PythonValueTypes.h"
 #include "PythonEntity/PythonEntity.h"
+#include "PythonLibrary/PythonLoader.h"
+#include "PythonRuntime/InterpreterState.h"
+#include "PythonValues/PendingErrorAside.h"
+#include "PythonValues/PythonValueTypes.h"
+#include "Registration/ClassRecords.h"
 
 namespace {
 
@@ -115,9 +115,9 @@ int8_t ItemTest(REALobjectStruct* self, int64_t index) {
 }
 
 REALproperty PythonParametersProperties[] = {
-    records::ReadOnlyProperty<PythonParameters_Count>("Count", "Integer",
-        "The number of parameters."),
-    records::ReadOnlyProperty<PythonParameters_LastError>("LastError", "Integer",
+    records::ReadOnlyProperty<PythonParameters_Count>("Count", "Integer", "The number of parameters."),
+    records::ReadOnlyProperty<PythonParameters_LastError>(
+        "LastError", "Integer",
         "The PY_ constant of Python3Engine for the last failed assignment; PY_NO_ERROR when none failed."),
 };
 
@@ -137,25 +137,26 @@ std::vector<REALmethodDefinition>& PythonParametersMethods() {
   static std::vector<REALmethodDefinition> table = [] {
     using namespace values;
     std::vector<REALmethodDefinition> methods = {
-        records::Method<PythonParameters_Constructor>("Constructor(parameterCount as Integer)",
+        records::Method<PythonParameters_Constructor>(
+            "Constructor(parameterCount as Integer)",
             "Makes a tuple of parameterCount parameters, each None until assigned."),
         records::Method<PythonParameters_ConstructorPtr>("Constructor(paramPtr as Ptr)",
-            "Wraps the Python tuple at the pointer (as a host function receives its arguments), taking its own reference."),
-        records::Method<PythonParameters_ClearError>("ClearError()",
-            "Sets LastError back to PY_NO_ERROR."),
+                                                         "Wraps the Python tuple at the pointer (as a host function "
+                                                         "receives its arguments), taking its own reference."),
+        records::Method<PythonParameters_ClearError>("ClearError()", "Sets LastError back to PY_NO_ERROR."),
     };
-#define PYTHON_VALUE_TYPE(Name, CType, XojoType, toPython, fromPython, test, neutral, converts, familySet, kind,  \
-                          neutralText, failureText)                                                             \
-  if ((familySet) & kParameter)                                                                                 \
-    methods.push_back(records::AssignableMethod<Get<values::Name>, Set<SetterOf<values::Name>::Type>>(         \
-        #Name "Value(index as Integer) as " XojoType,                                                           \
+#define PYTHON_VALUE_TYPE(Name, CType, XojoType, toPython, fromPython, test, neutral, converts, familySet, kind, \
+                          neutralText, failureText)                                                              \
+  if ((familySet)&kParameter)                                                                                    \
+    methods.push_back(records::AssignableMethod<Get<values::Name>, Set<SetterOf<values::Name>::Type>>(           \
+        #Name "Value(index as Integer) as " XojoType,                                                            \
         "The parameter at index as " XojoType " when it is " kind ", else " neutralText                          \
         " (also out of range); assigning stores the value as " kind "."));
 #include "PythonValues/PythonValueTypes.def"
-#define PYTHON_TYPE_TEST(Name, test, familySet, kind)                                                    \
-  if ((familySet) & kParameter)                                                                          \
-    methods.push_back(records::Method<ItemTest<test>>(#Name "(index as Integer) as Boolean",              \
-                                                      "True when the parameter at index is " kind         \
+#define PYTHON_TYPE_TEST(Name, test, familySet, kind)                                             \
+  if ((familySet)&kParameter)                                                                     \
+    methods.push_back(records::Method<ItemTest<test>>(#Name "(index as Integer) as Boolean",      \
+                                                      "True when the parameter at index is " kind \
                                                       "; False when out of range."));
 #include "PythonValues/PythonValueTypes.def"
     return methods;

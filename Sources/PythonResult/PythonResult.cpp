@@ -2,12 +2,12 @@
 
 #include <vector>
 
-#include "Registration/ClassRecords.h"
-#include "PythonValues/PendingErrorAside.h"
-#include "PythonRuntime/InterpreterState.h"
-#include "PythonLibrary/PythonLoader.h"
-#include "PythonValues/PythonValueTypes.h"
 #include "PythonEntity/PythonEntity.h"
+#include "PythonLibrary/PythonLoader.h"
+#include "PythonRuntime/InterpreterState.h"
+#include "PythonValues/PendingErrorAside.h"
+#include "PythonValues/PythonValueTypes.h"
+#include "Registration/ClassRecords.h"
 
 namespace {
 
@@ -59,39 +59,38 @@ REALobjectStruct* PythonResult_FromBytes(REALobjectStruct* bytes);
 std::vector<REALmethodDefinition>& PythonResultMethods() {
   static std::vector<REALmethodDefinition> table = [] {
     using namespace values;
-    std::vector<REALmethodDefinition> methods = {records::Method<PythonResult_Constructor>(
-        "Constructor()", "Makes a result holding Python None.")};
-#define PYTHON_VALUE_TYPE(Name, CType, XojoType, toPython, fromPython, test, neutral, converts, familySet, kind,     \
-                          neutralText, failureText)                                                                \
-  if ((familySet) & kResultConstructor)                                                                            \
-    methods.push_back(records::Method<Construct<values::Name>>("Constructor(value as " XojoType ")",                \
-                                                               "Makes a result holding the value as " kind "."));  \
-  if ((familySet) & kResultValue)                                                                                  \
-    methods.push_back(records::Method<Get<values::Name>>(                                                          \
-        #Name "Value() as " XojoType,                                                                              \
-        (converts) ? "The result converted by Python to " XojoType "; " failureText                                \
-                     " with Python's error set when it cannot be."                                                  \
-                   : "The result as " XojoType " when it is " kind ", else " neutralText "."));
+    std::vector<REALmethodDefinition> methods = {
+        records::Method<PythonResult_Constructor>("Constructor()", "Makes a result holding Python None.")};
+#define PYTHON_VALUE_TYPE(Name, CType, XojoType, toPython, fromPython, test, neutral, converts, familySet, kind,       \
+                          neutralText, failureText)                                                                    \
+  if ((familySet)&kResultConstructor)                                                                                  \
+    methods.push_back(records::Method<Construct<values::Name>>("Constructor(value as " XojoType ")",                   \
+                                                               "Makes a result holding the value as " kind "."));      \
+  if ((familySet)&kResultValue)                                                                                        \
+    methods.push_back(records::Method<Get<values::Name>>(                                                              \
+        #Name "Value() as " XojoType, (converts) ? "The result converted by Python to " XojoType "; " failureText      \
+                                                   " with Python's error set when it cannot be."                       \
+                                                 : "The result as " XojoType " when it is " kind ", else " neutralText \
+                                                   "."));
 #include "PythonValues/PythonValueTypes.def"
 #define PYTHON_TYPE_TEST(Name, test, familySet, kind) \
-  if ((familySet) & kResultValue)                     \
+  if ((familySet)&kResultValue)                       \
     methods.push_back(records::Method<TypeTest<test>>(#Name "() as Boolean", "True when the result is " kind "."));
 #include "PythonValues/PythonValueTypes.def"
-    methods.push_back(records::Method<PythonResult_GetPtr>("GetPtr() as Ptr",
-        "The result as a new reference that the caller owns and must release; Nil when none."));
+    methods.push_back(records::Method<PythonResult_GetPtr>(
+        "GetPtr() as Ptr", "The result as a new reference that the caller owns and must release; Nil when none."));
     return methods;
   }();
   return table;
 }
 
 REALmethodDefinition PythonResultSharedMethods[] = {
-    records::Method<PythonResult_FromBytes>("FromBytes(bytes as Python3Bytes) as Python3Result",
+    records::Method<PythonResult_FromBytes>(
+        "FromBytes(bytes as Python3Bytes) as Python3Result",
         "A result sharing the Python3Bytes's object; Nil for Nil or when Python is not running."),
 };
 
 }  // namespace
-
-
 
 namespace {
 
@@ -104,8 +103,9 @@ REALobjectStruct* PythonResult_FromBytes(REALobjectStruct* bytes) {
 
 }  // namespace
 
-REALclassDefinition PythonResultClass = records::ClassRecord("Python3Result", nullptr, sizeof(PythonResultData))
+REALclassDefinition PythonResultClass =
+    records::ClassRecord("Python3Result", nullptr, sizeof(PythonResultData))
         .describe("What a call or an evaluation returned: one Python object, read as Xojo values.")
-                                            .destructor<PythonResult_Destructor, records::kLockOnDemand>()
-                                            .methods(PythonResultMethods())
-                                            .sharedMethods(PythonResultSharedMethods);
+        .destructor<PythonResult_Destructor, records::kLockOnDemand>()
+        .methods(PythonResultMethods())
+        .sharedMethods(PythonResultSharedMethods);

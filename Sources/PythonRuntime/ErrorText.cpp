@@ -96,8 +96,8 @@ std::string SourceLine(const std::string& file, long number) {
 // The name Python's traceback prints: the module left out for builtins and __main__.
 std::string TypeNameForTraceback(PyObjectRef type) {
   PyObjectRef module = TextAttribute(type, "__module__");
-  const bool plain = module && EPyUnicode_CompareWithASCIIString &&
-                     EPyUnicode_CompareWithASCIIString(module, "__main__") == 0;
+  const bool plain =
+      module && EPyUnicode_CompareWithASCIIString && EPyUnicode_CompareWithASCIIString(module, "__main__") == 0;
   if (module) ReleasePythonRef(module);
   if (plain) {
     std::string name = TextAttributeUtf8(type, "__qualname__");
@@ -185,7 +185,8 @@ class TracebackWriter {
   void Repeated(int repeats) {
     const int notShown = repeats - (kRepeatedFramesShown - 1);
     if (notShown > 0)
-      text += "  [Previous line repeated " + std::to_string(notShown) + " more time" + (notShown > 1 ? "s" : "") + "]\n";
+      text +=
+          "  [Previous line repeated " + std::to_string(notShown) + " more time" + (notShown > 1 ? "s" : "") + "]\n";
   }
 
   void LastLines(PyObjectRef type, PyObjectRef value) {
@@ -240,8 +241,9 @@ PyObjectRef NewTypeName(PyObjectRef type) {
   if (!name) name = TextAttribute(type, "__name__");
   if (!name) {
     const char* made = reinterpret_cast<PyTypeObjectHeader*>(type)->tp_name;
-    name = made && EPyUnicode_DecodeUTF8 ? EPyUnicode_DecodeUTF8(made, static_cast<Py_ssize_t>(std::strlen(made)), "replace")
-                                        : nullptr;
+    name = made && EPyUnicode_DecodeUTF8
+               ? EPyUnicode_DecodeUTF8(made, static_cast<Py_ssize_t>(std::strlen(made)), "replace")
+               : nullptr;
     if (!name && EPyErr_Clear) EPyErr_Clear();
     return name;
   }

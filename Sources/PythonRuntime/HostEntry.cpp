@@ -5,9 +5,9 @@
 #include <deque>
 #include <mutex>
 
-#include "PythonRuntime/Interrupts.h"
-#include "PythonRuntime/InterpreterState.h"
 #include "PythonLibrary/PythonLoader.h"
+#include "PythonRuntime/InterpreterState.h"
+#include "PythonRuntime/Interrupts.h"
 
 namespace {
 
@@ -27,7 +27,7 @@ struct DeferredWork {
 };
 
 std::mutex deferredMutex;
-std::condition_variable roomForText;  // notified whenever the host takes the queue
+std::condition_variable roomForText;               // notified whenever the host takes the queue
 std::deque<DeferredWork>* deferredWork = nullptr;  // created on first use, never freed
 size_t queuedTexts = 0;                            // under deferredMutex
 size_t queuedTextBytes = 0;

@@ -35,7 +35,8 @@ void RequestInterrupt() noexcept {
 void NoteHostThreadInPython() noexcept { interruptTarget = CurrentThreadId(); }
 
 void NoteHostThreadLeavesPython() noexcept {
-  if (interruptSent && EPyThreadState_SetAsyncExc && interruptTarget) EPyThreadState_SetAsyncExc(interruptTarget, nullptr);
+  if (interruptSent && EPyThreadState_SetAsyncExc && interruptTarget)
+    EPyThreadState_SetAsyncExc(interruptTarget, nullptr);
   interruptSent = false;
   interruptTarget = 0;
 }

@@ -18,8 +18,8 @@ namespace {
 
 using ThreadIds = std::set<long>;
 
-ThreadIds threadsAtStart;   // the process's threads when the interpreter started
-ThreadIds outliving;        // system ids of threads left running by Finalize
+ThreadIds threadsAtStart;  // the process's threads when the interpreter started
+ThreadIds outliving;       // system ids of threads left running by Finalize
 bool outlivingPending = false;
 
 ThreadIds ProcessThreads() {
@@ -49,8 +49,8 @@ PyObjectRef Attribute(PyObjectRef object, const char* name) {
 template <typename Report>
 void ForEachDaemonThread(Report report) {
   if (!EnsurePythonEntries(EPySys_GetObject, EPyDict_GetItem, EPyUnicode_FromStringAndSize, EPyObject_GetAttrString,
-                           EPyObject_CallObject, EPyList_Size, EPyList_GetItem, EPyObject_IsTrue,
-                           EPyLong_AsLong, EPyErr_Clear))
+                           EPyObject_CallObject, EPyList_Size, EPyList_GetItem, EPyObject_IsTrue, EPyLong_AsLong,
+                           EPyErr_Clear))
     return;
   PyObjectRef modules = EPySys_GetObject("modules");
   PyObjectRef name = EPyUnicode_FromStringAndSize("threading", 9);

@@ -22,7 +22,8 @@ std::string ParentOf(const std::string& path) {
 // The folder of the loaded library's real file.
 std::optional<std::string> LibraryFolder() {
   Dl_info info{};
-  if (!EPy_Initialize || !dladdr(reinterpret_cast<void*>(EPy_Initialize), &info) || !info.dli_fname) return std::nullopt;
+  if (!EPy_Initialize || !dladdr(reinterpret_cast<void*>(EPy_Initialize), &info) || !info.dli_fname)
+    return std::nullopt;
   std::unique_ptr<char, decltype(&std::free)> real(realpath(info.dli_fname, nullptr), std::free);
   if (!real) return std::nullopt;
   return ParentOf(real.get());

@@ -42,8 +42,8 @@ void* AllocateStaticPythonObject(size_t size) noexcept {
   auto* header = static_cast<StaticBlockHeader*>(std::calloc(1, sizeof(StaticBlockHeader) + size));
   if (!header) return nullptr;
   header->next = staticBlocks.load(std::memory_order_relaxed);
-  while (!staticBlocks.compare_exchange_weak(header->next, header, std::memory_order_release,
-                                             std::memory_order_relaxed)) {
+  while (
+      !staticBlocks.compare_exchange_weak(header->next, header, std::memory_order_release, std::memory_order_relaxed)) {
   }
   return header + 1;
 }

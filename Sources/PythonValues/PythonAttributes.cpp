@@ -1,8 +1,8 @@
 #include "PythonValues/PythonAttributes.h"
 
 #include "HostHandles.h"
-#include "PythonValues/PendingErrorAside.h"
 #include "PythonLibrary/PythonLoader.h"
+#include "PythonValues/PendingErrorAside.h"
 #include "PythonValues/PythonValues.h"
 
 namespace {

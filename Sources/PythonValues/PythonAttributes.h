@@ -1,8 +1,8 @@
 // Attributes of a Python object by a host string name. The name reaches
 // Python whole, as UTF-8 text: one holding a NUL names no attribute, as for
 // Python's getattr. A missing or empty name looks nothing up and sets no
-// error; one the host cannot convert to UTF-8 sets Python's UnicodeError. An error pending before the lookup is kept aside and put back when
-// the lookup raises nothing.
+// error; one the host cannot convert to UTF-8 sets Python's UnicodeError. An error pending before the lookup is kept
+// aside and put back when the lookup raises nothing.
 #pragma once
 
 #include "PythonValues/PythonReferences.h"

@@ -10,9 +10,7 @@ PyObjectRef NewPythonUInt64(uint64_t value) {
 PyObjectRef NewPythonDouble(double value) { return EPyFloat_FromDouble ? EPyFloat_FromDouble(value) : nullptr; }
 PyObjectRef NewPythonBoolean(int8_t value) { return NewPythonBool(value != 0); }
 
-int32_t Int32OfPython(PyObjectRef number) {
-  return EPyLong_AsLong ? static_cast<int32_t>(EPyLong_AsLong(number)) : 0;
-}
+int32_t Int32OfPython(PyObjectRef number) { return EPyLong_AsLong ? static_cast<int32_t>(EPyLong_AsLong(number)) : 0; }
 int64_t Int64OfPython(PyObjectRef number) { return EPyLong_AsLongLong ? EPyLong_AsLongLong(number) : 0; }
 uint64_t UInt64OfPython(PyObjectRef number) {
   return EPyLong_AsUnsignedLongLong ? EPyLong_AsUnsignedLongLong(number) : 0;
@@ -24,4 +22,3 @@ bool IsPythonObject(PyObjectRef object) { return object != nullptr; }
 PyObjectRef WrappedPythonObject(REALobjectStruct* wrapper) {
   return wrapper ? NewReference(PythonEntityObjectOf(wrapper)) : nullptr;
 }
-

@@ -57,30 +57,30 @@ constexpr unsigned kWrapperFamilies = kEntityValue | kResultValue | kParameter;
 constexpr unsigned kAllTestFamilies = kEntityValue | kResultValue | kParameter;
 
 #define PYTHON_VALUE_TYPE(Name, CType, XojoType, toPython, fromPython, test, neutral, converts, familySet, kindText, \
-                          neutralText, failureText)                                                                \
-  struct Name {                                                                                                   \
-    using Type = CType;                                                                                           \
-    static constexpr const char* name = #Name;                                                                    \
-    static constexpr const char* xojoType = XojoType;                                                             \
-    static constexpr bool libraryConverts = converts;                                                             \
-    static constexpr unsigned families = familySet;                                                               \
-    static constexpr const char* kind = kindText;                                                                 \
-    static constexpr const char* neutralWords = neutralText;                                                      \
-    static constexpr const char* failureWords = failureText;                                                      \
-    /* hostRefused, when given, tells a value the host could not give from a refusal by Python */                 \
-    static PyObjectRef ToPython(Type value, bool* hostRefused = nullptr) {                                         \
-      if (hostRefused) *hostRefused = false;                                                                      \
-      return ConvertToPython<Type>(toPython, value, hostRefused);                                                 \
-    }                                                                                                             \
-    static Type FromPython(PyObjectRef object) { return fromPython(object); }                                     \
-    static bool Test(PyObjectRef object) { return test(object); }                                                 \
-    static Type Neutral() { return neutral; }                                                                     \
+                          neutralText, failureText)                                                                  \
+  struct Name {                                                                                                      \
+    using Type = CType;                                                                                              \
+    static constexpr const char* name = #Name;                                                                       \
+    static constexpr const char* xojoType = XojoType;                                                                \
+    static constexpr bool libraryConverts = converts;                                                                \
+    static constexpr unsigned families = familySet;                                                                  \
+    static constexpr const char* kind = kindText;                                                                    \
+    static constexpr const char* neutralWords = neutralText;                                                         \
+    static constexpr const char* failureWords = failureText;                                                         \
+    /* hostRefused, when given, tells a value the host could not give from a refusal by Python */                    \
+    static PyObjectRef ToPython(Type value, bool* hostRefused = nullptr) {                                           \
+      if (hostRefused) *hostRefused = false;                                                                         \
+      return ConvertToPython<Type>(toPython, value, hostRefused);                                                    \
+    }                                                                                                                \
+    static Type FromPython(PyObjectRef object) { return fromPython(object); }                                        \
+    static bool Test(PyObjectRef object) { return test(object); }                                                    \
+    static Type Neutral() { return neutral; }                                                                        \
   };
-#define PYTHON_TYPE_TEST(Name, test, familySet, kindText)   \
-  struct Name {                                             \
-    static constexpr const char* name = #Name;              \
-    static constexpr unsigned families = familySet;         \
-    static constexpr const char* kind = kindText;           \
+#define PYTHON_TYPE_TEST(Name, test, familySet, kindText)         \
+  struct Name {                                                   \
+    static constexpr const char* name = #Name;                    \
+    static constexpr unsigned families = familySet;               \
+    static constexpr const char* kind = kindText;                 \
     static bool Test(PyObjectRef object) { return test(object); } \
   };
 #include "PythonValues/PythonValueTypes.def"

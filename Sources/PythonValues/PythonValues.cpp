@@ -4,17 +4,18 @@
 #include <limits>
 
 #include "HostGlue.h"
-#include "PythonRuntime/HostEntry.h"
 #include "HostHandles.h"
-#include "PythonValues/PendingErrorAside.h"
 #include "PythonLibrary/PythonLoader.h"
+#include "PythonRuntime/HostEntry.h"
+#include "PythonValues/PendingErrorAside.h"
 
 namespace {
 
 bool HasExactType(PyObjectRef object, PyTypeObjectHeader* type) { return object && type && object->ob_type == type; }
 
 void Capsule_Destructor(PyObjectRef capsule) noexcept {
-  if (EPyCapsule_GetPointer) ReleaseHostObjectForPython(static_cast<REALobjectStruct*>(EPyCapsule_GetPointer(capsule, nullptr)));
+  if (EPyCapsule_GetPointer)
+    ReleaseHostObjectForPython(static_cast<REALobjectStruct*>(EPyCapsule_GetPointer(capsule, nullptr)));
 }
 
 void UnlockKeepingPendingError(REALobjectStruct* object) noexcept {

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "PythonLibrary/PythonAbi.h"
 #include "HostCode/HostCalls.h"
 #include "HostCode/HostRegistration.h"
+#include "PythonLibrary/PythonAbi.h"
 
 // The host's functions, as Python's slots and tables would call them.
 using HostInitFunction = int32_t (*)(PyObjectRef self, PyObjectRef args, PyObjectRef kwds);
@@ -65,7 +65,7 @@ class HostType final : public PythonVisibleState {
   PyTypeObjectLayout* TypeObject() const;
 
   std::string name_;
-  HostInitFunction init_;          // may be null: the base type's initializer applies
+  HostInitFunction init_;  // may be null: the base type's initializer applies
   HostHashFunction hash_ = nullptr;
   PyUnaryFunction toString_ = nullptr;
   std::vector<HostFunction> methods_;

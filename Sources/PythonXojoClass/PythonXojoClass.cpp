@@ -2,10 +2,10 @@
 
 #include <utility>
 
-#include "Registration/ClassRecords.h"
-#include "PythonRuntime/InterpreterState.h"
 #include "PythonLibrary/PythonLoader.h"
+#include "PythonRuntime/InterpreterState.h"
 #include "PythonXojoClass/HostType.h"
+#include "Registration/ClassRecords.h"
 
 namespace {
 
@@ -60,22 +60,27 @@ void SetData(void* pySelf, REALobjectStruct* value) {
 void Destructor(REALobjectStruct* self) { DestroyHostState(DataOf(self)->state); }
 
 REALmethodDefinition PythonXojoClassMethods[] = {
-    records::Method<Constructor>("Constructor(name as String, initMethod as Ptr)",
+    records::Method<Constructor>(
+        "Constructor(name as String, initMethod as Ptr)",
         "Starts a Python class of this name whose instances run initMethod (a Xojo function) when Python makes them."),
-    records::Method<RegisterFunction>("RegisterFunction(name as String, fuction as Ptr)",
+    records::Method<RegisterFunction>(
+        "RegisterFunction(name as String, fuction as Ptr)",
         "Adds a method (at most 256 per class), a Xojo function taking (self, args) Ptrs and returning a Ptr."),
-    records::Method<RegisterGetterSetter>("RegisterGetterSetter(name as String, getterPtr as Ptr, setterPtr as Ptr)",
+    records::Method<RegisterGetterSetter>(
+        "RegisterGetterSetter(name as String, getterPtr as Ptr, setterPtr as Ptr)",
         "Adds a property to the class, read and assigned through Xojo functions; a Nil setter makes it read-only."),
     records::Method<SetHashFunction>("SetHashFunction(fuction as Ptr)",
-        "Sets the Xojo function Python calls for hash() of an instance."),
+                                     "Sets the Xojo function Python calls for hash() of an instance."),
     records::Method<SetToStringFunction>("SetToStringFunction(fuction as Ptr)",
-        "Sets the Xojo function Python calls for str() of an instance."),
+                                         "Sets the Xojo function Python calls for str() of an instance."),
 };
 
 REALmethodDefinition PythonXojoClassSharedMethods[] = {
-    records::Method<GetData>("Data(pySelf as Ptr) as Object",
+    records::Method<GetData>(
+        "Data(pySelf as Ptr) as Object",
         "The Xojo object stored in the Python instance pySelf; Nil when none or pySelf is no such instance."),
-    records::Method<SetData>("Data(pySelf as Ptr, assigns value as Object)",
+    records::Method<SetData>(
+        "Data(pySelf as Ptr, assigns value as Object)",
         "Stores a Xojo object in the Python instance pySelf, kept alive until replaced or the instance goes."),
 };
 

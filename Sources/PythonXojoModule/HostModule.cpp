@@ -48,7 +48,7 @@ bool HostModule::Rebuild() {
 PyObjectRef HostModule::Create() noexcept {
   if (!registered) {
     RaisePythonError(e__PyExc_RuntimeError, "Python3XojoModule.ModuleCreateProc: the module ", name_,
-                   " is not registered; call Python3Engine.RegisterXojoModule before Python3Engine.Init");
+                     " is not registered; call Python3Engine.RegisterXojoModule before Python3Engine.Init");
     return nullptr;
   }
   if (!EPyModule_Create2) return nullptr;

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "PythonLibrary/PythonAbi.h"
 #include "HostCode/HostCalls.h"
 #include "HostCode/HostRegistration.h"
+#include "PythonLibrary/PythonAbi.h"
 
 class HostModule final : public PythonVisibleState {
  public:

@@ -2,11 +2,11 @@
 
 #include <utility>
 
-#include "Registration/ClassRecords.h"
-#include "PythonRuntime/InterpreterState.h"
 #include "PythonLibrary/PythonLoader.h"
+#include "PythonRuntime/InterpreterState.h"
 #include "PythonXojoClass/PythonXojoClass.h"
 #include "PythonXojoModule/HostModule.h"
+#include "Registration/ClassRecords.h"
 
 namespace {
 
@@ -55,12 +55,15 @@ void Destructor(REALobjectStruct* self) {
 
 REALmethodDefinition PythonXojoModuleMethods[] = {
     records::Method<PythonXojoModule_Constructor>("Constructor(name as String)",
-        "Starts a Python module of this name, defined by Xojo code."),
-    records::Method<PythonXojoModule_RegisterFunction>("RegisterFunction(name as String, fuction as Ptr)",
+                                                  "Starts a Python module of this name, defined by Xojo code."),
+    records::Method<PythonXojoModule_RegisterFunction>(
+        "RegisterFunction(name as String, fuction as Ptr)",
         "Adds a function (at most 256 per module), a Xojo function taking (self, args) Ptrs and returning a Ptr."),
-    records::Method<PythonXojoModule_AddClass>("AddClass(classToAdd as Python3XojoClass)",
+    records::Method<PythonXojoModule_AddClass>(
+        "AddClass(classToAdd as Python3XojoClass)",
         "Adds a Python3XojoClass, published in the module when Python creates it."),
-    records::Method<PythonXojoModule_ModuleCreateProc>("ModuleCreateProc() as Ptr",
+    records::Method<PythonXojoModule_ModuleCreateProc>(
+        "ModuleCreateProc() as Ptr",
         "Creates the Python module with its functions and classes; call it from the RegisterXojoModule function."),
 };
 

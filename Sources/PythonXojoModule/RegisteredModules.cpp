@@ -1,16 +1,16 @@
+#include "PythonXojoModule/RegisteredModules.h"
 #include <algorithm>
 #include <vector>
-#include "PythonXojoModule/RegisteredModules.h"
 
 #include <cstring>
 #include <string>
 #include <utility>
 
 #include "Exceptions/Exceptions.h"
-#include "HostGlue.h"
-#include "PythonLibrary/PythonLoader.h"
 #include "HostCode/HostCalls.h"
 #include "HostCode/HostRegistration.h"
+#include "HostGlue.h"
+#include "PythonLibrary/PythonLoader.h"
 #include "PythonXojoModule/HostModule.h"
 #include "PythonXojoModule/PythonXojoModule.h"
 
@@ -36,8 +36,8 @@ PyObjectRef CreateRegisteredModule(size_t index) noexcept {
   const RegisteredName& entry = registeredNames[index];
   if (!entry.state || !entry.hostCreator) {
     RaisePythonError(e__PyExc_ImportError, "the module ", entry.name,
-                   " is not registered: its Python3XojoModule is gone; keep the object registered with "
-                   "Python3Engine.RegisterXojoModule for as long as Python may import it");
+                     " is not registered: its Python3XojoModule is gone; keep the object registered with "
+                     "Python3Engine.RegisterXojoModule for as long as Python may import it");
     return nullptr;
   }
   const HostCallee callee{entry.name, ""};
@@ -77,8 +77,11 @@ bool PythonTableHolds(const char* name, PyModuleCreator creator) {
 bool IsUtf8(const std::string& text) {
   for (size_t at = 0; at < text.size();) {
     const auto lead = static_cast<unsigned char>(text[at]);
-    const size_t length = lead < 0x80 ? 1 : lead >= 0xC2 && lead < 0xE0 ? 2 : lead >= 0xE0 && lead < 0xF0 ? 3
-                        : lead >= 0xF0 && lead < 0xF5 ? 4 : 0;
+    const size_t length = lead < 0x80                   ? 1
+                          : lead >= 0xC2 && lead < 0xE0 ? 2
+                          : lead >= 0xE0 && lead < 0xF0 ? 3
+                          : lead >= 0xF0 && lead < 0xF5 ? 4
+                                                        : 0;
     if (length == 0 || at + length > text.size()) return false;
     uint32_t code = length == 1 ? lead : lead & (0xFF >> (length + 1));
     for (size_t i = 1; i < length; ++i) {
@@ -109,8 +112,8 @@ void KeepRegisteredModule(REALobjectStruct* xojoModule, const std::string& name)
     REALGetArrayValueObject(gRegisteredModules.get(), index, module.out());
     if (module.get()) earlier.push_back(std::move(module));
   }
-  const bool replaces =
-      std::any_of(earlier.begin(), earlier.end(), [&](const OwnedObject& module) { return HasName(module.get(), name); });
+  const bool replaces = std::any_of(earlier.begin(), earlier.end(),
+                                    [&](const OwnedObject& module) { return HasName(module.get(), name); });
   if (!replaces) return AppendToObjectArray(gRegisteredModules, xojoModule);
   HeldArray kept = {};
   for (const OwnedObject& module : earlier)
@@ -132,8 +135,9 @@ void Python_RegisterXojoModule(REALobjectStruct* xojoModule, void* moduleCreator
   // Libraries before 3.12 accept an entry while running and never use it;
   // later ones end the process.
   if (EPy_IsInitialized())
-    return Refuse("Python is running, and it takes new modules only before it starts; "
-                  "register modules before Python3Engine.Init, or after Python3Engine.Finalize");
+    return Refuse(
+        "Python is running, and it takes new modules only before it starts; "
+        "register modules before Python3Engine.Init, or after Python3Engine.Finalize");
   HostModule* module = HostModuleOf(xojoModule);
   if (!module) return ThrowPythonException(PythonExceptionCode::RegistrationRefused);
   // Python decodes every name of its table as it starts: one it cannot
@@ -142,8 +146,8 @@ void Python_RegisterXojoModule(REALobjectStruct* xojoModule, void* moduleCreator
     return Refuse("the module name is not UTF-8 text without NUL characters");
   const size_t index = RegisteredNameIndex(module->Name());
   if (index == kMaxRegisteredModuleNames)
-    return Refuse(("a process can register at most " + std::to_string(kMaxRegisteredModuleNames) +
-                   " module names").c_str());
+    return Refuse(
+        ("a process can register at most " + std::to_string(kMaxRegisteredModuleNames) + " module names").c_str());
   RegisteredName& entry = registeredNames[index];
   entry.hostCreator = reinterpret_cast<PyModuleCreator>(moduleCreatorFunction);
   entry.module = xojoModule;
@@ -164,7 +168,8 @@ void KeepRegisteredModulesForThisStart() noexcept {
 
 void ForgetRegisteredModule(const HostModule* state) noexcept {
   for (size_t index = 0; index < registeredNameCount; ++index)
-    if (registeredNames[index].state == state) registeredNames[index] = RegisteredName{registeredNames[index].name, nullptr, nullptr, nullptr};
+    if (registeredNames[index].state == state)
+      registeredNames[index] = RegisteredName{registeredNames[index].name, nullptr, nullptr, nullptr};
 }
 
 void ReleaseRegisteredModules() noexcept { gRegisteredModules.Reset(); }

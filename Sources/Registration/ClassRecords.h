@@ -2,15 +2,14 @@
 // each record's definition to the lines that differ from the defaults.
 #pragma once
 
-#include <vector>
 #include <cstddef>
 #include <vector>
 
 #include "HostGlue.h"
-#include "Registration/ApiDescriptions.h"
 #include "PythonRuntime/HostEntry.h"
-#include "PythonValues/PythonWrappers.h"
 #include "PythonValues/PendingErrorAside.h"
+#include "PythonValues/PythonWrappers.h"
+#include "Registration/ApiDescriptions.h"
 
 extern REALinterfaceDefinition PythonIterableInterface;
 extern REALclassDefinition PythonEngineConsoleOutputClass;
@@ -40,8 +39,7 @@ enum class PendingError { SetAside, Untouched };
 
 // What the host calls for a member: the member's function inside a
 // HostEntry, never letting an exception out to the host.
-template <auto Function, HostEntry::Lock Lock = HostEntry::Lock::OnEntry,
-          PendingError Pending = PendingError::SetAside>
+template <auto Function, HostEntry::Lock Lock = HostEntry::Lock::OnEntry, PendingError Pending = PendingError::SetAside>
 struct Entered;
 template <typename Result, typename... Arguments, Result (*Function)(Arguments...), HostEntry::Lock Lock,
           PendingError Pending>
@@ -151,27 +149,44 @@ class ClassRecord {
     Describe(record_.name, description);
     return *this;
   }
-  ClassRecord& interfaces(const char* names) { record_.interfaces = names; return *this; }
+  ClassRecord& interfaces(const char* names) {
+    record_.interfaces = names;
+    return *this;
+  }
   template <size_t N>
-  ClassRecord& properties(REALproperty (&table)[N]) { return set(record_.properties, record_.propertyCount, table); }
+  ClassRecord& properties(REALproperty (&table)[N]) {
+    return set(record_.properties, record_.propertyCount, table);
+  }
   template <size_t N>
-  ClassRecord& methods(REALmethodDefinition (&table)[N]) { return set(record_.methods, record_.methodCount, table); }
+  ClassRecord& methods(REALmethodDefinition (&table)[N]) {
+    return set(record_.methods, record_.methodCount, table);
+  }
   // Tables put together at start-up (from a list of types); they live for the process.
-  ClassRecord& properties(std::vector<REALproperty>& table) { return set(record_.properties, record_.propertyCount, table); }
-  ClassRecord& methods(std::vector<REALmethodDefinition>& table) { return set(record_.methods, record_.methodCount, table); }
+  ClassRecord& properties(std::vector<REALproperty>& table) {
+    return set(record_.properties, record_.propertyCount, table);
+  }
+  ClassRecord& methods(std::vector<REALmethodDefinition>& table) {
+    return set(record_.methods, record_.methodCount, table);
+  }
   ClassRecord& sharedMethods(std::vector<REALmethodDefinition>& table) {
     return set(record_.sharedMethods, record_.sharedMethodCount, table);
   }
   template <size_t N>
-  ClassRecord& events(REALevent (&table)[N]) { return set(record_.events, record_.eventCount, table); }
+  ClassRecord& events(REALevent (&table)[N]) {
+    return set(record_.events, record_.eventCount, table);
+  }
   template <size_t N>
-  ClassRecord& constants(REALconstant (&table)[N]) { return set(record_.constants, record_.constantCount, table); }
+  ClassRecord& constants(REALconstant (&table)[N]) {
+    return set(record_.constants, record_.constantCount, table);
+  }
   template <size_t N>
   ClassRecord& sharedMethods(REALmethodDefinition (&table)[N]) {
     return set(record_.sharedMethods, record_.sharedMethodCount, table);
   }
   template <size_t N>
-  ClassRecord& enums(REALenum (&table)[N]) { return set(record_.enums, record_.enumCount, table); }
+  ClassRecord& enums(REALenum (&table)[N]) {
+    return set(record_.enums, record_.enumCount, table);
+  }
   operator REALclassDefinition() const { return record_; }
 
  private:

@@ -49,7 +49,8 @@ int run(const std::string& plugin, const std::string& library, const std::string
   int status = 0;
   {
     Object driver = xhost::asObject(engine("GetModule", {host().newString("cpython_tests")}));
-    Object function = driver.isNil() ? Object() : xhost::asObject(host().call(driver, "GetFunction", {host().newString("run")}));
+    Object function =
+        driver.isNil() ? Object() : xhost::asObject(host().call(driver, "GetFunction", {host().newString("run")}));
     if (function.isNil()) {
       std::cerr << "cannot reach cpython_tests.run: " << pythonError() << "\n";
       return 1;

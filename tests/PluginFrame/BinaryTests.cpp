@@ -21,8 +21,8 @@ bool startsWith(const std::string& text, const std::string& prefix) { return tex
 
 // The entry, the host wrappers (plain or C++-mangled) and the linker's own symbols.
 bool isAllowedExport(const std::string& name) {
-  static const std::set<std::string> exact = {"HCallResolver", "GraphicsDrawLine", "_init",
-                                              "_fini",         "__bss_start",      "_edata", "_end"};
+  static const std::set<std::string> exact = {"HCallResolver", "GraphicsDrawLine", "_init", "_fini",
+                                              "__bss_start",   "_edata",           "_end"};
   if (exact.count(name)) return true;
   for (const char* prefix : {"REAL", "SetClass"})
     if (startsWith(name, prefix) && isWord(name.substr(std::string(prefix).size()))) return true;

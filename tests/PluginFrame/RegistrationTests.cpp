@@ -109,18 +109,36 @@ TEST(Registration, MemberFlags) {
 TEST(Registration, WrapperMembersCarryTheirDeclarations) {
   const std::vector<std::pair<std::string, std::vector<std::string>>> expected = {
       {"Python3Entity",
-       {"Constructor()", "property Int32Value as Int32", "property DoubleValue as Double",
-        "property StringValue as String", "property BooleanValue as Boolean", "property ObjectValue as Object",
-        "property Int64Value as Int64", "property UInt64Value as UInt64", "property BytesValue as Python3Bytes",
-        "property TupleValue as Python3Parameters", "property ListValue as Python3List",
-        "property DictionaryValue as Python3Dictionary", "property IsInteger as Boolean", "property IsString as Boolean",
-        "property IsDouble as Boolean", "property IsBytes as Boolean", "property IsTuple as Boolean",
-        "property IsBoolean as Boolean", "property IsList as Boolean", "property IsObject as Boolean",
-        "property IsDictionary as Boolean", "property FitsInInt32 as Boolean",
-        "shared FromInt32(value as Int32) as Python3Entity", "shared FromDouble(value as Double) as Python3Entity",
-        "shared FromString(value as String) as Python3Entity", "shared FromBoolean(value as Boolean) as Python3Entity",
-        "shared FromObject(value as Object) as Python3Entity", "shared FromInt64(value as Int64) as Python3Entity",
-        "shared FromUInt64(value as UInt64) as Python3Entity", "shared FromPtr(value as Ptr) as Python3Entity"}},
+       {"Constructor()",
+        "property Int32Value as Int32",
+        "property DoubleValue as Double",
+        "property StringValue as String",
+        "property BooleanValue as Boolean",
+        "property ObjectValue as Object",
+        "property Int64Value as Int64",
+        "property UInt64Value as UInt64",
+        "property BytesValue as Python3Bytes",
+        "property TupleValue as Python3Parameters",
+        "property ListValue as Python3List",
+        "property DictionaryValue as Python3Dictionary",
+        "property IsInteger as Boolean",
+        "property IsString as Boolean",
+        "property IsDouble as Boolean",
+        "property IsBytes as Boolean",
+        "property IsTuple as Boolean",
+        "property IsBoolean as Boolean",
+        "property IsList as Boolean",
+        "property IsObject as Boolean",
+        "property IsDictionary as Boolean",
+        "property FitsInInt32 as Boolean",
+        "shared FromInt32(value as Int32) as Python3Entity",
+        "shared FromDouble(value as Double) as Python3Entity",
+        "shared FromString(value as String) as Python3Entity",
+        "shared FromBoolean(value as Boolean) as Python3Entity",
+        "shared FromObject(value as Object) as Python3Entity",
+        "shared FromInt64(value as Int64) as Python3Entity",
+        "shared FromUInt64(value as UInt64) as Python3Entity",
+        "shared FromPtr(value as Ptr) as Python3Entity"}},
       {"Python3Bytes",
        {"property Size as Int64", "Constructor(value as String)", "Constructor(value as MemoryBlock)",
         "ToString() as String", "ToMemoryBlock() as MemoryBlock"}},
@@ -147,10 +165,10 @@ TEST(Registration, WrapperMembersCarryTheirDeclarations) {
         "CreateInstance(parameters as Python3Parameters, keywords as Python3Dictionary) as Python3Instance"}},
   };
   const std::vector<std::string> attributeMembers = {
-      "Int32Field(name as String) as Int32 assigns", "Int64Field(name as String) as Int64 assigns",
-      "UInt64Field(name as String) as UInt64 assigns", "DoubleField(name as String) as Double assigns",
+      "Int32Field(name as String) as Int32 assigns",     "Int64Field(name as String) as Int64 assigns",
+      "UInt64Field(name as String) as UInt64 assigns",   "DoubleField(name as String) as Double assigns",
       "BooleanField(name as String) as Boolean assigns", "StringField(name as String) as String assigns",
-      "ObjectField(name as String) as Object assigns", "HasAttribute(name as String) as Boolean",
+      "ObjectField(name as String) as Object assigns",   "HasAttribute(name as String) as Boolean",
       "DeleteAttribute(name as String) as Integer"};
   auto members = [](const REALclassDefinition* record) {
     std::set<std::string> found;
@@ -182,7 +200,8 @@ TEST(Registration, WrapperMembersCarryTheirDeclarations) {
       if (std::strcmp(module->methods[i].declaration, instance->methods[j].declaration) == 0 &&
           std::string(module->methods[i].declaration).find("GetFunction") == std::string::npos) {
         EXPECT_EQ(module->methods[i].function, instance->methods[j].function) << module->methods[i].declaration;
-        EXPECT_EQ(module->methods[i].setterFunction, instance->methods[j].setterFunction) << module->methods[i].declaration;
+        EXPECT_EQ(module->methods[i].setterFunction, instance->methods[j].setterFunction)
+            << module->methods[i].declaration;
       }
 }
 
@@ -223,10 +242,10 @@ TEST(Registration, EngineConstantsAndVersionEnumeration) {
 
 TEST(Registration, ErrorTypesModuleHoldsTheTwentyTwoTypesInOrder) {
   Host& host = pluginHost();
-  const char* names[] = {"AssertionError", "AttributeError", "EOFError", "FloatingPointError", "IOError",
-                         "ImportError", "IndexError", "KeyError", "KeyboardInterrupt", "MemoryError",
-                         "NameError", "NotImplementedError", "OSError", "OverflowError", "RuntimeError",
-                         "SyntaxError", "SystemError", "SystemExit", "TypeError", "ValueError",
+  const char* names[] = {"AssertionError",    "AttributeError",      "EOFError",   "FloatingPointError", "IOError",
+                         "ImportError",       "IndexError",          "KeyError",   "KeyboardInterrupt",  "MemoryError",
+                         "NameError",         "NotImplementedError", "OSError",    "OverflowError",      "RuntimeError",
+                         "SyntaxError",       "SystemError",         "SystemExit", "TypeError",          "ValueError",
                          "ZeroDivisionError", "ReferenceError"};
   for (int i = 0; i < 22; ++i)
     EXPECT_EQ(host.constant(std::string("Python3ErrorTypes.") + names[i]), i + 1) << names[i];

@@ -25,32 +25,49 @@ inline std::string parametersOf(const std::string& signature) { return signature
 // with high bits and signs set so that a narrowed or reordered value shows.
 inline NativeValue sample(char letter, int position) {
   switch (letter) {
-    case 'b': return uint64_t{1};
-    case 'c': return int64_t{-100 + position};
-    case 'C': return uint64_t(0xA0 + position);
-    case 's': return int64_t{-30000 + position};
-    case 'S': return uint64_t(0xF000 + position);
-    case 'i': return int64_t{-0x12345600 - position};
-    case 'I': return uint64_t(0xF1234500u + position);
-    case 'l': return int64_t{-0x0123456789AB00LL - position};
-    case 'L': return uint64_t(0xF123456789AB0000ULL + position);
-    case 'f': return 1.5 + position;
-    case 'd': return 1234.0625 + position;
-    case 'p': return uint64_t(0x7F5500001000ULL + 0x100 * position);
-    default: return {};
+    case 'b':
+      return uint64_t{1};
+    case 'c':
+      return int64_t{-100 + position};
+    case 'C':
+      return uint64_t(0xA0 + position);
+    case 's':
+      return int64_t{-30000 + position};
+    case 'S':
+      return uint64_t(0xF000 + position);
+    case 'i':
+      return int64_t{-0x12345600 - position};
+    case 'I':
+      return uint64_t(0xF1234500u + position);
+    case 'l':
+      return int64_t{-0x0123456789AB00LL - position};
+    case 'L':
+      return uint64_t(0xF123456789AB0000ULL + position);
+    case 'f':
+      return 1.5 + position;
+    case 'd':
+      return 1234.0625 + position;
+    case 'p':
+      return uint64_t(0x7F5500001000ULL + 0x100 * position);
+    default:
+      return {};
   }
 }
 
 inline NativeValue zeroOf(char letter) {
   switch (letter) {
-    case 'v': return {};
+    case 'v':
+      return {};
     case 'f':
-    case 'd': return 0.0;
+    case 'd':
+      return 0.0;
     case 'c':
     case 's':
     case 'i':
-    case 'l': return int64_t{0};
-    default: return uint64_t{0};
+    case 'l':
+      return int64_t{0};
+    default:
+      return uint64_t{0};
   }
 }
 

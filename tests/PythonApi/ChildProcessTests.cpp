@@ -22,7 +22,9 @@ class ChildProcesses : public RunningPython {
 TEST_F(ChildProcesses, SysExecutableIsTheLibrarysOwnInterpreter) {
   python.Run(
       "import os\n"
-      "library = os.path.realpath('" + LibraryFile() + "')\n"
+      "library = os.path.realpath('" +
+      LibraryFile() +
+      "')\n"
       "prefix = os.path.realpath(os.path.dirname(os.path.dirname(sys.executable)))\n");
   EXPECT_TRUE(python.TruthOf("library.startswith(prefix + '/')")) << python.TextOf("sys.executable");
   EXPECT_EQ(python.TextOf("os.path.basename(sys.executable)"), python.TextOf("'python3.%d' % sys.version_info[1]"));

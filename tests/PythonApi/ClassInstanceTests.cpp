@@ -28,7 +28,9 @@ class Instances : public RunningPython {
   Object Method(const Object& instance, const std::string& name) {
     return CallObject(instance, "GetFunction", {Str(name)});
   }
-  std::string TextOf(const Object& result) { return result.isNil() ? "<Nil>" : Text(host_.call(result, "StringValue")); }
+  std::string TextOf(const Object& result) {
+    return result.isNil() ? "<Nil>" : Text(host_.call(result, "StringValue"));
+  }
   Object Keywords(const std::vector<std::pair<std::string, int32_t>>& pairs) {
     Object dict = host_.newObject("Python3Dictionary");
     for (const auto& [key, value] : pairs) host_.call(dict, "SetValue", {Str(key), EntityFrom("Int32", Int32{value})});

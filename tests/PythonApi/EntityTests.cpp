@@ -98,12 +98,19 @@ TEST_F(Entities, FitsInInt32IsTheInt32Range) {
 TEST_F(Entities, TypeTestsAcceptSubclassesOfNumbersAndTextsOnly) {
   const std::vector<std::string> tests = {"IsInteger", "IsString", "IsDouble", "IsBytes",     "IsTuple",
                                           "IsBoolean", "IsList",   "IsObject", "IsDictionary"};
-  const std::vector<std::pair<std::string, std::string>> rows = {
-      {"IntSub(3)", "100000000"},       {"StrSub('s')", "010000000"}, {"FloatSub(1.5)", "001000000"},
-      {"BytesSub(b'x')", "000000000"},  {"TupleSub()", "000000000"},  {"ListSub()", "000000000"},
-      {"DictSub()", "000000000"},       {"b''", "000100000"},         {"()", "000010000"},
-      {"False", "100001000"},           {"[]", "000000100"},          {"{}", "000000001"},
-      {"None", "000000000"}};
+  const std::vector<std::pair<std::string, std::string>> rows = {{"IntSub(3)", "100000000"},
+                                                                 {"StrSub('s')", "010000000"},
+                                                                 {"FloatSub(1.5)", "001000000"},
+                                                                 {"BytesSub(b'x')", "000000000"},
+                                                                 {"TupleSub()", "000000000"},
+                                                                 {"ListSub()", "000000000"},
+                                                                 {"DictSub()", "000000000"},
+                                                                 {"b''", "000100000"},
+                                                                 {"()", "000010000"},
+                                                                 {"False", "100001000"},
+                                                                 {"[]", "000000100"},
+                                                                 {"{}", "000000001"},
+                                                                 {"None", "000000000"}};
   for (const auto& [expression, answers] : rows) {
     Object entity = python.EntityOf(expression);
     std::string seen;
@@ -113,8 +120,10 @@ TEST_F(Entities, TypeTestsAcceptSubclassesOfNumbersAndTextsOnly) {
   EXPECT_EQ(Int(Property(python.EntityOf("IntSub(3)"), "Int32Value")), 3);
   EXPECT_EQ(Text(Property(python.EntityOf("StrSub('s')"), "StringValue")), "s");
   EXPECT_EQ(xhost::asDouble(Property(python.EntityOf("FloatSub(1.5)"), "DoubleValue")), 1.5);
-  for (const auto& [expression, getter] : {std::pair{"ListSub()", "ListValue"}, {"DictSub()", "DictionaryValue"},
-                                           {"TupleSub()", "TupleValue"}, {"BytesSub(b'x')", "BytesValue"}})
+  for (const auto& [expression, getter] : {std::pair{"ListSub()", "ListValue"},
+                                           {"DictSub()", "DictionaryValue"},
+                                           {"TupleSub()", "TupleValue"},
+                                           {"BytesSub(b'x')", "BytesValue"}})
     EXPECT_TRUE(xhost::asObject(Property(python.EntityOf(expression), getter)).isNil()) << expression;
   EXPECT_FALSE(ErrorOccurred());
 }

@@ -156,7 +156,8 @@ TEST_F(Errors, SetErrorRaisesTheChosenTypeInPython) {
   for (size_t i = 0; i < rows.size(); ++i) {
     const int64_t errorType = host_.constant(std::string("Python3ErrorTypes.") + rows[i].constant);
     EXPECT_EQ(errorType, static_cast<int64_t>(i + 1));
-    EXPECT_EQ(RaisedByAWriteWhoseHandlerSets(errorType, Str("set by Xojo")), std::string(rows[i].pythonType) + ": set by Xojo")
+    EXPECT_EQ(RaisedByAWriteWhoseHandlerSets(errorType, Str("set by Xojo")),
+              std::string(rows[i].pythonType) + ": set by Xojo")
         << rows[i].constant;
   }
   EXPECT_FALSE(ErrorOccurred());

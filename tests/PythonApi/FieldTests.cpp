@@ -53,14 +53,17 @@ TEST_F(Fields, GettersConvertAsTheLibraryDoes) {
     int64_t expected;  // for Int32Field and Int64Field
     bool errorSet;
   };
-  const std::vector<Row> rows = {
-      {"Int32Field", "f_2_32_plus_1", 1, false}, {"Int32Field", "f_2_31", -2147483648, false},
-      {"Int32Field", "f_huge", -1, true},        {"Int32Field", "f_true", 1, false},
-      {"Int32Field", "missing", 0, true},        {"Int64Field", "f_text", -1, true},
-      {"Int64Field", "f_2_31", int64_t{1} << 31, false}};
+  const std::vector<Row> rows = {{"Int32Field", "f_2_32_plus_1", 1, false},
+                                 {"Int32Field", "f_2_31", -2147483648, false},
+                                 {"Int32Field", "f_huge", -1, true},
+                                 {"Int32Field", "f_true", 1, false},
+                                 {"Int32Field", "missing", 0, true},
+                                 {"Int64Field", "f_text", -1, true},
+                                 {"Int64Field", "f_2_31", int64_t{1} << 31, false}};
   for (const auto& [receiver, object] : receivers_) {
     for (const Row& row : rows) {
-      EXPECT_EQ(Int(Get(object, row.field, Str(row.attribute))), row.expected) << receiver << " " << row.field << " " << row.attribute;
+      EXPECT_EQ(Int(Get(object, row.field, Str(row.attribute))), row.expected)
+          << receiver << " " << row.field << " " << row.attribute;
       EXPECT_EQ(ErrorOccurred(), row.errorSet) << receiver << " " << row.field << " " << row.attribute;
       Engine("ClearError");
     }

@@ -97,13 +97,13 @@ PyPtr HasData(PyPtr self, PyPtr) { return Returned(!DataOf(self).isNil()); }
 
 // Gives the instance a host object whose Destructor changes Python's error.
 PyPtr AdoptErrorChangingState(PyPtr self, PyPtr) {
-  host().defineSubclass("ErrorChangingState", "Object",
-                        {{"Destructor", [](const Object&, const std::vector<Value>&) -> Value {
-                            Engine("ClearError");
-                            Engine("SetError",
-                                   {host().constant("Python3ErrorTypes.ValueError"), Str("from a destructor")});
-                            return {};
-                          }}});
+  host().defineSubclass(
+      "ErrorChangingState", "Object",
+      {{"Destructor", [](const Object&, const std::vector<Value>&) -> Value {
+          Engine("ClearError");
+          Engine("SetError", {host().constant("Python3ErrorTypes.ValueError"), Str("from a destructor")});
+          return {};
+        }}});
   SetDataOf(self, host().newObject("ErrorChangingState"));
   return Returned();
 }
@@ -114,8 +114,8 @@ PyPtr RaiseKeyError(PyPtr, PyPtr args) { return Raised("KeyError", TextArgument(
 PyPtr ProbeData(PyPtr self, PyPtr args) {
   Object state = NewCounterState(7);
   for (PyPtr other : {self, args, PyPtr{nullptr}}) SetDataOf(other, state);
-  const bool untouched = host().refCount(state) == 1 && DataOf(self).isNil() && DataOf(args).isNil() &&
-                         DataOf(nullptr).isNil();
+  const bool untouched =
+      host().refCount(state) == 1 && DataOf(self).isNil() && DataOf(args).isNil() && DataOf(nullptr).isNil();
   return Returned(untouched);
 }
 
@@ -426,14 +426,14 @@ TEST_F(HostClasses, TwentyRestartsWithAHostModuleAndClass) {
     python.Run(
         "class Sub(hostmath.Counter):\n"
         "    pass\n"
-        "counter = Sub(" + std::to_string(round) + ")\n");
+        "counter = Sub(" +
+        std::to_string(round) + ")\n");
     ASSERT_EQ(python.IntegerOf("counter.step(1)"), round + 1) << GetError();
     EXPECT_EQ(python.TextOf("str(counter)"), "Counter(" + std::to_string(round + 1) + ")");
     EXPECT_EQ(python.IntegerOf("hash(counter)"), round + 1);
     EXPECT_EQ(LiveStates(), 1u);
   }
 }
-
 
 // Resident memory and open descriptors of this process.
 struct ProcessUse {
@@ -482,31 +482,39 @@ TEST_F(HostClasses, TwoHundredRestartCyclesKeepMemoryAndDescriptorsBounded) {
                          }}});
   Object console = host_.newObject("CycleConsole");
   ProcessUse end;
-  const double bare = KiBPerCycle(kWarmUp, kBareCycles - kWarmUp, [&](int) {
-    InitPython();
-    python.Connect();
-    Engine("SetConsoleOutput", {console});
-    python.Run("print('bare')");
-    Engine("SetConsoleOutput", {Nil{}});
-    python.Disconnect();
-    FinalizePython();
-  }, &end);
+  const double bare = KiBPerCycle(
+      kWarmUp, kBareCycles - kWarmUp,
+      [&](int) {
+        InitPython();
+        python.Connect();
+        Engine("SetConsoleOutput", {console});
+        python.Run("print('bare')");
+        Engine("SetConsoleOutput", {Nil{}});
+        python.Disconnect();
+        FinalizePython();
+      },
+      &end);
   printed.clear();
-  const double full = KiBPerCycle(kWarmUp, kCycles - kWarmUp, [&](int cycle) {
-    Register(module);
-    Start();
-    Engine("SetConsoleOutput", {console});
-    python.Run("import hostmath\ncounter = hostmath.Counter(" + std::to_string(cycle) + ")\nprint(counter.step(1))");
-    EXPECT_EQ(python.IntegerOf("counter.value"), cycle + 1) << "cycle " << cycle << ": " << GetError();
-    Engine("SetConsoleOutput", {Nil{}});
-    python.Disconnect();
-    FinalizePython();
-  }, &end);
+  const double full = KiBPerCycle(
+      kWarmUp, kCycles - kWarmUp,
+      [&](int cycle) {
+        Register(module);
+        Start();
+        Engine("SetConsoleOutput", {console});
+        python.Run("import hostmath\ncounter = hostmath.Counter(" + std::to_string(cycle) +
+                   ")\nprint(counter.step(1))");
+        EXPECT_EQ(python.IntegerOf("counter.value"), cycle + 1) << "cycle " << cycle << ": " << GetError();
+        Engine("SetConsoleOutput", {Nil{}});
+        python.Disconnect();
+        FinalizePython();
+      },
+      &end);
   EXPECT_EQ(printed.size(), static_cast<size_t>(2 * kCycles));
-  std::printf("restart cycles: %d with a host module and class, %.1f KiB resident per cycle; %d bare, %.1f KiB; "
-              "resident at the end %lld KiB, %lld descriptors\n",
-              kCycles, full, kBareCycles, bare, static_cast<long long>(end.residentKiB),
-              static_cast<long long>(end.descriptors));
+  std::printf(
+      "restart cycles: %d with a host module and class, %.1f KiB resident per cycle; %d bare, %.1f KiB; "
+      "resident at the end %lld KiB, %lld descriptors\n",
+      kCycles, full, kBareCycles, bare, static_cast<long long>(end.residentKiB),
+      static_cast<long long>(end.descriptors));
   EXPECT_LT(full - bare, kMaxPluginKiBPerCycle);
   EXPECT_EQ(LiveStates(), 0u);
 }

@@ -16,7 +16,7 @@ std::string TextArgument(PyPtr args, int64_t index) {
 
 PyPtr Returned(const Value& value) {
   Object result = std::holds_alternative<std::monostate>(value) ? host().newObject("Python3Result")
-                                                                 : host().newObject("Python3Result", {value});
+                                                                : host().newObject("Python3Result", {value});
   return xhost::asPtr(host().call(result, "GetPtr"));
 }
 

@@ -25,9 +25,9 @@ Ptr Address(Function function) {
 Object ArgumentsOf(PyPtr args);  // Python3Parameters(paramPtr)
 int64_t IntegerArgument(PyPtr args, int64_t index);
 std::string TextArgument(PyPtr args, int64_t index);
-PyPtr Returned(const Value& value = {});  // a Python3Result's GetPtr: None for no value
+PyPtr Returned(const Value& value = {});                                 // a Python3Result's GetPtr: None for no value
 PyPtr Raised(const std::string& errorType, const std::string& message);  // SetError, then null
-Object DataOf(PyPtr self);  // Python3XojoClass.Data
+Object DataOf(PyPtr self);                                               // Python3XojoClass.Data
 void SetDataOf(PyPtr self, const Value& value);
 
 using Members = std::vector<std::pair<std::string, Ptr>>;

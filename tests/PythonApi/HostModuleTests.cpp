@@ -78,8 +78,7 @@ TEST_F(HostModules, ElevenFunctionsKeepTheirOrderAcrossTheTablesGrowth) {
   Register(NewXojoModule("numbered", NumberedFunctions(std::make_index_sequence<11>())));
   Start();
   python.Run("import numbered");
-  for (int n = 0; n < 11; ++n)
-    EXPECT_EQ(python.IntegerOf("numbered.f" + std::to_string(n) + "()"), n);
+  for (int n = 0; n < 11; ++n) EXPECT_EQ(python.IntegerOf("numbered.f" + std::to_string(n) + "()"), n);
 }
 
 TEST_F(HostModules, AModuleWithoutFunctionsOrClassesImportsEmpty) {
@@ -94,10 +93,18 @@ TEST_F(HostModules, AMissingNameIsRefusedAndChangesNothing) {
   Object type = NewXojoClass("Plain", Ptr{nullptr});
   const std::function<void(const Value&)> refusals[] = {
       [&](const Value& name) { host_.newObject("Python3XojoModule", {name}); },
-      [&](const Value& name) { host_.call(module, "RegisterFunction", {name, Address(&Greet)}); },
-      [&](const Value& name) { host_.newObject("Python3XojoClass", {name, Ptr{nullptr}}); },
-      [&](const Value& name) { host_.call(type, "RegisterFunction", {name, Address(&Greet)}); },
-      [&](const Value& name) { host_.call(type, "RegisterGetterSetter", {name, Address(&Greet), Ptr{nullptr}}); },
+      [&](const Value& name) {
+        host_.call(module, "RegisterFunction", {name, Address(&Greet)});
+      },
+      [&](const Value& name) {
+        host_.newObject("Python3XojoClass", {name, Ptr{nullptr}});
+      },
+      [&](const Value& name) {
+        host_.call(type, "RegisterFunction", {name, Address(&Greet)});
+      },
+      [&](const Value& name) {
+        host_.call(type, "RegisterGetterSetter", {name, Address(&Greet), Ptr{nullptr}});
+      },
   };
   for (const auto& refuse : refusals)
     for (const Value& name : {Value(Str("")), Value(String())})
@@ -131,7 +138,8 @@ TEST_F(HostModules, RegisteringWhilePythonRunsIsRefused) {
 // Python decodes the name of every built-in module as it starts: a name it
 // cannot decode would end the process in the next Init.
 TEST_F(HostModules, ANameThatIsNotUtf8OrHoldsNulIsRefused) {
-  for (const std::string& name : {std::string("bad\xFF\xFE"), std::string("\xED\xA0\x80"), std::string("ok\0tail", 7)}) {
+  for (const std::string& name :
+       {std::string("bad\xFF\xFE"), std::string("\xED\xA0\x80"), std::string("ok\0tail", 7)}) {
     Object module = NewXojoModule(name);
     ExpectPythonException([&] { Register(module); }, -6,
                           "Python3Engine.RegisterXojoModule: the module name is not UTF-8 text without NUL characters");
@@ -233,10 +241,14 @@ TEST_F(HostModules, FunctionsAreAddedBeforeImportOrAfterFinalize) {
   Register(module);
   Start();
   python.Run("import hostmath");
-  ExpectPythonException([&] { host_.call(module, "RegisterFunction", {Str("late"), Address(&Greet)}); }, -6,
-                        "Python3XojoModule.RegisterFunction: Python already uses this module or class, which therefore "
-                        "cannot change while the interpreter runs; register everything before the module is first "
-                        "imported, or after Python3Engine.Finalize");
+  ExpectPythonException(
+      [&] {
+        host_.call(module, "RegisterFunction", {Str("late"), Address(&Greet)});
+      },
+      -6,
+      "Python3XojoModule.RegisterFunction: Python already uses this module or class, which therefore "
+      "cannot change while the interpreter runs; register everything before the module is first "
+      "imported, or after Python3Engine.Finalize");
   EXPECT_EQ(python.IntegerOf("hostmath.add(1, 2)"), 3);
   python.Disconnect();
   FinalizePython();

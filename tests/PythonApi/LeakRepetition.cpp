@@ -31,9 +31,8 @@ LeakRepetition::LeakRepetition(PythonHelper& python) : LeakRepetition() {
 }
 
 LeakRepetition& LeakRepetition::WatchRefCount(const std::string& expression) {
-  quantities_.push_back(
-      {"sys.getrefcount(" + expression + ")", [this, expression] { return python_->RefCount(expression); }, true,
-       expression == "None"});
+  quantities_.push_back({"sys.getrefcount(" + expression + ")",
+                         [this, expression] { return python_->RefCount(expression); }, true, expression == "None"});
   return *this;
 }
 
@@ -67,7 +66,8 @@ std::vector<std::string> LeakRepetition::Leaks(const std::function<void()>& oper
       grewEveryRound = grewEveryRound && delta >= 1;
       growth += " " + std::to_string(delta);
     }
-    if (grewEveryRound) leaks.push_back(quantities_[q].name + " grew by" + growth + " in rounds of " + std::to_string(calls_));
+    if (grewEveryRound)
+      leaks.push_back(quantities_[q].name + " grew by" + growth + " in rounds of " + std::to_string(calls_));
   }
   return leaks;
 }

@@ -148,9 +148,9 @@ TEST_F(LeakRepetitionTest, ConsoleOutput) {
                        {{"ConsoleOutput", [](const Object&, const std::vector<Value>&) -> Value { return {}; }}});
   host_.defineSubclass("LeakFailingConsole", "Python3EngineConsoleOutput",
                        {{"ConsoleOutput", [](const Object&, const std::vector<Value>&) -> Value {
-                          Raised("KeyError", "refused by the receiver");
-                          return {};
-                        }}});
+                           Raised("KeyError", "refused by the receiver");
+                           return {};
+                         }}});
   Engine("SetConsoleOutput", {host_.newObject("LeakConsole")});
   ExpectNoLeaks(ConsoleRows);
 }

@@ -82,9 +82,7 @@ std::string Member(const std::string& className, const std::string& declaration)
   return className + "." + declaration;
 }
 
-std::string NameOf(const std::string& declaration) {
-  return declaration.substr(0, declaration.find_first_of(" ("));
-}
+std::string NameOf(const std::string& declaration) { return declaration.substr(0, declaration.find_first_of(" (")); }
 
 Object LeakObjects::Entity(const std::string& expression) const { return python.EntityOf(expression); }
 
@@ -106,10 +104,18 @@ void LeakObjects::Make() {
   instance = CallObject(CallObject(module, "GetClass", {Str("LeakHolder")}), "CreateInstance");
   method = CallObject(instance, "GetFunction", {Str("method")});
   python.Run(kLeakValuesCode);
-  for (auto [field, expression] : {std::pair{&text, "leak_text"}, {&error, "leak_error"}, {&number, "leak_number"},
-                                   {&ratio, "leak_ratio"}, {&list, "leak_list"}, {&tuple, "leak_tuple"},
-                                   {&dict, "leak_dict"}, {&bytes, "leak_bytes"}, {&capsule, "leak_capsule"},
-                                   {&item, "leak_item"}, {&key, "leak_key"}, {&unprintable, "leak_unprintable"}})
+  for (auto [field, expression] : {std::pair{&text, "leak_text"},
+                                   {&error, "leak_error"},
+                                   {&number, "leak_number"},
+                                   {&ratio, "leak_ratio"},
+                                   {&list, "leak_list"},
+                                   {&tuple, "leak_tuple"},
+                                   {&dict, "leak_dict"},
+                                   {&bytes, "leak_bytes"},
+                                   {&capsule, "leak_capsule"},
+                                   {&item, "leak_item"},
+                                   {&key, "leak_key"},
+                                   {&unprintable, "leak_unprintable"}})
     *field = Entity(expression);
   items = python.ListOf("leak_items");
   unsortable = python.ListOf("leak_unsortable");
@@ -148,14 +154,14 @@ void LeakObjects::Refused(const std::function<void()>& call) const {
   ClearError();
 }
 
-const std::vector<std::string> kValueExpressions = {"leak_number", "leak_text", "leak_ratio", "leak_capsule",
-                                                    "leak_dict", "leak_tuple", "leak_list", "leak_bytes"};
+const std::vector<std::string> kValueExpressions = {"leak_number", "leak_text",  "leak_ratio", "leak_capsule",
+                                                    "leak_dict",   "leak_tuple", "leak_list",  "leak_bytes"};
 
 const std::vector<RowTable>& AllRowTables() {
   static const std::vector<RowTable> tables = {
-      EngineRows,   ModuleRows,     FunctionAndClassRows, InstanceRows,      EntityRows,
-      BytesAndResultRows, ListRows, DictionaryRows,       ParametersRows,    ConsoleRows,
-      HostCodeRows, PythonCallsHostRows, RegistrationRows,
+      EngineRows,       ModuleRows,     FunctionAndClassRows, InstanceRows, EntityRows,   BytesAndResultRows,
+      ListRows,         DictionaryRows, ParametersRows,       ConsoleRows,  HostCodeRows, PythonCallsHostRows,
+      RegistrationRows,
   };
   return tables;
 }

@@ -33,31 +33,31 @@ struct LeakObjects {
 
   Object Entity(const std::string& expression) const;  // a Python3Entity of that very object
   void* AddressOf(const std::string& expression) const;
-  void ClearError() const;                       // Python3Engine.ClearError
-  void Release(const Value& pointer) const;      // gives back a reference that a GetPtr returned
+  void ClearError() const;                   // Python3Engine.ClearError
+  void Release(const Value& pointer) const;  // gives back a reference that a GetPtr returned
   // Calls what must raise a Python3Exception, then clears Python's error.
   void Refused(const std::function<void()>& call) const;
 
   PythonHelper& python;
-  Object hostObject;  // carried by the capsule leak_capsule
-  Object module;      // Python3Module of apitest
-  Object colorsys;    // Python3Module of colorsys
-  Object stale;       // Python3Module of leak_stale, gone from sys.modules
+  Object hostObject;                 // carried by the capsule leak_capsule
+  Object module;                     // Python3Module of apitest
+  Object colorsys;                   // Python3Module of colorsys
+  Object stale;                      // Python3Module of leak_stale, gone from sys.modules
   Object echo, keywordEcho, raiser;  // Python3Function of apitest.echo, keyword_echo, raise_kept
   Object leakClass, failingClass;    // Python3Class of LeakClass, LeakFailing
-  Object instance;    // Python3Instance of LeakHolder: leak_instance
-  Object method;      // Python3Function of leak_instance.method
+  Object instance;                   // Python3Instance of LeakHolder: leak_instance
+  Object method;                     // Python3Function of leak_instance.method
   // Python3Entity of leak_<name>
   Object text, error, number, ratio, list, tuple, dict, bytes, capsule, item, key, unprintable;
-  Object items, unsortable;         // Python3List sharing leak_items, leak_unsortable
+  Object items, unsortable;          // Python3List sharing leak_items, leak_unsortable
   Object mapping, merged, keywords;  // Python3Dictionary sharing leak_mapping, leak_merged, leak_keywords
-  Object arguments;   // Python3Parameters sharing leak_tuple
-  Object values;      // Python3Parameters sharing leak_values: one item of each type
-  Object notTuple;    // Python3Parameters holding leak_list, which is no tuple
-  Object slots;       // Python3Parameters of one item, for the setters
-  Object bytesValue;  // Python3Bytes sharing leak_bytes
-  std::vector<Object> results;  // Python3Result of each item of leak_values
-  Object hostModule;  // Python3XojoModule leakhost, with its class LeakCounter (MakeLeakHost)
+  Object arguments;                  // Python3Parameters sharing leak_tuple
+  Object values;                     // Python3Parameters sharing leak_values: one item of each type
+  Object notTuple;                   // Python3Parameters holding leak_list, which is no tuple
+  Object slots;                      // Python3Parameters of one item, for the setters
+  Object bytesValue;                 // Python3Bytes sharing leak_bytes
+  std::vector<Object> results;       // Python3Result of each item of leak_values
+  Object hostModule;                 // Python3XojoModule leakhost, with its class LeakCounter (MakeLeakHost)
   Object hostClass;
 };
 

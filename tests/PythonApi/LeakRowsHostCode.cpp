@@ -129,11 +129,10 @@ def leak_host_paths():
 
 // A row of a path from Python: `name` runs in leak_path, or in
 // leak_failing_path when it must raise.
-Row PythonPath(LeakObjects& c, const std::string& path, const std::string& variant,
-               std::vector<std::string> touched, const std::string& name, bool raises = false) {
-  return {"python: " + path, variant, std::move(touched), [&c, name, raises] {
-            c.python.Call(raises ? "leak_failing_path" : "leak_path", {Str(name)});
-          }};
+Row PythonPath(LeakObjects& c, const std::string& path, const std::string& variant, std::vector<std::string> touched,
+               const std::string& name, bool raises = false) {
+  return {"python: " + path, variant, std::move(touched),
+          [&c, name, raises] { c.python.Call(raises ? "leak_failing_path" : "leak_path", {Str(name)}); }};
 }
 
 Object NewClass(const std::string& name) {
@@ -143,8 +142,9 @@ Object NewClass(const std::string& name) {
 }  // namespace
 
 void MakeLeakHost(LeakObjects& c) {
-  c.hostClass = NewXojoClass("LeakCounter", Address(&CounterInit), {{"step", Address(&Step)}},
-                             {{"value", Address(&GetValue), Address(&SetValue)}, {"limit", Address(&GetLimit), Ptr{nullptr}}});
+  c.hostClass =
+      NewXojoClass("LeakCounter", Address(&CounterInit), {{"step", Address(&Step)}},
+                   {{"value", Address(&GetValue), Address(&SetValue)}, {"limit", Address(&GetLimit), Ptr{nullptr}}});
   host().call(c.hostClass, "SetHashFunction", {Address(&CounterHash)});
   host().call(c.hostClass, "SetToStringFunction", {Address(&CounterStr)});
   c.hostModule = NewXojoModule("leakhost",
@@ -186,45 +186,71 @@ std::vector<Row> HostCodeRows(LeakObjects& c) {
     rows.push_back({type(declaration), "", {}, [name, arguments = arguments] {
                       host().call(NewClass("LeakMade"), name, arguments);
                     }});
-    rows.push_back({type(declaration), "a class Python uses (refused)", {"leakhost.LeakCounter"},
-                    [&c, name, arguments = arguments] { c.Refused([&] { host().call(c.hostClass, name, arguments); }); }});
+    rows.push_back(
+        {type(declaration),
+         "a class Python uses (refused)",
+         {"leakhost.LeakCounter"},
+         [&c, name, arguments = arguments] { c.Refused([&] { host().call(c.hostClass, name, arguments); }); }});
   }
   std::vector<Row> more = {
       {type("Constructor(name as String, initMethod as Ptr)"), "", {}, [] { NewClass("LeakMade"); }},
       {"Python3XojoClass (destructor)", "", {}, [] { NewClass("LeakMade"); }},
-      {getData, "", {"leak_counter"}, [&c] {
-         host().callShared("Python3XojoClass", "Data", {Ptr{c.AddressOf("leak_counter")}});
-       }},
-      {getData, "no instance of a host class", {"leak_list"}, [&c] {
-         host().callShared("Python3XojoClass", "Data", {Ptr{c.AddressOf("leak_list")}});
-       }},
-      {setData, "", {"leak_counter"}, [&c] {
+      {getData,
+       "",
+       {"leak_counter"},
+       [&c] { host().callShared("Python3XojoClass", "Data", {Ptr{c.AddressOf("leak_counter")}}); }},
+      {getData,
+       "no instance of a host class",
+       {"leak_list"},
+       [&c] { host().callShared("Python3XojoClass", "Data", {Ptr{c.AddressOf("leak_list")}}); }},
+      {setData,
+       "",
+       {"leak_counter"},
+       [&c] {
          host().assignShared("Python3XojoClass", "Data", {Ptr{c.AddressOf("leak_counter")}},
                              host().newObject("Python3Result", {Int64{5}}));
        }},
-      {setData, "no instance of a host class", {"leak_list"}, [&c] {
-         host().assignShared("Python3XojoClass", "Data", {Ptr{c.AddressOf("leak_list")}}, c.hostObject);
-       }},
+      {setData,
+       "no instance of a host class",
+       {"leak_list"},
+       [&c] { host().assignShared("Python3XojoClass", "Data", {Ptr{c.AddressOf("leak_list")}}, c.hostObject); }},
       {module("Constructor(name as String)"), "", {}, [] { host().newObject("Python3XojoModule", {Str("leakmade")}); }},
       {"Python3XojoModule (destructor)", "", {}, [] { host().newObject("Python3XojoModule", {Str("leakmade")}); }},
-      {module("RegisterFunction(name as String, fuction as Ptr)"), "", {}, [] {
+      {module("RegisterFunction(name as String, fuction as Ptr)"),
+       "",
+       {},
+       [] {
          NewXojoModule("leakmade", {{"echo", Address(&Echo)}});
        }},
-      {module("RegisterFunction(name as String, fuction as Ptr)"), "an empty name (refused)", {}, [&c] {
-         c.Refused([] { NewXojoModule("leakmade", {{"", Address(&Echo)}}); });
-       }},
-      {module("RegisterFunction(name as String, fuction as Ptr)"), "a module Python uses (refused)",
-       {"sys.modules['leakhost']"}, [&c] {
-         c.Refused([&] { host().call(c.hostModule, "RegisterFunction", {Str("late"), Address(&Echo)}); });
-       }},
-      {module("AddClass(classToAdd as Python3XojoClass)"), "", {}, [] {
+      {module("RegisterFunction(name as String, fuction as Ptr)"),
+       "an empty name (refused)",
+       {},
+       [&c] { c.Refused([] {
+                NewXojoModule("leakmade", {{"", Address(&Echo)}});
+              }); }},
+      {module("RegisterFunction(name as String, fuction as Ptr)"),
+       "a module Python uses (refused)",
+       {"sys.modules['leakhost']"},
+       [&c] { c.Refused([&] {
+                host().call(c.hostModule, "RegisterFunction", {Str("late"), Address(&Echo)});
+              }); }},
+      {module("AddClass(classToAdd as Python3XojoClass)"),
+       "",
+       {},
+       [] {
          host().call(host().newObject("Python3XojoModule", {Str("leakmade")}), "AddClass", {NewClass("LeakMade")});
        }},
-      {createProc, "", {"leakhost.LeakCounter", "sys.modules['leakhost']"}, [&c] {
+      {createProc,
+       "",
+       {"leakhost.LeakCounter", "sys.modules['leakhost']"},
+       [&c] {
          c.Release(host().call(c.hostModule, "ModuleCreateProc"));
          c.python.Run("gc.collect()");  // the module and its functions hold each other
        }},
-      {createProc, "a module never registered", {}, [&c] {
+      {createProc,
+       "a module never registered",
+       {},
+       [&c] {
          host().call(NewXojoModule("leakmade", {{"echo", Address(&Echo)}}), "ModuleCreateProc");
          c.ClearError();
        }},
@@ -244,12 +270,14 @@ std::vector<Row> PythonCallsHostRows(LeakObjects& c) {
       PythonPath(c, "leakhost.explode()", "", {"leak_text"}, "explode", true),
       PythonPath(c, "leakhost.missing()", "", {"leak_text"}, "missing", true),
       PythonPath(c, "leakhost.finalize()", "", {}, "finalize", true),
-      {Member("Python3Engine", "Finalize()"), "called from Python code (refused)", {}, [&c] {
-         c.python.Call("leak_failing_path", {Str("finalize")});
-       }},
+      {Member("Python3Engine", "Finalize()"),
+       "called from Python code (refused)",
+       {},
+       [&c] { c.python.Call("leak_failing_path", {Str("finalize")}); }},
       PythonPath(c, "LeakCounter.__init__", "", {"leak_number", "leakhost.LeakCounter"}, "init"),
       PythonPath(c, "LeakCounter.__init__", "a Python subclass", {"leak_number", "LeakSubCounter"}, "subclass"),
-      PythonPath(c, "LeakCounter.__init__", "an argument it refuses", {"leak_text", "leakhost.LeakCounter"}, "init", true),
+      PythonPath(c, "LeakCounter.__init__", "an argument it refuses", {"leak_text", "leakhost.LeakCounter"}, "init",
+                 true),
       PythonPath(c, "LeakCounter.step()", "", counter, "step"),
       PythonPath(c, "LeakCounter.value", "", counter, "value"),
       PythonPath(c, "LeakCounter.value", "assigned", {"leak_counter", "leak_number"}, "set value"),
@@ -264,12 +292,24 @@ std::vector<Row> PythonCallsHostRows(LeakObjects& c) {
 std::vector<Row> RegistrationRows(LeakObjects& c) {
   return {
       {kRegisterXojoModule, "before Init", {}, [&c] { RegisterLeakHost(c); }},
-      {kRegisterXojoModule, "another module of the same name, before Init", {}, [] {
+      {kRegisterXojoModule,
+       "another module of the same name, before Init",
+       {},
+       [] {
          Engine("RegisterXojoModule", {NewXojoModule("leakhost"), Address(&CreateLeakHost)});
        }},
-      {kRegisterXojoModule, "Nil", {}, [] { Engine("RegisterXojoModule", {Nil{}, Address(&CreateLeakHost)}); }},
-      {kRegisterXojoModule, "a name that is not UTF-8 (refused)", {}, [&c] {
-         Object module = host().newObject("Python3XojoModule", {host().newString("leak\xff", kREALTextEncodingUnknown)});
+      {kRegisterXojoModule,
+       "Nil",
+       {},
+       [] {
+         Engine("RegisterXojoModule", {Nil{}, Address(&CreateLeakHost)});
+       }},
+      {kRegisterXojoModule,
+       "a name that is not UTF-8 (refused)",
+       {},
+       [&c] {
+         Object module =
+             host().newObject("Python3XojoModule", {host().newString("leak\xff", kREALTextEncodingUnknown)});
          c.Refused([&] { Engine("RegisterXojoModule", {module, Address(&CreateLeakHost)}); });
        }},
   };
@@ -280,14 +320,19 @@ std::vector<Row> RegistrationRows(LeakObjects& c) {
 std::vector<Row> ConsoleRows(LeakObjects& c) {
   return {
       {"Python3EngineConsoleOutput (initializer)", "", {}, [] { host().newObject("Python3EngineConsoleOutput"); }},
-      {Member("Python3EngineConsoleOutput", "ConsoleOutput(output as String)"), "", {"leak_text", "say"}, [&c] {
-         c.python.Call("say", {Str("printed")});
-       }},
+      {Member("Python3EngineConsoleOutput", "ConsoleOutput(output as String)"),
+       "",
+       {"leak_text", "say"},
+       [&c] { c.python.Call("say", {Str("printed")}); }},
       {"python: sys.stdout.write()", "", {"leak_text"}, [&c] { c.python.Run("sys.stdout.write(leak_text)"); }},
-      {"python: sys.stdout.write()", "no text", {"leak_number"}, [&c] {
-         c.python.Run("try:\n    sys.stdout.write(leak_number)\nexcept TypeError:\n    pass\n");
-       }},
-      {"python: sys.stdout.write()", "a receiver whose event sets Python's error", {"leak_text"}, [&c] {
+      {"python: sys.stdout.write()",
+       "no text",
+       {"leak_number"},
+       [&c] { c.python.Run("try:\n    sys.stdout.write(leak_number)\nexcept TypeError:\n    pass\n"); }},
+      {"python: sys.stdout.write()",
+       "a receiver whose event sets Python's error",
+       {"leak_text"},
+       [&c] {
          Engine("SetConsoleOutput", {host().newObject("LeakFailingConsole")});
          c.python.Run("try:\n    sys.stdout.write(leak_text)\nexcept KeyError:\n    pass\n");
          Engine("SetConsoleOutput", {host().newObject("LeakConsole")});

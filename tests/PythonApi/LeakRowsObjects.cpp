@@ -8,8 +8,7 @@ namespace {
 const char kPythonIsFound[] =
     "PythonIsFound(preferredVersion as Python3Engine.PreferredVersionValues = "
     "Python3Engine.PreferredVersionValues.PREFERRED_VERSION_LATESTKNOWN) as Boolean";
-const char kRegisterXojoModule[] =
-    "RegisterXojoModule(xojoModule as Python3XojoModule, moduleCreatorFunction as Ptr)";
+const char kRegisterXojoModule[] = "RegisterXojoModule(xojoModule as Python3XojoModule, moduleCreatorFunction as Ptr)";
 
 void* NoCreator() { return nullptr; }
 
@@ -64,7 +63,8 @@ std::vector<Row> AttributeRows(LeakObjects& c, const std::string& className, con
   }
   const std::string has = Member(className, "HasAttribute(name as String) as Boolean");
   const std::string remove = Member(className, "DeleteAttribute(name as String) as Integer");
-  rows.push_back({has, "", {"leak_text", ownerExpression}, [owner] { host().call(owner, "HasAttribute", {Str("leak_text")}); }});
+  rows.push_back(
+      {has, "", {"leak_text", ownerExpression}, [owner] { host().call(owner, "HasAttribute", {Str("leak_text")}); }});
   rows.push_back({has, "a missing attribute", {ownerExpression}, [owner] {
                     host().call(owner, "HasAttribute", {Str("leak_absent")});
                   }});
@@ -93,99 +93,145 @@ std::vector<Row> EngineRows(LeakObjects& c) {
   const std::vector<std::string> ownRaised = {"leak_own_error", "leak_message", "LeakError"};
   return {
       {getModule, "", {"sys.modules['colorsys']"}, [] { GetModule("colorsys"); }},
-      {getModule, "a missing module", {}, [&c] {
+      {getModule,
+       "a missing module",
+       {},
+       [&c] {
          GetModule("no_such_module_here");
          c.ClearError();
        }},
-      {getModule, "a name holding NUL", {}, [&c] {
+      {getModule,
+       "a name holding NUL",
+       {},
+       [&c] {
          Engine("GetModule", {host().newString(std::string("os\0x", 4))});
          c.ClearError();
        }},
-      {m("ErrorOccurred() as Boolean"), "", raised, [&c] {
+      {m("ErrorOccurred() as Boolean"), "", raised,
+       [&c] {
          c.python.Call("raise_kept");
          ErrorOccurred();
          c.ClearError();
        }},
-      {getError, "", raised, [&c] {
+      {getError, "", raised,
+       [&c] {
          c.python.Call("raise_kept");
          GetError();
        }},
-      {getError, "an exception of a module's own class", ownRaised, [&c] {
+      {getError, "an exception of a module's own class", ownRaised,
+       [&c] {
          c.python.Call("raise_own");
          GetError();
        }},
-      {getError, "an exception whose str() raises", {"leak_unprintable", "Unprintable"}, [&c] {
+      {getError,
+       "an exception whose str() raises",
+       {"leak_unprintable", "Unprintable"},
+       [&c] {
          c.python.Call("raise_unprintable");
          GetError();
          c.ClearError();
        }},
       {getError, "none pending", {}, [] { GetError(); }},
-      {m("ClearError()"), "", raised, [&c] {
+      {m("ClearError()"), "", raised,
+       [&c] {
          c.python.Call("raise_kept");
          Engine("ClearError");
        }},
-      {m("SetError(errorType as Integer, message as String)"), "", {}, [&c] {
+      {m("SetError(errorType as Integer, message as String)"),
+       "",
+       {},
+       [&c] {
          Engine("SetError", {host().constant("Python3ErrorTypes.KeyError"), Str("set by the host")});
          c.ClearError();
        }},
-      {m("SetError(errorType as Integer, message as String)"), "a number of no type", {}, [] {
+      {m("SetError(errorType as Integer, message as String)"),
+       "a number of no type",
+       {},
+       [] {
          Engine("SetError", {int64_t{99}, Str("set by the host")});
        }},
-      {m("AddSearchPath(f as FolderItem)"), "", {"sys.path"}, [&c] {
+      {m("AddSearchPath(f as FolderItem)"),
+       "",
+       {"sys.path"},
+       [&c] {
          AddSearchPath("/tmp");
          c.python.Run("del sys.path[-1]");
        }},
-      {m("SetConsoleOutput(output as Python3EngineConsoleOutput)"), "", {}, [] {
+      {m("SetConsoleOutput(output as Python3EngineConsoleOutput)"),
+       "",
+       {},
+       [] {
          Engine("SetConsoleOutput", {host().newObject("Python3EngineConsoleOutput")});
          Engine("SetConsoleOutput", {Nil{}});
        }},
       {m(kPythonIsFound), "", {}, [] { Engine("PythonIsFound"); }},
-      {m("SetPythonPath(path as FolderItem)"), "once a library is loaded", {}, [] {
-         Engine("SetPythonPath", {host().newFolderItem("/tmp")});
-       }},
+      {m("SetPythonPath(path as FolderItem)"),
+       "once a library is loaded",
+       {},
+       [] { Engine("SetPythonPath", {host().newFolderItem("/tmp")}); }},
       {m("Init()"), "while Python runs", {}, [] { Engine("Init"); }},
       {m("Init(applicationName as String)"), "while Python runs", {}, [] { Engine("Init", {Str("leak app")}); }},
       // Execute returns what the run gave, None, released before 3.12 made it immortal.
-      {execute, "", {"leak_text", "sys.modules['__main__'].__dict__", "None"}, [] {
-         Engine("Execute", {Str("import apitest\nleak_seen = apitest.leak_text")});
-       }},
-      {execute, "code that raises", {"sys.modules['__main__'].__dict__"}, [&c] {
+      {execute,
+       "",
+       {"leak_text", "sys.modules['__main__'].__dict__", "None"},
+       [] { Engine("Execute", {Str("import apitest\nleak_seen = apitest.leak_text")}); }},
+      {execute,
+       "code that raises",
+       {"sys.modules['__main__'].__dict__"},
+       [&c] {
          Engine("Execute", {Str("raise ValueError('raised by executed code')")});
          c.ClearError();
        }},
-      {execute, "a syntax error", {}, [&c] {
+      {execute,
+       "a syntax error",
+       {},
+       [&c] {
          Engine("Execute", {Str("def (")});
          c.ClearError();
        }},
-      {execute, "a source holding NUL", {}, [&c] {
+      {execute,
+       "a source holding NUL",
+       {},
+       [&c] {
          Engine("Execute", {host().newString(std::string("x = 1\0", 6))});
          c.ClearError();
        }},
-      {evaluate, "", {"leak_text", "sys.modules['__main__'].__dict__"}, [] {
-         Engine("Evaluate", {Str("__import__('apitest').leak_text")});
-       }},
-      {evaluate, "an expression that raises", {}, [&c] {
+      {evaluate,
+       "",
+       {"leak_text", "sys.modules['__main__'].__dict__"},
+       [] { Engine("Evaluate", {Str("__import__('apitest').leak_text")}); }},
+      {evaluate,
+       "an expression that raises",
+       {},
+       [&c] {
          Engine("Evaluate", {Str("1 / 0")});
          c.ClearError();
        }},
-      {typeName, "", raised, [&c] {
+      {typeName, "", raised,
+       [&c] {
          c.python.Call("raise_kept");
          Engine("GetErrorTypeName");
          c.ClearError();
        }},
-      {typeName, "an exception of a module's own class", ownRaised, [&c] {
+      {typeName, "an exception of a module's own class", ownRaised,
+       [&c] {
          c.python.Call("raise_own");
          Engine("GetErrorTypeName");
          c.ClearError();
        }},
       {typeName, "none pending", {}, [] { Engine("GetErrorTypeName"); }},
-      {traceback, "", raised, [&c] {
+      {traceback, "", raised,
+       [&c] {
          c.python.Call("raise_kept");
          Engine("GetErrorTraceback");
          c.ClearError();
        }},
       {traceback, "none pending", {}, [] { Engine("GetErrorTraceback"); }},
-      {m(kRegisterXojoModule), "while Python runs (refused)", {}, [&c] {
+      {m(kRegisterXojoModule),
+       "while Python runs (refused)",
+       {},
+       [&c] {
          Object refused = host().newObject("Python3XojoModule", {Str("leakrefused")});
          c.Refused([&] { Engine("RegisterXojoModule", {refused, Ptr{reinterpret_cast<void*>(&NoCreator)}}); });
        }},
@@ -198,24 +244,38 @@ std::vector<Row> ModuleRows(LeakObjects& c) {
   const std::string getFunction = m("GetFunction(name as String) as Python3Function");
   const std::string getClass = m("GetClass(name as String) as Python3Class");
   std::vector<Row> rows = {
-      {getFunction, "", {"echo", "sys.modules['apitest']"}, [&c] { host().call(c.module, "GetFunction", {Str("echo")}); }},
-      {getFunction, "an attribute that is no function", {"leak_list"}, [&c] {
-         host().call(c.module, "GetFunction", {Str("leak_list")});
-       }},
-      {getFunction, "a missing attribute", {}, [&c] {
+      {getFunction,
+       "",
+       {"echo", "sys.modules['apitest']"},
+       [&c] { host().call(c.module, "GetFunction", {Str("echo")}); }},
+      {getFunction,
+       "an attribute that is no function",
+       {"leak_list"},
+       [&c] { host().call(c.module, "GetFunction", {Str("leak_list")}); }},
+      {getFunction,
+       "a missing attribute",
+       {},
+       [&c] {
          host().call(c.module, "GetFunction", {Str("no_such_function")});
          c.ClearError();
        }},
       {getFunction, "an empty name", {}, [&c] { host().call(c.module, "GetFunction", {Str("")}); }},
-      {getClass, "", {"LeakClass", "sys.modules['apitest']"}, [&c] { host().call(c.module, "GetClass", {Str("LeakClass")}); }},
-      {getClass, "a missing attribute", {}, [&c] {
+      {getClass,
+       "",
+       {"LeakClass", "sys.modules['apitest']"},
+       [&c] { host().call(c.module, "GetClass", {Str("LeakClass")}); }},
+      {getClass,
+       "a missing attribute",
+       {},
+       [&c] {
          host().call(c.module, "GetClass", {Str("NoSuchClass")});
          c.ClearError();
        }},
       {m("Reload() as Boolean"), "", {"sys.modules['colorsys']"}, [&c] { host().call(c.colorsys, "Reload"); }},
-      {m("Reload() as Boolean"), "a module that cannot be reloaded", {"leak_stale"}, [&c] {
-         host().call(c.stale, "Reload");
-       }},
+      {m("Reload() as Boolean"),
+       "a module that cannot be reloaded",
+       {"leak_stale"},
+       [&c] { host().call(c.stale, "Reload"); }},
       {"Python3Module (destructor)", "", {"sys.modules['colorsys']"}, [] { GetModule("colorsys"); }},
       {Member("Python3Object", "Name as String"), "", {}, [&c] { host().getProperty(c.module, "Name"); }},
       {"Python3Object (initializer)", "", {"sys.modules['colorsys']"}, [] { GetModule("colorsys"); }},
@@ -235,52 +295,85 @@ std::vector<Row> FunctionAndClassRows(LeakObjects& c) {
   const std::vector<std::string> arguments = {"leak_tuple", "leak_list", "leak_text"};
   const std::vector<std::string> keywords = {"leak_keywords", "leak_text", "leak_tuple"};
   return {
-      {invoke, "", {"echo", "leak_tuple", "leak_list", "leak_text"}, [&c] { host().call(c.echo, "Invoke", {c.arguments}); }},
+      {invoke,
+       "",
+       {"echo", "leak_tuple", "leak_list", "leak_text"},
+       [&c] { host().call(c.echo, "Invoke", {c.arguments}); }},
       {invoke, "Nil parameters", {"echo"}, [&c] { host().call(c.echo, "Invoke", {Nil{}}); }},
-      {invoke, "a function that raises", {"raise_kept", "leak_error", "leak_message"}, [&c] {
+      {invoke,
+       "a function that raises",
+       {"raise_kept", "leak_error", "leak_message"},
+       [&c] {
          host().call(c.raiser, "Invoke", {Nil{}});
          c.ClearError();
        }},
-      {invoke, "parameters that are no tuple", {"echo", "leak_list"}, [&c] {
+      {invoke,
+       "parameters that are no tuple",
+       {"echo", "leak_list"},
+       [&c] {
          host().call(c.echo, "Invoke", {c.notTuple});
          c.ClearError();
        }},
-      {invoke, "a method of an instance", {"leak_instance", "LeakHolder.method", "leak_tuple"}, [&c] {
-         host().call(c.method, "Invoke", {c.arguments});
-       }},
-      {invokeKeywords, "", {"keyword_echo", "leak_keywords", "leak_text", "leak_tuple"}, [&c] {
+      {invoke,
+       "a method of an instance",
+       {"leak_instance", "LeakHolder.method", "leak_tuple"},
+       [&c] { host().call(c.method, "Invoke", {c.arguments}); }},
+      {invokeKeywords,
+       "",
+       {"keyword_echo", "leak_keywords", "leak_text", "leak_tuple"},
+       [&c] {
          host().call(c.keywordEcho, "Invoke", {c.arguments, c.keywords});
        }},
-      {invokeKeywords, "Nil parameters and keywords", {"keyword_echo"}, [&c] {
+      {invokeKeywords,
+       "Nil parameters and keywords",
+       {"keyword_echo"},
+       [&c] {
          host().call(c.keywordEcho, "Invoke", {Nil{}, Nil{}});
        }},
-      {invokeKeywords, "keywords the function does not take", {"raise_kept", "leak_keywords", "leak_text"}, [&c] {
+      {invokeKeywords,
+       "keywords the function does not take",
+       {"raise_kept", "leak_keywords", "leak_text"},
+       [&c] {
          host().call(c.raiser, "Invoke", {Nil{}, c.keywords});
          c.ClearError();
        }},
-      {invokeKeywords, "parameters that are no tuple", {"leak_list", "leak_keywords"}, [&c] {
+      {invokeKeywords,
+       "parameters that are no tuple",
+       {"leak_list", "leak_keywords"},
+       [&c] {
          host().call(c.keywordEcho, "Invoke", {c.notTuple, c.keywords});
          c.ClearError();
        }},
-      {Member("Python3Function", "OwnerModule as Python3Module"), "", {}, [&c] { host().getProperty(c.echo, "OwnerModule"); }},
+      {Member("Python3Function", "OwnerModule as Python3Module"),
+       "",
+       {},
+       [&c] { host().getProperty(c.echo, "OwnerModule"); }},
       {"Python3Function (destructor)", "", {"echo"}, [&c] { host().call(c.module, "GetFunction", {Str("echo")}); }},
       {create(""), "", {"LeakClass"}, [&c] { host().call(c.leakClass, "CreateInstance"); }},
-      {create(""), "a class whose initializer raises", {"LeakFailing", "leak_error", "leak_message"}, [&c] {
+      {create(""),
+       "a class whose initializer raises",
+       {"LeakFailing", "leak_error", "leak_message"},
+       [&c] {
          host().call(c.failingClass, "CreateInstance");
          c.ClearError();
        }},
-      {create("parameters as Python3Parameters"), "", arguments, [&c] {
-         host().call(c.leakClass, "CreateInstance", {c.arguments});
-       }},
-      {create("parameters as Python3Parameters"), "parameters that are no tuple", {"leak_list"}, [&c] {
+      {create("parameters as Python3Parameters"), "", arguments,
+       [&c] { host().call(c.leakClass, "CreateInstance", {c.arguments}); }},
+      {create("parameters as Python3Parameters"),
+       "parameters that are no tuple",
+       {"leak_list"},
+       [&c] {
          host().call(c.leakClass, "CreateInstance", {c.notTuple});
          c.ClearError();
        }},
-      {create("parameters as Python3Parameters, keywords as Python3Dictionary"), "", keywords, [&c] {
+      {create("parameters as Python3Parameters, keywords as Python3Dictionary"), "", keywords,
+       [&c] {
          host().call(c.leakClass, "CreateInstance", {c.arguments, c.keywords});
        }},
-      {create("parameters as Python3Parameters, keywords as Python3Dictionary"), "a class whose initializer raises",
-       {"leak_keywords", "leak_text"}, [&c] {
+      {create("parameters as Python3Parameters, keywords as Python3Dictionary"),
+       "a class whose initializer raises",
+       {"leak_keywords", "leak_text"},
+       [&c] {
          host().call(c.failingClass, "CreateInstance", {Nil{}, c.keywords});
          c.ClearError();
        }},
@@ -291,13 +384,18 @@ std::vector<Row> FunctionAndClassRows(LeakObjects& c) {
 std::vector<Row> InstanceRows(LeakObjects& c) {
   const std::string getFunction = Member("Python3Instance", "GetFunction(name as String) as Python3Function");
   std::vector<Row> rows = {
-      {getFunction, "", {"leak_instance", "LeakHolder.method"}, [&c] {
-         host().call(c.instance, "GetFunction", {Str("method")});
-       }},
-      {getFunction, "an attribute that is no function", {"leak_instance", "leak_list"}, [&c] {
-         host().call(c.instance, "GetFunction", {Str("leak_list")});
-       }},
-      {getFunction, "a missing attribute", {"leak_instance"}, [&c] {
+      {getFunction,
+       "",
+       {"leak_instance", "LeakHolder.method"},
+       [&c] { host().call(c.instance, "GetFunction", {Str("method")}); }},
+      {getFunction,
+       "an attribute that is no function",
+       {"leak_instance", "leak_list"},
+       [&c] { host().call(c.instance, "GetFunction", {Str("leak_list")}); }},
+      {getFunction,
+       "a missing attribute",
+       {"leak_instance"},
+       [&c] {
          host().call(c.instance, "GetFunction", {Str("leak_absent")});
          c.ClearError();
        }},

@@ -16,9 +16,7 @@ class ModulesAndFunctions : public RunningPython {
   Object GetFunction(const Object& module, const std::string& name) {
     return CallObject(module, "GetFunction", {Str(name)});
   }
-  Object GetClass(const Object& module, const std::string& name) {
-    return CallObject(module, "GetClass", {Str(name)});
-  }
+  Object GetClass(const Object& module, const std::string& name) { return CallObject(module, "GetClass", {Str(name)}); }
   int64_t ArgumentCount(const Object& result) { return result.isNil() ? -1 : Int(host_.call(result, "Int64Value")); }
 };
 

@@ -142,7 +142,8 @@ TEST_F(NeutralResults, FailedConversionsHoldNothing) {
   Engine("ClearError");
   ExpectResultHoldsNothing(result);
   EXPECT_TRUE(
-      xhost::asObject(host_.callShared("Python3Result", "FromBytes", {host_.newObject("Python3Bytes", {Object()})})).isNil());
+      xhost::asObject(host_.callShared("Python3Result", "FromBytes", {host_.newObject("Python3Bytes", {Object()})}))
+          .isNil());
 
   Object fromNull = host_.newObject("Python3Parameters", {Ptr{nullptr}});
   EXPECT_EQ(Int(host_.getProperty(fromNull, "LastError")), 0);
@@ -155,7 +156,9 @@ TEST_F(NeutralResults, AfterFinalizeEverythingIsNeutralAndStaysSoAfterANewInit) 
   Object function = CallObject(module, "GetFunction", {Str("count")});
   Object tuple = Tuple({Int32{1}, Str("a")});
   Object result = python.Evaluate("[1, 2]");
-  python.Run("class Made2:\n    made = []\n    def __init__(self):\n        Made2.made.append(self)\n    def method(self):\n        pass\n");
+  python.Run(
+      "class Made2:\n    made = []\n    def __init__(self):\n        Made2.made.append(self)\n    def method(self):\n  "
+      "      pass\n");
   Object pythonClass = CallObject(module, "GetClass", {Str("Made2")});
   Object instance = CallObject(pythonClass, "CreateInstance");
   Object list = python.ListOf("[1, 2]");

@@ -33,7 +33,10 @@ TEST_F(PendingError, MembersThatRunPythonCodeWorkAndKeepIt) {
   Object convertible = python.Evaluate("Convertible()");
   Object tuple = Tuple({Int32{1}, Str("a")});
   const std::vector<Row> rows = {
-      {"Invoke of a Python function", [&] { return Read(Invoke(count, {Int32{1}, Str("a")}), "Int64Value"); }},
+      {"Invoke of a Python function",
+       [&] {
+         return Read(Invoke(count, {Int32{1}, Str("a")}), "Int64Value");
+       }},
       {"Invoke of a built-in", [&] { return Read(Invoke(len, {Str("abc")}), "Int64Value"); }},
       {"Execute", [&] { return xhost::describe(Engine("Execute", {Str("pending_ran = 1")})); }},
       {"Evaluate", [&] { return Read(xhost::asObject(Engine("Evaluate", {Str("len('abcd')")})), "Int64Value"); }},
@@ -131,26 +134,31 @@ deaths = 0
     return xhost::describe(host_.call(made, member, {Str("virtual")}));
   };
   const std::vector<Row> rows = {
-      {"Sort", [&] {
+      {"Sort",
+       [&] {
          Object list = python.ListOf("[Dunder(3), Dunder(1), Dunder(2)]");
          host_.call(list, "Sort");
          return read(list, "ToString");
        }},
-      {"Contains(entity)", [&] {
+      {"Contains(entity)",
+       [&] {
          Object dict = python.DictionaryOf("{Dunder(1): 'one'}");
          return xhost::describe(host_.call(dict, "Contains", {entity("Dunder(1)")}));
        }},
-      {"GetValue(entity)", [&] {
+      {"GetValue(entity)",
+       [&] {
          Object dict = python.DictionaryOf("{Dunder(1): 'one'}");
          Object found = CallObject(dict, "GetValue", {entity("Dunder(1)")});
          return found.isNil() ? std::string("Nil") : xhost::describe(host_.getProperty(found, "StringValue"));
        }},
-      {"SetValue(entity)", [&] {
+      {"SetValue(entity)",
+       [&] {
          Object dict = python.DictionaryOf("{}");
          host_.call(dict, "SetValue", {entity("Dunder(2)"), entity("'two'")});
          return read(dict, "ToString");
        }},
-      {"Remove(entity)", [&] {
+      {"Remove(entity)",
+       [&] {
          Object dict = python.DictionaryOf("{Dunder(1): 'one', 2: 'two'}");
          host_.call(dict, "Remove", {entity("Dunder(1)")});
          return read(dict, "ToString");
@@ -164,30 +172,36 @@ deaths = 0
       {"Int64Field", [&] { return field("Int64Field"); }},
       {"DoubleField", [&] { return field("DoubleField"); }},
       {"BooleanField", [&] { return field("BooleanField"); }},
-      {"StringField of __getattr__", [&] {
+      {"StringField of __getattr__",
+       [&] {
          Object made = CallObject(CallObject(python.module(), "GetClass", {Str("Dunder")}), "CreateInstance");
          host_.assign(made, "StringField", {Str("label")}, Str("set"));
          return xhost::describe(host_.call(made, "StringField", {Str("label")}));
        }},
-      {"GetFunction of __getattr__", [&] {
+      {"GetFunction of __getattr__",
+       [&] {
          Object made = CallObject(CallObject(python.module(), "GetClass", {Str("Dunder")}), "CreateInstance");
          return read(Invoke(CallObject(made, "GetFunction", {Str("method")}), {}), "Int64Value");
        }},
-      {"HasAttribute of __getattr__", [&] {
+      {"HasAttribute of __getattr__",
+       [&] {
          Object made = CallObject(CallObject(python.module(), "GetClass", {Str("Dunder")}), "CreateInstance");
          return xhost::describe(host_.call(made, "HasAttribute", {Str("virtual")}));
        }},
-      {"List.Clear with __del__", [&] {
+      {"List.Clear with __del__",
+       [&] {
          Object list = python.ListOf("[Dying()]");
          host_.call(list, "Clear");
          return std::to_string(python.IntegerOf("deaths") > 0);
        }},
-      {"List.SetItem with __del__", [&] {
+      {"List.SetItem with __del__",
+       [&] {
          Object list = python.ListOf("[Dying()]");
          host_.call(list, "SetItem", {int64_t{0}, entity("1")});
          return read(list, "ToString");
        }},
-      {"Dictionary.Clear with __del__", [&] {
+      {"Dictionary.Clear with __del__",
+       [&] {
          Object dict = python.DictionaryOf("{1: Dying()}");
          host_.call(dict, "Clear");
          return read(dict, "ToString");

@@ -131,9 +131,8 @@ TEST_F(Reentry, DictionaryMembersKeepTheKeyAndValueTheyWereGiven) {
       EXPECT_TRUE(python.TruthOf("token_ref() is not None and list(target.values()) == [token_ref()]"))
           << "the value was freed while the dict took it";
     } else if (std::string(member) == "GetValue") {
-      Object found = Object::adopt(
-          Direct<REALobjectStruct*>("Python3Dictionary", "GetValue(key as " + entity + ") as Python3Entity",
-                                    dictionary, key));
+      Object found = Object::adopt(Direct<REALobjectStruct*>(
+          "Python3Dictionary", "GetValue(key as " + entity + ") as Python3Entity", dictionary, key));
       EXPECT_TRUE(found.isNil()) << member;
     } else if (std::string(member) == "Contains") {
       EXPECT_FALSE(Direct<int8_t>("Python3Dictionary", "Contains(key as " + entity + ") as Boolean", dictionary, key))

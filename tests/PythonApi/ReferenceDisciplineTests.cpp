@@ -69,26 +69,31 @@ TEST_F(ReferenceDiscipline, Entities) {
   Object list = python.EntityOf("kept_list");
   Object text = python.EntityOf("kept_text");
   auto rows = std::make_unique<std::vector<Repeated>>();
-  for (const auto& [kind, value] : std::vector<std::pair<std::string, Value>>{
-           {"Int32", Int32{-5}}, {"Int64", Int64{int64_t{1} << 40}}, {"UInt64", UInt64{~uint64_t{0}}},
-           {"Double", 2.5}, {"Boolean", true}, {"String", Str("h\xC3\xA9")}, {"Object", folder}})
+  for (const auto& [kind, value] : std::vector<std::pair<std::string, Value>>{{"Int32", Int32{-5}},
+                                                                              {"Int64", Int64{int64_t{1} << 40}},
+                                                                              {"UInt64", UInt64{~uint64_t{0}}},
+                                                                              {"Double", 2.5},
+                                                                              {"Boolean", true},
+                                                                              {"String", Str("h\xC3\xA9")},
+                                                                              {"Object", folder}})
     rows->push_back({"From", [&, kind = kind, value = value] { EntityFrom(kind, value); }, {}});
   void* pointer = xhost::asPtr(host_.call(python.ListOf("kept_list"), "GetPtr"));
   rows->push_back({"FromPtr", [&] { EntityFrom("Ptr", Ptr{pointer}); }, {"kept_list"}});
   rows->push_back({"properties and tests",
-                  [&] {
-                    for (const char* property : {"Int32Value", "Int64Value", "UInt64Value", "DoubleValue", "StringValue",
-                                                 "BooleanValue", "ObjectValue", "BytesValue", "TupleValue", "ListValue",
-                                                 "DictionaryValue", "IsInteger", "IsString", "IsDouble", "IsBytes",
-                                                 "IsTuple", "IsBoolean", "IsList", "IsObject", "IsDictionary",
-                                                 "FitsInInt32"})
-                      Read(list, property);
-                    Read(text, "StringValue");
-                  },
-                  {"kept_list", "kept_text"}});
+                   [&] {
+                     for (const char* property :
+                          {"Int32Value",      "Int64Value",  "UInt64Value", "DoubleValue", "StringValue",
+                           "BooleanValue",    "ObjectValue", "BytesValue",  "TupleValue",  "ListValue",
+                           "DictionaryValue", "IsInteger",   "IsString",    "IsDouble",    "IsBytes",
+                           "IsTuple",         "IsBoolean",   "IsList",      "IsObject",    "IsDictionary",
+                           "FitsInInt32"})
+                       Read(list, property);
+                     Read(text, "StringValue");
+                   },
+                   {"kept_list", "kept_text"}});
   rows->push_back({"ObjectValue", [&] { Read(EntityFrom("Object", folder), "ObjectValue"); }, {}});
   ExpectFlat(*rows);
-  rows.reset();  // the rows hold the folder too
+  rows.reset();                                                                          // the rows hold the folder too
   python.Run("import ctypes; ctypes.pythonapi.Py_DecRef(ctypes.py_object(kept_list))");  // GetPtr's reference
   EXPECT_EQ(host_.refCount(folder), 1);
 }
@@ -97,8 +102,18 @@ TEST_F(ReferenceDiscipline, BytesAndResultsAndTuples) {
   Object block = host_.newMemoryBlock(std::string("\x00\xFF", 2));
   Object kept = xhost::asObject(Read(python.EntityOf("kept_bytes"), "BytesValue"));
   ExpectFlat({
-      {"Bytes constructors", [&] { host_.newObject("Python3Bytes", {Str("ab")}); host_.newObject("Python3Bytes", {block}); }, {}},
-      {"Bytes readers", [&] { Read(kept, "Size"); host_.call(kept, "ToString"); host_.call(kept, "ToMemoryBlock"); },
+      {"Bytes constructors",
+       [&] {
+         host_.newObject("Python3Bytes", {Str("ab")});
+         host_.newObject("Python3Bytes", {block});
+       },
+       {}},
+      {"Bytes readers",
+       [&] {
+         Read(kept, "Size");
+         host_.call(kept, "ToString");
+         host_.call(kept, "ToMemoryBlock");
+       },
        {"kept_bytes"}},
       {"Result constructors and getters",
        [&] {
@@ -131,17 +146,47 @@ TEST_F(ReferenceDiscipline, Lists) {
   ExpectFlat({
       {"Constructor, Count", [&] { Read(host_.newObject("Python3List"), "Count"); }, {}},
       {"Append, Insert, Clear",
-       [&] { host_.call(scratch, "Append", {item}); host_.call(scratch, "Insert", {int64_t{0}, item}); host_.call(scratch, "Clear"); },
+       [&] {
+         host_.call(scratch, "Append", {item});
+         host_.call(scratch, "Insert", {int64_t{0}, item});
+         host_.call(scratch, "Clear");
+       },
        {"kept_tuple"}},
       {"GetItem, SetItem",
-       [&] { host_.call(list, "SetItem", {int64_t{0}, CallObject(list, "GetItem", {int64_t{0}})}); },
+       [&] {
+         host_.call(list, "SetItem", {int64_t{0}, CallObject(list, "GetItem", {int64_t{0}})});
+       },
        {"kept_list", "kept_list[0]"}},
-      {"GetItem out of range", [&] { CallObject(list, "GetItem", {int64_t{99}}); ClearError(); }, {"kept_list"}},
-      {"AsTuple, GetSlice", [&] { CallObject(list, "AsTuple"); CallObject(list, "GetSlice", {int64_t{0}, int64_t{2}}); },
+      {"GetItem out of range",
+       [&] {
+         CallObject(list, "GetItem", {int64_t{99}});
+         ClearError();
+       },
+       {"kept_list"}},
+      {"AsTuple, GetSlice",
+       [&] {
+         CallObject(list, "AsTuple");
+         CallObject(list, "GetSlice", {int64_t{0}, int64_t{2}});
+       },
        {"kept_list", "kept_list[0]"}},
-      {"Sort, Reverse", [&] { host_.call(list, "Sort"); host_.call(list, "Reverse"); }, {"kept_list"}},
-      {"Sort raising", [&] { RaisedBy([&] { host_.call(mixed, "Sort"); }); ClearError(); }, {}},
-      {"Extend", [&] { host_.call(scratch, "Extend", {list}); host_.call(scratch, "Clear"); }, {"kept_list", "kept_list[0]"}},
+      {"Sort, Reverse",
+       [&] {
+         host_.call(list, "Sort");
+         host_.call(list, "Reverse");
+       },
+       {"kept_list"}},
+      {"Sort raising",
+       [&] {
+         RaisedBy([&] { host_.call(mixed, "Sort"); });
+         ClearError();
+       },
+       {}},
+      {"Extend",
+       [&] {
+         host_.call(scratch, "Extend", {list});
+         host_.call(scratch, "Clear");
+       },
+       {"kept_list", "kept_list[0]"}},
   });
 }
 
@@ -153,7 +198,13 @@ TEST_F(ReferenceDiscipline, Dictionaries) {
   Object unhashable = python.EntityOf("kept_list");
   Object scratch = host_.newObject("Python3Dictionary");
   ExpectFlat({
-      {"Constructor, Count, Clear", [&] { Object d = host_.newObject("Python3Dictionary"); Read(d, "Count"); host_.call(d, "Clear"); }, {}},
+      {"Constructor, Count, Clear",
+       [&] {
+         Object d = host_.newObject("Python3Dictionary");
+         Read(d, "Count");
+         host_.call(d, "Clear");
+       },
+       {}},
       {"Contains, GetValue",
        [&] {
          host_.call(dict, "Contains", {Str("a")});
@@ -170,10 +221,19 @@ TEST_F(ReferenceDiscipline, Dictionaries) {
          host_.call(scratch, "Remove", {key});
        },
        {"kept_tuple"}},
-      {"GetKeys, GetValues, Copy", [&] { CallObject(dict, "GetKeys"); CallObject(dict, "GetValues"); CallObject(dict, "Copy"); },
+      {"GetKeys, GetValues, Copy",
+       [&] {
+         CallObject(dict, "GetKeys");
+         CallObject(dict, "GetValues");
+         CallObject(dict, "Copy");
+       },
        {"kept_dict", "kept_dict['b']"}},
       {"Merge, SetDefault",
-       [&] { host_.call(scratch, "Merge", {other, true}); CallObject(scratch, "SetDefault", {Str("d"), value}); host_.call(scratch, "Clear"); },
+       [&] {
+         host_.call(scratch, "Merge", {other, true});
+         CallObject(scratch, "SetDefault", {Str("d"), value});
+         host_.call(scratch, "Clear");
+       },
        {"kept_other", "kept_tuple"}},
       {"failures",
        [&] {
@@ -203,7 +263,9 @@ TEST_F(ReferenceDiscipline, ClassesInstancesAndFields) {
        },
        {"Kept"}},
       {"GetFunction, Invoke with keywords",
-       [&] { CallObject(CallObject(instance, "GetFunction", {Str("method")}), "Invoke", {arguments, keywords}); },
+       [&] {
+         CallObject(CallObject(instance, "GetFunction", {Str("method")}), "Invoke", {arguments, keywords});
+       },
        {"Kept"}},
       {"fields",
        [&] {
@@ -214,7 +276,8 @@ TEST_F(ReferenceDiscipline, ClassesInstancesAndFields) {
            host_.assign(receiver, "DoubleField", {Str("f")}, 4.5);
            host_.assign(receiver, "BooleanField", {Str("f")}, true);
            host_.assign(receiver, "StringField", {Str("f")}, Str("text"));
-           for (const char* getter : {"Int32Field", "Int64Field", "UInt64Field", "DoubleField", "BooleanField", "StringField"})
+           for (const char* getter :
+                {"Int32Field", "Int64Field", "UInt64Field", "DoubleField", "BooleanField", "StringField"})
              host_.call(receiver, getter, {Str("f")});
            host_.assign(receiver, "ObjectField", {Str("f")}, folder);
            host_.call(receiver, "ObjectField", {Str("f")});

@@ -8,9 +8,7 @@ namespace {
 class Source : public RunningPython {
  protected:
   bool Execute(const std::string& source) { return Bool(Engine("Execute", {Str(source)})); }
-  Object Evaluate(const std::string& expression) {
-    return xhost::asObject(Engine("Evaluate", {Str(expression)}));
-  }
+  Object Evaluate(const std::string& expression) { return xhost::asObject(Engine("Evaluate", {Str(expression)})); }
   int64_t IntegerOf(const std::string& expression) {
     Object result = Evaluate(expression);
     EXPECT_FALSE(result.isNil()) << expression << ": " << GetError();
@@ -69,15 +67,15 @@ TEST_F(Source, ASourceWithAHiddenNulIsRefusedWhole) {
 }
 
 TEST_F(Source, TheTracebackNamesFilesLinesAndChainedCauses) {
-  EXPECT_FALSE(Execute(
-      "def inner():\n"
-      "    1 / 0\n"
-      "def outer():\n"
-      "    try:\n"
-      "        inner()\n"
-      "    except ZeroDivisionError as error:\n"
-      "        raise KeyError('lost key') from error\n"
-      "outer()\n"));
+  EXPECT_FALSE(
+      Execute("def inner():\n"
+              "    1 / 0\n"
+              "def outer():\n"
+              "    try:\n"
+              "        inner()\n"
+              "    except ZeroDivisionError as error:\n"
+              "        raise KeyError('lost key') from error\n"
+              "outer()\n"));
   const std::string traceback = Traceback();
   for (const char* part : {"Traceback (most recent call last):", "File \"<string>\", line 2, in inner",
                            "ZeroDivisionError", "The above exception was the direct cause of the following exception",
@@ -102,10 +100,10 @@ TEST_F(Source, TypeNamesOfClassesWithOddModuleOrQualifiedName) {
     const char* setup;
     const char* typeName;
   };
-  for (const Case& c : {Case{"Odd.__module__ = 42", "Odd"}, Case{"Odd.__module__ = None", "Odd"},
-                        Case{"Odd.__module__ = b'bytes'", "Odd"}, Case{"Odd.__qualname__ = 'Q'", "shop.Q"},
-                        Case{"Odd.__module__ = 'shop'", "shop.Odd"},
-                        Case{"Odd.__module__ = 'shop'; Odd.__name__ = 'N'", "shop.Odd"}}) {
+  for (const Case& c :
+       {Case{"Odd.__module__ = 42", "Odd"}, Case{"Odd.__module__ = None", "Odd"},
+        Case{"Odd.__module__ = b'bytes'", "Odd"}, Case{"Odd.__qualname__ = 'Q'", "shop.Q"},
+        Case{"Odd.__module__ = 'shop'", "shop.Odd"}, Case{"Odd.__module__ = 'shop'; Odd.__name__ = 'N'", "shop.Odd"}}) {
     SCOPED_TRACE(c.setup);
     ASSERT_TRUE(Execute(std::string("class Odd(Exception): pass\nOdd.__module__ = 'shop'\n") + c.setup));
     EXPECT_FALSE(Execute("raise Odd('odd')"));
@@ -114,12 +112,12 @@ TEST_F(Source, TypeNamesOfClassesWithOddModuleOrQualifiedName) {
     EXPECT_EQ(GetError(), "odd");
   }
   // __qualname__ of a class can only be set to a str; a metaclass can answer anything.
-  ASSERT_TRUE(Execute(
-      "class Meta(type):\n"
-      "    def __getattribute__(cls, name):\n"
-      "        if name in ('__module__', '__qualname__', '__name__'): return 7\n"
-      "        return super().__getattribute__(name)\n"
-      "class Strange(Exception, metaclass=Meta): pass\n"));
+  ASSERT_TRUE(
+      Execute("class Meta(type):\n"
+              "    def __getattribute__(cls, name):\n"
+              "        if name in ('__module__', '__qualname__', '__name__'): return 7\n"
+              "        return super().__getattribute__(name)\n"
+              "class Strange(Exception, metaclass=Meta): pass\n"));
   EXPECT_FALSE(Execute("raise Strange('strange')"));
   EXPECT_EQ(TypeName(), "Strange");
   EXPECT_NE(Traceback().find("strange"), std::string::npos) << Traceback();

@@ -216,9 +216,10 @@ TEST_F(Threads, RestartWaitsForTheDaemonThreadsOfTheFinalizedInterpreter) {
 
 TEST_F(Threads, RestartIsRefusedWhileAThreadOfTheOldInterpreterCannotEnd) {
   // Blocked on a lock, the thread never asks for the interpreter lock again.
-  python.Run("threading.Thread(target=threading.Lock().acquire, args=(), daemon=True).start()\n"
-             "stuck = threading.Lock(); stuck.acquire()\n"
-             "threading.Thread(target=stuck.acquire, daemon=True).start()\n");
+  python.Run(
+      "threading.Thread(target=threading.Lock().acquire, args=(), daemon=True).start()\n"
+      "stuck = threading.Lock(); stuck.acquire()\n"
+      "threading.Thread(target=stuck.acquire, daemon=True).start()\n");
   python.Disconnect();
   FinalizePython();
   try {
@@ -296,11 +297,10 @@ TEST_F(Threads, ThreadsPrintingFasterThanTheHostTakesTheTextDoNotTrapTheHost) {
 // thread runs, without signals, on every version.
 TEST_F(Threads, InterruptMainFromAThreadInterruptsTheHostsCall) {
   const auto start = std::chrono::steady_clock::now();
-  const bool completed = Bool(Engine("Execute", {Str(
-      "import _thread, threading, time\n"
-      "threading.Timer(0.05, _thread.interrupt_main).start()\n"
-      "deadline = time.time() + 10\n"
-      "while time.time() < deadline: pass\n")}));
+  const bool completed = Bool(Engine("Execute", {Str("import _thread, threading, time\n"
+                                                     "threading.Timer(0.05, _thread.interrupt_main).start()\n"
+                                                     "deadline = time.time() + 10\n"
+                                                     "while time.time() < deadline: pass\n")}));
   const auto elapsed = std::chrono::steady_clock::now() - start;
   EXPECT_FALSE(completed);
   EXPECT_EQ(Text(Engine("GetErrorTypeName")), "KeyboardInterrupt");

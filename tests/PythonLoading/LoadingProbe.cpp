@@ -96,9 +96,9 @@ class Script {
 
 void Script::found(const std::string& argument) {
   Host& host = Host::instance();
-  const xhost::Value result = argument.empty()
-                                  ? host.callShared("Python3Engine", "PythonIsFound")
-                                  : host.callShared("Python3Engine", "PythonIsFound", {static_cast<int64_t>(std::stoll(argument))});
+  const xhost::Value result = argument.empty() ? host.callShared("Python3Engine", "PythonIsFound")
+                                               : host.callShared("Python3Engine", "PythonIsFound",
+                                                                 {static_cast<int64_t>(std::stoll(argument))});
   std::printf("PythonIsFound(%s): %s\n", argument.c_str(), xhost::asBoolean(result) ? "True" : "False");
 }
 
@@ -151,9 +151,7 @@ void Script::table() {
   std::printf("table: %d entries match the library, %zu symbols absent from it\n", matching, absent_.size());
 }
 
-void Script::python() {
-  std::fputs(Hook<const char* (*)()>("PluginProbe_RunPython")(), stdout);
-}
+void Script::python() { std::fputs(Hook<const char* (*)()>("PluginProbe_RunPython")(), stdout); }
 
 void Script::run(const std::string& command) {
   const size_t colon = command.find(':');

@@ -44,15 +44,24 @@ std::vector<std::string> ChildEnvironment(const std::map<std::string, std::strin
 
 const char* StubFileName(Stub stub) {
   switch (stub) {
-    case Stub::Complete: return "libstubpython_complete.so";
-    case Stub::NoInitialize: return "libstubpython_no_initialize.so";
-    case Stub::NoTrueStruct: return "libstubpython_no_true.so";
-    case Stub::NoFalseStruct: return "libstubpython_no_false.so";
-    case Stub::NoHomeFunctions: return "libstubpython_no_home_functions.so";
-    case Stub::NoDecodeLocale: return "libstubpython_no_decode_locale.so";
-    case Stub::NoDecodeLocaleNoFalseStruct: return "libstubpython_no_decode_locale_no_false.so";
-    case Stub::FreeThreaded: return "libstubpython_free_threaded.so";
-    case Stub::TraceRefs: return "libstubpython_trace_refs.so";
+    case Stub::Complete:
+      return "libstubpython_complete.so";
+    case Stub::NoInitialize:
+      return "libstubpython_no_initialize.so";
+    case Stub::NoTrueStruct:
+      return "libstubpython_no_true.so";
+    case Stub::NoFalseStruct:
+      return "libstubpython_no_false.so";
+    case Stub::NoHomeFunctions:
+      return "libstubpython_no_home_functions.so";
+    case Stub::NoDecodeLocale:
+      return "libstubpython_no_decode_locale.so";
+    case Stub::NoDecodeLocaleNoFalseStruct:
+      return "libstubpython_no_decode_locale_no_false.so";
+    case Stub::FreeThreaded:
+      return "libstubpython_free_threaded.so";
+    case Stub::TraceRefs:
+      return "libstubpython_trace_refs.so";
   }
   return "";
 }

@@ -90,8 +90,7 @@ PROBE_EXPORT bool PluginProbe_EnsureEntries(int which) {
 
 PROBE_EXPORT void* PluginProbe_ExceptionType(int64_t errorType) { return PythonExceptionType(errorType); }
 PROBE_EXPORT const char* PluginProbe_ExceptionSymbol(int64_t errorType) {
-  return errorType >= 1 && errorType <= PythonErrorTypeCount ? kExceptionSymbols[errorType - 1]
-                                                                                    : "";
+  return errorType >= 1 && errorType <= PythonErrorTypeCount ? kExceptionSymbols[errorType - 1] : "";
 }
 
 // Starts the interpreter and evaluates a little through the typed table; one

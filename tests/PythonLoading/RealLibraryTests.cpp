@@ -11,8 +11,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <map>
-#include <ostream>
 #include <memory>
+#include <ostream>
 #include <set>
 #include <sstream>
 #include <string>
@@ -168,7 +168,8 @@ class RealLibrary : public ::testing::TestWithParam<Installation> {};
 
 TEST_P(RealLibrary, IsLoadedByPathAndRuns) {
   const Installation& python = GetParam();
-  const ChildResult result = RunProbe({"choose:" + python.library, "found:0", "state", "home", "table", "absent", "python"});
+  const ChildResult result =
+      RunProbe({"choose:" + python.library, "found:0", "state", "home", "table", "absent", "python"});
   ASSERT_EQ(result.exitStatus, 0) << result.err << result.out;
   std::map<std::string, std::string> said = Results(result.out);
   EXPECT_EQ(said["chosen"], "this file");
@@ -178,7 +179,8 @@ TEST_P(RealLibrary, IsLoadedByPathAndRuns) {
   EXPECT_EQ(said.count("table mismatch"), 0u) << result.out;
   int matching = 0;
   int absent = 0;
-  EXPECT_EQ(std::sscanf(said["table"].c_str(), "%d entries match the library, %d symbols absent", &matching, &absent), 2)
+  EXPECT_EQ(std::sscanf(said["table"].c_str(), "%d entries match the library, %d symbols absent", &matching, &absent),
+            2)
       << result.out;
   EXPECT_GT(matching, 90) << result.out;
   if (python.minor >= 6 && python.minor <= 13) {

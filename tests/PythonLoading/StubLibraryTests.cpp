@@ -33,8 +33,8 @@ constexpr int kHomeEntries = 0
 // The probe's summary of the table when `matching` of the `lookedUp` entries
 // come from the stub.
 std::string TableLine(int matching, int lookedUp) {
-  return "table: " + std::to_string(matching) + " entries match the library, " +
-         std::to_string(lookedUp - matching) + " symbols absent from it";
+  return "table: " + std::to_string(matching) + " entries match the library, " + std::to_string(lookedUp - matching) +
+         " symbols absent from it";
 }
 
 using loading_tests::ChildResult;
@@ -163,15 +163,15 @@ using LoadFailures = StubLibraries;
 
 TEST_F(LoadFailures, NothingFoundWritesTheListMessageOnEveryAttempt) {
   expectOutput({"found:0", "found:7", "ensure", "state", "mapped"},
-               Lines({kNothingFound, "PythonIsFound(0): False", kNothingFound, "PythonIsFound(7): False",
-                      kNothingFound, "EnsurePythonLoaded: False", "found=0 loaded=0 handle=null", "mapped: none"}));
+               Lines({kNothingFound, "PythonIsFound(0): False", kNothingFound, "PythonIsFound(7): False", kNothingFound,
+                      "EnsurePythonLoaded: False", "found=0 loaded=0 handle=null", "mapped: none"}));
 }
 
 TEST_F(LoadFailures, WithoutPyInitializeTheLibraryIsClosedButFound) {
   install("libpython3.12.so", Stub::NoInitialize);
   expectOutput({"found:0", "state", "mapped", "entries", "found:0"},
-               Lines({"Coult not load symbol", "PythonIsFound(0): True", "found=1 loaded=0 handle=null",
-                      "mapped: none", "entries: none set", "Coult not load symbol", "PythonIsFound(0): True"}));
+               Lines({"Coult not load symbol", "PythonIsFound(0): True", "found=1 loaded=0 handle=null", "mapped: none",
+                      "entries: none set", "Coult not load symbol", "PythonIsFound(0): True"}));
 }
 
 TEST_F(LoadFailures, WithoutTrueTheLibraryIsClosedButFound) {
@@ -194,8 +194,8 @@ TEST_F(LoadFailures, AFailedCheckAlsoForgetsTheHome) {
   const std::string library = folder.putStub(Stub::NoFalseStruct, "prefix/lib/libpython3.12.so");
   folder.touch("prefix/lib/python3.12/os.py");
   expectOutput({"choose:" + library, "found:0", "home", "entries", "mapped"},
-               Lines({"chosen: this file", "Coult not dlsym_errorload symbol _Py_FalseStruct",
-                      "PythonIsFound(0): True", "home: none", "entries: none set", "mapped: none"}));
+               Lines({"chosen: this file", "Coult not dlsym_errorload symbol _Py_FalseStruct", "PythonIsFound(0): True",
+                      "home: none", "entries: none set", "mapped: none"}));
 }
 
 // The home of a library without Py_DecodeLocale is the plugin's own conversion.
@@ -203,16 +203,15 @@ TEST_F(LoadFailures, AFailedCheckAlsoForgetsAHomeThePluginConverted) {
   const std::string library = folder.putStub(Stub::NoDecodeLocaleNoFalseStruct, "prefix/lib/libpython3.4.so");
   folder.touch("prefix/lib/python3.4/os.py");
   expectOutput({"choose:" + library, "found:0", "home", "entries"},
-               Lines({"chosen: this file", "Coult not dlsym_errorload symbol _Py_FalseStruct",
-                      "PythonIsFound(0): True", "home: none", "entries: none set"}));
+               Lines({"chosen: this file", "Coult not dlsym_errorload symbol _Py_FalseStruct", "PythonIsFound(0): True",
+                      "home: none", "entries: none set"}));
 }
 
 TEST_F(LoadFailures, AChosenFileThatDoesNotOpenWritesNothingAndSearchesNothing) {
   install("libpython3.12.so");
   const std::string notALibrary = folder.touch("other/libpython3.11.so");
   expectOutput({"choose:" + notALibrary, "found:0", "state", "mapped"},
-               Lines({"chosen: this file", "PythonIsFound(0): False", "found=0 loaded=0 handle=null",
-                      "mapped: none"}));
+               Lines({"chosen: this file", "PythonIsFound(0): False", "found=0 loaded=0 handle=null", "mapped: none"}));
 }
 
 // Only a complete ELF shared object for this machine is handed to the
@@ -239,16 +238,15 @@ TEST_F(LoadFailures, AChosenFileThatIsNoCompleteSharedObjectForThisMachineDoesNo
     if (row.offset >= 0) loading_tests::Overwrite(library, row.offset, row.bytes);
     const ChildResult result = run({"choose:" + library, "found:0", "state", "mapped"});
     EXPECT_EQ(result.exitStatus, 0) << row.what << ": " << result.err;
-    EXPECT_EQ(result.out, Lines({"chosen: this file", "PythonIsFound(0): False", "found=0 loaded=0 handle=null",
-                                 "mapped: none"}))
+    EXPECT_EQ(result.out,
+              Lines({"chosen: this file", "PythonIsFound(0): False", "found=0 loaded=0 handle=null", "mapped: none"}))
         << row.what;
   }
 }
 
 TEST_F(LoadFailures, OperationsSeeMissingEntriesInsteadOfCallingThem) {
   install("libpython3.12.so");
-  expectOutput({"ensure-entries", "python"},
-               Lines({"EnsurePythonEntries: True, False", "python: entries missing"}));
+  expectOutput({"ensure-entries", "python"}, Lines({"EnsurePythonEntries: True, False", "python: entries missing"}));
 }
 
 // ---------------------------------------------------------------------------
@@ -265,18 +263,17 @@ TEST_F(ChosenLibrary, TheChosenFileIsLoadedWhateverThePreference) {
 TEST_F(ChosenLibrary, AFolderAMissingFileOrNilChooseNothing) {
   install("libpython3.12.so");
   folder.touch("other/readme");
-  expectOutput({"choose:" + folder.path("other"), "choose:" + folder.path("other/missing.so"), "choose-nil",
-                "found:0", "library"},
-               Lines({"chosen: none", "chosen: none", "chosen: none", "PythonIsFound(0): True",
-                      "library: libpython3.12.so"}));
+  expectOutput(
+      {"choose:" + folder.path("other"), "choose:" + folder.path("other/missing.so"), "choose-nil", "found:0",
+       "library"},
+      Lines({"chosen: none", "chosen: none", "chosen: none", "PythonIsFound(0): True", "library: libpython3.12.so"}));
 }
 
 TEST_F(ChosenLibrary, ANewChoiceReplacesTheOld) {
   const std::string first = folder.putStub(Stub::Complete, "first/libpython3.10.so");
   const std::string second = folder.putStub(Stub::Complete, "second/libpython3.9.so");
   expectOutput({"choose:" + first, "choose:" + second, "found:0", "library"},
-               Lines({"chosen: this file", "chosen: this file", "PythonIsFound(0): True",
-                      "library: libpython3.9.so"}));
+               Lines({"chosen: this file", "chosen: this file", "PythonIsFound(0): True", "library: libpython3.9.so"}));
 }
 
 TEST_F(ChosenLibrary, ARejectedChoiceDropsTheOld) {
@@ -306,8 +303,7 @@ TEST_F(PythonHome, ALibraryInALibFolderGetsTheFolderAbove) {
   folder.touch("prefix/lib/python3.12/os.py");
   expectOutput({"choose:" + library, "found:0", "home", "library-home", "table"},
                Lines({"chosen: this file", "PythonIsFound(0): True", "home: " + folder.path("prefix"),
-                      "library home: " + folder.path("prefix"),
-                      TableLine(12, kTableEntries)}));
+                      "library home: " + folder.path("prefix"), TableLine(12, kTableEntries)}));
 }
 
 TEST_F(PythonHome, TheLibFolderIsRecognisedWhateverItsCase) {
@@ -409,8 +405,7 @@ TEST_F(EntryTable, LoadingThePluginMapsNoPython) {
 
 TEST_F(EntryTable, EveryEntryHoldsWhatTheLibraryExports) {
   install("libpython3.12.so");
-  expectOutput({"found:0", "table"},
-               Lines({"PythonIsFound(0): True", TableLine(10, kTableEntries - kHomeEntries)}));
+  expectOutput({"found:0", "table"}, Lines({"PythonIsFound(0): True", TableLine(10, kTableEntries - kHomeEntries)}));
 }
 
 TEST_F(EntryTable, FirstUseEntriesAreLookedUpOnDemandAndClearedByRegistration) {

@@ -53,7 +53,8 @@ void Methods(std::ostream& out, const char* kind, const REALmethodDefinition* ta
 }
 
 void Constants(std::ostream& out, const REALconstant* table, uintptr_t count) {
-  ForEach(table, count, [&](const REALconstant& constant) { Row(out, "constant", constant.declaration, constant.declaration); });
+  ForEach(table, count,
+          [&](const REALconstant& constant) { Row(out, "constant", constant.declaration, constant.declaration); });
 }
 
 void Class(std::ostream& out, const REALclassDefinition& record) {
@@ -62,8 +63,8 @@ void Class(std::ostream& out, const REALclassDefinition& record) {
   if (record.superName) out << "Superclass: `" << record.superName << "`. ";
   if (record.interfaces && *record.interfaces) out << "Interfaces: `" << record.interfaces << "`. ";
   out << Description(record.name, record.name) << "\n\n";
-  const bool hasMembers = record.propertyCount || record.methodCount || record.sharedMethodCount ||
-                          record.eventCount || record.constantCount || record.enumCount;
+  const bool hasMembers = record.propertyCount || record.methodCount || record.sharedMethodCount || record.eventCount ||
+                          record.constantCount || record.enumCount;
   if (!hasMembers) return;
   out << "| Member | Declaration | Description |\n|---|---|---|\n";
   ForEach(record.properties, record.propertyCount, [&](const REALproperty& property) {
@@ -72,12 +73,15 @@ void Class(std::ostream& out, const REALclassDefinition& record) {
   });
   Methods(out, "method", record.methods, record.methodCount);
   Methods(out, "shared method", record.sharedMethods, record.sharedMethodCount);
-  ForEach(record.events, record.eventCount, [&](const REALevent& event) { Row(out, "event", event.declaration, event.declaration); });
+  ForEach(record.events, record.eventCount,
+          [&](const REALevent& event) { Row(out, "event", event.declaration, event.declaration); });
   Constants(out, record.constants, record.constantCount);
   ForEach(record.enums, record.enumCount, [&](const REALenum& enumeration) {
     std::string members;
-    for (uintptr_t i = 0; i < enumeration.memberCount; ++i) members += (i ? ", " : "") + std::string(enumeration.members[i]);
-    Row(out, "enumeration", std::string(enumeration.name) + " as " + enumeration.type + ": " + members, enumeration.name);
+    for (uintptr_t i = 0; i < enumeration.memberCount; ++i)
+      members += (i ? ", " : "") + std::string(enumeration.members[i]);
+    Row(out, "enumeration", std::string(enumeration.name) + " as " + enumeration.type + ": " + members,
+        enumeration.name);
   });
 }
 

@@ -37,8 +37,8 @@ class String {
   REALstringStruct* get() const { return handle_; }
   REALstringStruct* release();  // hands the reference to the caller
   bool isNil() const { return handle_ == nullptr; }
-  std::string bytes() const;    // stored bytes, as held
-  uint32_t encoding() const;    // kREALTextEncodingUTF8 for Nil
+  std::string bytes() const;  // stored bytes, as held
+  uint32_t encoding() const;  // kREALTextEncodingUTF8 for Nil
 
  private:
   REALstringStruct* handle_ = nullptr;
@@ -58,7 +58,7 @@ class Object {
   REALobjectStruct* get() const { return handle_; }
   REALobjectStruct* release();
   bool isNil() const { return handle_ == nullptr; }
-  std::string className() const;             // "" for Nil
+  std::string className() const;               // "" for Nil
   bool isA(std::string_view className) const;  // class, superclass or interface
 
  private:
@@ -66,10 +66,18 @@ class Object {
 };
 
 // Xojo-typed values. A plain C++ integer is an Integer (64-bit).
-struct Int32 { int32_t value; };
-struct Int64 { int64_t value; };
-struct UInt64 { uint64_t value; };
-struct Ptr { void* value; };
+struct Int32 {
+  int32_t value;
+};
+struct Int64 {
+  int64_t value;
+};
+struct UInt64 {
+  uint64_t value;
+};
+struct Ptr {
+  void* value;
+};
 struct Nil {};
 
 // Empty (monostate) is "no value": the result of a subroutine.
@@ -150,12 +158,11 @@ class Host {
   // object or string belongs to the caller (the Value's handle).
   Object newObject(const std::string& className, const std::vector<Value>& args = {});
   Value call(const Object& self, const std::string& method, const std::vector<Value>& args = {});
-  Value callShared(const std::string& className, const std::string& method,
-                   const std::vector<Value>& args = {});
+  Value callShared(const std::string& className, const std::string& method, const std::vector<Value>& args = {});
   Value getProperty(const Object& self, const std::string& property);
   void assign(const Object& self, const std::string& method, const std::vector<Value>& args, const Value& value);
-  void assignShared(const std::string& className, const std::string& method,
-                    const std::vector<Value>& args, const Value& value);
+  void assignShared(const std::string& className, const std::string& method, const std::vector<Value>& args,
+                    const Value& value);
   // A member's functions as compiled Xojo code binds them, to be called
   // directly: found by declaration on the class or an ancestor, among its
   // methods, shared methods and properties ("Int32Value(index as Integer) as
@@ -201,7 +208,7 @@ class Host {
   void expectRetained(const Object& o);  // a lock the plugin keeps on purpose
   void expectRetained(const String& s);
   void clearExpectedRetained();
-  int64_t refCount(const Object& o) const;   // -1 for a dead or unknown handle
+  int64_t refCount(const Object& o) const;  // -1 for a dead or unknown handle
   int64_t refCount(const String& s) const;
   size_t liveObjects(const std::string& className) const;
   // Every live object and string and the references they hold together

@@ -103,7 +103,9 @@ signed char emitterFire(REALobjectStruct* self, REALstringStruct* message, int32
   auto handler = handlerOf<signed char (*)(REALobjectStruct*, REALstringStruct*, int32_t)>(self, gEmitterEvents[0]);
   return handler ? handler(self, message, count) : 0;
 }
-signed char emitterHasHandler(REALobjectStruct* self) { return handlerOf<REALproc>(self, gEmitterEvents[0]) != nullptr; }
+signed char emitterHasHandler(REALobjectStruct* self) {
+  return handlerOf<REALproc>(self, gEmitterEvents[0]) != nullptr;
+}
 REALstringStruct* emitterAskName(REALobjectStruct* self) {
   auto handler = handlerOf<REALstringStruct* (*)(REALobjectStruct*)>(self, gEmitterEvents[1]);
   return handler ? handler(self) : nullptr;  // the handler's result is ours to hand on

@@ -93,7 +93,8 @@ REALproc objectMethod(REALobjectStruct* o, const char* declaration) {
 REALobjectStruct* makeBlock(int64_t size) {
   auto classRef = hostEntry<REALclassRefStruct* (*)(const char*)>("pluginObjectType")("MemoryBlock");
   REALobjectStruct* block = hostEntry<REALobjectStruct* (*)(REALclassRefStruct*)>("CreateInstance")(classRef);
-  reinterpret_cast<void (*)(REALobjectStruct*, int64_t)>(objectMethod(block, "Constructor(bytes as Integer)"))(block, size);
+  reinterpret_cast<void (*)(REALobjectStruct*, int64_t)>(objectMethod(block, "Constructor(bytes as Integer)"))(block,
+                                                                                                               size);
   return block;
 }
 
@@ -103,7 +104,9 @@ void fillBlock(REALobjectStruct* block, int64_t value) {
   for (int64_t i = 0; i < size; ++i) static_cast<unsigned char*>(bytes)[i] = static_cast<unsigned char>(value + i);
 }
 
-int64_t blockSize(REALobjectStruct* block) { return hostEntry<int64_t (*)(REALobjectStruct*)>("memoryBlockGetSize")(block); }
+int64_t blockSize(REALobjectStruct* block) {
+  return hostEntry<int64_t (*)(REALobjectStruct*)>("memoryBlockGetSize")(block);
+}
 
 REALobjectStruct* newArray() {
   auto create = hostEntry<REALarrayStruct* (*)(int32_t, int64_t)>("RuntimeArrayCreateSingleDimBoundedArray");
@@ -145,8 +148,8 @@ void drop() {
   gKept = nullptr;
 }
 REALstringStruct* negativeLength() {
-  return hostEntry<REALstringStruct* (*)(const char*, int, uint32_t)>("REALBuildStringWithEncoding")("x", -1,
-                                                                                                    kREALTextEncodingUTF8);
+  return hostEntry<REALstringStruct* (*)(const char*, int, uint32_t)>("REALBuildStringWithEncoding")(
+      "x", -1, kREALTextEncodingUTF8);
 }
 
 REALmethodDefinition gShared[] = {
