@@ -281,9 +281,8 @@ int run(const char* pluginPath, const char* pythonLibrary) {
   module = Object();
   runSourceText();
 
-  step("Restarting the interpreter: Finalize, publishing \"inventory\" again, then Init");
+  step("Restarting the interpreter: Finalize, then Init (\"inventory\" stays registered)");
   host().callShared("Python3Engine", "Finalize");
-  publishInventoryModule();
   host().callShared("Python3Engine", "Init");
   std::cout << "   the search path is Python's own again, so the folder is added anew\n";
   module = importExampleModule();
