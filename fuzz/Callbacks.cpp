@@ -28,6 +28,28 @@ void* Method(void* self, void* args) noexcept {
   return Run<void*>({self, args}, nullptr, [](Fuzzer& f) { return f.pythonResult(); });
 }
 
+// What the fuzz module's hooked values call from their protocols.
+void* Reentry(void* self, void* args) noexcept {
+  Fuzzer& fuzzer = Fuzzer::instance();
+  if (!fuzzer.active()) return nullptr;
+  try {
+    fuzzer.reenter({self, args});
+    return fuzzer.reentryResult();
+  } catch (...) {
+    return nullptr;
+  }
+}
+
+// Python imports the fuzzer's module between inputs too (a __del__ run as
+// the interpreter is restored).
+void* ReentryCreator() noexcept {
+  try {
+    return Fuzzer::instance().createReentryModule();
+  } catch (...) {
+    return nullptr;
+  }
+}
+
 int Init(void* self, void* args, void* keywords) noexcept {
   std::vector<void*> borrowed{self, args};
   if (keywords) borrowed.push_back(keywords);
@@ -74,6 +96,8 @@ void* FunctionFor(Role role, size_t slot) {
     case Role::Hash: return reinterpret_cast<void*>(&Hash);
     case Role::ToString: return reinterpret_cast<void*>(&ToString);
     case Role::Creator: return CreatorFor(slot, std::make_index_sequence<kCreatorSlots>());
+    case Role::Reentry: return reinterpret_cast<void*>(&Reentry);
+    case Role::ReentryCreator: return reinterpret_cast<void*>(&ReentryCreator);
     case Role::PythonObject: break;
   }
   return nullptr;

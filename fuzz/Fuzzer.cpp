@@ -3,7 +3,9 @@
 // imported, a host module registered) so the generic calls reach further.
 #include "Fuzzer.h"
 
+#include <cstddef>
 #include <cstdio>
+#include <utility>
 
 #include "Callbacks.h"
 
@@ -14,10 +16,22 @@ using xhost::Value;
 namespace {
 
 constexpr size_t kPoolSize = 48;
-constexpr int kMaxDepth = 4;
 
-const char* const kFuzzFunctions[] = {"echo", "args", "say", "shout", "make", "fail",
-                                      "keep", "drop", "call", "host",  "loop"};
+const char* const kFuzzFunctions[] = {"echo", "args", "say",  "shout",  "make", "fail", "keep",
+                                      "drop", "call", "host", "loop",   "hooked", "odd", "reenter"};
+
+// What reads the pending error, and what tells whether there is one.
+const char* const kErrorReaders[] = {"GetErrorTypeName", "GetErrorTraceback", "GetError", "ErrorOccurred"};
+
+// Takes element `index` out of a pool before erasing it: a wrapper's last
+// reference going runs Python code (a __del__), which may call back into the
+// fuzzer, and the pool must be whole by then.
+template <typename Handle>
+Handle TakeOut(std::vector<Handle>& pool, size_t index) {
+  Handle taken = std::exchange(pool[index], Handle());
+  pool.erase(pool.begin() + static_cast<std::ptrdiff_t>(index));
+  return taken;
+}
 
 }  // namespace
 
@@ -31,10 +45,13 @@ void Fuzzer::step() {
   const int choice = in.ConsumeIntegralInRange(0, 99);
   if (choice < 4) callNamed("Python3Engine", "Init");
   else if (choice < 5) callNamed("Python3Engine", "Finalize");
-  else if (choice < 13) importFuzzModule();
-  else if (choice < 28) callPython(nullptr);
-  else if (choice < 32) buildHostModule();
-  else if (choice < 34) dropOne();
+  else if (choice < 11) importFuzzModule();
+  else if (choice < 23) callPython(nullptr);
+  else if (choice < 27) buildHostModule();
+  else if (choice < 29) dropOne();
+  else if (choice < 37) hookedValue();
+  else if (choice < 42) oddError();
+  else if (choice < 56) callOnPooled();
   else callAny();
 }
 
@@ -66,20 +83,21 @@ void Fuzzer::callNamed(const std::string& owner, const std::string& name) {
   if (!overloads.empty()) callMember(*overloads[input_->ConsumeIntegralInRange<size_t>(0, overloads.size() - 1)]);
 }
 
-void Fuzzer::callMember(const Callable& callable) {
+void Fuzzer::callMember(const Callable& callable, xhost::Object self) {
   try {
-    xhost::Object self;
-    if (!callable.shared && callable.form != Form::Construct) {
-      self = receiver(callable.owner);
-      if (self.isNil()) return;
-    }
     if (callable.form == Form::Construct) {
       keepObject(construct(callable));
       return;
     }
-    std::vector<Value> args = argumentsFor(callable);
+    MemberCall call;
+    call.callable = &callable;
+    if (!callable.shared) {
+      call.self = self.isNil() ? receiver(callable.owner) : std::move(self);
+      if (call.self.isNil()) return;
+    }
+    call.args = argumentsFor(callable);
     const bool wasRunning = python_.running();
-    keep(invoke(callable, self, args));
+    keep(track(call));
     if (!wasRunning && python_.running() && depth_ == 0) rememberInterpreter();
   } catch (const xhost::XojoException&) {
     ++counts_.raised;  // the plugin raised an exception into the program: a normal outcome
@@ -88,7 +106,46 @@ void Fuzzer::callMember(const Callable& callable) {
   }
 }
 
-Value Fuzzer::invoke(const Callable& callable, const xhost::Object& self, const std::vector<Value>& args) {
+Value Fuzzer::track(MemberCall& call) {
+  calls_.push_back(&call);
+  struct Pop {
+    std::vector<MemberCall*>& calls;
+    ~Pop() { calls.pop_back(); }
+  } pop{calls_};
+  return invoke(call);
+}
+
+Value Fuzzer::callFixed(const std::string& owner, const std::string& name, xhost::Object self, std::vector<Value> args) {
+  for (const Callable& callable : catalog_.callables())
+    if (callable.form == Form::Call && callable.params.size() == args.size() &&
+        Lowercase(callable.owner) == Lowercase(owner) && Lowercase(callable.name) == Lowercase(name)) {
+      MemberCall call{&callable, std::move(self), std::move(args)};
+      return track(call);
+    }
+  return {};
+}
+
+// A member of the object's class (or an ancestor's) on that object: calls
+// that reach further than any member on any object.
+void Fuzzer::callOn(xhost::Object self) {
+  if (self.isNil()) return;
+  const std::string className = self.className();
+  std::vector<const Callable*> fitting;
+  for (const Callable& callable : catalog_.callables())
+    if (!callable.shared && callable.form != Form::Construct && catalog_.isA(className, callable.owner))
+      fitting.push_back(&callable);
+  if (!fitting.empty())
+    callMember(*fitting[input_->ConsumeIntegralInRange<size_t>(0, fitting.size() - 1)], std::move(self));
+}
+
+void Fuzzer::callOnPooled() {
+  if (objects_.empty()) return callAny();
+  callOn(objects_[input_->ConsumeIntegralInRange<size_t>(0, objects_.size() - 1)]);
+}
+
+Value Fuzzer::invoke(const MemberCall& call) {
+  const Callable& callable = *call.callable;
+  const std::vector<Value>& args = call.args;
   // A module creator returns the module of the call that registered it.
   for (const Value& arg : args)
     if (const auto* pointer = std::get_if<xhost::Ptr>(&arg))
@@ -104,6 +161,11 @@ Value Fuzzer::invoke(const Callable& callable, const xhost::Object& self, const 
   }
   // References handed out before the interpreter stops die with it.
   if (Lowercase(callable.name) == "finalize") releasePointers();
+  // Outside callbacks, half the calls are made as compiled code makes them,
+  // with nothing but the fuzzer's references keeping the arguments alive.
+  Value result;
+  if (depth_ == 0 && input_->ConsumeBool() && invokeDirect(call, result)) return result;
+  const xhost::Object& self = call.self;
   switch (callable.form) {
     case Form::Property: return host_.getProperty(self, callable.name);
     case Form::Assign: {
@@ -150,15 +212,18 @@ void Fuzzer::keep(const Value& result) {
 
 void Fuzzer::keepObject(xhost::Object object) {
   if (object.isNil()) return;
-  if (objects_.size() >= kPoolSize) objects_.erase(objects_.begin() + input_->ConsumeIntegralInRange<size_t>(0, kPoolSize - 1));
+  xhost::Object evicted;
+  if (objects_.size() >= kPoolSize) evicted = TakeOut(objects_, input_->ConsumeIntegralInRange<size_t>(0, kPoolSize - 1));
   objects_.push_back(std::move(object));
 }
 
 void Fuzzer::dropOne() {
-  if (!objects_.empty()) objects_.erase(objects_.begin() + input_->ConsumeIntegralInRange<size_t>(0, objects_.size() - 1));
-  else if (!owned_.empty() && python_.running()) {
-    python_.release(owned_.back());
+  if (!objects_.empty()) {
+    TakeOut(objects_, input_->ConsumeIntegralInRange<size_t>(0, objects_.size() - 1));
+  } else if (!owned_.empty() && python_.running()) {
+    void* object = owned_.back();
     owned_.pop_back();
+    python_.release(object);
   }
 }
 
@@ -171,16 +236,21 @@ void Fuzzer::importFuzzModule() {
   }
 }
 
+xhost::Object Fuzzer::fuzzModule() {
+  xhost::Object module = xhost::asObject(host_.callShared("Python3Engine", "GetModule", {host_.newString("fuzzmod")}));
+  if (module.isNil()) {
+    host_.callShared("Python3Engine", "ClearError");
+    host_.callShared("Python3Engine", "AddSearchPath", {host_.newFolderItem(fuzzModuleFolder_)});
+    module = xhost::asObject(host_.callShared("Python3Engine", "GetModule", {host_.newString("fuzzmod")}));
+  }
+  return module;
+}
+
 // A function of the fuzz module called with a tuple of generated values.
 void Fuzzer::callPython(const char* chosen) {
   FuzzedDataProvider& in = *input_;
   try {
-    xhost::Object module = xhost::asObject(host_.callShared("Python3Engine", "GetModule", {host_.newString("fuzzmod")}));
-    if (module.isNil()) {
-      host_.callShared("Python3Engine", "ClearError");
-      host_.callShared("Python3Engine", "AddSearchPath", {host_.newFolderItem(fuzzModuleFolder_)});
-      module = xhost::asObject(host_.callShared("Python3Engine", "GetModule", {host_.newString("fuzzmod")}));
-    }
+    xhost::Object module = fuzzModule();
     if (module.isNil()) return;
     const char* name =
         chosen ? chosen : kFuzzFunctions[in.ConsumeIntegralInRange<size_t>(0, std::size(kFuzzFunctions) - 1)];
@@ -212,11 +282,83 @@ void Fuzzer::callPython(const char* chosen) {
       } catch (const xhost::HostError&) {
       }
     }
-    keep(host_.call(function, "Invoke", {tuple}));
     keepObject(tuple);
+    keep(callFixed("Python3Function", "Invoke", std::move(function), {std::move(tuple)}));
   } catch (const xhost::XojoException&) {
   } catch (const xhost::HostError&) {
   }
+}
+
+// A function of the fuzz module called with these integers; its result, or Nil.
+Value Fuzzer::invokeFuzz(const char* name, const std::vector<int64_t>& items) {
+  xhost::Object module = fuzzModule();
+  if (module.isNil()) return xhost::Nil{};
+  if (trace_) std::fprintf(stderr, "%*s[fuzzmod.%s]\n", depth_ * 2, "", name);
+  xhost::Object function = xhost::asObject(host_.call(module, "GetFunction", {host_.newString(name)}));
+  if (function.isNil()) return xhost::Nil{};
+  xhost::Object tuple = host_.newObject("Python3Parameters", {static_cast<int64_t>(items.size())});
+  for (size_t i = 0; i < items.size(); ++i)
+    host_.assign(tuple, "Int64Value", {static_cast<int64_t>(i)}, xhost::Int64{items[i]});
+  keepObject(function);
+  keepObject(tuple);
+  return callFixed("Python3Function", "Invoke", std::move(function), {std::move(tuple)});
+}
+
+// A value of the fuzz module whose protocols call the host back (a list to
+// sort, a dict of colliding keys, an int-like, an odd exception), as a
+// Python3Result, a Python3Entity and the container wrappers sharing it; then,
+// mostly, a member of one of them. Members given it as an argument come from
+// the pool.
+void Fuzzer::hookedValue() {
+  FuzzedDataProvider& in = *input_;
+  const int64_t kind = in.ConsumeIntegralInRange(0, 15);
+  const int64_t mode = in.ConsumeIntegralInRange(0, 7);
+  try {
+    const Value made = invokeFuzz("hooked", {kind, mode});
+    keep(made);
+    const auto* result = std::get_if<xhost::Object>(&made);
+    if (!result || result->isNil()) return;
+    xhost::Object target = *result;
+    if (void* pointer = xhost::asPtr(host_.call(*result, "GetPtr"))) {
+      owned_.push_back(pointer);
+      xhost::Object entity = xhost::asObject(host_.callShared("Python3Entity", "FromPtr", {xhost::Ptr{pointer}}));
+      keepObject(entity);
+      if (!entity.isNil()) target = entity;
+      constexpr const char* kViews[] = {"ListValue", "DictionaryValue", "TupleValue"};
+      const size_t view = in.ConsumeIntegralInRange<size_t>(0, std::size(kViews));
+      if (!entity.isNil() && view < std::size(kViews)) {
+        xhost::Object shared = xhost::asObject(host_.getProperty(entity, kViews[view]));
+        keepObject(shared);
+        if (!shared.isNil()) target = shared;
+      }
+    }
+    if (in.ConsumeIntegralInRange(0, 3)) callOn(std::move(target));
+  } catch (const xhost::XojoException&) {
+  } catch (const xhost::HostError&) {
+  }
+}
+
+// An exception of a class whose __module__ or __qualname__ is no str (or
+// absent, or computed by a metaclass that may call the host), raised by
+// fuzzmod and read by the error readers.
+void Fuzzer::oddError() {
+  FuzzedDataProvider& in = *input_;
+  const int64_t kind = in.ConsumeIntegralInRange<int64_t>(0, 127);
+  try {
+    if (in.ConsumeBool()) {
+      invokeFuzz("odd", {kind});
+    } else if (!fuzzModule().isNil()) {
+      const std::string number = std::to_string(kind);
+      if (in.ConsumeBool())
+        callFixed("Python3Engine", "Execute", {}, {host_.newString("import fuzzmod\nraise fuzzmod.odd_error(" + number + ")\n")});
+      else
+        keep(callFixed("Python3Engine", "Evaluate", {}, {host_.newString("__import__('fuzzmod').odd(" + number + ")")}));
+    }
+  } catch (const xhost::XojoException&) {
+  } catch (const xhost::HostError&) {
+  }
+  for (int n = in.ConsumeIntegralInRange(1, 3); n > 0; --n)
+    callNamed("Python3Engine", kErrorReaders[in.ConsumeIntegralInRange<size_t>(0, std::size(kErrorReaders) - 1)]);
 }
 
 // A host module with functions and a class, registered with a creator: what
@@ -232,7 +374,8 @@ void Fuzzer::buildHostModule() {
     xhost::Object module = host_.newObject("Python3XojoModule", {name("fuzzhost")});
     keepObject(module);
     for (int n = in.ConsumeIntegralInRange(0, 3); n > 0; --n)
-      host_.call(module, "RegisterFunction", {name("f"), xhost::Ptr{FunctionFor(Role::Method)}});
+      host_.call(module, "RegisterFunction",
+                 {name("f"), xhost::Ptr{FunctionFor(in.ConsumeIntegralInRange(0, 2) ? Role::Method : Role::Reentry)}});
     if (in.ConsumeBool()) {
       xhost::Object type = host_.newObject("Python3XojoClass", {host_.newString("FuzzType"), xhost::Ptr{FunctionFor(Role::Init)}});
       keepObject(type);
@@ -255,6 +398,8 @@ void Fuzzer::buildHostModule() {
 }
 
 void* Fuzzer::functionPointer(Role role) {
+  // A quarter of the functions handed over as methods re-enter the member in progress.
+  if (role == Role::Method && !input_->ConsumeIntegralInRange(0, 3)) role = Role::Reentry;
   return FunctionFor(role, input_->ConsumeIntegralInRange<size_t>(0, kCreatorSlots - 1));
 }
 

@@ -31,6 +31,12 @@ void PythonLibrary::open(const std::string& path) {
   Resolve(library, "PyGILState_Ensure", ensure_);
   Resolve(library, "PyGILState_Release", restore_);
   Resolve(library, "Py_DecRef", decRef_);
+  Resolve(library, "Py_IncRef", incRef_);
+  none_ = dlsym(library, "_Py_NoneStruct");
+  if (!none_) {
+    std::fprintf(stderr, "fuzzer: _Py_NoneStruct missing from the Python library\n");
+    std::abort();
+  }
 }
 
 bool PythonLibrary::running() const { return isInitialized_ && isInitialized_(); }
@@ -39,6 +45,11 @@ void PythonLibrary::release(void* object) const {
   const int state = ensure_();
   decRef_(object);
   restore_(state);
+}
+
+void* PythonLibrary::none() const {
+  incRef_(none_);
+  return none_;
 }
 
 }  // namespace fuzz

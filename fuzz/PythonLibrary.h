@@ -1,6 +1,7 @@
 // The few functions of the Python library the fuzzer calls itself, as a Xojo
 // program would through declares: whether the interpreter runs, and giving
-// back the references that members returning a Ptr hand out.
+// back the references that members returning a Ptr hand out, and None for
+// host functions to return.
 #pragma once
 
 #include <string>
@@ -14,12 +15,16 @@ class PythonLibrary {
   bool running() const;
   // Drops one reference with the interpreter lock held; the interpreter must run.
   void release(void* object) const;
+  // A new reference to None; the caller holds the interpreter lock.
+  void* none() const;
 
  private:
   int (*isInitialized_)() = nullptr;
   int (*ensure_)() = nullptr;
   void (*restore_)(int) = nullptr;
   void (*decRef_)(void*) = nullptr;
+  void (*incRef_)(void*) = nullptr;
+  void* none_ = nullptr;
 };
 
 }  // namespace fuzz

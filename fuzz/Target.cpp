@@ -15,8 +15,14 @@ constexpr const char* kDefaultLibrary = "/usr/lib/x86_64-linux-gnu/libpython3.11
 
 // What the interpreter looked like when the fuzzer started it, so an input
 // that leaves it running leaves the next one what it found.
+// The fuzzer's own module is imported first, so that it stays for the
+// interpreter's life.
 constexpr const char* kRememberState =
     "import sys\n"
+    "try:\n"
+    "    import fuzzreentry\n"
+    "except ImportError:\n"
+    "    pass\n"
     "if not hasattr(sys, '_fuzz_state'):\n"
     "    sys._fuzz_state = (list(sys.path), set(sys.modules), sys.stdout)\n";
 constexpr const char* kRestoreState =
@@ -46,6 +52,14 @@ void Fuzzer::initialize() {
     std::abort();
   }
   python_.open(library);
+  // The fuzzer's own module, importable in every interpreter the inputs
+  // start: what hooked values of the fuzz module call back.
+  reentryModule_ = host_.newObject("Python3XojoModule", {host_.newString("fuzzreentry")});
+  host_.call(reentryModule_, "RegisterFunction", {host_.newString("reenter"), xhost::Ptr{FunctionFor(Role::Reentry)}});
+  host_.call(reentryModule_, "RegisterFunction", {host_.newString("call"), xhost::Ptr{FunctionFor(Role::Method)}});
+  host_.callShared("Python3Engine", "RegisterXojoModule",
+                   {reentryModule_, xhost::Ptr{FunctionFor(Role::ReentryCreator)}});
+  host_.expectRetained(reentryModule_);
   std::atexit(printCounts);
   std::fprintf(stderr, "fuzzer: %zu members of %zu classes, Python library %s\n", catalog_.callables().size(),
                catalog_.concreteClasses().size(), library.c_str());
@@ -85,17 +99,19 @@ void Fuzzer::startInput(bool running) {
 
 void Fuzzer::releasePointers() {
   if (owned_.empty()) return;
+  // Taken first: a __del__ run by a release may call back and keep more.
+  std::vector<void*> owned;
+  owned.swap(owned_);
   if (python_.running())
-    for (void* object : owned_) python_.release(object);
-  owned_.clear();
+    for (void* object : owned) python_.release(object);
   // Host objects Python let go of outside a host call are unlocked at the next one.
   host_.callShared("Python3Engine", "ErrorOccurred");
 }
 
 void Fuzzer::endInput() {
   releasePointers();
-  objects_.clear();
-  strings_.clear();
+  std::vector<xhost::Object>().swap(objects_);
+  std::vector<xhost::String>().swap(strings_);
   for (xhost::Object& creator : creators_) creator = xhost::Object();
   bool restored = false;
   // The receiver of console output is kept across Finalize until the program lets it go.
@@ -127,10 +143,13 @@ void Fuzzer::printCounts() {
   const Counts& c = instance().counts_;
   std::fprintf(stderr,
                "fuzzer: %llu inputs, %llu member calls (%llu raised an exception, %llu refused by the host as "
-               "not fitting), %llu callbacks and events, %llu interpreter starts, %llu finalizations to balance\n",
+               "not fitting), %llu callbacks and events, %llu interpreter starts, %llu finalizations to balance; "
+               "%llu calls made directly, %llu re-entered, %llu on the object of the call in progress, %llu drops "
+               "of its object or arguments\n",
                (unsigned long long)c.inputs, (unsigned long long)c.calls, (unsigned long long)c.raised,
                (unsigned long long)c.refused, (unsigned long long)c.callbacks, (unsigned long long)c.starts,
-               (unsigned long long)c.finalizes);
+               (unsigned long long)c.finalizes, (unsigned long long)c.direct, (unsigned long long)c.reentered,
+               (unsigned long long)c.siblings, (unsigned long long)c.drops);
 }
 
 void Fuzzer::fail(const char* what, const xhost::LedgerReport& report) {

@@ -21,6 +21,10 @@ const char* const kTexts[] = {
     "fuzzmod.host('fuzzhost1', 'FuzzType', 2)", "fuzzmod.make(16)", "fuzzmod.Bad()", "raise ValueError('x')",
     "print('out')", "x = ", "[1, 2, 3]", "{'a': 1}", "b'\\xff'", "'\\udcff'", "None", "fuzzmod.kept",
     "sys.stdout", "del sys.stdout", "fuzzmod.fail(4)", "fuzzmod.fail(5)", "2 ** 100", "-1", "1e999",
+    "Hooked", "Colliding", "OddStr", "OddMeta", "hooked", "odd", "reenter", "hooked_value", "hooked_list",
+    "hooked_dict", "hooked_other", "missing", "n", "mode", "fuzzmod.hooked(1)", "fuzzmod.hooked(3, 4)",
+    "fuzzmod.hooked_list.sort()", "fuzzmod.reenter(1)", "fuzzmod.odd(12)", "raise fuzzmod.odd_error(20)",
+    "import fuzzmod\nfuzzmod.hooked_dict[fuzzmod.Hooked(1)]",
 };
 
 // A folder of the fuzz module and places that are not folders of Python modules.
