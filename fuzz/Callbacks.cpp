@@ -89,16 +89,26 @@ void* CreatorFor(size_t slot, std::index_sequence<Slots...>) {
 
 void* FunctionFor(Role role, size_t slot) {
   switch (role) {
-    case Role::Method: return reinterpret_cast<void*>(&Method);
-    case Role::Init: return reinterpret_cast<void*>(&Init);
-    case Role::Getter: return reinterpret_cast<void*>(&Getter);
-    case Role::Setter: return reinterpret_cast<void*>(&Setter);
-    case Role::Hash: return reinterpret_cast<void*>(&Hash);
-    case Role::ToString: return reinterpret_cast<void*>(&ToString);
-    case Role::Creator: return CreatorFor(slot, std::make_index_sequence<kCreatorSlots>());
-    case Role::Reentry: return reinterpret_cast<void*>(&Reentry);
-    case Role::ReentryCreator: return reinterpret_cast<void*>(&ReentryCreator);
-    case Role::PythonObject: break;
+    case Role::Method:
+      return reinterpret_cast<void*>(&Method);
+    case Role::Init:
+      return reinterpret_cast<void*>(&Init);
+    case Role::Getter:
+      return reinterpret_cast<void*>(&Getter);
+    case Role::Setter:
+      return reinterpret_cast<void*>(&Setter);
+    case Role::Hash:
+      return reinterpret_cast<void*>(&Hash);
+    case Role::ToString:
+      return reinterpret_cast<void*>(&ToString);
+    case Role::Creator:
+      return CreatorFor(slot, std::make_index_sequence<kCreatorSlots>());
+    case Role::Reentry:
+      return reinterpret_cast<void*>(&Reentry);
+    case Role::ReentryCreator:
+      return reinterpret_cast<void*>(&ReentryCreator);
+    case Role::PythonObject:
+      break;
   }
   return nullptr;
 }

@@ -62,7 +62,8 @@ void Catalog::load(xhost::Host& host, const std::function<xhost::EventHandler(co
       nodes_[Lowercase(record->name)] = {record->superName ? record->superName : "", SplitNames(record->interfaces)};
       concrete_.push_back(record->name);
       for (uintptr_t i = 0; i < record->propertyCount; ++i)
-        callables_.push_back({Form::Property, false, record->name, record->properties[i].name, {}, record->properties[i].type});
+        callables_.push_back(
+            {Form::Property, false, record->name, record->properties[i].name, {}, record->properties[i].type});
       addMethods(record->name, record->methods, record->methodCount, false);
       addMethods(record->name, record->sharedMethods, record->sharedMethodCount, true);
       std::vector<Event> events;

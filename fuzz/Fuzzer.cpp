@@ -17,8 +17,8 @@ namespace {
 
 constexpr size_t kPoolSize = 48;
 
-const char* const kFuzzFunctions[] = {"echo", "args", "say",  "shout",  "make", "fail", "keep",
-                                      "drop", "call", "host", "loop",   "hooked", "odd", "reenter"};
+const char* const kFuzzFunctions[] = {"echo", "args", "say",  "shout", "make",   "fail", "keep",
+                                      "drop", "call", "host", "loop",  "hooked", "odd",  "reenter"};
 
 // What reads the pending error, and what tells whether there is one.
 const char* const kErrorReaders[] = {"GetErrorTypeName", "GetErrorTraceback", "GetError", "ErrorOccurred"};
@@ -43,16 +43,26 @@ Fuzzer& Fuzzer::instance() {
 void Fuzzer::step() {
   FuzzedDataProvider& in = *input_;
   const int choice = in.ConsumeIntegralInRange(0, 99);
-  if (choice < 4) callNamed("Python3Engine", "Init");
-  else if (choice < 5) callNamed("Python3Engine", "Finalize");
-  else if (choice < 11) importFuzzModule();
-  else if (choice < 23) callPython(nullptr);
-  else if (choice < 27) buildHostModule();
-  else if (choice < 29) dropOne();
-  else if (choice < 37) hookedValue();
-  else if (choice < 42) oddError();
-  else if (choice < 56) callOnPooled();
-  else callAny();
+  if (choice < 4)
+    callNamed("Python3Engine", "Init");
+  else if (choice < 5)
+    callNamed("Python3Engine", "Finalize");
+  else if (choice < 11)
+    importFuzzModule();
+  else if (choice < 23)
+    callPython(nullptr);
+  else if (choice < 27)
+    buildHostModule();
+  else if (choice < 29)
+    dropOne();
+  else if (choice < 37)
+    hookedValue();
+  else if (choice < 42)
+    oddError();
+  else if (choice < 56)
+    callOnPooled();
+  else
+    callAny();
 }
 
 void Fuzzer::nested(std::vector<void*> borrowed) {
@@ -115,7 +125,8 @@ Value Fuzzer::track(MemberCall& call) {
   return invoke(call);
 }
 
-Value Fuzzer::callFixed(const std::string& owner, const std::string& name, xhost::Object self, std::vector<Value> args) {
+Value Fuzzer::callFixed(const std::string& owner, const std::string& name, xhost::Object self,
+                        std::vector<Value> args) {
   for (const Callable& callable : catalog_.callables())
     if (callable.form == Form::Call && callable.params.size() == args.size() &&
         Lowercase(callable.owner) == Lowercase(owner) && Lowercase(callable.name) == Lowercase(name)) {
@@ -156,8 +167,8 @@ Value Fuzzer::invoke(const MemberCall& call) {
   if (trace_) {
     std::string text;
     for (const Value& arg : args) text += (text.empty() ? "" : ", ") + xhost::describe(arg);
-    std::fprintf(stderr, "%*s%s.%s(%s)%s\n", depth_ * 2, "", callable.owner.c_str(), callable.name.c_str(), text.c_str(),
-                 callable.form == Form::Assign ? " [assign]" : "");
+    std::fprintf(stderr, "%*s%s.%s(%s)%s\n", depth_ * 2, "", callable.owner.c_str(), callable.name.c_str(),
+                 text.c_str(), callable.form == Form::Assign ? " [assign]" : "");
   }
   // References handed out before the interpreter stops die with it.
   if (Lowercase(callable.name) == "finalize") releasePointers();
@@ -167,12 +178,15 @@ Value Fuzzer::invoke(const MemberCall& call) {
   if (depth_ == 0 && input_->ConsumeBool() && invokeDirect(call, result)) return result;
   const xhost::Object& self = call.self;
   switch (callable.form) {
-    case Form::Property: return host_.getProperty(self, callable.name);
+    case Form::Property:
+      return host_.getProperty(self, callable.name);
     case Form::Assign: {
       std::vector<Value> leading(args.begin(), args.end() - (args.empty() ? 0 : 1));
       const Value value = args.empty() ? Value{} : args.back();
-      if (callable.shared) host_.assignShared(callable.owner, callable.name, leading, value);
-      else host_.assign(self, callable.name, leading, value);
+      if (callable.shared)
+        host_.assignShared(callable.owner, callable.name, leading, value);
+      else
+        host_.assign(self, callable.name, leading, value);
       return {};
     }
     default:
@@ -183,7 +197,8 @@ Value Fuzzer::invoke(const MemberCall& call) {
 
 xhost::Object Fuzzer::construct(const Callable& constructor) {
   std::vector<Value> args = argumentsFor(constructor);
-  if (trace_) std::fprintf(stderr, "%*sNew %s (%zu arguments)\n", depth_ * 2, "", constructor.owner.c_str(), args.size());
+  if (trace_)
+    std::fprintf(stderr, "%*sNew %s (%zu arguments)\n", depth_ * 2, "", constructor.owner.c_str(), args.size());
   return host_.newObject(constructor.owner, args);
 }
 
@@ -213,7 +228,8 @@ void Fuzzer::keep(const Value& result) {
 void Fuzzer::keepObject(xhost::Object object) {
   if (object.isNil()) return;
   xhost::Object evicted;
-  if (objects_.size() >= kPoolSize) evicted = TakeOut(objects_, input_->ConsumeIntegralInRange<size_t>(0, kPoolSize - 1));
+  if (objects_.size() >= kPoolSize)
+    evicted = TakeOut(objects_, input_->ConsumeIntegralInRange<size_t>(0, kPoolSize - 1));
   objects_.push_back(std::move(object));
 }
 
@@ -269,7 +285,8 @@ void Fuzzer::callPython(const char* chosen) {
     if (std::string(name) == "host" && count >= 2) {
       // A function or class of a host module: Python calls back into the program.
       constexpr const char* kMembers[] = {"f0", "f1", "f2", "FuzzType"};
-      host_.assign(tuple, "StringValue", {int64_t{0}}, host_.newString("fuzzhost" + std::to_string(in.ConsumeIntegralInRange(0, 2))));
+      host_.assign(tuple, "StringValue", {int64_t{0}},
+                   host_.newString("fuzzhost" + std::to_string(in.ConsumeIntegralInRange(0, 2))));
       host_.assign(tuple, "StringValue", {int64_t{1}}, host_.newString(kMembers[in.ConsumeIntegralInRange(0, 3)]));
       first = 2;
     }
@@ -350,9 +367,11 @@ void Fuzzer::oddError() {
     } else if (!fuzzModule().isNil()) {
       const std::string number = std::to_string(kind);
       if (in.ConsumeBool())
-        callFixed("Python3Engine", "Execute", {}, {host_.newString("import fuzzmod\nraise fuzzmod.odd_error(" + number + ")\n")});
+        callFixed("Python3Engine", "Execute", {},
+                  {host_.newString("import fuzzmod\nraise fuzzmod.odd_error(" + number + ")\n")});
       else
-        keep(callFixed("Python3Engine", "Evaluate", {}, {host_.newString("__import__('fuzzmod').odd(" + number + ")")}));
+        keep(
+            callFixed("Python3Engine", "Evaluate", {}, {host_.newString("__import__('fuzzmod').odd(" + number + ")")}));
     }
   } catch (const xhost::XojoException&) {
   } catch (const xhost::HostError&) {
@@ -367,7 +386,9 @@ void Fuzzer::buildHostModule() {
   FuzzedDataProvider& in = *input_;
   const size_t slot = in.ConsumeIntegralInRange<size_t>(0, kCreatorSlots - 1);
   if (trace_) std::fprintf(stderr, "%*s[host module in slot %zu]\n", depth_ * 2, "", slot);
-  auto name = [&](const char* prefix) { return host_.newString(prefix + std::to_string(in.ConsumeIntegralInRange(0, 2))); };
+  auto name = [&](const char* prefix) {
+    return host_.newString(prefix + std::to_string(in.ConsumeIntegralInRange(0, 2)));
+  };
   try {
     // Modules are registered before Python starts.
     if (python_.running() && in.ConsumeBool()) callNamed("Python3Engine", "Finalize");
@@ -377,11 +398,13 @@ void Fuzzer::buildHostModule() {
       host_.call(module, "RegisterFunction",
                  {name("f"), xhost::Ptr{FunctionFor(in.ConsumeIntegralInRange(0, 2) ? Role::Method : Role::Reentry)}});
     if (in.ConsumeBool()) {
-      xhost::Object type = host_.newObject("Python3XojoClass", {host_.newString("FuzzType"), xhost::Ptr{FunctionFor(Role::Init)}});
+      xhost::Object type =
+          host_.newObject("Python3XojoClass", {host_.newString("FuzzType"), xhost::Ptr{FunctionFor(Role::Init)}});
       keepObject(type);
       host_.call(type, "RegisterFunction", {name("f"), xhost::Ptr{FunctionFor(Role::Method)}});
       host_.call(type, "RegisterGetterSetter",
-                 {name("p"), xhost::Ptr{FunctionFor(Role::Getter)}, xhost::Ptr{in.ConsumeBool() ? FunctionFor(Role::Setter) : nullptr}});
+                 {name("p"), xhost::Ptr{FunctionFor(Role::Getter)},
+                  xhost::Ptr{in.ConsumeBool() ? FunctionFor(Role::Setter) : nullptr}});
       if (in.ConsumeBool()) host_.call(type, "SetHashFunction", {xhost::Ptr{FunctionFor(Role::Hash)}});
       if (in.ConsumeBool()) host_.call(type, "SetToStringFunction", {xhost::Ptr{FunctionFor(Role::ToString)}});
       host_.call(module, "AddClass", {type});
@@ -423,16 +446,23 @@ void* Fuzzer::pythonResult() {
         }
       }
       return nullptr;
-    case 3: callNamed("Python3Engine", "SetError"); return nullptr;
-    default: return nullptr;
+    case 3:
+      callNamed("Python3Engine", "SetError");
+      return nullptr;
+    default:
+      return nullptr;
   }
 }
 
 int32_t Fuzzer::statusResult() {
   switch (input_->ConsumeIntegralInRange(0, 3)) {
-    case 0: callNamed("Python3Engine", "SetError"); return -1;
-    case 1: return -1;
-    default: return 0;
+    case 0:
+      callNamed("Python3Engine", "SetError");
+      return -1;
+    case 1:
+      return -1;
+    default:
+      return 0;
   }
 }
 

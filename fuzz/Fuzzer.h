@@ -68,12 +68,12 @@ class Fuzzer {
   // another member on its object, drops the fuzzer's references to its object
   // or arguments, or makes other calls.
   void reenter(std::vector<void*> borrowed);
-  void* reentryResult();         // None mostly, else as pythonResult()
-  void* createReentryModule();   // the fuzzer's own module, for Python's import
-  void* pythonResult();          // a new reference to a value, or null (error set or not)
-  int32_t statusResult();        // 0, or -1 with or without an error set
+  void* reentryResult();        // None mostly, else as pythonResult()
+  void* createReentryModule();  // the fuzzer's own module, for Python's import
+  void* pythonResult();         // a new reference to a value, or null (error set or not)
+  int32_t statusResult();       // 0, or -1 with or without an error set
   int64_t integerResult();
-  void* createModule(size_t slot);  // the module creator registered in that slot
+  void* createModule(size_t slot);                // the module creator registered in that slot
   xhost::Value valueOf(const std::string& type);  // an argument of that declared type
   xhost::Value zeroOf(const std::string& type);   // the zero of that type
 
@@ -147,16 +147,16 @@ class Fuzzer {
   Catalog catalog_;
   PythonLibrary python_;
   std::string fuzzModuleFolder_;
-  FuzzedDataProvider* input_ = nullptr;  // the current input; null between inputs
-  int depth_ = 0;                          // nested calls from callbacks
-  bool trace_ = false;                     // FUZZ_TRACE set: each call on stderr
-  std::vector<xhost::Object> objects_;     // live objects of any class
-  std::vector<xhost::String> strings_;     // texts the plugin returned
-  std::vector<void*> owned_;               // Python references members returned; released by the fuzzer
-  std::vector<std::vector<void*>> borrowed_;  // per active callback: its borrowed Python objects
+  FuzzedDataProvider* input_ = nullptr;                // the current input; null between inputs
+  int depth_ = 0;                                      // nested calls from callbacks
+  bool trace_ = false;                                 // FUZZ_TRACE set: each call on stderr
+  std::vector<xhost::Object> objects_;                 // live objects of any class
+  std::vector<xhost::String> strings_;                 // texts the plugin returned
+  std::vector<void*> owned_;                           // Python references members returned; released by the fuzzer
+  std::vector<std::vector<void*>> borrowed_;           // per active callback: its borrowed Python objects
   std::array<xhost::Object, kCreatorSlots> creators_;  // the module each creator function returns
-  std::vector<MemberCall*> calls_;         // member calls in progress, innermost last
-  xhost::Object reentryModule_;            // "fuzzreentry", registered for the whole process
+  std::vector<MemberCall*> calls_;                     // member calls in progress, innermost last
+  xhost::Object reentryModule_;                        // "fuzzreentry", registered for the whole process
 };
 
 }  // namespace fuzz

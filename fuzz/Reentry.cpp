@@ -41,11 +41,16 @@ xhost::NativeValue NativeOf(char letter, const Value& value) {
   std::visit(
       [&](const auto& v) {
         using V = std::decay_t<decltype(v)>;
-        if constexpr (std::is_same_v<V, int64_t> || std::is_same_v<V, bool>) number = v;
-        else if constexpr (std::is_same_v<V, xhost::Int32> || std::is_same_v<V, xhost::Int64>) number = v.value;
-        else if constexpr (std::is_same_v<V, xhost::UInt64>) word = v.value, number = static_cast<int64_t>(v.value);
-        else if constexpr (std::is_same_v<V, xhost::String> || std::is_same_v<V, xhost::Object>) word = reinterpret_cast<uintptr_t>(v.get());
-        else if constexpr (std::is_same_v<V, xhost::Ptr>) word = reinterpret_cast<uintptr_t>(v.value);
+        if constexpr (std::is_same_v<V, int64_t> || std::is_same_v<V, bool>)
+          number = v;
+        else if constexpr (std::is_same_v<V, xhost::Int32> || std::is_same_v<V, xhost::Int64>)
+          number = v.value;
+        else if constexpr (std::is_same_v<V, xhost::UInt64>)
+          word = v.value, number = static_cast<int64_t>(v.value);
+        else if constexpr (std::is_same_v<V, xhost::String> || std::is_same_v<V, xhost::Object>)
+          word = reinterpret_cast<uintptr_t>(v.get());
+        else if constexpr (std::is_same_v<V, xhost::Ptr>)
+          word = reinterpret_cast<uintptr_t>(v.value);
       },
       value);
   if (letter == 'L') return std::holds_alternative<xhost::UInt64>(value) ? word : static_cast<uint64_t>(number);
@@ -118,14 +123,18 @@ bool Fuzzer::invokeDirect(const MemberCall& call, Value& result) {
   if (!resultLetter) return false;
   ++counts_.direct;
   if (trace_) std::fprintf(stderr, "%*s  [direct]\n", depth_ * 2, "");
-  const xhost::NativeValue answer = xhost::callNative(function, std::string(1, resultLetter) + "(" + letters + ")", words);
+  const xhost::NativeValue answer =
+      xhost::callNative(function, std::string(1, resultLetter) + "(" + letters + ")", words);
   // What a compiled program receives.
   const std::string lower = Lowercase(resultType);
   if (resultLetter == 'p') {
     void* pointer = reinterpret_cast<void*>(static_cast<uintptr_t>(std::get<uint64_t>(answer)));
-    if (lower == "ptr") result = xhost::Ptr{pointer};
-    else if (lower == "string") result = xhost::String::adopt(static_cast<REALstringStruct*>(pointer));
-    else result = xhost::Object::adopt(static_cast<REALobjectStruct*>(pointer));
+    if (lower == "ptr")
+      result = xhost::Ptr{pointer};
+    else if (lower == "string")
+      result = xhost::String::adopt(static_cast<REALstringStruct*>(pointer));
+    else
+      result = xhost::Object::adopt(static_cast<REALobjectStruct*>(pointer));
   } else if (resultLetter == 'd') {
     result = std::get<double>(answer);
   } else if (resultLetter == 'L') {
@@ -174,15 +183,29 @@ void Fuzzer::reenter(std::vector<void*> borrowed) {
       continue;
     }
     // Mostly the innermost call, the member whose Python code called back.
-    const size_t at = in.ConsumeIntegralInRange(0, 3) ? calls_.size() - 1
-                                                       : in.ConsumeIntegralInRange<size_t>(0, calls_.size() - 1);
+    const size_t at =
+        in.ConsumeIntegralInRange(0, 3) ? calls_.size() - 1 : in.ConsumeIntegralInRange<size_t>(0, calls_.size() - 1);
     MemberCall& call = *calls_[at];  // lives in a caller's frame until this returns
     switch (action) {
-      case 1: case 2: case 3: reenterCall(call); break;
-      case 4: case 5: callSibling(call); break;
-      case 6: dropWrapper(call); break;
-      case 7: dropArguments(call); break;
-      default: dropWrapper(call); dropArguments(call); break;
+      case 1:
+      case 2:
+      case 3:
+        reenterCall(call);
+        break;
+      case 4:
+      case 5:
+        callSibling(call);
+        break;
+      case 6:
+        dropWrapper(call);
+        break;
+      case 7:
+        dropArguments(call);
+        break;
+      default:
+        dropWrapper(call);
+        dropArguments(call);
+        break;
     }
   }
 }
@@ -196,7 +219,8 @@ void Fuzzer::reenterCall(MemberCall& call) {
   const Callable& callable = *call.callable;
   if (!callable.shared && call.self.isNil()) return;  // dropped: nothing to call it on
   ++counts_.reentered;
-  if (trace_) std::fprintf(stderr, "%*s[re-enter %s.%s]\n", depth_ * 2, "", callable.owner.c_str(), callable.name.c_str());
+  if (trace_)
+    std::fprintf(stderr, "%*s[re-enter %s.%s]\n", depth_ * 2, "", callable.owner.c_str(), callable.name.c_str());
   try {
     MemberCall again{&callable, call.self, call.args};
     // Now and then with other arguments of the same types.
@@ -212,29 +236,33 @@ void Fuzzer::reenterCall(MemberCall& call) {
 void Fuzzer::callSibling(MemberCall& call) {
   if (call.self.isNil()) return callAny();
   ++counts_.siblings;
-  if (trace_) std::fprintf(stderr, "%*s[on the object of %s.%s]\n", depth_ * 2, "", call.callable->owner.c_str(),
-                           call.callable->name.c_str());
+  if (trace_)
+    std::fprintf(stderr, "%*s[on the object of %s.%s]\n", depth_ * 2, "", call.callable->owner.c_str(),
+                 call.callable->name.c_str());
   callOn(call.self);
 }
 
 void Fuzzer::dropWrapper(MemberCall& call) {
   if (call.self.isNil()) return;
-  if (trace_) std::fprintf(stderr, "%*s[drop the object of %s.%s]\n", depth_ * 2, "", call.callable->owner.c_str(),
-                           call.callable->name.c_str());
+  if (trace_)
+    std::fprintf(stderr, "%*s[drop the object of %s.%s]\n", depth_ * 2, "", call.callable->owner.c_str(),
+                 call.callable->name.c_str());
   dropHeld({call.self.get()});
 }
 
 void Fuzzer::dropArguments(MemberCall& call) {
   std::vector<const void*> handles;
   for (const Value& arg : call.args) {
-    if (const auto* object = std::get_if<xhost::Object>(&arg); object && !object->isNil()) handles.push_back(object->get());
+    if (const auto* object = std::get_if<xhost::Object>(&arg); object && !object->isNil())
+      handles.push_back(object->get());
     if (const auto* text = std::get_if<xhost::String>(&arg); text && !text->isNil()) handles.push_back(text->get());
   }
   if (handles.empty()) return;
   // All of them, or one.
   if (input_->ConsumeBool()) handles = {handles[input_->ConsumeIntegralInRange<size_t>(0, handles.size() - 1)]};
-  if (trace_) std::fprintf(stderr, "%*s[drop %zu arguments of %s.%s]\n", depth_ * 2, "", handles.size(),
-                           call.callable->owner.c_str(), call.callable->name.c_str());
+  if (trace_)
+    std::fprintf(stderr, "%*s[drop %zu arguments of %s.%s]\n", depth_ * 2, "", handles.size(),
+                 call.callable->owner.c_str(), call.callable->name.c_str());
   dropHeld(handles);
 }
 

@@ -78,9 +78,7 @@ void Fuzzer::run(const uint8_t* data, size_t size) {
 }
 
 // The state right after Init, to which the end of the input returns it.
-void Fuzzer::rememberInterpreter() {
-  host_.callShared("Python3Engine", "Execute", {host_.newString(kRememberState)});
-}
+void Fuzzer::rememberInterpreter() { host_.callShared("Python3Engine", "Execute", {host_.newString(kRememberState)}); }
 
 void Fuzzer::startInput(bool running) {
   try {

@@ -14,26 +14,99 @@ namespace {
 
 // Names and code that mean something to the plugin, Python or the fuzz module.
 const char* const kTexts[] = {
-    "fuzzmod", "sys", "builtins", "math", "gc", "fuzzhost0", "fuzzhost1", "fuzzhost2", "FuzzType", "echo",
-    "args", "say", "shout", "make", "fail", "keep", "drop", "call", "host", "loop", "Thing", "Bad", "BadText",
-    "value", "method", "kept", "path", "version", "__dict__", "__class__", "__name__", "f0", "f1", "p0", "p1",
-    "1+1", "fuzzmod.say('hi')", "import fuzzhost0", "import fuzzmod", "fuzzmod.host('fuzzhost0', 'f0', 1)",
-    "fuzzmod.host('fuzzhost1', 'FuzzType', 2)", "fuzzmod.make(16)", "fuzzmod.Bad()", "raise ValueError('x')",
-    "print('out')", "x = ", "[1, 2, 3]", "{'a': 1}", "b'\\xff'", "'\\udcff'", "None", "fuzzmod.kept",
-    "sys.stdout", "del sys.stdout", "fuzzmod.fail(4)", "fuzzmod.fail(5)", "2 ** 100", "-1", "1e999",
-    "Hooked", "Colliding", "OddStr", "OddMeta", "hooked", "odd", "reenter", "hooked_value", "hooked_list",
-    "hooked_dict", "hooked_other", "missing", "n", "mode", "fuzzmod.hooked(1)", "fuzzmod.hooked(3, 4)",
-    "fuzzmod.hooked_list.sort()", "fuzzmod.reenter(1)", "fuzzmod.odd(12)", "raise fuzzmod.odd_error(20)",
+    "fuzzmod",
+    "sys",
+    "builtins",
+    "math",
+    "gc",
+    "fuzzhost0",
+    "fuzzhost1",
+    "fuzzhost2",
+    "FuzzType",
+    "echo",
+    "args",
+    "say",
+    "shout",
+    "make",
+    "fail",
+    "keep",
+    "drop",
+    "call",
+    "host",
+    "loop",
+    "Thing",
+    "Bad",
+    "BadText",
+    "value",
+    "method",
+    "kept",
+    "path",
+    "version",
+    "__dict__",
+    "__class__",
+    "__name__",
+    "f0",
+    "f1",
+    "p0",
+    "p1",
+    "1+1",
+    "fuzzmod.say('hi')",
+    "import fuzzhost0",
+    "import fuzzmod",
+    "fuzzmod.host('fuzzhost0', 'f0', 1)",
+    "fuzzmod.host('fuzzhost1', 'FuzzType', 2)",
+    "fuzzmod.make(16)",
+    "fuzzmod.Bad()",
+    "raise ValueError('x')",
+    "print('out')",
+    "x = ",
+    "[1, 2, 3]",
+    "{'a': 1}",
+    "b'\\xff'",
+    "'\\udcff'",
+    "None",
+    "fuzzmod.kept",
+    "sys.stdout",
+    "del sys.stdout",
+    "fuzzmod.fail(4)",
+    "fuzzmod.fail(5)",
+    "2 ** 100",
+    "-1",
+    "1e999",
+    "Hooked",
+    "Colliding",
+    "OddStr",
+    "OddMeta",
+    "hooked",
+    "odd",
+    "reenter",
+    "hooked_value",
+    "hooked_list",
+    "hooked_dict",
+    "hooked_other",
+    "missing",
+    "n",
+    "mode",
+    "fuzzmod.hooked(1)",
+    "fuzzmod.hooked(3, 4)",
+    "fuzzmod.hooked_list.sort()",
+    "fuzzmod.reenter(1)",
+    "fuzzmod.odd(12)",
+    "raise fuzzmod.odd_error(20)",
     "import fuzzmod\nfuzzmod.hooked_dict[fuzzmod.Hooked(1)]",
 };
 
 // A folder of the fuzz module and places that are not folders of Python modules.
 std::string FolderPath(FuzzedDataProvider& input, const std::string& moduleFolder) {
   switch (input.ConsumeIntegralInRange(0, 3)) {
-    case 0: return moduleFolder;
-    case 1: return "/nonexistent/folder";
-    case 2: return moduleFolder + "/fuzzmod.py";
-    default: return "";
+    case 0:
+      return moduleFolder;
+    case 1:
+      return "/nonexistent/folder";
+    case 2:
+      return moduleFolder + "/fuzzmod.py";
+    default:
+      return "";
   }
 }
 
@@ -42,15 +115,24 @@ std::string FolderPath(FuzzedDataProvider& input, const std::string& moduleFolde
 int64_t Fuzzer::integer() {
   FuzzedDataProvider& in = *input_;
   switch (in.ConsumeIntegralInRange(0, 9)) {
-    case 0: return 0;
-    case 1: return -1;
-    case 2: case 3: return in.ConsumeIntegralInRange<int64_t>(0, 8);
-    case 4: return -in.ConsumeIntegralInRange<int64_t>(1, 1 << 16);
-    case 5: return std::numeric_limits<int64_t>::max();
-    case 6: return std::numeric_limits<int64_t>::min();
+    case 0:
+      return 0;
+    case 1:
+      return -1;
+    case 2:
+    case 3:
+      return in.ConsumeIntegralInRange<int64_t>(0, 8);
+    case 4:
+      return -in.ConsumeIntegralInRange<int64_t>(1, 1 << 16);
+    case 5:
+      return std::numeric_limits<int64_t>::max();
+    case 6:
+      return std::numeric_limits<int64_t>::min();
     // Counts Python cannot allocate, refused without touching memory.
-    case 7: return int64_t{1} << in.ConsumeIntegralInRange(41, 62);
-    case 8: return in.ConsumeIntegralInRange<int64_t>(0, 1 << 16);
+    case 7:
+      return int64_t{1} << in.ConsumeIntegralInRange(41, 62);
+    case 8:
+      return in.ConsumeIntegralInRange<int64_t>(0, 1 << 16);
     default: {
       // Counts from 2^20 to 2^41 would really be allocated and filled: a
       // program asking for them runs out of memory whatever the plugin does.
@@ -63,30 +145,50 @@ int64_t Fuzzer::integer() {
 int32_t Fuzzer::int32() {
   FuzzedDataProvider& in = *input_;
   switch (in.ConsumeIntegralInRange(0, 5)) {
-    case 0: return 0;
-    case 1: return -1;
-    case 2: return in.ConsumeIntegralInRange<int32_t>(0, 8);
-    case 3: return std::numeric_limits<int32_t>::max();
-    case 4: return std::numeric_limits<int32_t>::min();
-    default: return in.ConsumeIntegral<int32_t>();
+    case 0:
+      return 0;
+    case 1:
+      return -1;
+    case 2:
+      return in.ConsumeIntegralInRange<int32_t>(0, 8);
+    case 3:
+      return std::numeric_limits<int32_t>::max();
+    case 4:
+      return std::numeric_limits<int32_t>::min();
+    default:
+      return in.ConsumeIntegral<int32_t>();
   }
 }
 
 uint64_t Fuzzer::uint64() {
   FuzzedDataProvider& in = *input_;
   switch (in.ConsumeIntegralInRange(0, 4)) {
-    case 0: return 0;
-    case 1: return std::numeric_limits<uint64_t>::max();
-    case 2: return uint64_t{1} << 63;
-    case 3: return in.ConsumeIntegralInRange<uint64_t>(0, 8);
-    default: return in.ConsumeIntegral<uint64_t>();
+    case 0:
+      return 0;
+    case 1:
+      return std::numeric_limits<uint64_t>::max();
+    case 2:
+      return uint64_t{1} << 63;
+    case 3:
+      return in.ConsumeIntegralInRange<uint64_t>(0, 8);
+    default:
+      return in.ConsumeIntegral<uint64_t>();
   }
 }
 
 double Fuzzer::real() {
   FuzzedDataProvider& in = *input_;
-  constexpr double kValues[] = {0.0, -0.0, 1.5, -2.5, 1e308, -1e308, 5e-324, 9.2233720368547758e18,
-                                -9.2233720368547758e18, 1.8446744073709552e19, 2147483648.0};
+  constexpr double kValues[] = {0.0,
+                                -0.0,
+                                1.5,
+                                -2.5,
+                                1e308,
+                                -1e308,
+                                5e-324,
+                                9.2233720368547758e18,
+                                -9.2233720368547758e18,
+                                1.8446744073709552e19,
+                                2147483648.0};
   const size_t choice = in.ConsumeIntegralInRange<size_t>(0, std::size(kValues) + 3);
   if (choice < std::size(kValues)) return kValues[choice];
   if (choice == std::size(kValues)) return std::numeric_limits<double>::quiet_NaN();
@@ -102,12 +204,18 @@ xhost::String Fuzzer::string() {
   FuzzedDataProvider& in = *input_;
   const std::string name = kTexts[in.ConsumeIntegralInRange<size_t>(0, std::size(kTexts) - 1)];
   switch (in.ConsumeIntegralInRange(0, 11)) {
-    case 0: return xhost::String();  // Nil
-    case 1: return host_.newString("");
-    case 2: return host_.newString(name + std::string("\0tail", 5));
-    case 3: return host_.newString(std::string("\xff\xfe\xc3", 3) + name);  // invalid, marked UTF-8
-    case 4: return host_.newString(std::string(70000, name.empty() ? 'x' : name[0]));
-    case 5: return host_.newString(in.ConsumeRandomLengthString(64));
+    case 0:
+      return xhost::String();  // Nil
+    case 1:
+      return host_.newString("");
+    case 2:
+      return host_.newString(name + std::string("\0tail", 5));
+    case 3:
+      return host_.newString(std::string("\xff\xfe\xc3", 3) + name);  // invalid, marked UTF-8
+    case 4:
+      return host_.newString(std::string(70000, name.empty() ? 'x' : name[0]));
+    case 5:
+      return host_.newString(in.ConsumeRandomLengthString(64));
     case 6: {
       constexpr uint32_t kEncodings[] = {kREALTextEncodingUTF8, kREALTextEncodingASCII, kREALTextEncodingLatin1,
                                          kREALTextEncodingUnknown};
@@ -117,7 +225,8 @@ xhost::String Fuzzer::string() {
     case 7:
       if (!strings_.empty()) return strings_[in.ConsumeIntegralInRange<size_t>(0, strings_.size() - 1)];
       [[fallthrough]];
-    default: return host_.newString(name);
+    default:
+      return host_.newString(name);
   }
 }
 
@@ -190,9 +299,12 @@ Value Fuzzer::argumentFor(const Callable& callable, const xhost::Signature::Para
     Role role;
   };
   static const FunctionParameter kFunctions[] = {
-      {"SetHashFunction", "fuction", Role::Hash},   {"SetToStringFunction", "fuction", Role::ToString},
-      {"", "fuction", Role::Method},                {"", "initMethod", Role::Init},
-      {"", "getterPtr", Role::Getter},              {"", "setterPtr", Role::Setter},
+      {"SetHashFunction", "fuction", Role::Hash},
+      {"SetToStringFunction", "fuction", Role::ToString},
+      {"", "fuction", Role::Method},
+      {"", "initMethod", Role::Init},
+      {"", "getterPtr", Role::Getter},
+      {"", "setterPtr", Role::Setter},
       {"", "moduleCreatorFunction", Role::Creator},
   };
   if (Lowercase(parameter.type) == "ptr") {
