@@ -14,6 +14,9 @@ void Destructor(REALobjectStruct* instance) { PythonClassDataOf(instance)->owner
 // returns, whatever its type, under the class's name.
 REALobjectStruct* CreateInstanceWithKeywords(REALobjectStruct* self, REALobjectStruct* parameters,
                                              REALobjectStruct* keywords) {
+  // The class's code may call host code that drops the last host reference to
+  // this wrapper, which is read afterwards.
+  const OwnedObject keptSelf = OwnedObject::Retain(self);
   PyObjectRef made = CallWithWrappers(PythonObjectOf(self), parameters, keywords);
   if (!made) return nullptr;
   REALobjectStruct* instance = NewNamedObjectWrapper(&PythonInstanceClass, PythonObjectDataOf(self)->name.get(), made);

@@ -56,6 +56,11 @@ PythonFunctionData* PythonFunctionDataOf(REALobjectStruct* instance) {
 
 REALobjectStruct* NewFunctionOfAttribute(PyObjectRef owner, REALstringStruct* name, REALobjectStruct* ownerModule,
                                          REALobjectStruct* ownerInstance) {
+  // Held before the lookup runs Python code (a __getattr__), which may call
+  // host code that drops the last host reference to either owner or the name.
+  OwnedObject module = OwnedObject::Retain(ownerModule);
+  OwnedObject instance = OwnedObject::Retain(ownerInstance);
+  const OwnedString keptName = OwnedString::Retain(name);
   PyObjectRef attribute = GetPythonAttribute(owner, name);
   if (!attribute) return nullptr;
   if (!EPyCallable_Check || !EPyCallable_Check(attribute)) {
@@ -65,8 +70,8 @@ REALobjectStruct* NewFunctionOfAttribute(PyObjectRef owner, REALstringStruct* na
   REALobjectStruct* function = NewNamedObjectWrapper(&PythonFunctionClass, name, attribute);
   if (!function) return nullptr;
   PythonFunctionData* data = PythonFunctionDataOf(function);
-  data->ownerModule.Retain(ownerModule);
-  data->ownerInstance.Retain(ownerInstance);
+  data->ownerModule.Adopt(module.release());
+  data->ownerInstance.Adopt(instance.release());
   return function;
 }
 

@@ -1,3 +1,4 @@
+#include "HostHandles.h"
 #include "PythonClass/PythonClass.h"
 #include "PythonFields/PythonFields.h"
 #include "PythonFunction/PythonFunction.h"
@@ -28,7 +29,13 @@ REALobjectStruct* PythonModule_GetFunction(REALobjectStruct* self, REALstringStr
   return NewFunctionOfAttribute(PythonObjectOf(self), name, self, nullptr);
 }
 
+// The members that use their wrapper after running Python code hold it: that
+// code (a __getattr__, a __del__ of what the reload replaces) may call host
+// code that drops the last host reference to it.
+
 REALobjectStruct* PythonModule_GetClass(REALobjectStruct* self, REALstringStruct* name) {
+  const OwnedObject keptSelf = OwnedObject::Retain(self);
+  const OwnedString keptName = OwnedString::Retain(name);
   PyObjectRef attribute = Attribute(self, name);
   if (!attribute) return nullptr;
   REALobjectStruct* pythonClass = NewNamedObjectWrapper(&PythonClassClass, name, attribute);
@@ -37,6 +44,7 @@ REALobjectStruct* PythonModule_GetClass(REALobjectStruct* self, REALstringStruct
 }
 
 int8_t PythonModule_Reload(REALobjectStruct* self) {
+  const OwnedObject keptSelf = OwnedObject::Retain(self);
   HeldReference module(PythonObjectOf(self));
   if (!module || !EPyImport_ReloadModule) return false;
   PyObjectRef reloaded = EPyImport_ReloadModule(module.get());

@@ -30,6 +30,7 @@ void PythonXojoModule_AddClass(REALobjectStruct* self, REALobjectStruct* classTo
 
 void* PythonXojoModule_ModuleCreateProc(REALobjectStruct* self) {
   if (!PythonIsRunning()) return nullptr;
+  const OwnedObject keptSelf = OwnedObject::Retain(self);  // Python may collect garbage, running __del__s
   PythonXojoModuleData* data = DataOf(self);
   if (!data->state) {
     RaisePythonError(e__PyExc_RuntimeError, "Python3XojoModule.ModuleCreateProc: the module has no name");

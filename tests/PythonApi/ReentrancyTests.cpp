@@ -2,6 +2,12 @@
 // host code, which may call the same member again or drop the last host
 // reference to what the member was given: the member holds references of its
 // own for as long as it works with them.
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+
 #include "HostCodeSupport.h"
 
 namespace api_tests {
@@ -9,7 +15,7 @@ namespace {
 
 // What the host functions below work on: the wrappers a test hands to a
 // member, held only here so that dropping them drops the last host reference.
-Object gList, gDictionary, gKey, gValue;
+Object gList, gDictionary, gKey, gValue, gModule;
 
 PyPtr ClearList(PyPtr, PyPtr) {
   if (!gList.isNil()) host().call(gList, "Clear");
@@ -19,6 +25,11 @@ PyPtr ClearList(PyPtr, PyPtr) {
 PyPtr DropKeyAndValue(PyPtr, PyPtr) {
   gKey = Object();
   gValue = Object();
+  return Returned();
+}
+
+PyPtr DropModule(PyPtr, PyPtr) {
+  gModule = Object();
   return Returned();
 }
 
@@ -71,12 +82,13 @@ class Reentry : public HostCode {
     HostCode::SetUp();
     Register(NewXojoModule("reentry", {{"clear_list", Address(&ClearList)},
                                        {"drop_key_and_value", Address(&DropKeyAndValue)},
-                                       {"drop_everything", Address(&DropEverything)}}));
+                                       {"drop_everything", Address(&DropEverything)},
+                                       {"drop_module", Address(&DropModule)}}));
     Start();
     python.Run(kPythonSide);
   }
   void TearDown() override {
-    for (Object* held : {&gList, &gDictionary, &gKey, &gValue}) *held = Object();
+    for (Object* held : {&gList, &gDictionary, &gKey, &gValue, &gModule}) *held = Object();
     HostCode::TearDown();
   }
 
@@ -155,6 +167,27 @@ TEST_F(Reentry, ADictionaryDroppedWhileItHashesAKeyIsNotFreedUnderIt) {
                gKey.get(), gValue.get());
   EXPECT_FALSE(ErrorOccurred()) << GetError();
   EXPECT_TRUE(gDictionary.isNil());
+}
+
+// Reloading runs the module's code again, which frees what it held before;
+// a __del__ there drops the last host reference to the module's wrapper.
+TEST_F(Reentry, AModuleWrapperDroppedWhileItReloadsIsNotUsedAfterwards) {
+  char folder[] = "/tmp/reentry-reload-XXXXXX";
+  ASSERT_NE(mkdtemp(folder), nullptr);
+  const std::string file = std::string(folder) + "/dropper_module.py";
+  std::ofstream(file) << "import reentry\n"
+                         "class Dropper:\n"
+                         "    def __del__(self):\n"
+                         "        reentry.drop_module()\n"
+                         "held = Dropper()\n";
+  AddSearchPath(folder);
+  gModule = GetModule("dropper_module");
+  ASSERT_FALSE(gModule.isNil()) << GetError();
+  EXPECT_TRUE(Direct<int8_t>("Python3Module", "Reload() as Boolean", gModule.get()));
+  EXPECT_TRUE(gModule.isNil()) << "the wrapper was dropped while it reloaded";
+  EXPECT_FALSE(ErrorOccurred()) << GetError();
+  std::remove(file.c_str());
+  rmdir(folder);
 }
 
 }  // namespace
