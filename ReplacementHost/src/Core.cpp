@@ -59,6 +59,7 @@ void installHostEntries(EntryTable& table) {
   addObjectEntries(table);
   addPropertyAndArrayEntries(table);
   addStringEntries(table);
+  addRuntimeEntries(table);
 }
 
 void* resolveHostEntry(const char* name) noexcept {

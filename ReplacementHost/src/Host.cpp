@@ -3,10 +3,13 @@
 
 #include <dlfcn.h>
 
+#include <thread>
+
 #include "Builtins.h"
 #include "Calls.h"
 #include "Core.h"
 #include "HostEntries.h"
+#include "Runtime.h"
 
 namespace xhost {
 
@@ -245,5 +248,30 @@ const REALclassDefinition* Host::classRecord(const std::string& name) const {
   const ClassInfo* cls = state_->core->classes.find(name);
   return cls && cls->kind == ClassKind::Plugin ? cls->record : nullptr;
 }
+
+}  // namespace xhost
+
+namespace xhost {
+
+void Host::idle(std::chrono::milliseconds duration) {
+  const auto end = std::chrono::steady_clock::now() + duration;
+  do {
+    detail::runBackgroundTasksDue();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  } while (std::chrono::steady_clock::now() < end);
+}
+
+size_t Host::backgroundTaskCount() const { return detail::runtime().tasks.size(); }
+
+int Host::addCooperativeThread(std::function<void()> body) {
+  detail::RuntimeState& state = detail::runtime();
+  const int id = state.nextThreadId++;
+  state.cooperativeThreads[id] = std::move(body);
+  return id;
+}
+
+void Host::removeCooperativeThread(int id) { detail::runtime().cooperativeThreads.erase(id); }
+
+uint64_t Host::yieldCount() const { return detail::runtime().yields; }
 
 }  // namespace xhost

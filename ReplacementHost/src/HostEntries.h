@@ -14,6 +14,7 @@ void addRegistrationEntries(EntryTable& table);
 void addObjectEntries(EntryTable& table);
 void addPropertyAndArrayEntries(EntryTable& table);
 void addStringEntries(EntryTable& table);
+void addRuntimeEntries(EntryTable& table);
 
 // Resolves the member types of classes registered since the last check and
 // records what cannot be resolved.

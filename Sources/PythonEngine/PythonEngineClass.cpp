@@ -3,6 +3,7 @@
 #include "PythonEngine/PythonErrors.h"
 #include "PythonEngine/PythonLifecycle.h"
 #include "PythonEngine/PythonSource.h"
+#include "PythonRuntime/Interrupts.h"
 #include "PythonXojoModule/RegisteredModules.h"
 #include "Registration/ClassRecords.h"
 
@@ -59,6 +60,10 @@ REALmethodDefinition PythonEngineSharedMethods[] = {
     records::ErrorStateMethod<Python_GetErrorTypeName>(
         "GetErrorTypeName() as String",
         "The qualified name of the pending error's type (\"ValueError\"), empty when none; does not clear it."),
+    records::FreeThreadedMethod<RequestInterrupt>("Interrupt()",
+        "Interrupts the Python code that the application's current call runs with KeyboardInterrupt; any thread."),
+    records::Method<SetYieldInterval>("SetYieldInterval(milliseconds as Integer)",
+        "While a call runs Python code longer, yields to the application's other threads about this often; 0: never."),
     records::ErrorStateMethod<Python_GetErrorTraceback>(
         "GetErrorTraceback() as String",
         "The pending error formatted as Python prints it, with files and lines; empty when none; does not clear it."),

@@ -71,6 +71,7 @@ void StartInterpreter() {
   CompleteSysForChildProcesses();
   KeepRegisteredModulesForThisStart();
   gPythonInitialized = true;
+  AcceptInterrupts();
 }
 
 }  // namespace
@@ -100,6 +101,7 @@ void Python_Finalize() {
   ReleaseOwnedPythonRefs();
   if (EPyErr_Clear) EPyErr_Clear();  // what a release ran may have raised
   NoteThreadsOutlivingInterpreter();
+  RefuseInterrupts();
   gPythonFinalizing = true;
   if (EPy_Finalize) EPy_Finalize();
   gPythonFinalizing = false;

@@ -84,8 +84,8 @@ void GiveBackInterpreterLock(ThreadEntries& entries) noexcept {
   LockHeld held = entries.lockHeld;
   entries.lockHeld = LockHeld::None;
   hostThreadsInPython.fetch_sub(1, std::memory_order_relaxed);
-  if (!gPythonInitialized) return;
   NoteHostThreadLeavesPython();
+  if (!gPythonInitialized) return;
   if (held == LockHeld::Ensured)
     EPyGILState_Release(entries.gilState);
   else if (held == LockHeld::Started && EPyEval_SaveThread)
@@ -114,7 +114,7 @@ void NoteInterpreterFinalized() noexcept {
   ThreadEntries& entries = tEntries;
   if (entries.lockHeld != LockHeld::None) hostThreadsInPython.fetch_sub(1, std::memory_order_relaxed);
   entries.lockHeld = LockHeld::None;
-  ForgetInterrupts();
+  NoteHostThreadLeavesPython();
   roomForText.notify_all();  // writers left from the old interpreter stop waiting
 }
 

@@ -72,6 +72,17 @@ REALmethodDefinition Method(const char* declaration, const char* description, ui
   return REALmethodDefinition{proc<Function, Pending>(), nullptr, declaration, flags, 0, {0, 0}};
 }
 
+// A member that any thread may call at any time, inside or outside a host
+// call: the host calls the function itself, which must be noexcept and take
+// no lock of any kind it may wait for.
+template <auto Function>
+REALmethodDefinition FreeThreadedMethod(const char* declaration, const char* description) {
+  static_assert(noexcept(Function()), "a free-threaded member lets nothing escape");
+  const auto function = reinterpret_cast<REALproc>(Function);
+  Describe(reinterpret_cast<const void*>(function), description);
+  return REALmethodDefinition{function, nullptr, declaration, REALmemberFlags, 0, {0, 0}};
+}
+
 // A member that reads or changes Python's error indicator itself.
 template <auto Function>
 REALmethodDefinition ErrorStateMethod(const char* declaration, const char* description) {

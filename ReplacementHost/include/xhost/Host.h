@@ -4,6 +4,7 @@
 // ledger or thrown as HostError.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -197,6 +198,17 @@ class Host {
   };
   std::vector<Registration> registrations() const;
   const REALclassDefinition* classRecord(const std::string& name) const;  // null if unknown
+
+  // The application's run loop. Idling runs the background tasks the plugin
+  // registered (REALRegisterBackgroundTask), each every period, on this
+  // thread, for `duration` (and each due task at least once).
+  void idle(std::chrono::milliseconds duration);
+  size_t backgroundTaskCount() const;
+  // The application's other threads, cooperative as Xojo's are: each runs
+  // once, on the yielding thread, whenever the plugin yields (REALYieldToRB).
+  int addCooperativeThread(std::function<void()> body);
+  void removeCooperativeThread(int id);
+  uint64_t yieldCount() const;
 
   // Ledger: references of every object and string, checked per test.
   // Snapshot at the start of a test; also frees the memory of objects and
