@@ -25,8 +25,8 @@ int32_t registerBackgroundTask(void (*task)(void*), uint32_t period, void* data)
     }
     RuntimeState& state = runtime();
     const int32_t id = state.nextTaskId++;
-    state.tasks[id] = BackgroundTask{task, std::chrono::milliseconds(period ? period : 1), data,
-                                     std::chrono::steady_clock::now()};
+    state.tasks[id] =
+        BackgroundTask{task, std::chrono::milliseconds(period ? period : 1), data, std::chrono::steady_clock::now()};
     return id;
   });
 }

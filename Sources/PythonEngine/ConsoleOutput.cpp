@@ -1,5 +1,7 @@
 #include "PythonEngine/ConsoleOutput.h"
 
+#include <unistd.h>
+
 #include <cstring>
 #include <string>
 
@@ -7,6 +9,7 @@
 #include "PythonLibrary/PythonFallbacks.h"
 #include "PythonLibrary/PythonLoader.h"
 #include "PythonRuntime/HostEntry.h"
+#include "PythonRuntime/InterpreterState.h"
 #include "PythonValues/PythonValues.h"
 #include "Registration/ClassRecords.h"
 
@@ -14,50 +17,130 @@ HeldObject consoleOutputInstance;
 
 namespace {
 
+// The two streams, in the order of the receiver's events.
+enum Stream : int { kOutput = 0, kError = 1 };
+constexpr int kStreamCount = 2;
+
 REALevent PythonEngineEvents[] = {
     records::Event(
         "ConsoleOutput(output as String)",
         "Raised with each text Python writes to sys.stdout (print among them), on the application's thread."),
+    records::Event("ErrorOutput(output as String)",
+                   "Raised with each text Python writes to sys.stderr (tracebacks, warnings, logging); without a "
+                   "handler it goes to the process's standard error."),
 };
+static_assert(sizeof(PythonEngineEvents) / sizeof(PythonEngineEvents[0]) == kStreamCount, "one event per stream");
 
 PythonEngineConsoleOutputData* ConsoleOutputDataOf(REALobjectStruct* instance) {
   return static_cast<PythonEngineConsoleOutputData*>(REALGetClassData(instance, &PythonEngineConsoleOutputClass));
 }
 
 void PythonEngineConsoleOutput_Constructor(REALobjectStruct* instance) {
-  ConsoleOutputDataOf(instance)->handler = REALGetEventInstance(instance, &PythonEngineEvents[0]);
+  PythonEngineConsoleOutputData* data = ConsoleOutputDataOf(instance);
+  for (int stream = 0; stream < kStreamCount; ++stream)
+    data->handlers[stream] = REALGetEventInstance(instance, &PythonEngineEvents[stream]);
 }
+
+// On the host's thread only.
+bool wholeLines = false;                 // events carry whole lines (SetConsoleOutput(output, True))
+std::string partialLines[kStreamCount];  // the text of each stream since its last line end, in that mode
 
 // Console events nest when a handler makes Python print again; each level
 // costs host, call and Python frames on the application's stack.
 constexpr int kMaxConsoleEventNesting = 8;
 int consoleEventNesting = 0;  // on the host's thread only
 
-// Raises the ConsoleOutput event of the current receiver, if it has a handler.
-void DeliverConsoleText(const char* text, size_t length) noexcept {
-  REALobjectStruct* receiver = consoleOutputInstance.get();
-  if (!receiver) return;
+// The receiver's handler of the stream's event; null when none.
+REALproc HandlerOf(REALobjectStruct* receiver, int stream) {
   PythonEngineConsoleOutputData* data = ConsoleOutputDataOf(receiver);
-  if (!data->handler) data->handler = REALGetEventInstance(receiver, &PythonEngineEvents[0]);
-  if (!data->handler) return;
+  if (!data->handlers[stream]) data->handlers[stream] = REALGetEventInstance(receiver, &PythonEngineEvents[stream]);
+  return data->handlers[stream];
+}
+
+// Raises the stream's event of the current receiver. Standard error that no
+// handler takes goes where it always went, to the process's standard error.
+void Emit(int stream, const char* text, size_t length) noexcept {
+  REALobjectStruct* receiver = consoleOutputInstance.get();
+  REALproc handler = receiver ? HandlerOf(receiver, stream) : nullptr;
+  if (!handler) {
+    if (stream == kError)
+      for (size_t written = 0; written < length;) {
+        const ssize_t n = ::write(STDERR_FILENO, text + written, length - written);
+        if (n <= 0) break;
+        written += static_cast<size_t>(n);
+      }
+    return;
+  }
   OwnedString output(REALBuildStringWithEncoding(text, static_cast<int>(length), kREALTextEncodingUTF8));
   // The handler may replace the receiver; it must outlive its own event.
   OwnedObject keptReceiver = OwnedObject::Retain(receiver);
   ++consoleEventNesting;
-  reinterpret_cast<void (*)(REALobjectStruct*, REALstringStruct*)>(data->handler)(receiver, output.get());
+  reinterpret_cast<void (*)(REALobjectStruct*, REALstringStruct*)>(handler)(receiver, output.get());
   --consoleEventNesting;
 }
 
-// sys.stdout.write(text): one event per call, synchronously on the host's
-// thread; text written on Python's own threads waits for the host's thread.
+// One event per write, or per whole line in that mode.
+void DeliverText(int stream, const std::string& text) noexcept {
+  if (!wholeLines) return Emit(stream, text.data(), text.size());
+  std::string& pending = partialLines[stream];
+  try {
+    pending += text;
+  } catch (...) {
+    return Emit(stream, text.data(), text.size());
+  }
+  size_t start = 0;
+  for (size_t end; (end = pending.find('\n', start)) != std::string::npos; start = end + 1) {
+    const std::string line = pending.substr(start, end + 1 - start);
+    Emit(stream, line.data(), line.size());
+  }
+  pending.erase(0, start);
+}
+
+void FlushStream(int stream) noexcept {
+  std::string pending;
+  pending.swap(partialLines[stream]);
+  if (!pending.empty()) Emit(stream, pending.data(), pending.size());
+}
+
+// A partial line is delivered at the latest as the host's call returns.
+void FlushPartialLines() noexcept {
+  for (int stream = 0; stream < kStreamCount; ++stream) FlushStream(stream);
+}
+
+bool ParseStream(PyObjectRef arguments, int* stream, PyObjectRef* text) {
+  if (!EPyArg_ParseTuple(arguments, text ? "iO" : "i", stream, text)) return false;
+  if (*stream < 0 || *stream >= kStreamCount) {
+    RaisePythonError(e__PyExc_ValueError, "no such console stream");
+    return false;
+  }
+  if (text && !IsPythonStr(*text)) {
+    RaisePythonError(e__PyExc_TypeError, "write() argument must be str");
+    return false;
+  }
+  return true;
+}
+
+// write(stream, text): the text's UTF-8 (NUL characters kept, lone
+// surrogates as backslash escapes) goes to the receiver synchronously on the
+// host's thread; text written on Python's own threads waits for the host's thread.
 PyObjectRef aview_write(PyObjectRef, PyObjectRef arguments) noexcept {
-  const char* text = nullptr;
-  if (!EPyArg_ParseTuple || !EPyArg_ParseTuple(arguments, "s", &text)) return nullptr;
+  int stream = 0;
+  PyObjectRef text = nullptr;
+  if (!EPyArg_ParseTuple || !EPyUnicode_AsEncodedString || !EPyBytes_AsString || !EPyBytes_Size ||
+      !ParseStream(arguments, &stream, &text))
+    return nullptr;
+  PyObjectRef utf8 = EPyUnicode_AsEncodedString(text, "utf-8", "backslashreplace");
+  if (!utf8) return nullptr;
+  std::string bytes;
+  try {
+    bytes.assign(EPyBytes_AsString(utf8), static_cast<size_t>(EPyBytes_Size(utf8)));
+  } catch (...) {
+  }
+  ReleasePythonRef(utf8);
   if (!OnHostThread()) {
+    const size_t size = bytes.size() + 1;  // an empty write counts too
     try {
-      std::string line(text);
-      const size_t bytes = line.size() + 1;  // an empty write counts too
-      DeferTextToHostThread(bytes, [line = std::move(line)] { DeliverConsoleText(line.data(), line.size()); });
+      DeferTextToHostThread(size, [stream, bytes = std::move(bytes)] { DeliverText(stream, bytes); });
     } catch (...) {
       // Out of memory: the text is lost, never delivered on this thread.
     }
@@ -68,15 +151,25 @@ PyObjectRef aview_write(PyObjectRef, PyObjectRef arguments) noexcept {
     return nullptr;
   }
   RunDeferredHostWork();  // earlier text from other threads comes first
-  DeliverConsoleText(text, strlen(text));
+  DeliverText(stream, bytes);
   // A handler that set Python's error (Python3Engine.SetError) has it raised
   // in the code that wrote, as a host function returning Nil has.
   if (EPyErr_Occurred && EPyErr_Occurred()) return nullptr;
   return NewPythonNone();
 }
 
-// Every write is delivered at once, so there is nothing to flush.
-PyObjectRef aview_flush(PyObjectRef, PyObjectRef) noexcept { return NewPythonNone(); }
+// flush(stream): a partial line of whole-lines mode goes now.
+PyObjectRef aview_flush(PyObjectRef, PyObjectRef arguments) noexcept {
+  int stream = 0;
+  if (!EPyArg_ParseTuple || !ParseStream(arguments, &stream, nullptr)) return nullptr;
+  if (!OnHostThread()) {
+    DeferToHostThread([stream] { FlushStream(stream); });
+  } else if (!gPythonFinalizing) {
+    RunDeferredHostWork();
+    FlushStream(stream);
+  }
+  return NewPythonNone();
+}
 
 PyMethodDef a_methods[] = {
     {"write", aview_write, METH_VARARGS, "Write something."},
@@ -88,14 +181,158 @@ PyModuleDef aview_module = {
     {{1, nullptr}, nullptr, 0, nullptr}, "aview", "doc for aview", -1, a_methods, nullptr, nullptr, nullptr, nullptr,
 };
 
+// Run in the module's namespace at every start: standard output and error as
+// text files whose writes reach the receiver, and a standard input at its end
+// (an application has no terminal).
+constexpr char kStreamsSource[] = R"(
+import io as _io
+import sys as _sys
+import builtins as _builtins
+import codecs as _codecs
+
+_deliver = write
+_flush = flush
+
+
+class ConsoleBytes(_io.RawIOBase):
+    """The binary side of a console stream: UTF-8 bytes, decoded as they come."""
+
+    def __init__(self, stream):
+        self._stream = stream
+        self._decoder = _codecs.getincrementaldecoder('utf-8')('backslashreplace')
+
+    def writable(self):
+        return True
+
+    def write(self, data):
+        if self.closed:
+            raise ValueError('I/O operation on closed file.')
+        data = memoryview(data).cast('B')
+        _deliver(self._stream, self._decoder.decode(data.tobytes()))
+        return len(data)
+
+
+class ConsoleStream(_io.TextIOBase):
+    """Python's standard output or error, delivered to the application's
+    Python3EngineConsoleOutput."""
+
+    def __init__(self, stream, name):
+        self._stream = stream
+        self._name = name
+        self._buffer = ConsoleBytes(stream)
+
+    name = property(lambda self: self._name)
+    buffer = property(lambda self: self._buffer)
+    encoding = property(lambda self: 'utf-8')
+    errors = property(lambda self: 'backslashreplace')
+    line_buffering = property(lambda self: False)
+    newlines = property(lambda self: None)
+
+    def readable(self):
+        return False
+
+    def writable(self):
+        return True
+
+    def seekable(self):
+        return False
+
+    def isatty(self):
+        return False
+
+    def fileno(self):
+        raise _io.UnsupportedOperation('fileno')
+
+    def write(self, text):
+        if self.closed:
+            raise ValueError('I/O operation on closed file.')
+        if not isinstance(text, str):
+            raise TypeError('write() argument must be str, not ' + type(text).__name__)
+        _deliver(self._stream, text)
+        return len(text)
+
+    def flush(self):
+        if self.closed:
+            raise ValueError('I/O operation on closed file.')
+        _flush(self._stream)
+
+
+class NoInput(_io.TextIOBase):
+    """The application's standard input: always at its end."""
+
+    name = property(lambda self: '<stdin>')
+    encoding = property(lambda self: 'utf-8')
+    errors = property(lambda self: 'strict')
+
+    def readable(self):
+        return True
+
+    def isatty(self):
+        return False
+
+    def fileno(self):
+        raise _io.UnsupportedOperation('fileno')
+
+    def read(self, size=-1):
+        return ''
+
+    def readline(self, size=-1):
+        return ''
+
+
+_no_input = NoInput()
+_builtin_input = _builtins.input
+
+
+def input(prompt=''):
+    if _sys.stdin is _no_input:
+        if prompt:
+            _sys.stdout.write(str(prompt))
+            _sys.stdout.flush()
+        raise EOFError('input(): the application gives Python no standard input to read')
+    return _builtin_input(prompt)
+
+
+input.__doc__ = _builtin_input.__doc__
+_sys.stdout = ConsoleStream(0, '<stdout>')
+_sys.stderr = ConsoleStream(1, '<stderr>')
+_sys.stdin = _no_input
+_builtins.input = input
+del write, flush
+)";
+
+// Start symbol of the grammar for statements, the same in every version.
+constexpr int Py_file_input = 257;
+
 }  // namespace
 
-PyObjectRef CreateConsoleOutputModule() {
-  return EPyModule_Create2 ? EPyModule_Create2(&aview_module, kPythonApiVersion) : nullptr;
+void InstallConsoleStreams() noexcept {
+  if (!HasPythonEntries(EPyModule_Create2, EPyModule_GetDict, EPyRun_StringFlags, EPyErr_Clear)) return;
+  SetEndOfCallWork(&FlushPartialLines);
+  PyObjectRef module = EPyModule_Create2(&aview_module, kPythonApiVersion);
+  // Code run in a namespace without __builtins__ gets none before 3.8 (not even import).
+  PyObjectRef builtins = module && EPyImport_ImportModule ? EPyImport_ImportModule("builtins") : nullptr;
+  const bool ready =
+      builtins && EPyObject_SetAttrString && EPyObject_SetAttrString(module, "__builtins__", builtins) == 0;
+  PyObjectRef namespace_ = ready ? EPyModule_GetDict(module) : nullptr;  // borrowed
+  PyObjectRef ran =
+      namespace_ ? EPyRun_StringFlags(kStreamsSource, Py_file_input, namespace_, namespace_, nullptr) : nullptr;
+  for (PyObjectRef object : {ran, builtins, module})
+    if (object) ReleasePythonRef(object);
+  EPyErr_Clear();  // without them, Python's own streams stay
 }
 
-// Nil stores no receiver; the one stored before is given back either way.
-void Python_SetConsoleOutput(REALobjectStruct* output) { consoleOutputInstance.Retain(output); }
+void Python_SetConsoleOutput(REALobjectStruct* output) {
+  FlushPartialLines();
+  wholeLines = false;
+  consoleOutputInstance.Retain(output);
+}
+
+void Python_SetConsoleOutputLines(REALobjectStruct* output, int8_t lines) {
+  FlushPartialLines();
+  wholeLines = lines != 0;
+  consoleOutputInstance.Retain(output);
+}
 
 REALclassDefinition PythonEngineConsoleOutputClass =
     records::ClassRecord("Python3EngineConsoleOutput", nullptr, sizeof(PythonEngineConsoleOutputData))

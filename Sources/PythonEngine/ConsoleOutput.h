@@ -1,19 +1,22 @@
-// Python's standard output delivered to Xojo code as the ConsoleOutput event
-// of a Python3EngineConsoleOutput.
+// What Python writes to sys.stdout and sys.stderr, delivered to Xojo code as
+// the ConsoleOutput and ErrorOutput events of a Python3EngineConsoleOutput.
 #pragma once
 
+#include <cstdint>
+
 #include "HostHandles.h"
-#include "PythonValues/PythonReferences.h"
 #include "REALplugin.h"
 
-// Receiver of Python's standard output; may be empty.
+// Receiver of Python's standard output and error; may be empty.
 extern HeldObject consoleOutputInstance;
 
 struct PythonEngineConsoleOutputData {
-  REALproc handler;  // the instance's ConsoleOutput handler, or null while it has none
+  REALproc handlers[2];  // the instance's ConsoleOutput and ErrorOutput handlers; each null while it has none
 };
 
-// A new module whose write and flush serve as sys.stdout; null when Python refuses.
-PyObjectRef CreateConsoleOutputModule();
+// At every start: sys.stdout and sys.stderr become text files whose writes
+// reach the receiver, sys.stdin one at its end.
+void InstallConsoleStreams() noexcept;
 
 void Python_SetConsoleOutput(REALobjectStruct* output);
+void Python_SetConsoleOutputLines(REALobjectStruct* output, int8_t wholeLines);

@@ -26,7 +26,11 @@ REALmethodDefinition PythonEngineSharedMethods[] = {
         "Stops Python and frees its objects; refused, with a RuntimeError set, when called from Python code."),
     records::Method<Python_SetConsoleOutput>(
         "SetConsoleOutput(output as Python3EngineConsoleOutput)",
-        "Sends what Python prints to this object's ConsoleOutput event; Nil stops it."),
+        "Sends what Python writes to sys.stdout and sys.stderr to this object's events, one per write; Nil stops it."),
+    records::Method<Python_SetConsoleOutputLines>(
+        "SetConsoleOutput(output as Python3EngineConsoleOutput, wholeLines as Boolean)",
+        "As SetConsoleOutput(output); with True, events carry whole lines, a partial one at flush or as the call "
+        "ends."),
     records::Method<Python_AddSearchPath>("AddSearchPath(f as FolderItem)",
                                           "Appends the folder's path to sys.path, where imports look for modules."),
     records::Method<Python_GetModule>(
@@ -60,9 +64,11 @@ REALmethodDefinition PythonEngineSharedMethods[] = {
     records::ErrorStateMethod<Python_GetErrorTypeName>(
         "GetErrorTypeName() as String",
         "The qualified name of the pending error's type (\"ValueError\"), empty when none; does not clear it."),
-    records::FreeThreadedMethod<RequestInterrupt>("Interrupt()",
+    records::FreeThreadedMethod<RequestInterrupt>(
+        "Interrupt()",
         "Interrupts the Python code that the application's current call runs with KeyboardInterrupt; any thread."),
-    records::Method<SetYieldInterval>("SetYieldInterval(milliseconds as Integer)",
+    records::Method<SetYieldInterval>(
+        "SetYieldInterval(milliseconds as Integer)",
         "While a call runs Python code longer, yields to the application's other threads about this often; 0: never."),
     records::ErrorStateMethod<Python_GetErrorTraceback>(
         "GetErrorTraceback() as String",

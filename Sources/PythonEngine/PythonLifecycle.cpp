@@ -63,15 +63,13 @@ void StartInterpreter() {
   if (!EPy_IsInitialized()) return;
   NoteInterpreterStarted();
   NoteThreadsAtStart();
-  if (PyObjectRef console = CreateConsoleOutputModule()) {
-    if (EPySys_SetObject) EPySys_SetObject("stdout", console);
-    ReleasePythonRef(console);  // sys keeps its own reference
-  }
+  InstallConsoleStreams();
   InstallInterruptHooks();
   CompleteSysForChildProcesses();
   KeepRegisteredModulesForThisStart();
   gPythonInitialized = true;
   AcceptInterrupts();
+  StartBackgroundDelivery();
 }
 
 }  // namespace
@@ -102,6 +100,7 @@ void Python_Finalize() {
   if (EPyErr_Clear) EPyErr_Clear();  // what a release ran may have raised
   NoteThreadsOutlivingInterpreter();
   RefuseInterrupts();
+  StopBackgroundDelivery();
   gPythonFinalizing = true;
   if (EPy_Finalize) EPy_Finalize();
   gPythonFinalizing = false;

@@ -4,6 +4,9 @@
 #include <condition_variable>
 #include <deque>
 #include <mutex>
+#include <utility>
+
+#include "HostGlue.h"
 
 #include "PythonLibrary/PythonLoader.h"
 #include "PythonRuntime/InterpreterState.h"
@@ -71,6 +74,7 @@ namespace host_entries {
 
 __thread ThreadEntries tEntries __attribute__((tls_model("initial-exec")));
 std::atomic<bool> hasDeferredWork{false};
+void (*endOfCallWork)() = nullptr;
 
 void TakeInterpreterLock(ThreadEntries& entries) noexcept {
   if (!gPythonInitialized || !EPyGILState_Ensure || !EPyGILState_Release) return;
@@ -137,6 +141,28 @@ void DeferTextToHostThread(size_t bytes, std::function<void()> deliver) noexcept
 }
 
 void RunDeferredHostWork() noexcept { RunDeferredHostWork(tEntries); }
+
+void SetEndOfCallWork(void (*work)()) noexcept { endOfCallWork = work; }
+
+namespace {
+
+constexpr uint32_t kBackgroundPeriodMilliseconds = 50;
+int32_t backgroundTask = -1;  // the host's id of the registered task; -1 for none
+
+// Called by the host's run loop while the application idles: an outermost
+// host call of its own, which takes what other threads queued.
+void DeliverInBackground(void*) noexcept { HostEntry entry(HostEntry::Lock::OnDemand); }
+
+}  // namespace
+
+void StartBackgroundDelivery() noexcept {
+  if (backgroundTask < 0)
+    backgroundTask = REALRegisterBackgroundTask(&DeliverInBackground, kBackgroundPeriodMilliseconds, nullptr);
+}
+
+void StopBackgroundDelivery() noexcept {
+  if (backgroundTask >= 0) REALUnregisterBackgroundTask(std::exchange(backgroundTask, -1));
+}
 
 void host_entries::RunDeferredHostWork(ThreadEntries& entries) noexcept {
   if (!hasDeferredWork.load(std::memory_order_acquire) || entries.depth == 0 || entries.runningDeferredWork) return;

@@ -42,6 +42,7 @@ struct ThreadEntries {
 // with dlopen (16 bytes of it), which saves a __tls_get_addr call per entry.
 extern __thread ThreadEntries tEntries __attribute__((tls_model("initial-exec")));
 extern std::atomic<bool> hasDeferredWork;
+extern void (*endOfCallWork)();
 
 void TakeInterpreterLock(ThreadEntries& entries) noexcept;
 void GiveBackInterpreterLock(ThreadEntries& entries) noexcept;
@@ -65,7 +66,10 @@ class HostEntry {
   ~HostEntry() noexcept {
     using namespace host_entries;
     ThreadEntries& entries = tEntries;
-    if (entries.depth == 1 && hasDeferredWork.load(std::memory_order_acquire)) RunDeferredHostWork(entries);
+    if (entries.depth == 1) {
+      if (hasDeferredWork.load(std::memory_order_acquire)) RunDeferredHostWork(entries);
+      if (endOfCallWork) endOfCallWork();
+    }
     if (--entries.depth == 0 && entries.lockHeld != LockHeld::None) GiveBackInterpreterLock(entries);
   }
   HostEntry(const HostEntry&) = delete;
@@ -95,6 +99,15 @@ void DeferToHostThread(std::function<void()> work) noexcept;
 // join), the queue may grow larger, and past that a writer waits only a
 // moment per write; the text goes to the host as that call ends.
 void DeferTextToHostThread(size_t bytes, std::function<void()> deliver) noexcept;
+
+// Work for the end of every outermost host call, after the deferred work
+// (the partial lines of whole-lines console output); set once.
+void SetEndOfCallWork(void (*work)()) noexcept;
+
+// While the interpreter runs, the host's run loop takes deferred work (text
+// of Python's threads) about every 50 ms while the application idles.
+void StartBackgroundDelivery() noexcept;
+void StopBackgroundDelivery() noexcept;
 
 // Runs the queued work now; on the host's thread only. The work takes the
 // interpreter lock where it calls Python (every plugin function it reaches

@@ -36,7 +36,7 @@ const ExpectedClass kClasses[] = {
     {"Python3Entity", "Python3EntityBase", 0, false, false, ""},
     {"Python3Bytes", "Python3EntityBase", 0, false, true, ""},
     {"Python3List", "Python3EntityBase", 0, false, false, "IPython3Iterable"},
-    {"Python3EngineConsoleOutput", nullptr, 8, true, false, ""},
+    {"Python3EngineConsoleOutput", nullptr, 16, true, false, ""},
     {"Python3Object", nullptr, 16, true, true, ""},
     {"Python3Result", nullptr, 8, false, true, ""},
     {"Python3Parameters", "Python3EntityBase", 4, false, true, "IPython3Iterable"},
@@ -215,11 +215,13 @@ TEST(Registration, HostWroteEachBlockOffsetAfterItsAncestors) {
   }
 }
 
-TEST(Registration, ConsoleOutputEventGotAHostIdentifier) {
+TEST(Registration, ConsoleEventsGotHostIdentifiers) {
   const REALclassDefinition* record = pluginHost().classRecord("Python3EngineConsoleOutput");
-  ASSERT_EQ(record->eventCount, 1u);
+  ASSERT_EQ(record->eventCount, 2u);
   EXPECT_STREQ(record->events[0].declaration, "ConsoleOutput(output as String)");
+  EXPECT_STREQ(record->events[1].declaration, "ErrorOutput(output as String)");
   EXPECT_NE(record->events[0].hostIdentifier, 0u);
+  EXPECT_NE(record->events[1].hostIdentifier, record->events[0].hostIdentifier);
 }
 
 TEST(Registration, EngineConstantsAndVersionEnumeration) {

@@ -52,9 +52,7 @@ class Interrupts : public RunningPython {
       }
     });
   }
-  milliseconds SincePressed() const {
-    return std::chrono::duration_cast<milliseconds>(Clock::now() - pressedAt_);
-  }
+  milliseconds SincePressed() const { return std::chrono::duration_cast<milliseconds>(Clock::now() - pressedAt_); }
 
   int cancel_ = 0;
   Clock::time_point start_, pressedAt_;

@@ -145,7 +145,8 @@ TEST_F(LeakRepetitionTest, Python3Parameters) { ExpectNoLeaks(ParametersRows); }
 
 TEST_F(LeakRepetitionTest, ConsoleOutput) {
   host_.defineSubclass("LeakConsole", "Python3EngineConsoleOutput",
-                       {{"ConsoleOutput", [](const Object&, const std::vector<Value>&) -> Value { return {}; }}});
+                       {{"ConsoleOutput", [](const Object&, const std::vector<Value>&) -> Value { return {}; }},
+                        {"ErrorOutput", [](const Object&, const std::vector<Value>&) -> Value { return {}; }}});
   host_.defineSubclass("LeakFailingConsole", "Python3EngineConsoleOutput",
                        {{"ConsoleOutput", [](const Object&, const std::vector<Value>&) -> Value {
                            Raised("KeyError", "refused by the receiver");

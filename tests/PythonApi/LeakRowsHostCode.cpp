@@ -117,7 +117,9 @@ def leak_host_paths():
     def functions(namespace):
         return [name for name, value in vars(namespace).items() if type(value).__name__ == 'builtin_function_or_method']
     names = ['leakhost.%s()' % name for name in functions(leakhost)]
-    names += ['sys.stdout.%s()' % name for name in functions(sys.stdout)]
+    console = type(sys.stdout).write.__globals__
+    names += ['console.%s()' % name for name, value in console.items()
+              if type(value).__name__ == 'builtin_function_or_method' and value.__module__ == 'aview']
     for name, value in vars(leakhost.LeakCounter).items():
         kind = type(value).__name__
         if kind == 'method_descriptor':
@@ -318,18 +320,35 @@ std::vector<Row> RegistrationRows(LeakObjects& c) {
 // With LeakConsole, a receiver that does nothing, set; LeakFailingConsole
 // sets Python's error in its event.
 std::vector<Row> ConsoleRows(LeakObjects& c) {
+  const std::string deliver = "python: console._deliver()";
   return {
       {"Python3EngineConsoleOutput (initializer)", "", {}, [] { host().newObject("Python3EngineConsoleOutput"); }},
       {Member("Python3EngineConsoleOutput", "ConsoleOutput(output as String)"),
        "",
        {"leak_text", "say"},
        [&c] { c.python.Call("say", {Str("printed")}); }},
-      {"python: sys.stdout.write()", "", {"leak_text"}, [&c] { c.python.Run("sys.stdout.write(leak_text)"); }},
-      {"python: sys.stdout.write()",
+      {Member("Python3EngineConsoleOutput", "ErrorOutput(output as String)"),
+       "",
+       {"leak_text", "sys.stderr"},
+       [&c] { c.python.Run("sys.stderr.write(leak_text)"); }},
+      {deliver, "", {"leak_text", "sys.stdout"}, [&c] { c.python.Run("sys.stdout.write(leak_text)"); }},
+      {deliver,
+       "lines of both streams",
+       {"leak_text"},
+       [&c] { c.python.Run("sys.stdout.writelines([leak_text, '\\n'])\nprint(leak_text, file=sys.stderr)"); }},
+      {deliver,
+       "whole lines",
+       {"leak_text"},
+       [&c] {
+         Engine("SetConsoleOutput", {host().newObject("LeakConsole"), true});
+         c.python.Run("sys.stdout.write(leak_text + '\\npart')\nsys.stdout.flush()");
+         Engine("SetConsoleOutput", {host().newObject("LeakConsole")});
+       }},
+      {deliver,
        "no text",
        {"leak_number"},
        [&c] { c.python.Run("try:\n    sys.stdout.write(leak_number)\nexcept TypeError:\n    pass\n"); }},
-      {"python: sys.stdout.write()",
+      {deliver,
        "a receiver whose event sets Python's error",
        {"leak_text"},
        [&c] {
@@ -337,7 +356,7 @@ std::vector<Row> ConsoleRows(LeakObjects& c) {
          c.python.Run("try:\n    sys.stdout.write(leak_text)\nexcept KeyError:\n    pass\n");
          Engine("SetConsoleOutput", {host().newObject("LeakConsole")});
        }},
-      {"python: sys.stdout.flush()", "", {}, [&c] { c.python.Run("sys.stdout.flush()"); }},
+      {"python: console._flush()", "", {}, [&c] { c.python.Run("sys.stdout.flush()"); }},
   };
 }
 

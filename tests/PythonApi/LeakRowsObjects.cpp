@@ -164,6 +164,33 @@ std::vector<Row> EngineRows(LeakObjects& c) {
          Engine("SetConsoleOutput", {host().newObject("Python3EngineConsoleOutput")});
          Engine("SetConsoleOutput", {Nil{}});
        }},
+      {m("SetConsoleOutput(output as Python3EngineConsoleOutput, wholeLines as Boolean)"),
+       "",
+       {},
+       [] {
+         Engine("SetConsoleOutput", {host().newObject("Python3EngineConsoleOutput"), true});
+         Engine("SetConsoleOutput", {Nil{}, false});
+       }},
+      {m("Interrupt()"), "while no Python code runs", {}, [] { Engine("Interrupt"); }},
+      {m("Interrupt()"),
+       "a loop it stops",
+       {},
+       [&c] {
+         Engine("SetYieldInterval", {int64_t{1}});
+         const int press = host().addCooperativeThread([] { Engine("Interrupt"); });
+         Engine("Execute", {Str("while True: pass")});
+         host().removeCooperativeThread(press);
+         Engine("SetYieldInterval", {int64_t{0}});
+         c.ClearError();
+       }},
+      {m("SetYieldInterval(milliseconds as Integer)"),
+       "",
+       {},
+       [] {
+         Engine("SetYieldInterval", {int64_t{5}});
+         Engine("Execute", {Str("import time\nend = time.time() + 0.01\nwhile time.time() < end: pass")});
+         Engine("SetYieldInterval", {int64_t{0}});
+       }},
       {m(kPythonIsFound), "", {}, [] { Engine("PythonIsFound"); }},
       {m("SetPythonPath(path as FolderItem)"),
        "once a library is loaded",
