@@ -7,8 +7,11 @@
 // each type, hands a list and a dictionary built on the host side to Python
 // and reads back what Python changed, round-trips bytes through a
 // MemoryBlock, reads a Python exception, runs source text, lets Python code
-// call back into its functions, restarts the interpreter and finalizes it.
-#include <fstream>
+// call back into its functions, stops a runaway loop with Interrupt from a
+// Cancel button that runs while the plugin yields, hears a Python thread
+// while it idles and a logging warning through ErrorOutput, restarts the
+// interpreter and finalizes it.
+#include <chrono>
 #include <iostream>
 #include <string>
 
@@ -26,16 +29,6 @@ Host& host() { return Host::instance(); }
 std::string text(const Value& value) { return xhost::asString(value).bytes(); }
 
 const char* boolean(const Value& value) { return xhost::asBoolean(value) ? "True" : "False"; }
-
-// The library the plugin opened, as the process's memory map shows it.
-std::string loadedPythonLibrary() {
-  std::ifstream maps("/proc/self/maps");
-  for (std::string line; std::getline(maps, line);) {
-    size_t slash = line.find('/');
-    if (slash != std::string::npos && line.find("libpython3", slash) != std::string::npos) return line.substr(slash);
-  }
-  return "none";
-}
 
 void step(const std::string& what) { std::cout << "\n== " << what << "\n"; }
 
@@ -217,6 +210,49 @@ Object importExampleModule() {
   return module;
 }
 
+// What a desktop application needs beyond calls: stopping Python, hearing
+// its threads and its standard error.
+void desktopBehaviours() {
+  using Clock = std::chrono::steady_clock;
+  step("A runaway loop stopped by Interrupt from a Cancel button (yields every 20 ms)");
+  host().callShared("Python3Engine", "SetYieldInterval", {int64_t{20}});
+  const Clock::time_point started = Clock::now();
+  Clock::time_point pressed{};
+  // The application's other threads run while the plugin yields; this one is
+  // the Cancel button, pressed after a quarter of a second.
+  const int cancelButton = host().addCooperativeThread([&] {
+    if (pressed == Clock::time_point{} && Clock::now() - started > std::chrono::milliseconds(250)) {
+      pressed = Clock::now();
+      host().callShared("Python3Engine", "Interrupt");
+    }
+  });
+  const bool ran =
+      xhost::asBoolean(host().callShared("Python3Engine", "Execute", {host().newString("while True: pass")}));
+  const auto latency = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - pressed);
+  host().removeCooperativeThread(cancelButton);
+  host().callShared("Python3Engine", "SetYieldInterval", {int64_t{0}});
+  std::cout << "   Execute returned " << (ran ? "True" : "False") << " " << latency.count()
+            << " ms after Cancel; GetErrorTypeName: " << text(host().callShared("Python3Engine", "GetErrorTypeName"))
+            << "\n";
+  host().callShared("Python3Engine", "ClearError");
+
+  step("A Python thread prints while the application idles");
+  host().callShared("Python3Engine", "Execute",
+                    {host().newString("import threading, time\n"
+                                      "def work():\n"
+                                      "    time.sleep(0.1)\n"
+                                      "    print('background work finished')\n"
+                                      "worker = threading.Thread(target=work)\n"
+                                      "worker.start()\n")});
+  std::cout << "   idling for half a second...\n";
+  host().idle(std::chrono::milliseconds(500));
+  host().callShared("Python3Engine", "Execute", {host().newString("worker.join()")});
+
+  step("logging.warning arrives as an ErrorOutput event");
+  host().callShared("Python3Engine", "Execute",
+                    {host().newString("import logging\nlogging.warning('disk space is low')")});
+}
+
 // Source text without a module on disk, and an error read in detail.
 void runSourceText() {
   step("Execute: defining a function in __main__; Evaluate: calling it");
@@ -252,18 +288,24 @@ int run(const char* pluginPath, const char* pythonLibrary) {
   }
   step("Python3Engine.PythonIsFound()");
   bool found = xhost::asBoolean(host().callShared("Python3Engine", "PythonIsFound"));
-  std::cout << "   " << (found ? "True" : "False") << "; library in use: " << loadedPythonLibrary() << "\n";
+  std::cout << "   " << (found ? "True" : "False")
+            << "; LibraryPath: " << text(host().callShared("Python3Engine", "LibraryPath"))
+            << ", Version: " << text(host().callShared("Python3Engine", "Version")) << "\n";
   if (!found) return 1;
 
-  step("Setting a console receiver and starting Python as \"ExampleApp\"");
+  step("Setting a console receiver of whole lines and starting Python as \"ExampleApp\"");
+  auto show = [](const char* event) {
+    return [event](const Object&, const std::vector<Value>& args) -> Value {
+      std::string line = text(args.at(0));
+      if (!line.empty() && line.back() == '\n') line.pop_back();
+      std::cout << "   [" << event << "] " << line << "\n";
+      return {};
+    };
+  };
   host().defineSubclass("ConsoleWindow", "Python3EngineConsoleOutput",
-                        {{"ConsoleOutput", [](const Object&, const std::vector<Value>& args) -> Value {
-                            std::string output = text(args.at(0));
-                            if (output != "\n") std::cout << "   [ConsoleOutput] " << output << "\n";
-                            return {};
-                          }}});
+                        {{"ConsoleOutput", show("ConsoleOutput")}, {"ErrorOutput", show("ErrorOutput")}});
   Object console = host().newObject("ConsoleWindow");
-  host().callShared("Python3Engine", "SetConsoleOutput", {console});
+  host().callShared("Python3Engine", "SetConsoleOutput", {console, true});
   host().expectRetained(console);  // the plugin keeps its receiver until another replaces it
   step("Publishing the module \"inventory\" (functions log and price, class Stock) before Python starts");
   publishInventoryModule();
@@ -280,6 +322,7 @@ int run(const char* pluginPath, const char* pythonLibrary) {
   useInventoryFromPython();
   module = Object();
   runSourceText();
+  desktopBehaviours();
 
   step("Restarting the interpreter: Finalize, then Init (\"inventory\" stays registered)");
   host().callShared("Python3Engine", "Finalize");

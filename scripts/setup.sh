@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(cmake ninja-build g++ clang pkg-config binutils libffi-dev
           libgtest-dev libgmock-dev googletest libbenchmark-dev pybind11-dev
-          libpython3.11 libpython3.11-dev python3-numpy)
+          libpython3.11 libpython3.11-dev python3-numpy python3-venv)
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")

@@ -1,7 +1,12 @@
 #include "PythonEngine/PythonEngine.h"
 
+#include <string>
+
 #include "HostGlue.h"
+#include "HostHandles.h"
 #include "PythonLibrary/PythonLoader.h"
+#include "PythonLibrary/VirtualEnvironment.h"
+#include "PythonRuntime/InterpreterState.h"
 
 bool Python_IsFound(int64_t preferredVersion) {
   if (!gPythonEntryPointsLoaded) LoadPythonEntryPoints(preferredVersion);
@@ -17,4 +22,46 @@ void Python_SetPythonPath(REALobjectStruct* path) {
   bool directory = false;
   if (!REALGetPropValueBoolean(path, "Directory", &directory) || directory) return;
   gPythonPath.Retain(path);
+}
+
+bool Python_SetVirtualEnvironment(REALobjectStruct* folder) {
+  if (!folder || PythonIsRunning() || (gPythonEntryPointsLoaded && EPy_IsInitialized && EPy_IsInitialized()))
+    return false;
+  bool directory = false;
+  if (!REALGetPropValueBoolean(folder, "Directory", &directory) || !directory) return false;
+  OwnedString nativePath;
+  if (!REALGetPropValueString(folder, "NativePath", nativePath.out()) || !nativePath.get()) return false;
+  HostStringBytes path(nativePath.get(), HostStringBytes::AsStored);
+  if (!path.available()) return false;
+  try {
+    std::optional<VirtualEnvironment> environment = ReadVirtualEnvironment(std::string(path.data(), path.size()));
+    return environment && ChooseVirtualEnvironment(std::move(*environment));
+  } catch (...) {
+    return false;
+  }
+}
+
+namespace {
+
+REALstringStruct* HostStringOfPath(const std::string& text) {
+  if (text.empty()) return nullptr;
+  return REALBuildStringWithEncoding(text.data(), static_cast<int>(text.size()), kREALTextEncodingUTF8);
+}
+
+}  // namespace
+
+REALstringStruct* Python_LibraryPath() {
+  try {
+    return HostStringOfPath(LoadedLibraryPath());
+  } catch (...) {
+    return nullptr;
+  }
+}
+
+REALstringStruct* Python_Version() {
+  try {
+    return HostStringOfPath(LoadedLibraryVersion());
+  } catch (...) {
+    return nullptr;
+  }
 }

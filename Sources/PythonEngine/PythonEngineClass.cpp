@@ -70,6 +70,14 @@ REALmethodDefinition PythonEngineSharedMethods[] = {
     records::Method<SetYieldInterval>(
         "SetYieldInterval(milliseconds as Integer)",
         "While a call runs Python code longer, yields to the application's other threads about this often; 0: never."),
+    records::Method<Python_SetVirtualEnvironment>(
+        "SetVirtualEnvironment(folder as FolderItem) as Boolean",
+        "Before Init: Python starts as this venv's own interpreter, from its base library; False when the folder is no "
+        "usable venv."),
+    records::Method<Python_LibraryPath>("LibraryPath() as String",
+                                        "The file of the loaded Python library; empty before one is loaded."),
+    records::Method<Python_Version>(
+        "Version() as String", "The version of the loaded Python library (\"3.12.1\"); empty before one is loaded."),
     records::ErrorStateMethod<Python_GetErrorTraceback>(
         "GetErrorTraceback() as String",
         "The pending error formatted as Python prints it, with files and lines; empty when none; does not clear it."),

@@ -11,6 +11,7 @@
 #include "PythonEngine/PythonErrors.h"
 #include "PythonLibrary/PythonFallbacks.h"
 #include "PythonLibrary/PythonLoader.h"
+#include "PythonLibrary/VirtualEnvironment.h"
 #include "PythonRuntime/HostEntry.h"
 #include "PythonRuntime/Interrupts.h"
 #include "PythonRuntime/OutlivingThreads.h"
@@ -54,11 +55,31 @@ std::wstring DecodeProgramName(const char* bytes, size_t length) {
   return name;
 }
 
+// Python finds a virtual environment from its interpreter's path, which an
+// embedded interpreter takes from the program name.
+void StartAsTheVirtualEnvironment() {
+  const VirtualEnvironment* environment = ChosenVirtualEnvironment();
+  if (!environment || !EPy_SetProgramName) return;
+  // Python computes its paths once and keeps them through restarts: a null
+  // path forgets them. A home (of a library chosen by SetPythonPath) would
+  // name the base's prefix instead.
+  if (EPy_SetPath) EPy_SetPath(nullptr);
+  if (EPy_SetPythonHome) EPy_SetPythonHome(nullptr);
+  static std::list<std::pair<std::string, wchar_t*>> decoded;  // the library keeps reading the name
+  for (const auto& [path, name] : decoded)
+    if (path == environment->interpreter) return EPy_SetProgramName(name);
+  if (wchar_t* name = DecodePathForLibrary(environment->interpreter)) {
+    decoded.emplace_back(environment->interpreter, name);
+    EPy_SetProgramName(name);
+  }
+}
+
 void StartInterpreter() {
   if (!EPy_IsInitialized || !EPy_Initialize || EPy_IsInitialized()) return;
   std::string refusal;
   if (!OutlivingThreadsEnded(&refusal))
     return ThrowPythonException(PythonExceptionCode::RestartRefused, refusal.c_str());
+  StartAsTheVirtualEnvironment();
   InitializeWithoutSignalHandlers();
   if (!EPy_IsInitialized()) return;
   NoteInterpreterStarted();

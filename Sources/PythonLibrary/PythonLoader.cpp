@@ -1,6 +1,7 @@
 #include "PythonLibrary/PythonLoader.h"
 
 #include <dlfcn.h>
+#include <link.h>
 #include <sys/stat.h>
 
 #include <cstdio>
@@ -288,6 +289,44 @@ void LoadPythonEntryPoints(int64_t preferredVersion) noexcept {
   }
   PythonDLLHandle = library;
   gPythonEntryPointsLoaded = true;
+}
+
+bool LoadPythonLibraryFile(const std::string& path, int minor) noexcept {
+  if (gPythonEntryPointsLoaded || !IsCompleteSharedObject(path.c_str())) return false;
+  void* library = OpenLibrary(path.c_str());
+  if (!library) return false;
+  if (MinorVersionOf(library) != minor) {
+    dlclose(library);
+    return false;
+  }
+  PythonDLLHandle = nullptr;
+  ClearFirstUseEntries();
+  FillPythonEntries(PythonLookup::WhenPathChosen, LoadFromLibrary, library);
+  if (const char* message = FillPythonEntries(PythonLookup::AtLoad, LoadFromLibrary, library)) {
+    std::puts(message);
+    CloseFailedLibrary(library);
+    return false;
+  }
+  gPythonFound = true;
+  PythonDLLHandle = library;
+  gPythonEntryPointsLoaded = true;
+  return true;
+}
+
+std::string LoadedLibraryPath() {
+  link_map* map = nullptr;
+  if (!PythonDLLHandle || dlinfo(PythonDLLHandle, RTLD_DI_LINKMAP, &map) != 0 || !map || !map->l_name) return {};
+  return map->l_name;
+}
+
+std::string LoadedLibraryVersion() {
+  if (!gPythonEntryPointsLoaded || !EPy_GetVersion) return {};
+  const std::string version = EPy_GetVersion();
+  return version.substr(0, version.find(' '));
+}
+
+int LoadedLibraryMinorVersion() noexcept {
+  return gPythonEntryPointsLoaded && PythonDLLHandle ? MinorVersionOf(PythonDLLHandle) : -1;
 }
 
 bool EnsurePythonLoaded() noexcept {

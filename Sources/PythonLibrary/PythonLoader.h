@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cwchar>
+#include <string>
 
 #include "HostHandles.h"
 #include "PythonLibrary/PythonAbi.h"
@@ -107,6 +108,15 @@ extern const char LoadTryOrderExhaustedMessage[];
 // Python3Engine.PreferredVersionValues value (1 to 11 name 3.4 to 3.14; any
 // other value means no preference). Call it only while not loaded.
 void LoadPythonEntryPoints(int64_t preferredVersion) noexcept;
+
+// Opens this library file and fills the table, provided nothing is loaded
+// yet and the file is Python 3.minor; false, and nothing loaded, otherwise.
+bool LoadPythonLibraryFile(const std::string& path, int minor) noexcept;
+
+// The file of the loaded library and its version ("3.12.1"); empty before loading.
+std::string LoadedLibraryPath();
+std::string LoadedLibraryVersion();
+int LoadedLibraryMinorVersion() noexcept;  // -1 before loading
 
 // Loads with no preference unless loaded; true when Python may be called.
 bool EnsurePythonLoaded() noexcept;

@@ -11,6 +11,7 @@
 
 #include "PythonLibrary/PythonLoader.h"
 #include "PythonLibrary/PythonObjects.h"
+#include "PythonLibrary/VirtualEnvironment.h"
 
 namespace {
 
@@ -83,7 +84,7 @@ void EnsureArgv() {
 }  // namespace
 
 void CompleteSysForChildProcesses() noexcept {
-  SetExecutable();
+  if (!ChosenVirtualEnvironment()) SetExecutable();  // Python made the environment's interpreter sys.executable
   EnsureArgv();
   if (EPyErr_Clear) EPyErr_Clear();  // nothing here is worth an error left for the application
 }

@@ -196,6 +196,12 @@ std::vector<Row> EngineRows(LeakObjects& c) {
        "once a library is loaded",
        {},
        [] { Engine("SetPythonPath", {host().newFolderItem("/tmp")}); }},
+      {m("SetVirtualEnvironment(folder as FolderItem) as Boolean"),
+       "while Python runs",
+       {},
+       [] { Engine("SetVirtualEnvironment", {host().newFolderItem("/tmp")}); }},
+      {m("LibraryPath() as String"), "", {}, [] { Engine("LibraryPath"); }},
+      {m("Version() as String"), "", {}, [] { Engine("Version"); }},
       {m("Init()"), "while Python runs", {}, [] { Engine("Init"); }},
       {m("Init(applicationName as String)"), "while Python runs", {}, [] { Engine("Init", {Str("leak app")}); }},
       // Execute returns what the run gave, None, released before 3.12 made it immortal.
