@@ -59,6 +59,14 @@ REALobjectStruct* PythonEntity_FromPtr(void* value) {
   return NewEntity(NewReference(static_cast<PyObjectRef>(value)));
 }
 
+// Takes over the reference (one that GetPtr handed out): nothing leaks.
+// While Python is not running the reference belongs to no interpreter and
+// is left alone.
+REALobjectStruct* PythonEntity_FromNewPtr(void* value) {
+  if (!value || !PythonIsRunning()) return nullptr;
+  return NewEntity(static_cast<PyObjectRef>(value));
+}
+
 template <typename T>
 typename T::Type Property(REALobjectStruct* self, intptr_t) {
   return CheckedValue<T>(PythonEntityObjectOf(self));
@@ -98,15 +106,21 @@ std::vector<REALproperty>& PythonEntityProperties() {
     properties.push_back(                             \
         records::ReadOnlyProperty<TypeProperty<test>>(#Name, "Boolean", "True when the held object is " kind "."));
 #include "PythonValues/PythonValueTypes.def"
+    for (const REALproperty& property : EntityObjectProperties()) properties.push_back(property);
     return properties;
   }();
   return table;
 }
 
-REALmethodDefinition PythonEntityMethods[] = {
-    records::Method<PythonEntity_Constructor>("Constructor()", "Makes a value that holds no Python object.",
-                                              REALdefaultConstructorFlags),
-};
+std::vector<REALmethodDefinition>& PythonEntityMethods() {
+  static std::vector<REALmethodDefinition> table = [] {
+    std::vector<REALmethodDefinition> methods = {records::Method<PythonEntity_Constructor>(
+        "Constructor()", "Makes a value that holds no Python object.", REALdefaultConstructorFlags)};
+    for (const REALmethodDefinition& method : EntityObjectMethods()) methods.push_back(method);
+    return methods;
+  }();
+  return table;
+}
 
 // FromX of every type the value-type list gives one, and FromPtr.
 std::vector<REALmethodDefinition>& PythonEntitySharedMethods() {
@@ -124,6 +138,9 @@ std::vector<REALmethodDefinition>& PythonEntitySharedMethods() {
     methods.push_back(records::Method<PythonEntity_FromPtr>(
         "FromPtr(value as Ptr) as Python3Entity",
         "A new Python3Entity sharing the Python object at the pointer (it takes its own reference); Nil for Nil."));
+    methods.push_back(records::Method<PythonEntity_FromNewPtr>(
+        "FromNewPtr(value as Ptr) as Python3Entity",
+        "A new Python3Entity that takes over the reference at the pointer (as GetPtr hands out); Nil for Nil."));
     return methods;
   }();
   return table;
@@ -142,5 +159,5 @@ REALclassDefinition PythonEntityClass =
     records::ClassRecord("Python3Entity", "Python3EntityBase", 0)
         .describe("Any Python value: tests of its type, conversions to Xojo values, and factories from Xojo values.")
         .properties(PythonEntityProperties())
-        .methods(PythonEntityMethods)
+        .methods(PythonEntityMethods())
         .sharedMethods(PythonEntitySharedMethods());

@@ -3,4 +3,10 @@
 // wrapper (PythonValues/PythonWrappers.h).
 #pragma once
 
+#include <vector>
+
 #include "PythonValues/PythonWrappers.h"
+
+// Python3Entity's members that use the value as the object it is.
+std::vector<REALmethodDefinition> EntityObjectMethods();
+std::vector<REALproperty> EntityObjectProperties();

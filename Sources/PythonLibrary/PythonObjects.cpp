@@ -29,6 +29,10 @@ bool IsPythonList(PyObjectRef object) { return HasExactType(object, e__PyList_Ty
 bool IsPythonDict(PyObjectRef object) { return HasExactType(object, e__PyDict_Type); }
 bool IsPythonBytes(PyObjectRef object) { return HasExactType(object, e__PyBytes_Type); }
 
+bool IsPythonNone(PyObjectRef object) { return object && object == e__Py_NoneStruct; }
+
+bool IsPythonCallable(PyObjectRef object) { return object && EPyCallable_Check && EPyCallable_Check(object) == 1; }
+
 bool PythonIntFitsInInt32(PyObjectRef object) {
   if (!IsPythonInt(object) || !EPyLong_AsLongLongAndOverflow) return false;
   int overflow = 0;

@@ -42,6 +42,8 @@ bool IsPythonTuple(PyObjectRef object);  // exactly tuple, list, dict, bytes:
 bool IsPythonList(PyObjectRef object);   //   subclasses fail these tests
 bool IsPythonDict(PyObjectRef object);
 bool IsPythonBytes(PyObjectRef object);
+bool IsPythonNone(PyObjectRef object);
+bool IsPythonCallable(PyObjectRef object);  // callable() is true; runs no Python code
 // An int in the Int32 range.
 bool PythonIntFitsInInt32(PyObjectRef object);
 

@@ -14,6 +14,10 @@
 class HeldReference {
  public:
   explicit HeldReference(PyObjectRef borrowed) noexcept : object_(NewReference(borrowed)) {}
+  // Takes over a new reference instead (null for none).
+  struct AdoptTag {};
+  static constexpr AdoptTag kAdopt{};
+  HeldReference(PyObjectRef owned, AdoptTag) noexcept : object_(owned) {}
   HeldReference(const HeldReference&) = delete;
   HeldReference& operator=(const HeldReference&) = delete;
   ~HeldReference() {

@@ -1,6 +1,8 @@
 #include "PythonValues/PythonWrappers.h"
 
 #include "HostGlue.h"
+#include "PythonRuntime/ErrorText.h"
+#include "PythonValues/PythonValues.h"
 
 PythonEntityData* PythonEntityDataOf(REALobjectStruct* instance) {
   return static_cast<PythonEntityData*>(REALGetClassData(instance, &PythonEntityBaseClass));
@@ -39,4 +41,12 @@ REALobjectStruct* NewNamedObjectWrapper(REALclassDefinition* record, REALstringS
   REALobjectStruct* wrapper = NewWrapper<NamedObjectField>(record, object);
   if (wrapper) PythonObjectDataOf(wrapper)->name.Retain(name);
   return wrapper;
+}
+
+// Named as GetErrorTypeName names types; a name that cannot be made leaves it empty.
+REALobjectStruct* NewInstanceOfValue(PyObjectRef object) {
+  PyObjectRef typeName = object ? NewTypeName(reinterpret_cast<PyObjectRef>(object->ob_type)) : nullptr;
+  OwnedString name(typeName ? HostStringFromStr(typeName) : nullptr);
+  if (typeName) ReleasePythonRef(typeName);
+  return NewNamedObjectWrapper(&PythonInstanceClass, name.get(), object);
 }

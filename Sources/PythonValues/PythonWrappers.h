@@ -98,5 +98,7 @@ REALobjectStruct* NewParametersWrapper(PyObjectRef tuple);
 inline REALobjectStruct* NewResultWrapper(PyObjectRef object) {
   return NewWrapper<ResultField>(&PythonResultClass, object);
 }
+// A Python3Instance of any object, named after its type.
+REALobjectStruct* NewInstanceOfValue(PyObjectRef object);
 // A Python3Object subclass named `name`, which it locks.
 REALobjectStruct* NewNamedObjectWrapper(REALclassDefinition* record, REALstringStruct* name, PyObjectRef object);

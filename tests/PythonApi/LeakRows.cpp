@@ -27,6 +27,7 @@ leak_unsortable = [leak_number, leak_text]
 leak_mapping = {leak_key: leak_item}
 leak_merged = {}
 leak_keywords = {'keyword': leak_text}
+leak_updated = {}
 leak_unprintable = Unprintable()
 
 class LeakError(Exception):

@@ -29,6 +29,16 @@ const char* const kEntityProperties[] = {
     "IsObject as Boolean",
     "IsDictionary as Boolean",
     "FitsInInt32 as Boolean",
+    "IsNone as Boolean",
+    "IsCallable as Boolean",
+    "InstanceValue as Python3Instance",
+};
+
+// Properties that can raise (repr, len): Python's error is cleared after each read.
+const char* const kEntityObjectProperties[] = {
+    "TypeName as String",
+    "Repr as String",
+    "Length as Integer",
 };
 
 const char* const kResultReaders[] = {
@@ -51,6 +61,10 @@ const char* const kResultReaders[] = {
     "TupleValue() as Python3Parameters",
     "IsDictionary() as Boolean",
     "DictionaryValue() as Python3Dictionary",
+    "ListValue() as Python3List",
+    "EntityValue() as Python3Entity",
+    "IsList() as Boolean",
+    "IsNone() as Boolean",
 };
 
 const char* const kParameterTests[] = {
@@ -59,6 +73,7 @@ const char* const kParameterTests[] = {
     "IsObject(index as Integer) as Boolean",     "FitsInInt32(index as Integer) as Boolean",
     "IsDictionary(index as Integer) as Boolean", "IsTuple(index as Integer) as Boolean",
     "IsBytes(index as Integer) as Boolean",      "IsList(index as Integer) as Boolean",
+    "IsNone(index as Integer) as Boolean",
 };
 
 // An assignable item of Python3Parameters, the value it is assigned, and what
@@ -94,6 +109,94 @@ Object NewList() { return host().newObject("Python3List"); }
 Object NewDictionary() { return host().newObject("Python3Dictionary"); }
 
 }  // namespace
+
+// The members that use a value as the object it is, each with its failure.
+std::vector<Row> EntityObjectRows(LeakObjects& c) {
+  const auto m = [](const char* declaration) { return Member("Python3Entity", declaration); };
+  const auto cleared = [&c](std::function<void()> call) {
+    return [&c, call] {
+      call();
+      c.ClearError();
+    };
+  };
+  const std::string getAttribute = m("GetAttribute(name as String) as Python3Entity");
+  const std::string setAttribute = m("SetAttribute(name as String, value as Python3EntityBase) as Boolean");
+  const std::string callMethod = m("CallMethod(name as String, parameters as Python3Parameters) as Python3Result");
+  const std::string invoke = m("Invoke(parameters as Python3Parameters) as Python3Result");
+  const std::string getItem = m("GetItem(key as Python3EntityBase) as Python3Entity");
+  const std::string setItem = m("SetItem(key as Python3EntityBase, value as Python3EntityBase) as Boolean");
+  const std::string items = m("Items() as Python3List");
+  const std::string fromNewPtr = m("FromNewPtr(value as Ptr) as Python3Entity");
+  return {
+      {getAttribute, "", {"leak_error", "leak_message"}, [&c] { host().call(c.error, "GetAttribute", {Str("args")}); }},
+      {getAttribute, "missing", {"leak_error"}, cleared([&c] {
+         host().call(c.error, "GetAttribute", {Str("leak_absent")});
+       })},
+      {setAttribute,
+       "",
+       {"leak_instance", "leak_number"},
+       [&c] {
+         host().call(c.Entity("leak_instance"), "SetAttribute", {Str("leak_number"), c.number});
+       }},
+      {setAttribute, "refused", {"leak_text", "leak_number"}, cleared([&c] {
+         host().call(c.text, "SetAttribute", {Str("leak_absent"), c.number});
+       })},
+      {m("HasAttribute(name as String) as Boolean"),
+       "",
+       {"leak_error"},
+       [&c] { host().call(c.error, "HasAttribute", {Str("args")}); }},
+      {callMethod,
+       "",
+       {"leak_text"},
+       [&c] {
+         host().call(c.text, "CallMethod", {Str("upper"), Nil{}});
+       }},
+      {callMethod, "raises", {"leak_text", "leak_list"}, cleared([&c] {
+         host().call(c.text, "CallMethod", {Str("index"), c.arguments});
+       })},
+      {m("CallMethod(name as String, parameters as Python3Parameters, keywords as Python3Dictionary) as "
+         "Python3Result"),
+       "",
+       {"leak_updated", "leak_keywords", "leak_text"},
+       [&c] {
+         host().call(c.Entity("leak_updated"), "CallMethod", {Str("update"), Nil{}, c.keywords});
+       }},
+      {invoke,
+       "",
+       {"leak_tuple", "leak_list", "leak_text"},
+       [&c] { host().call(c.Entity("echo"), "Invoke", {c.arguments}); }},
+      {invoke, "not callable", {"leak_text"}, cleared([&c] { host().call(c.text, "Invoke", {Nil{}}); })},
+      {m("Invoke(parameters as Python3Parameters, keywords as Python3Dictionary) as Python3Result"),
+       "",
+       {"leak_keywords", "leak_text"},
+       [&c] {
+         host().call(c.Entity("dict"), "Invoke", {Nil{}, c.keywords});
+       }},
+      {getItem,
+       "",
+       {"leak_mapping", "leak_key", "leak_item"},
+       [&c] { host().call(c.Entity("leak_mapping"), "GetItem", {c.key}); }},
+      {getItem, "missing", {"leak_mapping", "leak_text"}, cleared([&c] {
+         host().call(c.Entity("leak_mapping"), "GetItem", {c.text});
+       })},
+      {setItem,
+       "",
+       {"leak_updated", "leak_key", "leak_item"},
+       [&c] {
+         host().call(c.Entity("leak_updated"), "SetItem", {c.key, c.item});
+       }},
+      {setItem, "refused", {"leak_tuple", "leak_number", "leak_item"}, cleared([&c] {
+         host().call(c.tuple, "SetItem", {c.number, c.item});
+       })},
+      {items, "", {"leak_dict"}, [&c] { host().call(c.dict, "Items"); }},
+      {items, "not iterable", {"leak_number"}, cleared([&c] { host().call(c.number, "Items"); })},
+      {fromNewPtr,
+       "",
+       {"leak_text"},
+       [&c] { host().callShared("Python3Entity", "FromNewPtr", {host().call(c.text, "GetPtr")}); }},
+      {fromNewPtr, "Nil", {}, [] { host().callShared("Python3Entity", "FromNewPtr", {Ptr{nullptr}}); }},
+  };
+}
 
 std::vector<Row> EntityRows(LeakObjects& c) {
   const auto base = [](const char* declaration) { return Member("Python3EntityBase", declaration); };
@@ -179,6 +282,16 @@ std::vector<Row> EntityRows(LeakObjects& c) {
                       for (const Object& entity : ValueEntities(c)) host().getProperty(entity, name);
                     }});
   }
+  for (const char* declaration : kEntityObjectProperties) {
+    const std::string name = NameOf(declaration);
+    rows.push_back({shared(declaration), "", kValueExpressions, [&c, name] {
+                      for (const Object& entity : ValueEntities(c)) {
+                        host().getProperty(entity, name);
+                        c.ClearError();
+                      }
+                    }});
+  }
+  for (Row& row : EntityObjectRows(c)) rows.push_back(std::move(row));
   return rows;
 }
 

@@ -112,8 +112,7 @@ TEST_F(VirtualEnvironments, PythonStartsAsTheEnvironmentsOwnInterpreter) {
   EXPECT_EQ(python_.TextOf("__import__('venvprobe').WHERE"), "installed into the venv");
   EXPECT_EQ(python_.TextOf("__import__('pthprobe').WHERE"), "named by a .pth file");
   python_.Run("site_packages = [p for p in sys.path if p.endswith(('site-packages', 'dist-packages'))]");
-  EXPECT_EQ(python_.TextOf("repr([os.path.realpath(p) for p in site_packages])"),
-            "['" + sitePackages_.string() + "']")
+  EXPECT_EQ(python_.TextOf("repr([os.path.realpath(p) for p in site_packages])"), "['" + sitePackages_.string() + "']")
       << "include-system-site-packages = false keeps the base's packages out";
   // Programs that Python starts run in the environment too.
   python_.Run(
@@ -153,8 +152,8 @@ TEST_F(VirtualEnvironments, FoldersThatAreNoUsableEnvironmentChangeNothing) {
   WriteFile(orphan / "pyvenv.cfg", "home = " + (scratch_ / "nowhere" / "bin").string() + "\nversion = 3.11.2\n");
   const fs::path fakeBase = MakeEnvironment("fake-base");
   WriteFile(scratch_ / "fake" / "lib" / ("libpython" + VersionOfLibraryFile(LibraryUnderTest()) + ".so"), "no library");
-  WriteFile(fakeBase / "pyvenv.cfg", "home = " + (scratch_ / "fake" / "bin").string() + "\nversion = " +
-                                         VersionOfLibraryFile(LibraryUnderTest()) + ".0\n");
+  WriteFile(fakeBase / "pyvenv.cfg", "home = " + (scratch_ / "fake" / "bin").string() +
+                                         "\nversion = " + VersionOfLibraryFile(LibraryUnderTest()) + ".0\n");
 
   EXPECT_FALSE(Bool(Engine("SetVirtualEnvironment", {Nil{}})));
   for (const fs::path& folder : {plain, withoutHome, orphan, fakeBase, orphan / "pyvenv.cfg"})

@@ -1,0 +1,173 @@
+// Any value used as the Python object it is: its attributes, its methods,
+// its items, calling it, and how Python names and shows it.
+#include "PythonEntity/PythonEntity.h"
+#include "PythonFunction/PythonFunction.h"
+#include "PythonLibrary/PythonLoader.h"
+#include "PythonRuntime/ErrorText.h"
+#include "PythonValues/PythonAttributes.h"
+#include "PythonValues/PythonValueTypes.h"
+#include "Registration/ClassRecords.h"
+
+namespace {
+
+// Python's getattr('') raises; the shared attribute lookup stays silent for
+// an empty name, which a member that reports its failures must not be.
+bool RefuseEmptyName(REALstringStruct* name) {
+  HostStringBytes bytes(name, HostStringBytes::AsStored);
+  if (name && bytes.size() > 0) return false;
+  RaisePythonError(e__PyExc_AttributeError, "an attribute name must not be empty");
+  return true;
+}
+
+bool RefuseNil(REALobjectStruct* wrapper, PyObjectRef object, const char* what) {
+  if (wrapper && object) return false;
+  RaisePythonError(e__PyExc_TypeError, what);
+  return true;
+}
+
+REALobjectStruct* GetAttribute(REALobjectStruct* self, REALstringStruct* name) {
+  HeldReference object = HeldEntityObject(self);
+  const OwnedString keptName = OwnedString::Retain(name);
+  if (!object || RefuseEmptyName(name)) return nullptr;
+  PyObjectRef attribute = GetPythonAttribute(object.get(), name);
+  return attribute ? NewEntity(attribute) : nullptr;
+}
+
+int8_t SetAttribute(REALobjectStruct* self, REALstringStruct* name, REALobjectStruct* value) {
+  HeldReference object = HeldEntityObject(self);
+  HeldReference item = HeldArgumentObject(value);
+  const OwnedString keptName = OwnedString::Retain(name);
+  if (!object || RefuseEmptyName(name) || RefuseNil(value, item.get(), "SetAttribute: the value holds no object"))
+    return false;
+  return SetPythonAttribute(object.get(), name, item.get()) == 0;
+}
+
+int8_t HasAttribute(REALobjectStruct* self, REALstringStruct* name) {
+  HeldReference object = HeldEntityObject(self);
+  const OwnedString keptName = OwnedString::Retain(name);
+  return object && HasPythonAttribute(object.get(), name);
+}
+
+REALobjectStruct* InvokeWithKeywords(REALobjectStruct* self, REALobjectStruct* parameters,
+                                     REALobjectStruct* keywords) {
+  HeldReference object = HeldEntityObject(self);
+  const OwnedObject keptParameters = OwnedObject::Retain(parameters);
+  const OwnedObject keptKeywords = OwnedObject::Retain(keywords);
+  PyObjectRef result = object ? CallWithWrappers(object.get(), parameters, keywords) : nullptr;
+  return result ? NewResultWrapper(result) : nullptr;
+}
+
+REALobjectStruct* Invoke(REALobjectStruct* self, REALobjectStruct* parameters) {
+  return InvokeWithKeywords(self, parameters, nullptr);
+}
+
+// The lookup runs Python code (a __getattr__, a descriptor) that may drop the
+// last host reference to the arguments: each is held for the whole call.
+REALobjectStruct* CallMethodWithKeywords(REALobjectStruct* self, REALstringStruct* name, REALobjectStruct* parameters,
+                                         REALobjectStruct* keywords) {
+  HeldReference object = HeldEntityObject(self);
+  const OwnedString keptName = OwnedString::Retain(name);
+  const OwnedObject keptParameters = OwnedObject::Retain(parameters);
+  const OwnedObject keptKeywords = OwnedObject::Retain(keywords);
+  if (!object || RefuseEmptyName(name)) return nullptr;
+  HeldReference method(GetPythonAttribute(object.get(), name), HeldReference::kAdopt);
+  PyObjectRef result = method ? CallWithWrappers(method.get(), parameters, keywords) : nullptr;
+  return result ? NewResultWrapper(result) : nullptr;
+}
+
+REALobjectStruct* CallMethod(REALobjectStruct* self, REALstringStruct* name, REALobjectStruct* parameters) {
+  return CallMethodWithKeywords(self, name, parameters, nullptr);
+}
+
+REALobjectStruct* GetItem(REALobjectStruct* self, REALobjectStruct* keyWrapper) {
+  HeldReference object = HeldEntityObject(self);
+  HeldReference key = HeldArgumentObject(keyWrapper);
+  if (!object || !EPyObject_GetItem || RefuseNil(keyWrapper, key.get(), "GetItem: the key holds no object"))
+    return nullptr;
+  PyObjectRef item = EPyObject_GetItem(object.get(), key.get());
+  return item ? NewEntity(item) : nullptr;
+}
+
+int8_t SetItem(REALobjectStruct* self, REALobjectStruct* keyWrapper, REALobjectStruct* value) {
+  HeldReference object = HeldEntityObject(self);
+  HeldReference key = HeldArgumentObject(keyWrapper);
+  HeldReference item = HeldArgumentObject(value);
+  if (!object || !EPyObject_SetItem || RefuseNil(keyWrapper, key.get(), "SetItem: the key holds no object") ||
+      RefuseNil(value, item.get(), "SetItem: the value holds no object"))
+    return false;
+  return EPyObject_SetItem(object.get(), key.get(), item.get()) == 0;
+}
+
+// list(value): every iterable, generators included, walked once.
+REALobjectStruct* Items(REALobjectStruct* self) {
+  HeldReference object = HeldEntityObject(self);
+  if (!object || !EPySequence_List) return nullptr;
+  PyObjectRef list = EPySequence_List(object.get());
+  return list ? NewListWrapper(list) : nullptr;
+}
+
+int64_t Length(REALobjectStruct* self, intptr_t) {
+  HeldReference object = HeldEntityObject(self);
+  if (!object || !EPyObject_Size) return -1;
+  return EPyObject_Size(object.get());
+}
+
+REALstringStruct* Repr(REALobjectStruct* self, intptr_t) {
+  HeldReference object = HeldEntityObject(self);
+  if (!object || !EPyObject_Repr) return nullptr;
+  HeldReference text(EPyObject_Repr(object.get()), HeldReference::kAdopt);
+  return text ? HostStringFromStr(text.get()) : nullptr;
+}
+
+REALstringStruct* TypeName(REALobjectStruct* self, intptr_t) {
+  PyObjectRef object = PythonEntityObjectOf(self);
+  if (!object) return nullptr;
+  HeldReference name(NewTypeName(reinterpret_cast<PyObjectRef>(object->ob_type)), HeldReference::kAdopt);
+  return name ? HostStringFromStr(name.get()) : nullptr;
+}
+
+}  // namespace
+
+std::vector<REALmethodDefinition> EntityObjectMethods() {
+  return {
+      records::Method<GetAttribute>(
+          "GetAttribute(name as String) as Python3Entity",
+          "The attribute of this name; Nil with Python's error set when it is missing or the name is empty."),
+      records::Method<SetAttribute>(
+          "SetAttribute(name as String, value as Python3EntityBase) as Boolean",
+          "Sets the attribute to the value's object; False with Python's error set when Python refuses it."),
+      records::Method<HasAttribute>("HasAttribute(name as String) as Boolean",
+                                    "True when the attribute exists; an error of the lookup is cleared."),
+      records::Method<CallMethod>(
+          "CallMethod(name as String, parameters as Python3Parameters) as Python3Result",
+          "Calls the method of this name with the parameters (Nil: none); Nil with Python's error set when it raises."),
+      records::Method<CallMethodWithKeywords>(
+          "CallMethod(name as String, parameters as Python3Parameters, keywords as Python3Dictionary) as "
+          "Python3Result",
+          "Calls the method with positional and keyword arguments; Nil with Python's error set when it raises."),
+      records::Method<Invoke>(
+          "Invoke(parameters as Python3Parameters) as Python3Result",
+          "Calls the value itself with the parameters (Nil: none); Nil with Python's error set when it raises."),
+      records::Method<InvokeWithKeywords>(
+          "Invoke(parameters as Python3Parameters, keywords as Python3Dictionary) as Python3Result",
+          "Calls the value itself with positional and keyword arguments; Nil with Python's error set when it raises."),
+      records::Method<GetItem>("GetItem(key as Python3EntityBase) as Python3Entity",
+                               "value[key]; Nil with Python's error set when Python refuses it."),
+      records::Method<SetItem>("SetItem(key as Python3EntityBase, value as Python3EntityBase) as Boolean",
+                               "value[key] = value; False with Python's error set when Python refuses it."),
+      records::Method<Items>("Items() as Python3List",
+                             "list(value): a new list of what iterating the value yields; Nil with Python's error set "
+                             "when it cannot be iterated."),
+  };
+}
+
+std::vector<REALproperty> EntityObjectProperties() {
+  return {
+      records::ReadOnlyProperty<TypeName>(
+          "TypeName", "String", "The name of the value's type as GetErrorTypeName names types (\"datetime.date\")."),
+      records::ReadOnlyProperty<Repr>("Repr", "String",
+                                      "Python's repr() of the value; empty with Python's error set when it raises."),
+      records::ReadOnlyProperty<Length>(
+          "Length", "Integer", "Python's len() of the value; -1 with Python's error set when it has none."),
+  };
+}
