@@ -1,7 +1,6 @@
 // Any value used as the Python object it is: its attributes, its methods,
 // its items, calling it, and how Python names and shows it.
 #include "PythonEntity/PythonEntity.h"
-#include "PythonFunction/PythonFunction.h"
 #include "PythonLibrary/PythonLoader.h"
 #include "PythonRuntime/ErrorText.h"
 #include "PythonValues/PythonAttributes.h"
@@ -48,8 +47,7 @@ int8_t HasAttribute(REALobjectStruct* self, REALstringStruct* name) {
   return object && HasPythonAttribute(object.get(), name);
 }
 
-REALobjectStruct* InvokeWithKeywords(REALobjectStruct* self, REALobjectStruct* parameters,
-                                     REALobjectStruct* keywords) {
+REALobjectStruct* InvokeWithKeywords(REALobjectStruct* self, REALobjectStruct* parameters, REALobjectStruct* keywords) {
   HeldReference object = HeldEntityObject(self);
   const OwnedObject keptParameters = OwnedObject::Retain(parameters);
   const OwnedObject keptKeywords = OwnedObject::Retain(keywords);
@@ -167,7 +165,7 @@ std::vector<REALproperty> EntityObjectProperties() {
           "TypeName", "String", "The name of the value's type as GetErrorTypeName names types (\"datetime.date\")."),
       records::ReadOnlyProperty<Repr>("Repr", "String",
                                       "Python's repr() of the value; empty with Python's error set when it raises."),
-      records::ReadOnlyProperty<Length>(
-          "Length", "Integer", "Python's len() of the value; -1 with Python's error set when it has none."),
+      records::ReadOnlyProperty<Length>("Length", "Integer",
+                                        "Python's len() of the value; -1 with Python's error set when it has none."),
   };
 }

@@ -1,9 +1,7 @@
 #include "PythonFunction/PythonFunction.h"
 
 #include "HostHandles.h"
-#include "PythonEntity/PythonEntity.h"
 #include "PythonLibrary/PythonLoader.h"
-#include "PythonResult/PythonResult.h"
 #include "PythonRuntime/InterpreterState.h"
 #include "PythonValues/PendingErrorAside.h"
 #include "PythonValues/PythonAttributes.h"
@@ -77,24 +75,6 @@ REALobjectStruct* NewFunctionOfAttribute(PyObjectRef owner, REALstringStruct* na
 
 // PyObject_Call reads its arguments as a tuple and its keywords as a dict
 // without looking: anything else is refused here with Python's TypeError.
-PyObjectRef CallWithWrappers(PyObjectRef callable, REALobjectStruct* parameters, REALobjectStruct* keywords) {
-  if (!callable || !EPyObject_Call || !EPyTuple_New) return nullptr;
-  HeldReference heldCallable(callable);
-  PyObjectRef arguments = parameters ? NewReference(PythonEntityObjectOf(parameters)) : EPyTuple_New(0);
-  HeldReference keywordDict = HeldArgumentObject(keywords);
-  PyObjectRef result = nullptr;
-  if (arguments && (!keywords || keywordDict)) {
-    if (!IsPythonTuple(arguments))
-      RaisePythonError(e__PyExc_TypeError, "argument list must be a tuple");
-    else if (keywordDict && !IsPythonDict(keywordDict.get()))
-      RaisePythonError(e__PyExc_TypeError, "keyword list must be a dictionary");
-    else
-      result = EPyObject_Call(callable, arguments, keywordDict.get());
-  }
-  if (arguments) ReleasePythonRef(arguments);
-  return result;
-}
-
 REALclassDefinition PythonFunctionClass =
     records::ClassRecord("Python3Function", "Python3Object", sizeof(PythonFunctionData))
         .describe("A callable Python object taken from a module or an instance.")

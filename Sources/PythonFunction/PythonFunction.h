@@ -15,9 +15,3 @@ PythonFunctionData* PythonFunctionDataOf(REALobjectStruct* instance);
 // (Python's error then set), not callable (no error), or has no usable name.
 REALobjectStruct* NewFunctionOfAttribute(PyObjectRef owner, REALstringStruct* name, REALobjectStruct* ownerModule,
                                          REALobjectStruct* ownerInstance);
-
-// Calls `callable` with the items of a Python3Parameters as positional
-// arguments and a Python3Dictionary as keyword arguments; Nil for either
-// means none. A new reference, or null: the call raised (Python's error
-// set), or a wrapper that holds nothing was given (no error).
-PyObjectRef CallWithWrappers(PyObjectRef callable, REALobjectStruct* parameters, REALobjectStruct* keywords);

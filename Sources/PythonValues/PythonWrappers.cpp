@@ -1,6 +1,7 @@
 #include "PythonValues/PythonWrappers.h"
 
 #include "HostGlue.h"
+#include "PythonLibrary/PythonLoader.h"
 #include "PythonRuntime/ErrorText.h"
 #include "PythonValues/PythonValues.h"
 
@@ -49,4 +50,22 @@ REALobjectStruct* NewInstanceOfValue(PyObjectRef object) {
   OwnedString name(typeName ? HostStringFromStr(typeName) : nullptr);
   if (typeName) ReleasePythonRef(typeName);
   return NewNamedObjectWrapper(&PythonInstanceClass, name.get(), object);
+}
+
+PyObjectRef CallWithWrappers(PyObjectRef callable, REALobjectStruct* parameters, REALobjectStruct* keywords) {
+  if (!callable || !EPyObject_Call || !EPyTuple_New) return nullptr;
+  HeldReference heldCallable(callable);
+  PyObjectRef arguments = parameters ? NewReference(PythonEntityObjectOf(parameters)) : EPyTuple_New(0);
+  HeldReference keywordDict = HeldArgumentObject(keywords);
+  PyObjectRef result = nullptr;
+  if (arguments && (!keywords || keywordDict)) {
+    if (!IsPythonTuple(arguments))
+      RaisePythonError(e__PyExc_TypeError, "argument list must be a tuple");
+    else if (keywordDict && !IsPythonDict(keywordDict.get()))
+      RaisePythonError(e__PyExc_TypeError, "keyword list must be a dictionary");
+    else
+      result = EPyObject_Call(callable, arguments, keywordDict.get());
+  }
+  if (arguments) ReleasePythonRef(arguments);
+  return result;
 }

@@ -102,3 +102,9 @@ inline REALobjectStruct* NewResultWrapper(PyObjectRef object) {
 REALobjectStruct* NewInstanceOfValue(PyObjectRef object);
 // A Python3Object subclass named `name`, which it locks.
 REALobjectStruct* NewNamedObjectWrapper(REALclassDefinition* record, REALstringStruct* name, PyObjectRef object);
+
+// Calls `callable` with the items of a Python3Parameters as positional
+// arguments and a Python3Dictionary as keyword arguments; Nil for either
+// means none. A new reference, or null: the call raised (Python's error
+// set), or a wrapper that holds nothing was given (no error).
+PyObjectRef CallWithWrappers(PyObjectRef callable, REALobjectStruct* parameters, REALobjectStruct* keywords);
