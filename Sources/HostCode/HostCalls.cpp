@@ -42,8 +42,13 @@ int FollowErrorRule(const HostCallee& callee, std::optional<int32_t> status) noe
   return -1;
 }
 
-PyObjectRef CallHostFunction(std::string_view owner, const HostFunction* function, PyObjectRef self,
-                             PyObjectRef args) noexcept {
+PyMethodDef HostMethodDef(const HostFunction& function, PyCFunctionWithKeywords entry) {
+  return PyMethodDef{function.name.c_str(), reinterpret_cast<PyCFunction>(entry), kHostFunctionFlags,
+                     function.documentation.empty() ? nullptr : function.documentation.c_str()};
+}
+
+PyObjectRef CallHostFunction(std::string_view owner, const HostFunction* function, PyObjectRef self, PyObjectRef args,
+                             PyObjectRef kwargs) noexcept {
   if (!function) {
     RaisePythonError(e__PyExc_SystemError, "a function of a Xojo module or class was called without its ", owner);
     return nullptr;
@@ -52,6 +57,14 @@ PyObjectRef CallHostFunction(std::string_view owner, const HostFunction* functio
   if (!function->function) {
     RaisePythonError(e__PyExc_NotImplementedError, owner, ".", function->name,
                      " was registered without a Xojo function");
+    return nullptr;
+  }
+  if (function->takesKeywords) {
+    const auto withKeywords = reinterpret_cast<PyCFunctionWithKeywords>(function->function);
+    return FollowErrorRule(callee, CallHostCode(callee, withKeywords, self, args, kwargs));
+  }
+  if (kwargs && (!EPyDict_Size || EPyDict_Size(kwargs) != 0)) {
+    Raise(e__PyExc_TypeError, callee, "() takes no keyword arguments");
     return nullptr;
   }
   return FollowErrorRule(callee, CallHostCode(callee, function->function, self, args));

@@ -88,10 +88,19 @@ constexpr size_t kMaxRegisteredModuleNames = 64;
 // A host function of a module or a class, as registered.
 struct HostFunction {
   std::string name;
-  PyCFunction function;  // the host's; may be null
+  PyCFunction function;        // the host's; may be null
+  bool takesKeywords = false;  // function is a PyCFunctionWithKeywords
+  std::string documentation;   // its __doc__; none when empty
 };
 
+// How Python calls every host function: with keyword arguments, which a
+// function registered without them refuses as Python's own functions do.
+constexpr int kHostFunctionFlags = METH_VARARGS | METH_KEYWORDS;
+
+// The table entry of a host function for Python.
+PyMethodDef HostMethodDef(const HostFunction& function, PyCFunctionWithKeywords entry);
+
 // Calls a module function or method for Python, by CPython's rules; `function`
-// is null when Python called it without its module or instance.
-PyObjectRef CallHostFunction(std::string_view owner, const HostFunction* function, PyObjectRef self,
-                             PyObjectRef args) noexcept;
+// is null when Python called it without its module or instance; `kwargs` may be null.
+PyObjectRef CallHostFunction(std::string_view owner, const HostFunction* function, PyObjectRef self, PyObjectRef args,
+                             PyObjectRef kwargs) noexcept;

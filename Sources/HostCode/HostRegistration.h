@@ -27,6 +27,18 @@ bool MayChange(const PythonVisibleState* state, const char* member);
 // null state too.
 std::string NameToRegister(const PythonVisibleState* state, REALstringStruct* name, const char* member, bool full);
 
+// SetDocumentation of a module or class: the text of the member of this
+// name, or of the module or class itself for an empty name; a
+// Python3Exception when it has no such member or may not change.
+template <typename State>
+void DocumentHostMember(State* state, REALstringStruct* name, REALstringStruct* text, const char* member) {
+  if (!MayChange(state, member)) return;
+  const std::string target = NameFromHost(name);
+  if (!state->Document(target, NameFromHost(text)))
+    ThrowPythonException(PythonExceptionCode::RegistrationRefused,
+                         (std::string(member) + ": nothing named " + target + " is registered").c_str());
+}
+
 // The constructor of a Python3XojoModule or Python3XojoClass: a new state
 // named `name` in `field` (any earlier one disposed of), and `name` as the
 // object's Name; a Python3Exception for a missing name.

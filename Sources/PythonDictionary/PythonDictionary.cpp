@@ -40,6 +40,17 @@ void PythonDictionary_Constructor(REALobjectStruct* self) {
   if (PythonIsRunning() && EPyDict_New) ReplaceOwnedPythonRef(PythonEntityDataOf(self)->object, EPyDict_New());
 }
 
+// The keyword arguments a host function receives (null when there are
+// none: the wrapper then holds nothing); the wrapper takes its own reference.
+void PythonDictionary_ConstructorPtr(REALobjectStruct* self, void* dictionaryPtr) {
+  if (LookUpOnFirstUse(PythonEntryId::EPyDict_Copy)) LookUpOnFirstUse(PythonEntryId::EPyDict_DelItem);
+  auto dict = static_cast<PyObjectRef>(dictionaryPtr);
+  if (!dict || !PythonIsRunning()) return;
+  if (!IsPythonDict(dict))
+    return RaisePythonError(e__PyExc_TypeError, "Python3Dictionary.Constructor: the Ptr is no dict");
+  ReplaceOwnedPythonRef(PythonEntityDataOf(self)->object, NewReference(dict));
+}
+
 int64_t PythonDictionary_Count(REALobjectStruct* self, intptr_t) {
   PyObjectRef dict = PythonEntityObjectOf(self);
   return dict && EPyDict_Size ? EPyDict_Size(dict) : 0;
@@ -137,6 +148,10 @@ REALproperty PythonDictionaryProperties[] = {
 
 REALmethodDefinition PythonDictionaryMethods[] = {
     records::Method<PythonDictionary_Constructor>("Constructor()", "Makes a new empty Python dict."),
+    records::Method<PythonDictionary_ConstructorPtr>(
+        "Constructor(dictionaryPtr as Ptr)",
+        "Wraps the Python dict at the pointer (as a host function receives its keyword arguments), taking its own "
+        "reference; holds nothing for Nil."),
     records::Method<PythonDictionary_Clear>(
         "Clear()", "Removes every entry from the dict itself: every holder of it sees it empty."),
     records::Method<Contains<REALstringStruct*>>(

@@ -27,8 +27,10 @@ static_assert(sizeof(PyTypeObjectHeader) == 56, "tp_dealloc sits at offset 48 of
 using PyObjectRef = PyObjectHeader*;
 
 using PyCFunction = PyObjectRef (*)(PyObjectRef self, PyObjectRef args);
+using PyCFunctionWithKeywords = PyObjectRef (*)(PyObjectRef self, PyObjectRef args, PyObjectRef kwargs);
 
 constexpr int METH_VARARGS = 1;
+constexpr int METH_KEYWORDS = 2;  // with METH_VARARGS: the function takes (self, args, kwargs)
 
 // The API version handed to PyModule_Create2 with a module definition: the
 // stable ABI's, which every 3.x library accepts without a warning.

@@ -116,11 +116,29 @@ int HostType::Set(PyObjectRef self, PyObjectRef value, void* closure) noexcept {
   return FollowErrorRule(callee, CallHostCode(callee, property->setter, self, value, static_cast<void*>(nullptr)));
 }
 
-PyObjectRef HostType::CallMethod(size_t index, PyObjectRef self, PyObjectRef args) noexcept {
+PyObjectRef HostType::CallMethod(size_t index, PyObjectRef self, PyObjectRef args, PyObjectRef kwargs) noexcept {
   HostType* owner = OfInstance(self);
   const bool found = owner && index < owner->methods_.size();
   return CallHostFunction(found ? std::string_view(owner->name_) : "instance",
-                          found ? &owner->methods_[index] : nullptr, self, args);
+                          found ? &owner->methods_[index] : nullptr, self, args, kwargs);
+}
+
+bool HostType::Document(const std::string& name, std::string text) {
+  if (name.empty()) {
+    documentation_ = std::move(text);
+    return true;
+  }
+  for (HostFunction& method : methods_)
+    if (method.name == name) {
+      method.documentation = std::move(text);
+      return true;
+    }
+  for (HostProperty& property : properties_)
+    if (property.name == name) {
+      property.documentation = std::move(text);
+      return true;
+    }
+  return false;
 }
 
 // ---------------------------------------------------------------------------
@@ -151,13 +169,14 @@ bool HostType::Rebuild() {
   }
 
   methodTable_.clear();
-  for (size_t i = 0; i < methods_.size(); ++i)
-    methodTable_.push_back(PyMethodDef{methods_[i].name.c_str(), kMethodEntries[i], METH_VARARGS, nullptr});
+  for (size_t i = 0; i < methods_.size(); ++i) methodTable_.push_back(HostMethodDef(methods_[i], kMethodEntries[i]));
   methodTable_.push_back(PyMethodDef{nullptr, nullptr, 0, nullptr});  // sentinel
   getSetTable_.clear();
   for (HostProperty& property : properties_)
     getSetTable_.push_back(PyGetSetDef{property.name.c_str(), property.getter ? reinterpret_cast<void*>(&Get) : nullptr,
-                                       property.setter ? reinterpret_cast<void*>(&Set) : nullptr, nullptr, &property});
+                                       property.setter ? reinterpret_cast<void*>(&Set) : nullptr,
+                                       property.documentation.empty() ? nullptr : property.documentation.c_str(),
+                                       &property});
   getSetTable_.push_back(PyGetSetDef{nullptr, nullptr, nullptr, nullptr, nullptr});  // sentinel
 
   PyTypeObjectLayout* type = TypeObject();
@@ -166,7 +185,7 @@ bool HostType::Rebuild() {
   type->tp_basicsize = sizeof(HostInstance);
   type->tp_dealloc = &Dealloc;
   type->tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE;
-  type->tp_doc = "";
+  type->tp_doc = documentation_.c_str();
   type->tp_methods = methods_.empty() ? nullptr : methodTable_.data();
   type->tp_getset = properties_.empty() ? nullptr : getSetTable_.data();
   type->tp_init = init_ ? &Init : nullptr;

@@ -30,10 +30,15 @@ class HostType final : public PythonVisibleState {
   bool IsFull() const { return methods_.size() >= kMaxHostFunctions; }
 
   // Only while the running interpreter has not seen the type.
-  void AddMethod(std::string name, PyCFunction function) { methods_.push_back({std::move(name), function}); }
-  void AddProperty(std::string name, HostGetter getter, HostSetter setter) {
-    properties_.push_back({std::move(name), getter, setter, this});
+  void AddMethod(std::string name, PyCFunction function, bool takesKeywords) {
+    methods_.push_back({std::move(name), function, takesKeywords, {}});
   }
+  void AddProperty(std::string name, HostGetter getter, HostSetter setter) {
+    properties_.push_back({std::move(name), getter, setter, this, {}});
+  }
+  // The documentation of the method or property of this name, or of the
+  // class itself for an empty name; false when it has no such member.
+  bool Document(const std::string& name, std::string text);
   void SetHash(HostHashFunction hash) { hash_ = hash; }
   void SetToString(PyUnaryFunction toString) { toString_ = toString; }
 
@@ -51,6 +56,7 @@ class HostType final : public PythonVisibleState {
     HostGetter getter;  // the host's; null: the property cannot be read
     HostSetter setter;  // the host's; null: read-only
     HostType* owner;
+    std::string documentation;  // none when empty
   };
 
   static HostType* OfInstance(PyObjectRef object) noexcept;
@@ -60,11 +66,12 @@ class HostType final : public PythonVisibleState {
   static PyObjectRef Str(PyObjectRef self) noexcept;
   static PyObjectRef Get(PyObjectRef self, void* closure) noexcept;
   static int Set(PyObjectRef self, PyObjectRef value, void* closure) noexcept;
-  static PyObjectRef CallMethod(size_t index, PyObjectRef self, PyObjectRef args) noexcept;
+  static PyObjectRef CallMethod(size_t index, PyObjectRef self, PyObjectRef args, PyObjectRef kwargs) noexcept;
   bool Rebuild();
   PyTypeObjectLayout* TypeObject() const;
 
   std::string name_;
+  std::string documentation_;
   HostInitFunction init_;  // may be null: the base type's initializer applies
   HostHashFunction hash_ = nullptr;
   PyUnaryFunction toString_ = nullptr;

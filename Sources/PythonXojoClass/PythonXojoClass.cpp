@@ -17,10 +17,18 @@ void Constructor(REALobjectStruct* self, REALstringStruct* name, void* initMetho
   ConstructHostState(self, name, DataOf(self)->state, reinterpret_cast<HostInitFunction>(initMethod));
 }
 
-void RegisterFunction(REALobjectStruct* self, REALstringStruct* name, void* fuction) {
+void RegisterFunctionWithKeywords(REALobjectStruct* self, REALstringStruct* name, void* fuction, int8_t keywords) {
   HostType* type = DataOf(self)->state;
   std::string text = NameToRegister(type, name, "Python3XojoClass.RegisterFunction", type && type->IsFull());
-  if (!text.empty()) type->AddMethod(std::move(text), reinterpret_cast<PyCFunction>(fuction));
+  if (!text.empty()) type->AddMethod(std::move(text), reinterpret_cast<PyCFunction>(fuction), keywords != 0);
+}
+
+void RegisterFunction(REALobjectStruct* self, REALstringStruct* name, void* fuction) {
+  RegisterFunctionWithKeywords(self, name, fuction, false);
+}
+
+void SetDocumentation(REALobjectStruct* self, REALstringStruct* name, REALstringStruct* text) {
+  DocumentHostMember(DataOf(self)->state, name, text, "Python3XojoClass.SetDocumentation");
 }
 
 void RegisterGetterSetter(REALobjectStruct* self, REALstringStruct* name, void* getterPtr, void* setterPtr) {
@@ -66,6 +74,13 @@ REALmethodDefinition PythonXojoClassMethods[] = {
     records::Method<RegisterFunction>(
         "RegisterFunction(name as String, fuction as Ptr)",
         "Adds a method (at most 256 per class), a Xojo function taking (self, args) Ptrs and returning a Ptr."),
+    records::Method<RegisterFunctionWithKeywords>(
+        "RegisterFunction(name as String, fuction as Ptr, keywords as Boolean)",
+        "As RegisterFunction(name, fuction); with True the Xojo function takes (self, args, kwargs) Ptrs, kwargs Nil "
+        "when none."),
+    records::Method<SetDocumentation>(
+        "SetDocumentation(name as String, text as String)",
+        "Sets the __doc__ of the method or property of this name, or of the class for an empty name."),
     records::Method<RegisterGetterSetter>(
         "RegisterGetterSetter(name as String, getterPtr as Ptr, setterPtr as Ptr)",
         "Adds a property to the class, read and assigned through Xojo functions; a Nil setter makes it read-only."),

@@ -4,6 +4,8 @@
 
 #include "PythonLibrary/PythonLoader.h"
 #include "PythonRuntime/InterpreterState.h"
+#include "PythonValues/PythonReferences.h"
+#include "PythonValues/PythonWrappers.h"
 #include "PythonXojoClass/PythonXojoClass.h"
 #include "PythonXojoModule/HostModule.h"
 #include "Registration/ClassRecords.h"
@@ -18,10 +20,47 @@ void PythonXojoModule_Constructor(REALobjectStruct* self, REALstringStruct* name
   ConstructHostState(self, name, DataOf(self)->state);
 }
 
-void PythonXojoModule_RegisterFunction(REALobjectStruct* self, REALstringStruct* name, void* fuction) {
+void PythonXojoModule_RegisterFunctionWithKeywords(REALobjectStruct* self, REALstringStruct* name, void* fuction,
+                                                   int8_t keywords) {
   HostModule* module = DataOf(self)->state;
   std::string text = NameToRegister(module, name, "Python3XojoModule.RegisterFunction", module && module->IsFull());
-  if (!text.empty()) module->AddFunction(std::move(text), reinterpret_cast<PyCFunction>(fuction));
+  if (!text.empty()) module->AddFunction(std::move(text), reinterpret_cast<PyCFunction>(fuction), keywords != 0);
+}
+
+void PythonXojoModule_RegisterFunction(REALobjectStruct* self, REALstringStruct* name, void* fuction) {
+  PythonXojoModule_RegisterFunctionWithKeywords(self, name, fuction, false);
+}
+
+void PythonXojoModule_SetDocumentation(REALobjectStruct* self, REALstringStruct* name, REALstringStruct* text) {
+  DocumentHostMember(DataOf(self)->state, name, text, "Python3XojoModule.SetDocumentation");
+}
+
+// Kept as marshal data: every module object the creator makes, in this
+// interpreter or a later one, gets a value of its own.
+void PythonXojoModule_AddValue(REALobjectStruct* self, REALstringStruct* name, REALobjectStruct* value) {
+  constexpr const char* kMember = "Python3XojoModule.AddValue";
+  constexpr int kMarshalVersion = 4;
+  HostModule* module = DataOf(self)->state;
+  std::string text = NameToRegister(module, name, kMember, false);
+  if (text.empty()) return;
+  HeldReference object = HeldArgumentObject(value);
+  if (!object)
+    return ThrowPythonException(PythonExceptionCode::RegistrationRefused,
+                                "Python3XojoModule.AddValue: the value holds no Python object (values are made "
+                                "while Python runs)");
+  HeldReference data(
+      EPyMarshal_WriteObjectToString ? EPyMarshal_WriteObjectToString(object.get(), kMarshalVersion) : nullptr,
+      HeldReference::kAdopt);
+  if (!data || !IsPythonBytes(data.get()) || !EPyBytes_AsString || !EPyBytes_Size) {
+    if (EPyErr_Clear) EPyErr_Clear();
+    return ThrowPythonException(
+        PythonExceptionCode::RegistrationRefused,
+        (std::string(kMember) + ": a module value is None, a bool, a number, a str, bytes, or a tuple, list, set or "
+                                "dict of such values")
+            .c_str());
+  }
+  module->AddValue(std::move(text),
+                   std::string(EPyBytes_AsString(data.get()), static_cast<size_t>(EPyBytes_Size(data.get()))));
 }
 
 void PythonXojoModule_AddClass(REALobjectStruct* self, REALobjectStruct* classToAdd) {
@@ -60,6 +99,17 @@ REALmethodDefinition PythonXojoModuleMethods[] = {
     records::Method<PythonXojoModule_RegisterFunction>(
         "RegisterFunction(name as String, fuction as Ptr)",
         "Adds a function (at most 256 per module), a Xojo function taking (self, args) Ptrs and returning a Ptr."),
+    records::Method<PythonXojoModule_RegisterFunctionWithKeywords>(
+        "RegisterFunction(name as String, fuction as Ptr, keywords as Boolean)",
+        "As RegisterFunction(name, fuction); with True the Xojo function takes (self, args, kwargs) Ptrs, kwargs Nil "
+        "when none."),
+    records::Method<PythonXojoModule_SetDocumentation>(
+        "SetDocumentation(name as String, text as String)",
+        "Sets the __doc__ of the function of this name, or of the module for an empty name; before it is imported."),
+    records::Method<PythonXojoModule_AddValue>(
+        "AddValue(name as String, value as Python3EntityBase)",
+        "Adds a constant (None, bool, number, str, bytes, or containers of them) to every module object the creator "
+        "makes."),
     records::Method<PythonXojoModule_AddClass>(
         "AddClass(classToAdd as Python3XojoClass)",
         "Adds a Python3XojoClass, published in the module when Python creates it."),

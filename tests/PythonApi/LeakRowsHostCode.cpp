@@ -29,6 +29,10 @@ PyPtr EchoWithError(PyPtr self, PyPtr args) {  // the value is dropped: the erro
   Raised("KeyError", "returned with an error set");
   return Echo(self, args);
 }
+PyPtr EchoKeywords(PyPtr, PyPtr, PyPtr kwargs) {  // the keyword arguments, as a dict of their own
+  Object keywords = host().newObject("Python3Dictionary", {Ptr{kwargs}});
+  return xhost::asPtr(host().call(xhost::asObject(host().call(keywords, "Copy")), "GetPtr"));
+}
 PyPtr Explode(PyPtr, PyPtr) { throw std::runtime_error("no host exception crosses Python"); }
 PyPtr FinalizeFromPython(PyPtr, PyPtr) {  // refused: Python code is running
   Engine("Finalize");
@@ -80,6 +84,7 @@ class LeakSubCounter(leakhost.LeakCounter):
 
 leak_paths = {
     'echo': lambda: leakhost.echo(leak_list, leak_text),
+    'echo keywords': lambda: leakhost.echo_keywords(leak_list, keyword=leak_text),
     'add': lambda: leakhost.add(leak_number, 1),
     'init': lambda: leakhost.LeakCounter(leak_number),
     'subclass': lambda: LeakSubCounter(leak_number),
@@ -92,6 +97,7 @@ leak_paths = {
 }
 leak_failing_paths = {
     'fail': (KeyError, lambda: leakhost.fail(leak_text)),
+    'echo given keywords': (TypeError, lambda: leakhost.echo(keyword=leak_text)),
     'forget': (SystemError, lambda: leakhost.forget(leak_text)),
     'echo with error': (KeyError, lambda: leakhost.echo_with_error(leak_list, leak_text)),
     'explode': (RuntimeError, lambda: leakhost.explode(leak_text)),
@@ -159,6 +165,8 @@ void MakeLeakHost(LeakObjects& c) {
                                 {"missing", Ptr{nullptr}},
                                 {"finalize", Address(&FinalizeFromPython)}},
                                {c.hostClass});
+  host().call(c.hostModule, "RegisterFunction", {Str("echo_keywords"), Address(&EchoKeywords), true});
+  host().call(c.hostModule, "SetDocumentation", {Str("echo_keywords"), Str("Echoes its keyword arguments.")});
 }
 
 void RegisterLeakHost(LeakObjects& c) {
@@ -180,6 +188,9 @@ std::vector<Row> HostCodeRows(LeakObjects& c) {
   std::vector<Row> rows;
   for (const auto& [declaration, arguments] : std::vector<std::pair<const char*, std::vector<Value>>>{
            {"RegisterFunction(name as String, fuction as Ptr)", {Str("late"), Address(&Step)}},
+           {"RegisterFunction(name as String, fuction as Ptr, keywords as Boolean)",
+            {Str("late"), Address(&EchoKeywords), true}},
+           {"SetDocumentation(name as String, text as String)", {Str(""), Str("A class of leaks.")}},
            {"RegisterGetterSetter(name as String, getterPtr as Ptr, setterPtr as Ptr)",
             {Str("late"), Address(&GetLimit), Ptr{nullptr}}},
            {"SetHashFunction(fuction as Ptr)", {Address(&CounterHash)}},
@@ -236,6 +247,43 @@ std::vector<Row> HostCodeRows(LeakObjects& c) {
        [&c] { c.Refused([&] {
                 host().call(c.hostModule, "RegisterFunction", {Str("late"), Address(&Echo)});
               }); }},
+      {module("RegisterFunction(name as String, fuction as Ptr, keywords as Boolean)"),
+       "",
+       {},
+       [] {
+         host().call(NewXojoModule("leakmade"), "RegisterFunction", {Str("kw"), Address(&EchoKeywords), true});
+       }},
+      {module("RegisterFunction(name as String, fuction as Ptr, keywords as Boolean)"),
+       "a module Python uses (refused)",
+       {"sys.modules['leakhost']"},
+       [&c] {
+         c.Refused([&] { host().call(c.hostModule, "RegisterFunction", {Str("late"), Address(&EchoKeywords), true}); });
+       }},
+      {module("SetDocumentation(name as String, text as String)"),
+       "",
+       {},
+       [] {
+         host().call(NewXojoModule("leakmade", {{"echo", Address(&Echo)}}), "SetDocumentation",
+                     {Str("echo"), Str("Echoes.")});
+       }},
+      {module("SetDocumentation(name as String, text as String)"),
+       "no such function (refused)",
+       {},
+       [&c] {
+         c.Refused([] { host().call(NewXojoModule("leakmade"), "SetDocumentation", {Str("absent"), Str("x")}); });
+       }},
+      {module("AddValue(name as String, value as Python3EntityBase)"),
+       "",
+       {"leak_text"},
+       [&c] {
+         host().call(NewXojoModule("leakmade"), "AddValue", {Str("VALUE"), c.text});
+       }},
+      {module("AddValue(name as String, value as Python3EntityBase)"),
+       "a value marshal cannot keep (refused)",
+       {"leak_capsule"},
+       [&c] { c.Refused([&] {
+                host().call(NewXojoModule("leakmade"), "AddValue", {Str("VALUE"), c.capsule});
+              }); }},
       {module("AddClass(classToAdd as Python3XojoClass)"),
        "",
        {},
@@ -265,6 +313,8 @@ std::vector<Row> PythonCallsHostRows(LeakObjects& c) {
   const std::vector<std::string> counter = {"leak_counter", "leakhost.LeakCounter"};
   return {
       PythonPath(c, "leakhost.echo()", "", {"leak_list", "leak_text", "sys.modules['leakhost']"}, "echo"),
+      PythonPath(c, "leakhost.echo()", "keywords it refuses", {"leak_text"}, "echo given keywords", true),
+      PythonPath(c, "leakhost.echo_keywords()", "", {"leak_list", "leak_text"}, "echo keywords"),
       PythonPath(c, "leakhost.add()", "", {"leak_number"}, "add"),
       PythonPath(c, "leakhost.fail()", "", {"leak_text"}, "fail", true),
       PythonPath(c, "leakhost.forget()", "", {"leak_text"}, "forget", true),

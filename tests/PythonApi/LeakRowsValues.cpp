@@ -430,6 +430,17 @@ std::vector<Row> DictionaryRows(LeakObjects& c) {
   return {
       {m("Count as Integer"), "", {"leak_mapping"}, [&c] { host().getProperty(c.mapping, "Count"); }},
       {m("Constructor()"), "", {}, [] { NewDictionary(); }},
+      {m("Constructor(dictionaryPtr as Ptr)"),
+       "",
+       {"leak_mapping"},
+       [&c] { host().newObject("Python3Dictionary", {Ptr{c.AddressOf("leak_mapping")}}); }},
+      {m("Constructor(dictionaryPtr as Ptr)"),
+       "no dict",
+       {"leak_list"},
+       [&c] {
+         host().newObject("Python3Dictionary", {Ptr{c.AddressOf("leak_list")}});
+         c.ClearError();
+       }},
       {"Python3Dictionary (destructor)", "", {"leak_dict"}, [&c] { host().getProperty(c.dict, "DictionaryValue"); }},
       {m("Clear()"),
        "",
