@@ -197,7 +197,9 @@ void useInventoryFromPython() {
   std::cout << "   the host reads: price(12, 30) = " << xhost::asInteger(item("Int64Value", 0))
             << ", left after take(5) = " << xhost::asInteger(item("Int64Value", 1))
             << ", count = " << xhost::asInteger(item("Int64Value", 2)) << ", str = \"" << text(item("StringValue", 3))
-            << "\", take(100) raised \"" << text(item("StringValue", 4)) << "\"\n";
+            << "\", take(100) raised \"" << text(item("StringValue", 4)) << "\"\n"
+            << "   quote(12, 30, discount_percent=25) = " << xhost::asInteger(item("Int64Value", 5))
+            << " (keywords reach the host function); its __doc__: \"" << text(item("StringValue", 6)) << "\"\n";
 }
 
 Object importExampleModule() {
@@ -208,6 +210,20 @@ Object importExampleModule() {
             << (module.isNil() ? "Nil" : "Name = " + text(host().getProperty(module, "Name"))) << "\n";
   reportError();
   return module;
+}
+
+// A value that is no scalar, used as the object it is.
+void useReturnedObject() {
+  step("A returned datetime.date used through its methods and attributes");
+  host().callShared("Python3Engine", "Execute", {host().newString("import datetime")});
+  Object result = xhost::asObject(host().callShared(
+      "Python3Engine", "Evaluate", {host().newString("datetime.date(2026, 12, 7) + datetime.timedelta(days=30)")}));
+  Object date = xhost::asObject(host().call(result, "EntityValue"));
+  Object iso = xhost::asObject(host().call(date, "CallMethod", {host().newString("isoformat"), xhost::Nil{}}));
+  Object year = xhost::asObject(host().call(date, "GetAttribute", {host().newString("year")}));
+  std::cout << "   TypeName: " << text(host().getProperty(date, "TypeName"))
+            << ", CallMethod(\"isoformat\"): " << text(host().call(iso, "StringValue"))
+            << ", GetAttribute(\"year\"): " << xhost::asInteger(host().getProperty(year, "Int64Value")) << "\n";
 }
 
 // What a desktop application needs beyond calls: stopping Python, hearing
@@ -322,6 +338,7 @@ int run(const char* pluginPath, const char* pythonLibrary) {
   useInventoryFromPython();
   module = Object();
   runSourceText();
+  useReturnedObject();
   desktopBehaviours();
 
   step("Restarting the interpreter: Finalize, then Init (\"inventory\" stays registered)");

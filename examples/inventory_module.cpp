@@ -51,6 +51,16 @@ PyPtr price(PyPtr, PyPtr args) {
   return returned(xhost::Int64{count * cents - (count >= 10 ? count * cents / 10 : 0)});
 }
 
+// inventory.quote(count, cents, discount_percent=0): keyword arguments
+// arrive as a dictionary, Nil when the call passed none.
+PyPtr quote(PyPtr, PyPtr args, PyPtr kwargs) {
+  Object keywords = host().newObject("Python3Dictionary", {xhost::Ptr{kwargs}});
+  Object discount = xhost::asObject(host().call(keywords, "GetValue", {host().newString("discount_percent")}));
+  const int64_t percent = discount.isNil() ? 0 : xhost::asInteger(host().getProperty(discount, "Int64Value"));
+  const int64_t total = integerArgument(args, 0) * integerArgument(args, 1);
+  return returned(xhost::Int64{total - total * percent / 100});
+}
+
 // --- the class Stock(name, count) --------------------------------------------
 
 // Each Stock instance carries a StockRecord object (Python3XojoClass.Data),
@@ -115,6 +125,9 @@ void publishInventoryModule() {
   inventory = host().newObject("Python3XojoModule", {host().newString("inventory")});
   host().call(inventory, "RegisterFunction", {host().newString("log"), address(&log)});
   host().call(inventory, "RegisterFunction", {host().newString("price"), address(&price)});
+  host().call(inventory, "RegisterFunction", {host().newString("quote"), address(&quote), true});
+  host().call(inventory, "SetDocumentation",
+              {host().newString("quote"), host().newString("quote(count, cents, discount_percent=0) -> cents")});
   host().call(inventory, "AddClass", {stock});
   host().callShared("Python3Engine", "RegisterXojoModule", {inventory, address(&createInventory)});
 }

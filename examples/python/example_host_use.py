@@ -13,4 +13,5 @@ def stock_report():
         refused = ""
     except ValueError as error:
         refused = str(error)
-    return (inventory.price(12, 30), left, apples.count, str(apples), refused)
+    quoted = inventory.quote(12, 30, discount_percent=25)
+    return (inventory.price(12, 30), left, apples.count, str(apples), refused, quoted, inventory.quote.__doc__)

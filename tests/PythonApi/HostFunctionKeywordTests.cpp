@@ -76,8 +76,11 @@ TEST_F(HostFunctionKeywords, DocumentationReachesHelp) {
   host_.call(module, "AddClass", {counter});
   host_.call(module, "SetDocumentation", {Str(""), Str("A shop of host functions.")});
   host_.call(module, "SetDocumentation", {Str("scale"), Str("scale(n, factor=1) -> n * factor")});
-  ExpectPythonException([&] { host_.call(module, "SetDocumentation", {Str("absent"), Str("x")}); }, -6,
-                        "Python3XojoModule.SetDocumentation: nothing named absent is registered");
+  ExpectPythonException(
+      [&] {
+        host_.call(module, "SetDocumentation", {Str("absent"), Str("x")});
+      },
+      -6, "Python3XojoModule.SetDocumentation: nothing named absent is registered");
   Register(module);
   Start();
   python.Run("import shop, pydoc");
@@ -87,10 +90,14 @@ TEST_F(HostFunctionKeywords, DocumentationReachesHelp) {
   EXPECT_EQ(python.TextOf("shop.Counter.__doc__"), "Counts things.");
   EXPECT_EQ(python.TextOf("shop.Counter.plain.__doc__"), "Says plain.");
   EXPECT_NE(python.TextOf("pydoc.render_doc(shop.scale)").find("factor=1"), std::string::npos);
-  ExpectPythonException([&] { host_.call(module, "SetDocumentation", {Str("scale"), Str("too late")}); }, -6,
-                        "Python3XojoModule.SetDocumentation: Python already uses this module or class, which "
-                        "therefore cannot change while the interpreter runs; register everything before the module "
-                        "is first imported, or after Python3Engine.Finalize");
+  ExpectPythonException(
+      [&] {
+        host_.call(module, "SetDocumentation", {Str("scale"), Str("too late")});
+      },
+      -6,
+      "Python3XojoModule.SetDocumentation: Python already uses this module or class, which "
+      "therefore cannot change while the interpreter runs; register everything before the module "
+      "is first imported, or after Python3Engine.Finalize");
 }
 
 // Constants outlive the interpreter they were made in: each module object
@@ -102,12 +109,20 @@ TEST_F(HostFunctionKeywords, ModuleValuesAreSetOnEveryModuleObject) {
   host_.call(module, "AddValue", {Str("VERSION"), EntityFrom("String", Str("1.2.3"))});
   host_.call(module, "AddValue", {Str("LIMITS"), python.EntityOf("{'items': 10, 'names': ('a', 'b')}")});
   host_.call(module, "AddValue", {Str("VERSION"), EntityFrom("String", Str("1.2.4"))});
-  ExpectPythonException([&] { host_.call(module, "AddValue", {Str("OBJECT"), python.EntityOf("object()")}); }, -6,
-                        "Python3XojoModule.AddValue: a module value is None, a bool, a number, a str, bytes, or a "
-                        "tuple, list, set or dict of such values");
-  ExpectPythonException([&] { host_.call(module, "AddValue", {Str("NOTHING"), Nil{}}); }, -6,
-                        "Python3XojoModule.AddValue: the value holds no Python object (values are made while Python "
-                        "runs)");
+  ExpectPythonException(
+      [&] {
+        host_.call(module, "AddValue", {Str("OBJECT"), python.EntityOf("object()")});
+      },
+      -6,
+      "Python3XojoModule.AddValue: a module value is None, a bool, a number, a str, bytes, or a "
+      "tuple, list, set or dict of such values");
+  ExpectPythonException(
+      [&] {
+        host_.call(module, "AddValue", {Str("NOTHING"), Nil{}});
+      },
+      -6,
+      "Python3XojoModule.AddValue: the value holds no Python object (values are made while Python "
+      "runs)");
   EXPECT_FALSE(ErrorOccurred());
   python.Run("import shop");
   EXPECT_EQ(python.TextOf("shop.VERSION"), "1.2.4");
