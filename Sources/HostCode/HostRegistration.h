@@ -27,6 +27,15 @@ bool MayChange(const PythonVisibleState* state, const char* member);
 // null state too.
 std::string NameToRegister(const PythonVisibleState* state, REALstringStruct* name, const char* member, bool full);
 
+// RegisterFunction of a module or class: a function of this name, taking
+// keyword arguments when `keywords`; a Python3Exception for a missing name,
+// a full table, or a state that may not change.
+template <typename State>
+void RegisterHostFunction(State* state, REALstringStruct* name, void* function, bool keywords, const char* member) {
+  std::string text = NameToRegister(state, name, member, state && state->IsFull());
+  if (!text.empty()) state->AddFunction(std::move(text), reinterpret_cast<PyCFunction>(function), keywords);
+}
+
 // SetDocumentation of a module or class: the text of the member of this
 // name, or of the module or class itself for an empty name; a
 // Python3Exception when it has no such member or may not change.

@@ -30,7 +30,7 @@ class HostType final : public PythonVisibleState {
   bool IsFull() const { return methods_.size() >= kMaxHostFunctions; }
 
   // Only while the running interpreter has not seen the type.
-  void AddMethod(std::string name, PyCFunction function, bool takesKeywords) {
+  void AddFunction(std::string name, PyCFunction function, bool takesKeywords) {
     methods_.push_back({std::move(name), function, takesKeywords, {}});
   }
   void AddProperty(std::string name, HostGetter getter, HostSetter setter) {

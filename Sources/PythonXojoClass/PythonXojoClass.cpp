@@ -18,9 +18,7 @@ void Constructor(REALobjectStruct* self, REALstringStruct* name, void* initMetho
 }
 
 void RegisterFunctionWithKeywords(REALobjectStruct* self, REALstringStruct* name, void* fuction, int8_t keywords) {
-  HostType* type = DataOf(self)->state;
-  std::string text = NameToRegister(type, name, "Python3XojoClass.RegisterFunction", type && type->IsFull());
-  if (!text.empty()) type->AddMethod(std::move(text), reinterpret_cast<PyCFunction>(fuction), keywords != 0);
+  RegisterHostFunction(DataOf(self)->state, name, fuction, keywords != 0, "Python3XojoClass.RegisterFunction");
 }
 
 void RegisterFunction(REALobjectStruct* self, REALstringStruct* name, void* fuction) {

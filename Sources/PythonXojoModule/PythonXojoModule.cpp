@@ -22,9 +22,7 @@ void PythonXojoModule_Constructor(REALobjectStruct* self, REALstringStruct* name
 
 void PythonXojoModule_RegisterFunctionWithKeywords(REALobjectStruct* self, REALstringStruct* name, void* fuction,
                                                    int8_t keywords) {
-  HostModule* module = DataOf(self)->state;
-  std::string text = NameToRegister(module, name, "Python3XojoModule.RegisterFunction", module && module->IsFull());
-  if (!text.empty()) module->AddFunction(std::move(text), reinterpret_cast<PyCFunction>(fuction), keywords != 0);
+  RegisterHostFunction(DataOf(self)->state, name, fuction, keywords != 0, "Python3XojoModule.RegisterFunction");
 }
 
 void PythonXojoModule_RegisterFunction(REALobjectStruct* self, REALstringStruct* name, void* fuction) {
