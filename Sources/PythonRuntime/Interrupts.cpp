@@ -36,6 +36,8 @@ std::atomic<bool> yieldScheduled{false};
 std::atomic<bool> wakeNeeded{false};
 std::atomic<int64_t> yieldInterval{0};  // milliseconds; 0 for never
 std::atomic<bool> watchdogStarted{false};
+std::mutex watchdogMutex;  // only for waking the watchdog at once
+std::condition_variable watchdogWake;
 
 void StartWatchdog();
 
@@ -56,7 +58,11 @@ void SchedulePending(int (*function)(void*), std::atomic<bool>& scheduled) {
     }
   }
   if (!OnHostThread()) {
-    wakeNeeded.store(true);
+    {
+      std::lock_guard<std::mutex> lock(watchdogMutex);
+      wakeNeeded.store(true);
+    }
+    watchdogWake.notify_one();
     StartWatchdog();
   }
 }
@@ -100,7 +106,11 @@ void WatchCalls() {
   Clock::time_point since = Clock::now();
   for (;;) {
     const int64_t interval = yieldInterval.load();
-    std::this_thread::sleep_for(std::chrono::milliseconds(interval > 0 ? std::min<int64_t>(interval, 10) : 10));
+    {
+      std::unique_lock<std::mutex> lock(watchdogMutex);
+      watchdogWake.wait_for(lock, std::chrono::milliseconds(interval > 0 ? std::min<int64_t>(interval, 10) : 10),
+                            [] { return wakeNeeded.load(); });
+    }
     if (wakeNeeded.exchange(false)) WakeTheHostThread();
     const uint64_t call = callInPython.load();
     const Clock::time_point now = Clock::now();
