@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build_dir="${BUILD_DIR:-build}"
-cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" > /dev/null
+cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPROJECT_WERROR=ON "$@" > /dev/null
 targets=()
 for target in ${BUILD_TARGETS:-}; do targets+=(--target "$target"); done
 cmake --build "$build_dir" -j "$(nproc)" "${targets[@]}"

@@ -43,7 +43,7 @@ int FollowErrorRule(const HostCallee& callee, std::optional<int32_t> status) noe
 }
 
 PyMethodDef HostMethodDef(const HostFunction& function, PyCFunctionWithKeywords entry) {
-  return PyMethodDef{function.name.c_str(), reinterpret_cast<PyCFunction>(entry), kHostFunctionFlags,
+  return PyMethodDef{function.name.c_str(), AsFunctionOfSignature<PyCFunction>(entry), kHostFunctionFlags,
                      function.documentation.empty() ? nullptr : function.documentation.c_str()};
 }
 
@@ -60,7 +60,7 @@ PyObjectRef CallHostFunction(std::string_view owner, const HostFunction* functio
     return nullptr;
   }
   if (function->takesKeywords) {
-    const auto withKeywords = reinterpret_cast<PyCFunctionWithKeywords>(function->function);
+    const auto withKeywords = AsFunctionOfSignature<PyCFunctionWithKeywords>(function->function);
     return FollowErrorRule(callee, CallHostCode(callee, withKeywords, self, args, kwargs));
   }
   if (kwargs && (!EPyDict_Size || EPyDict_Size(kwargs) != 0)) {

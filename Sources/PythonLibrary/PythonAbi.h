@@ -29,6 +29,13 @@ using PyObjectRef = PyObjectHeader*;
 using PyCFunction = PyObjectRef (*)(PyObjectRef self, PyObjectRef args);
 using PyCFunctionWithKeywords = PyObjectRef (*)(PyObjectRef self, PyObjectRef args, PyObjectRef kwargs);
 
+// A method table stores every C function as a PyCFunction and the flags say
+// its real signature; the detour through void (*)() tells the compiler so.
+template <typename To, typename From>
+To AsFunctionOfSignature(From function) noexcept {
+  return reinterpret_cast<To>(reinterpret_cast<void (*)()>(function));
+}
+
 constexpr int METH_VARARGS = 1;
 constexpr int METH_KEYWORDS = 2;  // with METH_VARARGS: the function takes (self, args, kwargs)
 
