@@ -3,6 +3,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "PythonEntity/EntityBuffers.h"
 #include "PythonLibrary/PythonLoader.h"
 #include "PythonRuntime/InterpreterState.h"
 #include "PythonValues/PendingErrorAside.h"
@@ -98,6 +99,7 @@ std::vector<REALproperty>& PythonEntityProperties() {
     properties.push_back(                             \
         records::ReadOnlyProperty<TypeProperty<test>>(#Name, "Boolean", "True when the held object is " kind "."));
 #include "PythonValues/PythonValueTypes.def"
+    for (const REALproperty& property : EntityBufferProperties()) properties.push_back(property);
     return properties;
   }();
   return table;
@@ -107,6 +109,11 @@ REALmethodDefinition PythonEntityMethods[] = {
     records::Method<PythonEntity_Constructor>("Constructor()", "Makes a value that holds no Python object.",
                                               REALdefaultConstructorFlags),
 };
+
+std::vector<REALmethodDefinition>& PythonEntityInstanceMethods() {
+  static std::vector<REALmethodDefinition> table = records::Join(PythonEntityMethods, EntityBufferMethods());
+  return table;
+}
 
 // FromX of every type the value-type list gives one, and FromPtr.
 std::vector<REALmethodDefinition>& PythonEntitySharedMethods() {
@@ -124,6 +131,7 @@ std::vector<REALmethodDefinition>& PythonEntitySharedMethods() {
     methods.push_back(records::Method<PythonEntity_FromPtr>(
         "FromPtr(value as Ptr) as Python3Entity",
         "A new Python3Entity sharing the Python object at the pointer (it takes its own reference); Nil for Nil."));
+    for (const REALmethodDefinition& method : EntityBufferSharedMethods()) methods.push_back(method);
     return methods;
   }();
   return table;
@@ -139,8 +147,9 @@ REALclassDefinition PythonEntityBaseClass =
         .methods(PythonEntityBaseMethods);
 
 REALclassDefinition PythonEntityClass =
-    records::ClassRecord("Python3Entity", "Python3EntityBase", 0)
+    records::ClassRecord("Python3Entity", "Python3EntityBase", sizeof(EntityBufferData))
         .describe("Any Python value: tests of its type, conversions to Xojo values, and factories from Xojo values.")
+        .destructor<EntityBuffers_Destructor, records::kLockOnDemand>()
         .properties(PythonEntityProperties())
-        .methods(PythonEntityMethods)
+        .methods(PythonEntityInstanceMethods())
         .sharedMethods(PythonEntitySharedMethods());
