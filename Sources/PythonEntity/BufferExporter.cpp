@@ -1,5 +1,6 @@
 #include "PythonEntity/BufferExporter.h"
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -11,10 +12,46 @@
 
 namespace {
 
+// The memory of a copy: a header that tells its capacity, then the bytes.
+struct alignas(16) CopyMemory {
+  size_t capacity;  // bytes after the header
+};
+
+CopyMemory* HeaderOf(void* bytes) { return static_cast<CopyMemory*>(bytes) - 1; }
+
+// The last large copy freed, kept for the next copy that fits it: fresh
+// memory of a megabyte and more comes from the kernel a page at a time,
+// which costs more than the copy itself, while an application handing over
+// frames or signals copies blocks of the same size again and again. At most
+// one is kept; it goes when a copy does not fit it. Exchanged atomically:
+// Python frees copies on whichever thread drops the last view.
+constexpr size_t kKeptCopyMinimum = size_t{1} << 20;
+std::atomic<CopyMemory*> gKeptCopy{nullptr};
+
+void* AllocateCopy(size_t length) {
+  if (CopyMemory* kept = gKeptCopy.exchange(nullptr, std::memory_order_acquire)) {
+    if (kept->capacity >= length && length >= kept->capacity / 2) return kept + 1;
+    std::free(kept);
+  }
+  auto* memory = static_cast<CopyMemory*>(std::malloc(sizeof(CopyMemory) + length));
+  if (!memory) return nullptr;
+  memory->capacity = length;
+  return memory + 1;
+}
+
+void FreeCopy(void* bytes) {
+  if (!bytes) return;
+  CopyMemory* memory = HeaderOf(bytes);
+  CopyMemory* empty = nullptr;
+  if (memory->capacity < kKeptCopyMinimum ||
+      !gKeptCopy.compare_exchange_strong(empty, memory, std::memory_order_release, std::memory_order_relaxed))
+    std::free(memory);
+}
+
 // An instance. Python's allocation zero-fills it: an empty block field.
 struct Exporter {
   PyObjectHeader header;
-  void* memory;        // what views read and write; owned (malloc) when `block` is empty; may be null for 0 bytes
+  void* memory;        // what views read and write; a copy of its own (AllocateCopy) when `block` is empty
   int64_t length;      // bytes
   int64_t itemSize;    // the views' itemsize and stride
   int64_t itemCount;   // the views' one extent: length / itemSize
@@ -54,7 +91,7 @@ PyBufferProcs kExporterBufferProcs = {&GetBuffer, nullptr};
 void Dealloc(PyObjectRef self) noexcept {
   Exporter* exporter = ExporterOf(self);
   REALobjectStruct* block = exporter->block.Take();
-  if (!block) std::free(exporter->memory);
+  if (!block) FreeCopy(exporter->memory);
   if (exporter->format) ReleasePythonRef(exporter->format);
   TypeOf(self)->tp_free(self);
   ReleaseHostObjectForPython(block);
@@ -116,7 +153,7 @@ PyObjectRef NewCopyExporter(const void* bytes, const ExportedItems& items) {
   PyObjectRef self = NewExporter(items);
   if (!self) return nullptr;
   const size_t length = static_cast<size_t>(items.length);
-  void* copy = std::malloc(length > 0 ? length : 1);
+  void* copy = AllocateCopy(length);
   if (!copy) {
     ReleasePythonRef(self);
     RaisePythonError(e__PyExc_MemoryError, "no memory for a copy of ", std::to_string(length), " bytes");

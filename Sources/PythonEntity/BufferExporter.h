@@ -1,7 +1,8 @@
 // A Python object of the plugin's own type that exports host memory through
 // the buffer protocol: a one-dimensional array of items of one struct format,
 // read-write. Its memory is either a copy that it owns or the memory of a
-// MemoryBlock on which it holds a lock until Python frees it: every view and
+// MemoryBlock on which it holds a lock until Python frees it (the last large
+// copy freed is kept for the next copy that fits it): every view and
 // array made from it (a memoryview, numpy.frombuffer) keeps it alive, so the
 // block outlives the last of them.
 #pragma once

@@ -189,6 +189,21 @@ TEST_F(Buffers, FromMemoryBlockIsACopyOfTheBlockAsItemsOfTheFormat) {
   EXPECT_FALSE(ErrorOccurred()) << GetError();
 }
 
+// The memory of a large copy freed is used again for the next that fits,
+// never for one whose view still lives.
+TEST_F(Buffers, LargeCopiesNeverShareTheirMemory) {
+  const size_t large = size_t{2} << 20;
+  Keep(FromBlock(host_.newMemoryBlock(std::string(large, 'a')), "B"), "first");
+  Keep(FromBlock(host_.newMemoryBlock(std::string(large, 'b')), "B"), "second");
+  python.Run("del first");
+  Keep(FromBlock(host_.newMemoryBlock(std::string(large * 3 / 4, 'c')), "B"), "third");
+  Keep(FromBlock(host_.newMemoryBlock(std::string(large, 'd')), "B"), "fourth");
+  EXPECT_TRUE(python.TruthOf("bytes(second) == b'b' * len(second) and len(second) == 2 << 20"));
+  EXPECT_TRUE(python.TruthOf("bytes(third) == b'c' * len(third) and len(third) == 3 << 19"));
+  EXPECT_TRUE(python.TruthOf("bytes(fourth) == b'd' * len(fourth)"));
+  python.Run("del second, third, fourth");
+}
+
 TEST_F(Buffers, FromMemoryBlockRefusesNilBadFormatsAndPartItems) {
   for (bool shared : {false, true}) {
     EXPECT_TRUE(FromBlock(Nil{}, "B", shared).isNil());
