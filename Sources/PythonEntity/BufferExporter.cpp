@@ -23,9 +23,11 @@ CopyMemory* HeaderOf(void* bytes) { return static_cast<CopyMemory*>(bytes) - 1; 
 // memory of a megabyte and more comes from the kernel a page at a time,
 // which costs more than the copy itself, while an application handing over
 // frames or signals copies blocks of the same size again and again. At most
-// one is kept; it goes when a copy does not fit it. Exchanged atomically:
+// one is kept, and none above a quarter gigabyte; it goes when a copy does
+// not fit it. Exchanged atomically:
 // Python frees copies on whichever thread drops the last view.
 constexpr size_t kKeptCopyMinimum = size_t{1} << 20;
+constexpr size_t kKeptCopyMaximum = size_t{1} << 28;
 std::atomic<CopyMemory*> gKeptCopy{nullptr};
 
 void* AllocateCopy(size_t length) {
@@ -43,7 +45,7 @@ void FreeCopy(void* bytes) {
   if (!bytes) return;
   CopyMemory* memory = HeaderOf(bytes);
   CopyMemory* empty = nullptr;
-  if (memory->capacity < kKeptCopyMinimum ||
+  if (memory->capacity < kKeptCopyMinimum || memory->capacity > kKeptCopyMaximum ||
       !gKeptCopy.compare_exchange_strong(empty, memory, std::memory_order_release, std::memory_order_relaxed))
     std::free(memory);
 }
