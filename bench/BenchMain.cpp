@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "BenchWays.h"
+#include "BufferWays.h"
 #include "PluginWays.h"
 
 namespace bench {
@@ -275,12 +276,14 @@ int main(int argc, char** argv) {
     return 0;
   }
   RegisterAll(LoadComparisonWays(version), options.iterations);
+  RegisterBufferBenchmarks(options.iterations);
   int benchmarkArgc = static_cast<int>(options.benchmarkArguments.size());
   benchmark::Initialize(&benchmarkArgc, options.benchmarkArguments.data());
   if (benchmark::ReportUnrecognizedArguments(benchmarkArgc, options.benchmarkArguments.data())) return 1;
   SummaryReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   PrintSummary(reporter.figures(), "ns", "CPU time in ns (median of the repetitions)", version, options.library);
+  PrintBufferSummary([&](const std::string& name) { return reporter.figures()(name); });
   if (options.rssCalls > 0)
     std::printf("\nResident memory after %lld Invoke calls (3 args, prebuilt), past a warm-up: %+lld KiB\n",
                 static_cast<long long>(options.rssCalls),

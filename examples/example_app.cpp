@@ -6,7 +6,8 @@
 // a Python class and calls its method, reads and writes module attributes of
 // each type, hands a list and a dictionary built on the host side to Python
 // and reads back what Python changed, round-trips bytes through a
-// MemoryBlock, reads a Python exception, runs source text, lets Python code
+// MemoryBlock, shares a MemoryBlock's memory with Python without a copy,
+// reads a Python exception, runs source text, lets Python code
 // call back into its functions, stops a runaway loop with Interrupt from a
 // Cancel button that runs while the plugin yields, hears a Python thread
 // while it idles and a logging warning through ErrorOutput, restarts the
@@ -184,6 +185,26 @@ void useBytes(const Object& module) {
   std::cout << "\n";
 }
 
+// The MemoryBlock's own memory reaches Python as a memoryview, without a
+// copy: what Python writes there is in the block.
+void shareMemoryBlock(const Object& module) {
+  step("Sharing a MemoryBlock with Python without a copy: example_module.brighten(samples)");
+  Object block = host().newMemoryBlock(std::string("\x01\x02\x03\x04\x40\x80\xC0\xFF", 8));
+  Object view =
+      xhost::asObject(host().callShared("Python3Entity", "FromMemoryBlockShared", {block, host().newString("B")}));
+  Object samples = host().newObject("Python3List");
+  host().call(samples, "Append", {view});
+  Object arguments = parameters(1);
+  host().assign(arguments, "ListValue", {int64_t{0}}, samples);
+  Object sum = invoke(module, "brighten", arguments);
+  std::cout << "   Python summed " << xhost::asInteger(host().getProperty(view, "BufferSize"))
+            << " bytes: " << (sum.isNil() ? -1 : xhost::asInteger(host().call(sum, "Int64Value")))
+            << "; the block now holds:";
+  for (unsigned char byte : host().memoryBlockBytes(block)) std::cout << " " << std::hex << int(byte) << std::dec;
+  std::cout << "\n";
+  reportError();
+}
+
 // Python code calls the application's functions and class, then returns
 // what it found; the application reads the tuple.
 void useInventoryFromPython() {
@@ -335,6 +356,7 @@ int run(const char* pluginPath, const char* pythonLibrary) {
   useModuleAttributes(module);
   useContainers(module);
   useBytes(module);
+  shareMemoryBlock(module);
   useInventoryFromPython();
   module = Object();
   runSourceText();

@@ -94,6 +94,15 @@ const char* const kTexts[] = {
     "fuzzmod.odd(12)",
     "raise fuzzmod.odd_error(20)",
     "import fuzzmod\nfuzzmod.hooked_dict[fuzzmod.Hooked(1)]",
+    // Struct formats of the buffer members: items of 1, 2, 4 and 24 bytes, none, and no format.
+    "B",
+    "<h",
+    "i",
+    "3d",
+    "0i",
+    "Z",
+    "fuzzmod.buffers",
+    "memoryview(fuzzmod.buffers[0])",
 };
 
 // A folder of the fuzz module and places that are not folders of Python modules.

@@ -17,8 +17,9 @@ struct ExceptionBlock {
   int64_t errorNumber;
 };
 struct MemoryBlockBlock {
-  unsigned char* bytes;  // owned (calloc); never null once initialized
-  int64_t size;
+  unsigned char* bytes;  // owned (calloc) unless `borrowed`; never null once initialized
+  int64_t size;          // -1 when unknown: a block made from a Ptr
+  bool borrowed;         // made from a Ptr: the memory is someone else's and is never freed here
 };
 struct FolderItemBlock {
   std::string* nativePath;  // owned; absolute and normalized
@@ -97,7 +98,7 @@ void memoryBlockInitializer(REALobjectStruct* self) noexcept {
 void memoryBlockDestructor(REALobjectStruct* self) noexcept {
   shieldedVoid("MemoryBlock destructor", [&] {
     if (auto* block = blockOf<MemoryBlockBlock>(self, gMemoryBlockClass, "MemoryBlock destructor")) {
-      std::free(block->bytes);
+      if (!block->borrowed) std::free(block->bytes);
       block->bytes = nullptr;
     }
   });
@@ -116,9 +117,10 @@ void memoryBlockConstructor(REALobjectStruct* self, int64_t size) noexcept {
       reportProblem("MemoryBlock.Constructor: cannot allocate " + std::to_string(size) + " bytes");
       return;
     }
-    std::free(block->bytes);
+    if (!block->borrowed) std::free(block->bytes);
     block->bytes = bytes;
     block->size = size;
+    block->borrowed = false;
   });
 }
 
@@ -350,6 +352,19 @@ REALobjectStruct* makeMemoryBlock(std::string_view bytes) {
   REALobjectStruct* block = instanceOf(gMemoryBlockClass);
   memoryBlockConstructor(block, static_cast<int64_t>(bytes.size()));
   if (!bytes.empty()) std::memcpy(memoryBlockAddress(block), bytes.data(), bytes.size());
+  return block;
+}
+
+// As Xojo converts a Ptr to a MemoryBlock: the block points at the memory
+// without owning it, and its size is unknown; Nil for a null pointer.
+REALobjectStruct* makeMemoryBlockOver(void* bytes) {
+  if (!bytes) return nullptr;
+  REALobjectStruct* block = instanceOf(gMemoryBlockClass);
+  auto* data = blockOf<MemoryBlockBlock>(block, gMemoryBlockClass, "PtrToMemoryBlock");
+  std::free(data->bytes);
+  data->bytes = static_cast<unsigned char*>(bytes);
+  data->size = -1;
+  data->borrowed = true;
   return block;
 }
 

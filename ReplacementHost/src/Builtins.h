@@ -15,11 +15,13 @@ constexpr const char* kObjectArrayClass = "ObjectArray";
 
 REALobjectStruct* makeFolderItem(const std::string& nativePath);  // one reference
 REALobjectStruct* makeMemoryBlock(std::string_view bytes);        // one reference
+REALobjectStruct* makeMemoryBlockOver(void* bytes);               // not owning them, size -1; one reference
 REALobjectStruct* makeObjectArray();                              // empty; one reference
 
 // Null (after recording a problem naming `context`) when the handle is not a
 // live instance of the class.
 std::vector<REALobjectStruct*>* arrayElements(const void* handle, const char* context);
+// A size of -1 is unknown (a block made from a Ptr).
 bool memoryBlockContents(const void* handle, const char* context, void** bytes, int64_t* size);
 bool isMemoryBlock(const void* handle);
 // Message and error number of a RuntimeException; false for other objects.

@@ -221,6 +221,7 @@ std::string Host::memoryBlockBytes(const Object& memoryBlock) const {
   int64_t size = 0;
   if (!isMemoryBlock(memoryBlock.get()) || !memoryBlockContents(memoryBlock.get(), "memoryBlockBytes", &bytes, &size))
     throw HostError("memoryBlockBytes: not a live MemoryBlock");
+  if (size < 0) throw HostError("memoryBlockBytes: a MemoryBlock of unknown size (made from a Ptr)");
   return std::string(static_cast<const char*>(bytes), static_cast<size_t>(size));
 }
 

@@ -1,5 +1,5 @@
 // Object services: creation, class references, methods by declaration,
-// references, events, exceptions and the MemoryBlock size.
+// references, events, exceptions and MemoryBlocks.
 #include "Builtins.h"
 #include "Events.h"
 #include "HostEntries.h"
@@ -131,6 +131,30 @@ int64_t memoryBlockGetSize(REALobjectStruct* block) noexcept {
   });
 }
 
+// The size is an int32 in the plugin interface.
+REALobjectStruct* newMemoryBlock(int32_t size) noexcept {
+  return shielded("newMemoryBlock", static_cast<REALobjectStruct*>(nullptr), [&]() -> REALobjectStruct* {
+    if (size < 0) {
+      reportProblem("newMemoryBlock: negative size " + std::to_string(size));
+      return nullptr;
+    }
+    return makeMemoryBlock(std::string(static_cast<size_t>(size), '\0'));
+  });
+}
+
+void* memoryBlockGetPtr(REALobjectStruct* block) noexcept {
+  return shielded("memoryBlockGetPtr", static_cast<void*>(nullptr), [&]() -> void* {
+    void* bytes = nullptr;
+    int64_t size = 0;
+    return memoryBlockContents(block, "memoryBlockGetPtr", &bytes, &size) ? bytes : nullptr;
+  });
+}
+
+REALobjectStruct* ptrToMemoryBlock(void* bytes) noexcept {
+  return shielded("PtrToMemoryBlock", static_cast<REALobjectStruct*>(nullptr),
+                  [&]() -> REALobjectStruct* { return makeMemoryBlockOver(bytes); });
+}
+
 }  // namespace
 
 void addObjectEntries(EntryTable& table) {
@@ -143,6 +167,9 @@ void addObjectEntries(EntryTable& table) {
   serve(table, "GetEventInstance", eventInstance);
   serve(table, "RuntimeRaiseException", raiseException);
   serve(table, "memoryBlockGetSize", memoryBlockGetSize);
+  serve(table, "newMemoryBlock", newMemoryBlock);
+  serve(table, "memoryBlockGetPtr", memoryBlockGetPtr);
+  serve(table, "PtrToMemoryBlock", ptrToMemoryBlock);
 }
 
 }  // namespace xhost::detail

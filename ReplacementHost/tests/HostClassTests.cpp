@@ -118,6 +118,33 @@ TEST_F(HostClasses, MemoryBlockSizeOfAnotherObjectIsMisuse) {
   EXPECT_THAT(ledgerText(), HasSubstr("memoryBlockGetSize: SampleBase is not a MemoryBlock"));
 }
 
+// A MemoryBlock of a Ptr points at memory it does not own, of a size it
+// does not know; one of newMemoryBlock owns its zero-filled bytes.
+TEST_F(HostClasses, MemoryBlocksOfAPtrAndOfASize) {
+  auto ofPtr = hostEntry<REALobjectStruct* (*)(void*)>("PtrToMemoryBlock");
+  auto address = hostEntry<void* (*)(REALobjectStruct*)>("memoryBlockGetPtr");
+  auto blockSize = hostEntry<int64_t (*)(REALobjectStruct*)>("memoryBlockGetSize");
+  auto ofSize = hostEntry<REALobjectStruct* (*)(int32_t)>("newMemoryBlock");
+  char memory[] = "outside";
+  {
+    Object borrowed = Object::adopt(ofPtr(memory));
+    EXPECT_EQ(borrowed.className(), "MemoryBlock");
+    EXPECT_EQ(host.refCount(borrowed), 1);
+    EXPECT_EQ(address(borrowed.get()), memory);
+    EXPECT_EQ(blockSize(borrowed.get()), -1);
+    EXPECT_EQ(asInteger(host.getProperty(borrowed, "Size")), -1);
+    EXPECT_THROW(host.memoryBlockBytes(borrowed), HostError) << "no size to read";
+  }
+  EXPECT_STREQ(memory, "outside") << "the memory outlives the block";
+  EXPECT_EQ(ofPtr(nullptr), nullptr) << "Nil for a null Ptr";
+
+  Object owned = Object::adopt(ofSize(3));
+  EXPECT_EQ(host.memoryBlockBytes(owned), std::string(3, '\0'));
+  EXPECT_EQ(address(owned.get()), asPtr(host.call(owned, "Operator_Convert")));
+  EXPECT_EQ(ofSize(-1), nullptr);
+  EXPECT_THAT(ledgerText(), HasSubstr("newMemoryBlock: negative size -1"));
+}
+
 TEST_F(HostClasses, ObjectArraysKeepTheirOwnReferences) {
   Object array = asObject(use("NewArray", {}));
   EXPECT_EQ(asInteger(use("Count", {array})), 0);

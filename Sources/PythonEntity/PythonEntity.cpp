@@ -3,6 +3,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "PythonEntity/EntityBuffers.h"
 #include "PythonLibrary/PythonLoader.h"
 #include "PythonRuntime/InterpreterState.h"
 #include "PythonValues/PendingErrorAside.h"
@@ -107,6 +108,7 @@ std::vector<REALproperty>& PythonEntityProperties() {
         records::ReadOnlyProperty<TypeProperty<test>>(#Name, "Boolean", "True when the held object is " kind "."));
 #include "PythonValues/PythonValueTypes.def"
     for (const REALproperty& property : EntityObjectProperties()) properties.push_back(property);
+    for (const REALproperty& property : EntityBufferProperties()) properties.push_back(property);
     return properties;
   }();
   return table;
@@ -117,6 +119,7 @@ std::vector<REALmethodDefinition>& PythonEntityMethods() {
     std::vector<REALmethodDefinition> methods = {records::Method<PythonEntity_Constructor>(
         "Constructor()", "Makes a value that holds no Python object.", REALdefaultConstructorFlags)};
     for (const REALmethodDefinition& method : EntityObjectMethods()) methods.push_back(method);
+    for (const REALmethodDefinition& method : EntityBufferMethods()) methods.push_back(method);
     return methods;
   }();
   return table;
@@ -141,6 +144,7 @@ std::vector<REALmethodDefinition>& PythonEntitySharedMethods() {
     methods.push_back(records::Method<PythonEntity_FromNewPtr>(
         "FromNewPtr(value as Ptr) as Python3Entity",
         "A new Python3Entity that takes over the reference at the pointer (as GetPtr hands out); Nil for Nil."));
+    for (const REALmethodDefinition& method : EntityBufferSharedMethods()) methods.push_back(method);
     return methods;
   }();
   return table;
@@ -156,8 +160,9 @@ REALclassDefinition PythonEntityBaseClass =
         .methods(PythonEntityBaseMethods);
 
 REALclassDefinition PythonEntityClass =
-    records::ClassRecord("Python3Entity", "Python3EntityBase", 0)
+    records::ClassRecord("Python3Entity", "Python3EntityBase", sizeof(EntityBufferData))
         .describe("Any Python value: tests of its type, conversions to Xojo values, and factories from Xojo values.")
+        .destructor<EntityBuffers_Destructor, records::kLockOnDemand>()
         .properties(PythonEntityProperties())
         .methods(PythonEntityMethods())
         .sharedMethods(PythonEntitySharedMethods());

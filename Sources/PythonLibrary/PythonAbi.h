@@ -168,3 +168,40 @@ constexpr unsigned long Py_TPFLAGS_BASETYPE = 1UL << 10;
 constexpr unsigned long Py_TPFLAGS_DEFAULT = 1UL << 18;  // Py_TPFLAGS_HAVE_VERSION_TAG
 
 inline PyTypeObjectLayout* TypeOf(PyObjectRef object) { return reinterpret_cast<PyTypeObjectLayout*>(object->ob_type); }
+
+// The buffer protocol: the view an exporter fills (the same in every 3.x
+// library since 3.3) and the two slots of a type's tp_as_buffer.
+struct Py_buffer {
+  void* buf;
+  PyObjectRef obj;  // the exporter, one reference owned by the view; null for a view of no object
+  int64_t len;      // bytes
+  int64_t itemsize;
+  int readonly;
+  int ndim;
+  char* format;  // struct syntax; null means "B"
+  int64_t* shape;
+  int64_t* strides;
+  int64_t* suboffsets;
+  void* internal;
+};
+static_assert(sizeof(Py_buffer) == 80, "Py_buffer layout");
+
+using PyGetBufferFunction = int (*)(PyObjectRef exporter, Py_buffer* view, int flags);
+using PyReleaseBufferFunction = void (*)(PyObjectRef exporter, Py_buffer* view);
+struct PyBufferProcs {
+  PyGetBufferFunction bf_getbuffer;
+  PyReleaseBufferFunction bf_releasebuffer;  // may be null
+};
+
+constexpr int PyBUF_SIMPLE = 0;
+constexpr int PyBUF_WRITABLE = 0x0001;
+constexpr int PyBUF_FORMAT = 0x0004;
+constexpr int PyBUF_ND = 0x0008;
+constexpr int PyBUF_STRIDES = 0x0010 | PyBUF_ND;
+constexpr int PyBUF_C_CONTIGUOUS = 0x0020 | PyBUF_STRIDES;
+constexpr int PyBUF_INDIRECT = 0x0100 | PyBUF_STRIDES;
+constexpr int PyBUF_FULL_RO = PyBUF_INDIRECT | PyBUF_FORMAT;  // any layout, read-only allowed
+
+// What a type readied from a zero-filled block allocates its instances with
+// (inherited from object); the layout names it only as an address.
+using PyAllocFunction = PyObjectRef (*)(PyTypeObjectLayout* type, int64_t items);

@@ -1,5 +1,6 @@
 #include "PythonLibrary/PythonObjects.h"
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 
@@ -63,6 +64,14 @@ bool PythonTextHoldsNul(PyObjectRef text) {
 PyObjectRef NewPythonPath(const char* bytes, size_t length) {
   if (!bytes || !EPyUnicode_DecodeFSDefaultAndSize) return nullptr;
   return EPyUnicode_DecodeFSDefaultAndSize(bytes, static_cast<Py_ssize_t>(length));
+}
+
+// The loaded library's own type object size is not published, but the heap
+// type object, whose size the type `type` gives, begins with one.
+size_t PythonTypeObjectSize() {
+  constexpr size_t kTypeObjectMinimumSize = 512;  // more than every known version's (400 to 416 bytes)
+  const int64_t heapTypeSize = e__PyType_Type ? e__PyType_Type->tp_basicsize : 0;
+  return std::max(kTypeObjectMinimumSize, static_cast<size_t>(std::max<int64_t>(heapTypeSize, 0)));
 }
 
 void RaisePythonError(PyObjectRef* exceptionEntry, const char* message) noexcept {

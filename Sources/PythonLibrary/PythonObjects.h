@@ -57,6 +57,10 @@ bool PythonTextHoldsNul(PyObjectRef text);
 // it cannot decode kept as escapes); null when Python refuses (error set).
 PyObjectRef NewPythonPath(const char* bytes, size_t length);
 
+// The size of a zero-filled block that a type object of the loaded library
+// fits in, the fields each version adds after tp_finalize included.
+size_t PythonTypeObjectSize();
+
 // The one way the plugin raises a Python error: the exception held by an
 // entry of the table (e__PyExc_TypeError, ...), when the library has it, with
 // the message; the parts of a message made of several are joined.

@@ -1,6 +1,5 @@
 #include "PythonXojoClass/HostType.h"
 
-#include <algorithm>
 #include <cstring>
 #include <initializer_list>
 #include <utility>
@@ -23,16 +22,6 @@ struct TypeBlockHeader {
   void* unused;  // keeps the type object 16-byte aligned
 };
 static_assert(sizeof(TypeBlockHeader) == 16, "type objects start 16-byte aligned");
-
-// More than the type object of every known version (400 to 416 bytes).
-constexpr size_t kTypeObjectMinimumSize = 512;
-
-// The loaded library's own type object size is not published, but the heap
-// type object, whose size the type `type` gives, begins with one.
-size_t TypeObjectSize() {
-  const int64_t heapTypeSize = e__PyType_Type ? e__PyType_Type->tp_basicsize : 0;
-  return std::max(kTypeObjectMinimumSize, static_cast<size_t>(std::max<int64_t>(heapTypeSize, 0)));
-}
 
 }  // namespace
 
@@ -158,10 +147,10 @@ bool HostType::Rebuild() {
     PyTypeObjectLayout* refused = TypeObject();
     for (PyObjectRef* left : {&refused->tp_dict, &refused->tp_bases, &refused->tp_mro})
       if (*left && gPythonInitialized) ReleasePythonRef(*left);
-    std::memset(static_cast<void*>(refused), 0, TypeObjectSize());
+    std::memset(static_cast<void*>(refused), 0, PythonTypeObjectSize());
   } else {
     blocks_.reserve(blocks_.size() + 1);
-    void* block = AllocateStaticPythonObject(sizeof(TypeBlockHeader) + TypeObjectSize());
+    void* block = AllocateStaticPythonObject(sizeof(TypeBlockHeader) + PythonTypeObjectSize());
     if (!block) return false;
     blocks_.push_back(block);
     static_cast<TypeBlockHeader*>(block)->owner = this;

@@ -59,3 +59,13 @@ def grow(items, table):
 
 def reversed_bytes(data):
     return data[::-1]
+
+
+def brighten(views):
+    """Sums the bytes of the first view and doubles each of them in place
+    (capped at 255): the application shared its memory, so it sees the change."""
+    samples = views[0]
+    total = sum(samples)
+    for index, value in enumerate(samples):
+        samples[index] = min(255, value * 2)
+    return total

@@ -43,7 +43,14 @@ VALUES = [
     lambda: True, lambda: Thing(1), lambda: Bad(), lambda: BadText("x"), lambda: {1, 2},
     lambda: (i for i in range(3)), lambda: Thing, lambda: sys, lambda: print, lambda: kept,
     lambda: {Bad: 1}, lambda: [Bad()], lambda: (Bad(),), lambda: 1.5, lambda: "text",
+    # Buffers: scattered, of doubles, two-dimensional, a scalar, and a hooked exporter (3.12 on).
+    lambda: memoryview(b"abcdef")[::2], lambda: __import__("array").array("d", [1.5, 2.5]),
+    lambda: memoryview(bytearray(8)).cast("i", [2, 1]), lambda: memoryview(bytes(8)).cast("q", []),
+    lambda: Hooked(4),
 ]
+
+# Buffers that stay for the process: a bytearray that views keep from being resized.
+buffers = [bytearray(b"fuzz buffer"), memoryview(b"abcdef")[::2]]
 
 ERRORS = [ValueError("v"), TypeError(), KeyError(Bad()), RuntimeError("\udcff"), SystemExit(3),
           KeyboardInterrupt(), StopIteration(1), RecursionError(), MemoryError(), ValueError(Bad()),
@@ -191,6 +198,12 @@ class Hooked:
 
     def __repr__(self):
         return self._answer("Hooked(%d)" % self.n)
+
+    def __buffer__(self, flags):
+        return self._answer(memoryview(bytearray(b"hooked %d" % self.n)), flags)
+
+    def __release_buffer__(self, view):
+        self._back(view)
 
     def __getattr__(self, name):
         if name.startswith("__") or name in ("n", "mode"):

@@ -10,7 +10,7 @@ namespace {
 // Objects that are neither shared nor immortal, so every reference to them
 // shows in their counts.
 const char kLeakObjectsCode[] = R"(
-import colorsys, ctypes, gc, types
+import array, colorsys, ctypes, gc, types
 leak_list = [1, 2]
 leak_text = ''.join(['leak ', 'text'])
 leak_message = ''.join(['leak ', 'message'])
@@ -29,6 +29,8 @@ leak_merged = {}
 leak_keywords = {'keyword': leak_text}
 leak_updated = {}
 leak_unprintable = Unprintable()
+leak_buffer = bytearray(b'leak buffer')
+leak_doubles = array.array('d', [1.5, 2.5])
 
 class LeakError(Exception):
     pass
@@ -116,7 +118,9 @@ void LeakObjects::Make() {
                                    {&capsule, "leak_capsule"},
                                    {&item, "leak_item"},
                                    {&key, "leak_key"},
-                                   {&unprintable, "leak_unprintable"}})
+                                   {&unprintable, "leak_unprintable"},
+                                   {&buffer, "leak_buffer"},
+                                   {&doubles, "leak_doubles"}})
     *field = Entity(expression);
   items = python.ListOf("leak_items");
   unsortable = python.ListOf("leak_unsortable");
@@ -162,7 +166,7 @@ const std::vector<RowTable>& AllRowTables() {
   static const std::vector<RowTable> tables = {
       EngineRows,       ModuleRows,     FunctionAndClassRows, InstanceRows, EntityRows,   BytesAndResultRows,
       ListRows,         DictionaryRows, ParametersRows,       ConsoleRows,  HostCodeRows, PythonCallsHostRows,
-      RegistrationRows,
+      RegistrationRows, BufferRows,
   };
   return tables;
 }

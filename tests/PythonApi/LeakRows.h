@@ -49,6 +49,7 @@ struct LeakObjects {
   Object method;                     // Python3Function of leak_instance.method
   // Python3Entity of leak_<name>
   Object text, error, number, ratio, list, tuple, dict, bytes, capsule, item, key, unprintable;
+  Object buffer, doubles;            // Python3Entity of leak_buffer (a bytearray), leak_doubles (an array of 'd')
   Object items, unsortable;          // Python3List sharing leak_items, leak_unsortable
   Object mapping, merged, keywords;  // Python3Dictionary sharing leak_mapping, leak_merged, leak_keywords
   Object arguments;                  // Python3Parameters sharing leak_tuple
@@ -76,6 +77,7 @@ std::vector<Row> BytesAndResultRows(LeakObjects& c);
 std::vector<Row> ListRows(LeakObjects& c);
 std::vector<Row> DictionaryRows(LeakObjects& c);
 std::vector<Row> ParametersRows(LeakObjects& c);
+std::vector<Row> BufferRows(LeakObjects& c);   // Python3Entity's buffer members
 std::vector<Row> ConsoleRows(LeakObjects& c);  // with LeakConsole and LeakFailingConsole defined, the first set
 // Host-defined modules and classes, with the module leakhost registered
 // (RegisterLeakHost) and imported.

@@ -1,0 +1,287 @@
+#include "PythonEntity/EntityBuffers.h"
+
+#include <cstring>
+#include <string>
+
+#include "Exceptions/Exceptions.h"
+#include "HostHandles.h"
+#include "PythonEntity/BufferExporter.h"
+#include "PythonLibrary/PythonLoader.h"
+#include "PythonRuntime/InterpreterState.h"
+#include "PythonValues/PythonValues.h"
+#include "Registration/ClassRecords.h"
+
+namespace {
+
+EntityBufferData* EntityBufferDataOf(REALobjectStruct* instance) {
+  return static_cast<EntityBufferData*>(REALGetClassData(instance, &PythonEntityClass));
+}
+
+// An object's buffer for the length of one member call. Getting and giving
+// back a buffer can run Python code (a class's __buffer__ from 3.12 on): the
+// caller holds the object, and whatever it uses afterwards.
+class AcquiredBuffer {
+ public:
+  AcquiredBuffer(PyObjectRef object, int flags) noexcept {
+    if (!object) return;
+    if (!EPyObject_GetBuffer || !EPyBuffer_Release) {
+      RaisePythonError(e__PyExc_SystemError, "the Python library lacks the buffer protocol");
+      return;
+    }
+    acquired_ = EPyObject_GetBuffer(object, &view_, flags) == 0;
+  }
+  ~AcquiredBuffer() {
+    if (acquired_) EPyBuffer_Release(&view_);
+  }
+  AcquiredBuffer(const AcquiredBuffer&) = delete;
+  AcquiredBuffer& operator=(const AcquiredBuffer&) = delete;
+  explicit operator bool() const noexcept { return acquired_; }
+  const Py_buffer& view() const noexcept { return view_; }
+
+ private:
+  Py_buffer view_{};
+  bool acquired_ = false;
+};
+
+REALstringStruct* HostText(const std::string& text) {
+  return HostStringOfBytes(text.data(), static_cast<int64_t>(text.size()), kREALTextEncodingUTF8);
+}
+
+// ---------------------------------------------------------------------------
+// Reading an exporter. Any layout is accepted (strided, indirect, read-only).
+
+int64_t BufferSize(REALobjectStruct* self, intptr_t) {
+  HeldReference object = HeldEntityObject(self);
+  AcquiredBuffer buffer(object.get(), PyBUF_FULL_RO);
+  return buffer ? buffer.view().len : -1;
+}
+
+REALstringStruct* BufferFormat(REALobjectStruct* self, intptr_t) {
+  HeldReference object = HeldEntityObject(self);
+  AcquiredBuffer buffer(object.get(), PyBUF_FULL_RO);
+  if (!buffer) return nullptr;
+  return HostText(buffer.view().format ? buffer.view().format : "B");  // no format means unsigned bytes
+}
+
+// The extents joined by commas ("480,640,3"); empty for a scalar (no dimension).
+REALstringStruct* BufferShape(REALobjectStruct* self, intptr_t) {
+  HeldReference object = HeldEntityObject(self);
+  AcquiredBuffer buffer(object.get(), PyBUF_FULL_RO);
+  if (!buffer) return nullptr;
+  const Py_buffer& view = buffer.view();
+  std::string shape;
+  if (!view.shape) {
+    if (view.ndim > 0) shape = std::to_string(view.len / (view.itemsize > 0 ? view.itemsize : 1));
+  } else {
+    for (int dimension = 0; dimension < view.ndim; ++dimension)
+      shape += (dimension ? "," : "") + std::to_string(view.shape[dimension]);
+  }
+  return HostText(shape);
+}
+
+// A MemoryBlock's size and memory as the host tells them; a size of -1 is
+// unknown (a MemoryBlock made from a Ptr).
+struct BlockMemory {
+  int64_t size;
+  void* address;
+};
+BlockMemory MemoryOf(REALobjectStruct* block) { return {REALMemoryBlockGetSize(block), MemoryBlockAddress(block)}; }
+
+bool RefuseNilBlock(REALobjectStruct* block, const char* member) {
+  if (block) return false;
+  RaisePythonError(e__PyExc_TypeError, member, ": a MemoryBlock is required, not Nil");
+  return true;
+}
+
+// The items in C order: one copy when they lie that way already.
+bool CopyInCOrder(void* destination, const Py_buffer& view) {
+  if (EPyBuffer_IsContiguous && EPyBuffer_IsContiguous(&view, 'C')) {
+    std::memcpy(destination, view.buf, static_cast<size_t>(view.len));
+    return true;
+  }
+  if (!EPyBuffer_ToContiguous) {
+    RaisePythonError(e__PyExc_SystemError, "the Python library cannot copy a buffer");
+    return false;
+  }
+  return EPyBuffer_ToContiguous(destination, &view, view.len, 'C') == 0;
+}
+
+// Nothing is written unless every byte fits.
+int64_t CopyBuffer(REALobjectStruct* self, REALobjectStruct* into) {
+  // Getting the buffer may run Python code that drops the last host reference to the block.
+  const OwnedObject keptBlock = OwnedObject::Retain(into);
+  HeldReference object = HeldEntityObject(self);
+  if (!object || RefuseNilBlock(into, "CopyBuffer")) return -1;
+  AcquiredBuffer buffer(object.get(), PyBUF_FULL_RO);
+  if (!buffer) return -1;
+  const Py_buffer& view = buffer.view();
+  const BlockMemory target = MemoryOf(into);
+  if (target.size < 0) {
+    RaisePythonError(e__PyExc_ValueError, "CopyBuffer: the MemoryBlock's size is unknown (a MemoryBlock of a Ptr)");
+    return -1;
+  }
+  if (view.len > target.size) {
+    RaisePythonError(e__PyExc_ValueError, "CopyBuffer: the buffer holds ", std::to_string(view.len),
+                     " bytes, the MemoryBlock ", std::to_string(target.size));
+    return -1;
+  }
+  if (view.len == 0) return 0;
+  if (!target.address) {
+    RaisePythonError(e__PyExc_SystemError, "CopyBuffer: the host tells no address of the MemoryBlock");
+    return -1;
+  }
+  return CopyInCOrder(target.address, view) ? view.len : -1;
+}
+
+// The entity keeps a memoryview of its object from the first BufferView that
+// succeeds until it is destroyed (or Python stops): the export it holds keeps
+// the memory where it is (a bytearray or an array cannot be resized while it
+// is exported), whatever Python code does with the object meanwhile.
+REALobjectStruct* BufferView(REALobjectStruct* self) {
+  // Making the view may run Python code that drops the last host reference to the entity.
+  const OwnedObject keptSelf = OwnedObject::Retain(self);
+  HeldReference object = HeldEntityObject(self);
+  if (!object) return nullptr;
+  if (!EPyMemoryView_FromObject) {
+    RaisePythonError(e__PyExc_SystemError, "the Python library makes no memoryview");
+    return nullptr;
+  }
+  PyObjectRef& kept = EntityBufferDataOf(self)->view;
+  const bool firstView = !kept;
+  if (firstView) {
+    PyObjectRef view = EPyMemoryView_FromObject(object.get());
+    if (!view) return nullptr;
+    if (kept)
+      ReleasePythonRef(view);  // a BufferView that the exporter's code called kept one meanwhile
+    else
+      StoreOwnedPythonRef(kept, view);
+  }
+  AcquiredBuffer writable(kept, PyBUF_C_CONTIGUOUS | PyBUF_WRITABLE);
+  REALobjectStruct* block = writable ? REALPtrToMemoryBlock(writable.view().buf) : nullptr;
+  if (writable && !block) RaisePythonError(e__PyExc_SystemError, "BufferView: the host made no MemoryBlock of a Ptr");
+  // A refused first view keeps nothing exported; an earlier one stays for the blocks it gave.
+  if (!block && firstView) ReleaseOwnedPythonRef(kept);
+  return block;
+}
+
+// ---------------------------------------------------------------------------
+// Views of a MemoryBlock.
+
+// The size of one item of a struct format, as Python's struct module counts
+// it; the format as bytes in `format` (a new reference). 0 with Python's
+// error set when the format is no struct format or describes no bytes.
+int64_t ItemSizeOf(REALstringStruct* formatText, PyObjectRef* format) {
+  *format = nullptr;
+  if (!EPyBytes_FromStringAndSize || !EPyImport_ImportModule || !EPyObject_GetAttrString || !EPy_BuildValue ||
+      !EPyObject_CallObject || !EPyLong_AsLongLong) {
+    RaisePythonError(e__PyExc_SystemError, "the Python library cannot read a struct format");
+    return 0;
+  }
+  HostStringBytes text(formatText, HostStringBytes::Utf8);
+  if (!text.available()) {
+    RaisePythonError(e__PyExc_UnicodeError, "the format cannot be converted to UTF-8 text");
+    return 0;
+  }
+  const std::string_view chosen = text.size() ? text.view() : std::string_view("B");  // bytes by default
+  *format = EPyBytes_FromStringAndSize(chosen.data(), static_cast<Py_ssize_t>(chosen.size()));
+  PyObjectRef structModule = *format ? EPyImport_ImportModule("struct") : nullptr;
+  PyObjectRef calcsize = structModule ? EPyObject_GetAttrString(structModule, "calcsize") : nullptr;
+  if (structModule) ReleasePythonRef(structModule);
+  PyObjectRef arguments = calcsize ? EPy_BuildValue("(O)", *format) : nullptr;
+  PyObjectRef size = arguments ? EPyObject_CallObject(calcsize, arguments) : nullptr;
+  for (PyObjectRef temporary : {calcsize, arguments})
+    if (temporary) ReleasePythonRef(temporary);
+  const int64_t itemSize = size ? EPyLong_AsLongLong(size) : 0;
+  if (size) ReleasePythonRef(size);
+  if (size && itemSize <= 0)
+    RaisePythonError(e__PyExc_ValueError, "the format \"", std::string(chosen), "\" describes no bytes");
+  return itemSize > 0 ? itemSize : 0;
+}
+
+// A Python3Entity holding a memoryview of the block's bytes as items of the
+// format: of a copy, or of the block's own memory (Shared).
+template <bool Shared>
+REALobjectStruct* FromMemoryBlock(REALobjectStruct* block, REALstringStruct* formatText) {
+  if (!PythonIsRunning()) return nullptr;
+  const char* member = Shared ? "FromMemoryBlockShared" : "FromMemoryBlock";
+  if (RefuseNilBlock(block, member)) return nullptr;
+  // Reading the format runs Python code, which may drop the last host reference to the block.
+  const OwnedObject keptBlock = OwnedObject::Retain(block);
+  PyObjectRef format = nullptr;
+  const int64_t itemSize = ItemSizeOf(formatText, &format);
+  const HeldReference keptFormat(format);  // the exporter takes its own
+  if (format) ReleasePythonRef(format);
+  if (itemSize == 0 || !EPyMemoryView_FromObject) return nullptr;
+  const BlockMemory memory = MemoryOf(block);
+  if (memory.size < 0) {
+    RaisePythonError(e__PyExc_ValueError, member, ": the MemoryBlock's size is unknown (a MemoryBlock of a Ptr)");
+    return nullptr;
+  }
+  if (memory.size % itemSize != 0) {
+    RaisePythonError(e__PyExc_ValueError, member, ": the MemoryBlock's ", std::to_string(memory.size),
+                     " bytes are no whole number of ", std::to_string(itemSize), "-byte items");
+    return nullptr;
+  }
+  if (!memory.address && memory.size > 0) {
+    RaisePythonError(e__PyExc_SystemError, member, ": the host tells no address of the MemoryBlock");
+    return nullptr;
+  }
+  const ExportedItems items{memory.size, itemSize, keptFormat.get()};
+  PyObjectRef exporter =
+      Shared ? NewBlockExporter(block, memory.address, items) : NewCopyExporter(memory.address, items);
+  if (!exporter) return nullptr;
+  PyObjectRef view = EPyMemoryView_FromObject(exporter);
+  ReleasePythonRef(exporter);  // the view holds it
+  return view ? NewEntity(view) : nullptr;
+}
+
+}  // namespace
+
+void EntityBuffers_Destructor(REALobjectStruct* instance) { ReleaseOwnedPythonRef(EntityBufferDataOf(instance)->view); }
+
+std::vector<REALproperty> EntityBufferProperties() {
+  return {
+      records::ReadOnlyProperty<BufferSize>(
+          "BufferSize", "Integer",
+          "The bytes of the held object's buffer (bytes, bytearray, memoryview, array.array, a numpy array...); -1 "
+          "with a TypeError set for an object that exports no buffer, -1 when it holds none."),
+      records::ReadOnlyProperty<BufferFormat>(
+          "BufferFormat", "String",
+          "The struct format of the buffer's items (\"B\", \"d\", \"<i\"...); empty with a TypeError set for an "
+          "object that exports no buffer, empty when it holds none."),
+      records::ReadOnlyProperty<BufferShape>(
+          "BufferShape", "String",
+          "The buffer's extents joined by commas (\"480,640,3\"); empty for a scalar, and with a TypeError set for an "
+          "object that exports no buffer."),
+  };
+}
+
+std::vector<REALmethodDefinition> EntityBufferMethods() {
+  return {
+      records::Method<CopyBuffer>(
+          "CopyBuffer(into as MemoryBlock) as Integer",
+          "Copies the buffer's bytes, in C order whatever its layout, to the start of the MemoryBlock and returns "
+          "their number; -1 with an error set and nothing written when the block is Nil, too small or of unknown "
+          "size, or the object exports no buffer."),
+      records::Method<BufferView>(
+          "BufferView() as MemoryBlock",
+          "A MemoryBlock over the object's own memory, without a copy, valid while this entity lives and Python "
+          "runs (its Size is -1: BufferSize tells); Nil with a BufferError set for a read-only or non-contiguous "
+          "buffer, a TypeError for an object that exports none."),
+  };
+}
+
+std::vector<REALmethodDefinition> EntityBufferSharedMethods() {
+  return {
+      records::Method<FromMemoryBlock<false>>(
+          "FromMemoryBlock(block as MemoryBlock, format as String) as Python3Entity",
+          "A Python memoryview of a copy of the block's bytes, as items of the struct format (\"B\" when empty), "
+          "for numpy.frombuffer and the like; Nil with an error set for a Nil block, a block of unknown size, a "
+          "format that is no struct format or whose items do not fill the block."),
+      records::Method<FromMemoryBlock<true>>(
+          "FromMemoryBlockShared(block as MemoryBlock, format as String) as Python3Entity",
+          "A read-write Python memoryview over the block's own memory, without a copy, as items of the struct "
+          "format; the block stays locked while Python holds any view of it, and must keep its size. Nil as for "
+          "FromMemoryBlock."),
+  };
+}

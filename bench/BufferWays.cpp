@@ -1,0 +1,211 @@
+#include "BufferWays.h"
+
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "xhost/Host.h"
+
+namespace bench {
+namespace {
+
+using xhost::Object;
+
+struct BlockSize {
+  const char* label;
+  int64_t bytes;
+};
+constexpr BlockSize kSizes[] = {
+    {"64 KiB", int64_t{64} << 10}, {"1 MiB", int64_t{1} << 20}, {"64 MiB", int64_t{64} << 20}};
+
+// Where each block comes from in Python (__main__.bench_buffers).
+enum class Source { Bytearray, Numpy };
+
+const char kMakeBuffers[] = R"(
+bench_buffers = {}
+for size in (65536, 1 << 20, 64 << 20):
+    bench_buffers['bytearray %d' % size] = bytearray(b'\1') * size
+try:
+    import numpy
+    for size in (65536, 1 << 20, 64 << 20):
+        bench_buffers['numpy %d' % size] = numpy.ones(size, numpy.uint8)
+except ImportError:
+    pass
+)";
+
+// The members as compiled Xojo code binds them, and the host's unlock.
+struct Bound {
+  int64_t (*CopyBuffer)(REALobjectStruct*, REALobjectStruct*) = nullptr;
+  REALobjectStruct* (*BufferView)(REALobjectStruct*) = nullptr;
+  REALobjectStruct* (*FromMemoryBlock)(REALobjectStruct*, REALstringStruct*) = nullptr;
+  REALobjectStruct* (*FromMemoryBlockShared)(REALobjectStruct*, REALstringStruct*) = nullptr;
+  REALobjectStruct* (*FromPtr)(void*) = nullptr;
+  void* (*GetPtr)(REALobjectStruct*) = nullptr;
+  void (*UnlockObject)(REALobjectStruct*) = nullptr;
+} bound;
+
+xhost::Host& Host() { return xhost::Host::instance(); }
+
+template <typename Function>
+Function Member(const char* declaration) {
+  return reinterpret_cast<Function>(Host().memberFunctions("Python3Entity", declaration).function);
+}
+
+void Bind() {
+  bound.CopyBuffer = Member<decltype(bound.CopyBuffer)>("CopyBuffer(into as MemoryBlock) as Integer");
+  bound.BufferView = Member<decltype(bound.BufferView)>("BufferView() as MemoryBlock");
+  bound.FromMemoryBlock = Member<decltype(bound.FromMemoryBlock)>(
+      "FromMemoryBlock(block as MemoryBlock, format as String) as Python3Entity");
+  bound.FromMemoryBlockShared = Member<decltype(bound.FromMemoryBlockShared)>(
+      "FromMemoryBlockShared(block as MemoryBlock, format as String) as Python3Entity");
+  bound.FromPtr = Member<decltype(bound.FromPtr)>("FromPtr(value as Ptr) as Python3Entity");
+  bound.GetPtr = Member<decltype(bound.GetPtr)>("GetPtr() as Ptr");
+  bound.UnlockObject = reinterpret_cast<decltype(bound.UnlockObject)>(Host().resolver()("REALUnlockObject"));
+}
+
+// A Python3Entity of the block of that size; Nil when Python has none (no numpy).
+Object PythonBlock(Source source, int64_t bytes) {
+  Object result = xhost::asObject(Host().callShared("Python3Engine", "Evaluate", {Host().newString("bench_buffers")}));
+  if (result.isNil()) return Object();
+  Object buffers = xhost::asObject(Host().call(result, "DictionaryValue"));
+  const std::string key = (source == Source::Numpy ? "numpy " : "bytearray ") + std::to_string(bytes);
+  Object entity = xhost::asObject(Host().call(buffers, "GetValue", {Host().newString(key)}));
+  Host().callShared("Python3Engine", "ClearError");
+  return entity;
+}
+
+Object HostBlock(int64_t bytes) { return Host().newMemoryBlock(std::string(static_cast<size_t>(bytes), '\2')); }
+
+bool Verified(benchmark::State& state, bool correct, const char* what) {
+  if (!correct) state.SkipWithError(what);
+  return correct;
+}
+
+void Memcpy(benchmark::State& state, int64_t bytes) {
+  std::vector<char> from(static_cast<size_t>(bytes), '\1'), to(static_cast<size_t>(bytes), '\2');
+  for (auto _ : state) {
+    std::memcpy(to.data(), from.data(), from.size());
+    benchmark::ClobberMemory();
+  }
+  state.SetBytesProcessed(state.iterations() * bytes);
+}
+
+void CopyBuffer(benchmark::State& state, Source source, int64_t bytes) {
+  Object entity = PythonBlock(source, bytes);
+  Object block = HostBlock(bytes);
+  if (!Verified(state, !entity.isNil() && bound.CopyBuffer(entity.get(), block.get()) == bytes, "CopyBuffer")) return;
+  for (auto _ : state) benchmark::DoNotOptimize(bound.CopyBuffer(entity.get(), block.get()));
+  state.SetBytesProcessed(state.iterations() * bytes);
+}
+
+// As an application does it: an entity of the object, its view, both released.
+void BufferView(benchmark::State& state, Source source, int64_t bytes) {
+  Object entity = PythonBlock(source, bytes);
+  // One reference kept for the run: the objects live as long anyway.
+  void* object = entity.isNil() ? nullptr : bound.GetPtr(entity.get());
+  auto view = [&] {
+    REALobjectStruct* shared = bound.FromPtr(object);
+    REALobjectStruct* block = bound.BufferView(shared);
+    const bool made = block != nullptr;
+    if (block) bound.UnlockObject(block);
+    bound.UnlockObject(shared);
+    return made;
+  };
+  if (!Verified(state, object && view(), "BufferView")) return;
+  for (auto _ : state) benchmark::DoNotOptimize(view());
+  state.SetBytesProcessed(state.iterations() * bytes);
+}
+
+void FromMemoryBlock(benchmark::State& state, bool shared, int64_t bytes) {
+  Object block = HostBlock(bytes);
+  xhost::String format = Host().newString("B");
+  auto make = shared ? bound.FromMemoryBlockShared : bound.FromMemoryBlock;
+  auto once = [&] {
+    REALobjectStruct* entity = make(block.get(), format.get());
+    if (entity) bound.UnlockObject(entity);
+    return entity != nullptr;
+  };
+  if (!Verified(state, once(), shared ? "FromMemoryBlockShared" : "FromMemoryBlock")) return;
+  for (auto _ : state) benchmark::DoNotOptimize(once());
+  state.SetBytesProcessed(state.iterations() * bytes);
+}
+
+// The rows of the table, in order; `name` is the benchmark's middle part.
+struct Operation {
+  const char* name;
+  const char* label;
+  void (*measure)(benchmark::State&, int64_t);
+};
+const Operation kOperations[] = {
+    {"Memcpy", "memcpy (the reference)", Memcpy},
+    {"CopyBufferBytearray", "CopyBuffer: bytearray to a MemoryBlock",
+     [](benchmark::State& state, int64_t bytes) { CopyBuffer(state, Source::Bytearray, bytes); }},
+    {"CopyBufferNumpy", "CopyBuffer: numpy array to a MemoryBlock",
+     [](benchmark::State& state, int64_t bytes) { CopyBuffer(state, Source::Numpy, bytes); }},
+    {"FromMemoryBlock", "FromMemoryBlock: a MemoryBlock to a memoryview of a copy (made and freed)",
+     [](benchmark::State& state, int64_t bytes) { FromMemoryBlock(state, false, bytes); }},
+    {"BufferViewBytearray", "BufferView of a bytearray (entity, view, both released)",
+     [](benchmark::State& state, int64_t bytes) { BufferView(state, Source::Bytearray, bytes); }},
+    {"BufferViewNumpy", "BufferView of a numpy array (entity, view, both released)",
+     [](benchmark::State& state, int64_t bytes) { BufferView(state, Source::Numpy, bytes); }},
+    {"FromMemoryBlockShared", "FromMemoryBlockShared: a memoryview of the MemoryBlock (made and freed)",
+     [](benchmark::State& state, int64_t bytes) { FromMemoryBlock(state, true, bytes); }},
+};
+
+std::string BenchmarkName(const Operation& operation, const BlockSize& size) {
+  return std::string("Buffer/") + operation.name + "/" + std::to_string(size.bytes);
+}
+
+std::string Cell(double nanoseconds, double reference) {
+  if (std::isnan(nanoseconds)) return "-";
+  char text[64];
+  const double microseconds = nanoseconds / 1000;
+  std::snprintf(text, sizeof text, microseconds < 100 ? "%.2f µs" : "%.0f µs", microseconds);
+  std::string cell = text;
+  if (!std::isnan(reference) && nanoseconds > 0) {
+    std::snprintf(text, sizeof text, " (%.2f×)", reference / nanoseconds);
+    cell += text;
+  }
+  return cell;
+}
+
+}  // namespace
+
+void RegisterBufferBenchmarks(int64_t iterations) {
+  Bind();
+  Host().callShared("Python3Engine", "Execute", {Host().newString(kMakeBuffers)});
+  for (const Operation& operation : kOperations) {
+    for (const BlockSize& size : kSizes) {
+      auto* benchmark = benchmark::RegisterBenchmark(
+          BenchmarkName(operation, size).c_str(),
+          [measure = operation.measure, bytes = size.bytes](benchmark::State& state) { measure(state, bytes); });
+      benchmark->Unit(benchmark::kNanosecond);  // as every figure of the summary
+      if (iterations > 0) benchmark->Iterations(iterations);
+    }
+  }
+}
+
+void PrintBufferSummary(const std::function<double(const std::string&)>& figure) {
+  std::printf(
+      "\nBlocks between Python and MemoryBlocks: CPU time per operation, and in parentheses memcpy's time for the "
+      "same size over it (the operation's bandwidth as a share of memcpy's; above 1 is faster).\n\n"
+      "| Operation |");
+  for (const BlockSize& size : kSizes) std::printf(" %s |", size.label);
+  std::printf("\n|---|");
+  for (size_t i = 0; i < std::size(kSizes); ++i) std::printf("--:|");
+  std::printf("\n");
+  for (const Operation& operation : kOperations) {
+    std::printf("| %s |", operation.label);
+    for (const BlockSize& size : kSizes) {
+      const double reference = figure(BenchmarkName(kOperations[0], size));
+      std::printf(" %s |",
+                  Cell(figure(BenchmarkName(operation, size)), &operation == kOperations ? NAN : reference).c_str());
+    }
+    std::printf("\n");
+  }
+}
+
+}  // namespace bench
