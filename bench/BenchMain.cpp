@@ -63,8 +63,12 @@ const char* WayName(Way way) {
   switch (way) {
     case Way::Plugin:
       return "plugin";
+    case Way::PluginHandedOver:
+      return "plugin-handed-over";
     case Way::Raw:
       return "raw";
+    case Way::RawPerOperation:
+      return "raw-per-operation";
     case Way::Pybind11:
       return "pybind11";
     case Way::Host:
@@ -183,10 +187,14 @@ WayFunction FunctionFor(const ComparisonWays* comparison, Way way, size_t row) {
   switch (way) {
     case Way::Plugin:
       return PluginWays().functions[row];
+    case Way::PluginHandedOver:
+      return PluginHandedOverWays().functions[row];
     case Way::Host:
       return HostWays().functions[row];
     case Way::Raw:
       return comparison ? comparison->raw.functions[row] : nullptr;
+    case Way::RawPerOperation:
+      return comparison ? comparison->rawPerOperation.functions[row] : nullptr;
     case Way::Pybind11:
       return comparison ? comparison->pybind11.functions[row] : nullptr;
   }
@@ -196,10 +204,17 @@ WayFunction FunctionFor(const ComparisonWays* comparison, Way way, size_t row) {
 void RegisterAll(const ComparisonWays* comparison, int64_t iterations) {
   for (const Row& row : Rows()) {
     const size_t index = static_cast<size_t>(row.id);
-    for (Way way : {Way::Host, Way::Plugin, Way::Raw, Way::Pybind11}) {
+    for (Way way : {Way::Host, Way::Plugin, Way::PluginHandedOver, Way::Raw, Way::RawPerOperation, Way::Pybind11}) {
       WayFunction function = FunctionFor(comparison, way, index);
       if (!function) continue;
-      auto* benchmark = benchmark::RegisterBenchmark(BenchmarkName(row, way).c_str(), function);
+      const bool comparisonWay = way == Way::Raw || way == Way::RawPerOperation || way == Way::Pybind11;
+      auto* benchmark = comparisonWay && row.id != Operation::InitFinalize
+                            ? benchmark::RegisterBenchmark(BenchmarkName(row, way).c_str(),
+                                                           [function](benchmark::State& state) {
+                                                             AnotherPythonThread waiting;
+                                                             function(state);
+                                                           })
+                            : benchmark::RegisterBenchmark(BenchmarkName(row, way).c_str(), function);
       benchmark->Unit(benchmark::kNanosecond);
       if (row.id == Operation::InitFinalize)
         benchmark->Iterations(kLifecycleIterations);
@@ -235,23 +250,33 @@ void PrintSummary(const Figures& figures, const char* unit, const char* what, co
                   const std::string& library) {
   std::printf("\n%s, %ld cores; Python %s (%s)\n", MachineName().c_str(), sysconf(_SC_NPROCESSORS_ONLN),
               version.c_str(), library.c_str());
-  std::printf("%s per operation. host = the host's share of the plugin's figure, own = plugin - raw - host.\n\n", what);
   std::printf(
-      "| Operation | plugin | raw | pybind11 | host | own | plugin/raw | plugin/pybind11 | "
-      "plugin/(pybind11+host) | own/raw |\n|---|--:|--:|--:|--:|--:|--:|--:|--:|--:|\n");
+      "%s per operation. plugin: no other thread, the lock kept between calls; handed over: a Python thread "
+      "waits, the lock is given back at every call's end. raw: the lock taken per host call of the plugin; "
+      "raw/op: once per operation (per item of the 1,000-item rows). host = the host's share of the plugin's "
+      "figure, own = plugin - raw - host.\n\n",
+      what);
+  std::printf(
+      "| Operation | plugin | handed over | raw | raw/op | pybind11 | host | own | plugin/raw | plugin/pybind11 | "
+      "plugin/(pybind11+host) | own/raw | (plugin-host)/(raw/op) | (handed over-host)/(raw/op) |\n"
+      "|---|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|\n");
   for (const Row& row : Rows()) {
     if (row.hostRow) continue;
     const double plugin = figures(BenchmarkName(row, Way::Plugin));
+    const double handedOver = figures(BenchmarkName(row, Way::PluginHandedOver));
     const double raw = figures(BenchmarkName(row, Way::Raw));
+    const double rawPerOperation = figures(BenchmarkName(row, Way::RawPerOperation));
     const double pybind11 = figures(BenchmarkName(row, Way::Pybind11));
     double host = 0;
     for (const auto& [hostRow, count] : row.hostShare)
       host += count * figures(BenchmarkName(Rows()[static_cast<size_t>(hostRow)], Way::Host));
     const double own = plugin - raw - host;
-    std::printf("| %s | %s | %s | %s | %s | %s | %s | %s | %s | %s |\n", row.label, Figure(plugin).c_str(),
-                Figure(raw).c_str(), Figure(pybind11).c_str(), Figure(host).c_str(), Figure(own).c_str(),
+    std::printf("| %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s |\n", row.label,
+                Figure(plugin).c_str(), Figure(handedOver).c_str(), Figure(raw).c_str(),
+                Figure(rawPerOperation).c_str(), Figure(pybind11).c_str(), Figure(host).c_str(), Figure(own).c_str(),
                 Ratio(plugin, raw).c_str(), Ratio(plugin, pybind11).c_str(), Ratio(plugin, pybind11 + host).c_str(),
-                Ratio(own, raw).c_str());
+                Ratio(own, raw).c_str(), Ratio(plugin - host, rawPerOperation).c_str(),
+                Ratio(handedOver - host, rawPerOperation).c_str());
   }
   std::printf("\n| The host's own work | %s |\n|---|--:|\n", unit);
   for (const Row& row : Rows())

@@ -21,10 +21,16 @@ enum class Operation : int {
 constexpr size_t kRowCount = static_cast<size_t>(Operation::Count);
 
 // Plugin: members called through pointers bound once, as compiled host code
-// calls them. Raw: the CPython C API doing the same work, taking the
-// interpreter lock around each step that is a separate host call for the
-// plugin. Pybind11: its embedding API, the same steps. Host: the host alone.
-enum class Way { Plugin, Raw, Pybind11, Host };
+// calls them, with no other thread in the interpreter (the plugin keeps the
+// lock between calls). PluginHandedOver: the same while a Python thread
+// waits on an event (the plugin hands the lock over at every call's end).
+// Raw: the CPython C API doing the same work, taking the interpreter lock
+// around each step that is a separate host call for the plugin.
+// RawPerOperation: the C API taking it once per logical operation, as users
+// of the raw API write it. Pybind11: its embedding API, the same steps as
+// Raw. Host: the host alone. The comparison ways run beside a waiting
+// Python thread too, so that the lock they take is really exchanged.
+enum class Way { Plugin, PluginHandedOver, Raw, RawPerOperation, Pybind11, Host };
 
 using WayFunction = void (*)(benchmark::State&);
 
@@ -103,6 +109,7 @@ struct ComparisonContext {
 // headers) measures: the raw C API and pybind11 ways, in row order.
 struct ComparisonWays {
   WayTable<Way::Raw> raw;
+  WayTable<Way::RawPerOperation> rawPerOperation;
   WayTable<Way::Pybind11> pybind11;
 };
 

@@ -6,6 +6,7 @@
 namespace bench {
 
 const WayTable<Way::Raw>& RawWays();
+const WayTable<Way::RawPerOperation>& RawPerOperationWays();
 const WayTable<Way::Pybind11>& Pybind11Ways();
 
 }  // namespace bench
@@ -13,6 +14,6 @@ const WayTable<Way::Pybind11>& Pybind11Ways();
 extern "C" __attribute__((visibility("default"))) const bench::ComparisonWays* BenchComparisonWays(
     const bench::ComparisonContext* context) {
   bench::gContext = context;
-  static const bench::ComparisonWays ways{bench::RawWays(), bench::Pybind11Ways()};
+  static const bench::ComparisonWays ways{bench::RawWays(), bench::RawPerOperationWays(), bench::Pybind11Ways()};
   return &ways;
 }

@@ -127,6 +127,10 @@ void StartInterpreter() {
   RegisterHostModule();
   plugin.Init();
   AddModuleFolder();
+  // The run loop turns once, as an application's does once it has started:
+  // the plugin's background task ticks on this thread, so the plugin may keep
+  // the interpreter lock here between calls.
+  Host().runBackgroundTasks();
 }
 
 // False, with the run marked failed, when a way's first result is wrong.
@@ -280,6 +284,16 @@ void Bulk(benchmark::State& state, REALclassDefinition* record, void (*construct
 
 }  // namespace
 
+AnotherPythonThread::AnotherPythonThread() {
+  Object park = FunctionNamed("park");
+  if (!park.isNil()) host.UnlockObject(plugin.Invoke(park.get(), nullptr));
+}
+
+AnotherPythonThread::~AnotherPythonThread() {
+  Object unpark = FunctionNamed("unpark");
+  if (!unpark.isNil()) host.UnlockObject(plugin.Invoke(unpark.get(), nullptr));
+}
+
 BENCH_WAY(Plugin, FieldInt32) {
   Object module = Module();
   String name = HostText(kInt32Attribute);
@@ -384,6 +398,56 @@ BENCH_WAY(Plugin, InitFinalize) {
   StartInterpreter();
 }
 
+BENCH_WAY(Plugin, InvokeReadRelease) { InvokePrebuilt<3>(state); }
+
+BENCH_WAY(Plugin, ListGetItem1000) {
+  Object list = Object::adopt(host.NewInstance(gListRecord));
+  plugin.ListConstructor(list.get());
+  for (int index = 0; index < kBulkItems; ++index) {
+    REALobjectStruct* item = plugin.FromInt32(index);
+    plugin.ListAppend(list.get(), item);
+    host.UnlockObject(item);
+  }
+  auto readEveryItem = [&] {
+    int64_t sum = 0;
+    for (int index = 0; index < kBulkItems; ++index) {
+      REALobjectStruct* item = plugin.ListGetItem(list.get(), index);
+      sum += plugin.EntityInt32(item, 0);  // read by the benchmark, not a step of the operation
+      host.UnlockObject(item);
+    }
+    return sum;
+  };
+  if (!Verified(state, readEveryItem() == kBulkSum, "items read back")) return;
+  for (auto _ : state) benchmark::DoNotOptimize(readEveryItem());
+}
+
+BENCH_WAY(Plugin, ResultInt32Reads1000) {
+  Object function = FunctionNamed(InvokedFunction(1));
+  Object parameters = Object::adopt(NewParameters(1));
+  SetArguments(parameters.get(), 1);
+  Object result = Object::adopt(function.isNil() ? nullptr : plugin.Invoke(function.get(), parameters.get()));
+  if (!Verified(state, !result.isNil() && plugin.ResultInt32(result.get()) == 1, "Int32Value")) return;
+  for (auto _ : state) {
+    int64_t sum = 0;
+    for (int read = 0; read < kBulkItems; ++read) sum += plugin.ResultInt32(result.get());
+    benchmark::DoNotOptimize(sum);
+  }
+}
+
+// Every plugin way again while a Python thread waits: the lock is handed
+// over at the end of every host call. Init + Finalize is left out (a
+// finalize would end the waiting thread with the interpreter).
+template <Operation O>
+auto Measure(WayTag<Way::PluginHandedOver, O>, benchmark::State& state) {
+  if constexpr (O == Operation::InitFinalize ||
+                std::is_same_v<decltype(Measure(WayTag<Way::Plugin, O>{}, state)), NotWritten>) {
+    return NotWritten{};
+  } else {
+    AnotherPythonThread waiting;
+    Measure(WayTag<Way::Plugin, O>{}, state);
+  }
+}
+
 BENCH_WAY(Host, HostResultObject) {
   HostLoop(state, [] { host.UnlockObject(host.NewInstance(&gBareResult)); });
 }
@@ -452,6 +516,11 @@ const ComparisonContext& PluginContext() {
 
 const WayTable<Way::Plugin>& PluginWays() {
   static const WayTable<Way::Plugin> ways;
+  return ways;
+}
+
+const WayTable<Way::PluginHandedOver>& PluginHandedOverWays() {
+  static const WayTable<Way::PluginHandedOver> ways;
   return ways;
 }
 

@@ -16,6 +16,19 @@ void StartPlugin(const std::string& pluginPath, const std::string& library, cons
 
 const ComparisonContext& PluginContext();
 const WayTable<Way::Plugin>& PluginWays();
+const WayTable<Way::PluginHandedOver>& PluginHandedOverWays();
+
+// While one lives, a Python thread waits on an event: the interpreter has a
+// thread state besides the host thread's, so the plugin hands the lock over
+// at the end of every host call, and a way's own PyGILState_Ensure really
+// takes it.
+class AnotherPythonThread {
+ public:
+  AnotherPythonThread();
+  ~AnotherPythonThread();
+  AnotherPythonThread(const AnotherPythonThread&) = delete;
+  AnotherPythonThread& operator=(const AnotherPythonThread&) = delete;
+};
 const WayTable<Way::Host>& HostWays();
 
 // How much the resident memory of the process grows over `calls` Invoke

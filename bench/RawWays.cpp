@@ -323,6 +323,92 @@ BENCH_WAY(Raw, InitFinalize) {
   });
 }
 
+namespace {
+
+// A list of kBulkItems ints, a new reference; null on failure.
+PyObject* BulkList() {
+  return Locked([] {
+    PyObject* list = PyList_New(kBulkItems);
+    for (int index = 0; list && index < kBulkItems; ++index) PyList_SET_ITEM(list, index, PyLong_FromLong(index));
+    return list;
+  });
+}
+
+// GetItem of every item, each a new reference released at once: `Lock` per
+// step (two host calls each through the plugin) or per item.
+template <bool PerItem>
+long ReadEveryItem(PyObject* list) {
+  long sum = 0;
+  for (Py_ssize_t index = 0; index < kBulkItems; ++index) {
+    if (PerItem) {
+      Locked([&] {
+        PyObject* item = PyList_GetItem(list, index);
+        Py_INCREF(item);
+        sum += PyLong_AsLong(item);
+        Py_DECREF(item);
+      });
+    } else {
+      PyObject* item = Locked([&] {
+        PyObject* borrowed = PyList_GetItem(list, index);
+        Py_INCREF(borrowed);
+        return borrowed;
+      });
+      sum += PyLong_AsLong(item);  // read by the benchmark, not a step of the operation
+      Locked([&] { Py_DECREF(item); });
+    }
+  }
+  return sum;
+}
+
+template <bool PerItem>
+void RawListGetItem(benchmark::State& state) {
+  PyObject* list = BulkList();
+  if (Verified(state, list && ReadEveryItem<PerItem>(list) == kBulkSum, "items read back"))
+    for (auto _ : state) benchmark::DoNotOptimize(ReadEveryItem<PerItem>(list));
+  Release(list);
+}
+
+// Each read is a host call of its own and an operation of its own.
+void RawInt32Reads(benchmark::State& state) {
+  PyObject* result = Locked([] { return PyLong_FromLong(1); });
+  for (auto _ : state) {
+    long sum = 0;
+    for (int read = 0; read < kBulkItems; ++read) sum += Locked([&] { return PyLong_AsLong(result); });
+    benchmark::DoNotOptimize(sum);
+  }
+  Release(result);
+}
+
+}  // namespace
+
+BENCH_WAY(Raw, InvokeReadRelease) { RawInvokePrebuilt<3>(state); }
+BENCH_WAY(Raw, ListGetItem1000) { RawListGetItem<false>(state); }
+BENCH_WAY(Raw, ResultInt32Reads1000) { RawInt32Reads(state); }
+
+BENCH_WAY(RawPerOperation, InvokeReadRelease) {
+  PyObject* function = ModuleAttribute(InvokedFunction(3));
+  PyObject* arguments = Locked([] { return NewArguments(3); });
+  auto operation = [&] {
+    return Locked([&] {
+      PyObject* result = PyObject_Call(function, arguments, nullptr);
+      long value = result ? PyLong_AsLong(result) : -1;
+      Py_XDECREF(result);
+      return value;
+    });
+  };
+  if (Verified(state, function && operation() == Expected(3), "call"))
+    for (auto _ : state) benchmark::DoNotOptimize(operation());
+  Release(arguments);
+  Release(function);
+}
+BENCH_WAY(RawPerOperation, ListGetItem1000) { RawListGetItem<true>(state); }
+BENCH_WAY(RawPerOperation, ResultInt32Reads1000) { RawInt32Reads(state); }
+
+const WayTable<Way::RawPerOperation>& RawPerOperationWays() {
+  static const WayTable<Way::RawPerOperation> table;
+  return table;
+}
+
 const WayTable<Way::Raw>& RawWays() {
   static const WayTable<Way::Raw> table;
   return table;

@@ -262,6 +262,8 @@ void Host::idle(std::chrono::milliseconds duration) {
   } while (std::chrono::steady_clock::now() < end);
 }
 
+void Host::runBackgroundTasks() { detail::runBackgroundTasksDue(true); }
+
 size_t Host::backgroundTaskCount() const { return detail::runtime().tasks.size(); }
 
 int Host::addCooperativeThread(std::function<void()> body) {

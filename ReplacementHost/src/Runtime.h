@@ -27,6 +27,6 @@ struct RuntimeState {
 RuntimeState& runtime();
 
 // Runs each background task whose period has passed since it last ran.
-void runBackgroundTasksDue();
+void runBackgroundTasksDue(bool all = false);  // all: as if every task fell due now
 
 }  // namespace xhost::detail

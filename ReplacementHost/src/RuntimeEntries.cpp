@@ -62,12 +62,12 @@ void yieldToRB() noexcept {
 
 }  // namespace
 
-void runBackgroundTasksDue() {
+void runBackgroundTasksDue(bool all) {
   RuntimeState& state = runtime();
   const auto now = std::chrono::steady_clock::now();
   std::vector<int32_t> due;
   for (const auto& [id, task] : state.tasks)
-    if (now - task.lastRun >= task.period) due.push_back(id);
+    if (all || now - task.lastRun >= task.period) due.push_back(id);
   for (int32_t id : due) {
     auto found = state.tasks.find(id);
     if (found == state.tasks.end()) continue;  // unregistered by an earlier task

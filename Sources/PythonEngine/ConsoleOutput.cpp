@@ -97,6 +97,7 @@ void DeliverText(int stream, const std::string& text) noexcept {
 }
 
 void FlushStream(int stream) noexcept {
+  if (partialLines[stream].empty()) return;  // the usual case, at the end of every host call
   std::string pending;
   pending.swap(partialLines[stream]);
   if (!pending.empty()) Emit(stream, pending.data(), pending.size());

@@ -18,6 +18,7 @@ using Py_hash_t = Py_ssize_t;
 using PyCapsule_Destructor = void (*)(PyObjectRef capsule);
 using PyModuleCreator = PyObjectRef (*)();  // creator given to PyImport_AppendInittab
 struct PyThreadState;                       // opaque
+struct PyInterpreterState;                  // opaque
 using PyGILState_STATE = int;               // an enum of int size in every version
 
 // ---------------------------------------------------------------------------

@@ -11,6 +11,7 @@
 #include "PythonLibrary/PythonLoader.h"
 #include "PythonRuntime/InterpreterState.h"
 #include "PythonRuntime/Interrupts.h"
+#include "PythonRuntime/VisibleState.h"
 
 namespace {
 
@@ -36,14 +37,28 @@ size_t queuedTexts = 0;                            // under deferredMutex
 size_t queuedTextBytes = 0;
 
 // Host threads whose entries hold the interpreter lock: each may be running
-// Python code, or waiting inside it for another thread.
+// Python code, or waiting inside it for another thread. Changed only by a
+// thread holding the interpreter lock, so a load and a store do, with no
+// locked instruction; other threads read it.
 std::atomic<int> hostThreadsInPython{0};
+
+void CountHostThreadsInPython(int change) {
+  hostThreadsInPython.store(hostThreadsInPython.load(std::memory_order_relaxed) + change, std::memory_order_relaxed);
+}
 
 bool TextQueueFull(size_t allowance = 1) {
   return queuedTexts >= allowance * kMaxQueuedTexts || queuedTextBytes >= allowance * kMaxQueuedTextBytes;
 }
 
 bool HostRunsPython() { return hostThreadsInPython.load(std::memory_order_relaxed) > 0; }
+
+// Once a host thread other than the one the background task ticks on has
+// taken the lock, the application calls Python from several of its threads:
+// from then on no thread keeps the lock, so none waits a tick for it.
+std::atomic<bool> backgroundTicked{false};
+std::atomic<bool> severalHostThreadsUsePython{false};
+
+bool BackgroundDeliveryRuns();
 
 // On a Python thread, with deferredMutex locked and the interpreter lock
 // held: waits for room for more text, without the interpreter lock.
@@ -68,6 +83,22 @@ void WaitForRoomForText(std::unique_lock<std::mutex>& lock) {
   lock.lock();
 }
 
+// Whether the current thread, holding the interpreter lock at the end of its
+// outermost entry, may keep it: no other thread could be waiting for it (a
+// thread needs a thread state of its own to wait), and a tick of the
+// background task will come on this thread to hand it over to one that
+// appears. A thread state made while this looks is found by that tick.
+bool MayKeepTheLock(const host_entries::ThreadEntries& entries) {
+  if (!entries.backgroundTicks || severalHostThreadsUsePython.load(std::memory_order_relaxed) || gPythonFinalizing ||
+      !BackgroundDeliveryRuns() || !EPyInterpreterState_Head || !EPyInterpreterState_Next ||
+      !EPyInterpreterState_ThreadHead || !EPyThreadState_Next)
+    return false;
+  PyInterpreterState* interpreter = EPyInterpreterState_Head();
+  if (!interpreter || EPyInterpreterState_Next(interpreter)) return false;
+  PyThreadState* first = EPyInterpreterState_ThreadHead(interpreter);
+  return first && !EPyThreadState_Next(first);
+}
+
 }  // namespace
 
 namespace host_entries {
@@ -78,17 +109,35 @@ void (*endOfCallWork)() = nullptr;
 
 void TakeInterpreterLock(ThreadEntries& entries) noexcept {
   if (!gPythonInitialized || !EPyGILState_Ensure || !EPyGILState_Release) return;
+  if (!entries.backgroundTicks && backgroundTicked.load(std::memory_order_relaxed))
+    severalHostThreadsUsePython.store(true, std::memory_order_relaxed);
   entries.gilState = EPyGILState_Ensure();
   entries.lockHeld = LockHeld::Ensured;
-  hostThreadsInPython.fetch_add(1, std::memory_order_relaxed);
+  CountHostThreadsInPython(+1);
+  NoteHostThreadInPython();
+}
+
+void GoOnWithKeptLock(ThreadEntries& entries) noexcept {
+  entries.lockKept = false;
+  // The interpreter cannot have stopped under a kept lock; should it have, the lock went with it.
+  if (!gPythonInitialized || entries.keptFor != CurrentInterpreter()) {
+    entries.lockHeld = LockHeld::None;
+    return;
+  }
+  CountHostThreadsInPython(+1);
   NoteHostThreadInPython();
 }
 
 void GiveBackInterpreterLock(ThreadEntries& entries) noexcept {
   LockHeld held = entries.lockHeld;
-  entries.lockHeld = LockHeld::None;
-  hostThreadsInPython.fetch_sub(1, std::memory_order_relaxed);
+  CountHostThreadsInPython(-1);
   NoteHostThreadLeavesPython();
+  if (gPythonInitialized && MayKeepTheLock(entries)) {
+    entries.lockKept = true;
+    entries.keptFor = CurrentInterpreter();
+    return;
+  }
+  entries.lockHeld = LockHeld::None;
   if (!gPythonInitialized) return;
   if (held == LockHeld::Ensured)
     EPyGILState_Release(entries.gilState);
@@ -109,15 +158,16 @@ void NoteInterpreterStarted() noexcept {
   ThreadEntries& entries = tEntries;
   if (entries.depth > 0 && entries.lockHeld == LockHeld::None) {
     entries.lockHeld = LockHeld::Started;
-    hostThreadsInPython.fetch_add(1, std::memory_order_relaxed);
+    CountHostThreadsInPython(+1);
     NoteHostThreadInPython();
   }
 }
 
 void NoteInterpreterFinalized() noexcept {
   ThreadEntries& entries = tEntries;
-  if (entries.lockHeld != LockHeld::None) hostThreadsInPython.fetch_sub(1, std::memory_order_relaxed);
+  if (entries.lockHeld != LockHeld::None && !entries.lockKept) CountHostThreadsInPython(-1);
   entries.lockHeld = LockHeld::None;
+  entries.lockKept = false;
   NoteHostThreadLeavesPython();
   roomForText.notify_all();  // writers left from the old interpreter stop waiting
 }
@@ -150,8 +200,15 @@ constexpr uint32_t kBackgroundPeriodMilliseconds = 50;
 int32_t backgroundTask = -1;  // the host's id of the registered task; -1 for none
 
 // Called by the host's run loop while the application idles: an outermost
-// host call of its own, which takes what other threads queued.
-void DeliverInBackground(void*) noexcept { HostEntry entry(HostEntry::Lock::OnDemand); }
+// host call of its own, which takes what other threads queued and, at its
+// exit, gives a kept lock to any thread that has come to want it.
+void DeliverInBackground(void*) noexcept {
+  tEntries.backgroundTicks = true;
+  backgroundTicked.store(true, std::memory_order_relaxed);
+  HostEntry entry(HostEntry::Lock::OnDemand);
+}
+
+bool BackgroundDeliveryRuns() { return backgroundTask >= 0; }
 
 }  // namespace
 

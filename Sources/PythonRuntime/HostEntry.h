@@ -5,6 +5,14 @@
 // lock (host code called back by Python, events, initializers and destructors
 // run by the host during a call) take nothing.
 //
+// The lock is kept instead, across host calls, while no other thread could
+// want it: the interpreters have no thread state but this thread's, and this
+// is the thread the background task ticks on. The next outermost entry goes
+// on with it; the exit of an entry after which another thread state exists
+// (a Python thread it started, a thread of C code or another host thread
+// asking for the lock) gives it back, and so does the tick, so a thread that
+// appears while the application idles waits one tick at most.
+//
 // Most entries take the lock as they begin. Initializers and destructors,
 // which the host runs for every wrapper it makes or frees, mostly without
 // calling Python, may take it on demand instead: HoldInterpreterLock() before
@@ -21,6 +29,7 @@
 
 #include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 
 namespace host_entries {
@@ -34,17 +43,21 @@ struct ThreadEntries {
   LockHeld lockHeld;
   int gilState;  // PyGILState_STATE: an enum of int size in every version
   bool runningDeferredWork;
+  bool lockKept;         // lockHeld is kept from an earlier host call (depth 0)
+  bool backgroundTicks;  // the background task has ticked on this thread
+  uint64_t keptFor;      // the interpreter the kept lock belongs to
 };
 
 // __thread rather than thread_local: a thread_local declared here would be
 // reached through a wrapper that looks for a dynamic initializer. On Linux it
 // lives in the static TLS that the C library keeps spare for libraries opened
-// with dlopen (16 bytes of it), which saves a __tls_get_addr call per entry.
+// with dlopen (24 bytes of it), which saves a __tls_get_addr call per entry.
 extern __thread ThreadEntries tEntries __attribute__((tls_model("initial-exec")));
 extern std::atomic<bool> hasDeferredWork;
 extern void (*endOfCallWork)();
 
 void TakeInterpreterLock(ThreadEntries& entries) noexcept;
+void GoOnWithKeptLock(ThreadEntries& entries) noexcept;
 void GiveBackInterpreterLock(ThreadEntries& entries) noexcept;
 void RunDeferredHostWork(ThreadEntries& entries) noexcept;
 
@@ -59,6 +72,7 @@ class HostEntry {
     using namespace host_entries;
     ThreadEntries& entries = tEntries;
     const bool outermost = entries.depth++ == 0;
+    if (outermost && entries.lockKept) GoOnWithKeptLock(entries);
     // An entry nested in one that took no lock (a destructor's host call) may still need it.
     if (lock == Lock::OnEntry && entries.lockHeld == LockHeld::None) TakeInterpreterLock(entries);
     if (outermost && hasDeferredWork.load(std::memory_order_acquire)) RunDeferredHostWork(entries);
@@ -105,7 +119,8 @@ void DeferTextToHostThread(size_t bytes, std::function<void()> deliver) noexcept
 void SetEndOfCallWork(void (*work)()) noexcept;
 
 // While the interpreter runs, the host's run loop takes deferred work (text
-// of Python's threads) about every 50 ms while the application idles.
+// of Python's threads) about every 50 ms while the application idles, and
+// hands a kept interpreter lock over to a thread that wants it.
 void StartBackgroundDelivery() noexcept;
 void StopBackgroundDelivery() noexcept;
 
@@ -117,6 +132,6 @@ void RunDeferredHostWork() noexcept;
 // The interpreter was started on this thread during the current entry, which
 // holds its lock: the outermost exit gives it back.
 void NoteInterpreterStarted() noexcept;
-// The interpreter was finalized during the current entry: no lock is held or
-// given back any more.
+// The interpreter was finalized during the current entry: no lock is held,
+// kept or given back any more.
 void NoteInterpreterFinalized() noexcept;

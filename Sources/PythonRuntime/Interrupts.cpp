@@ -153,9 +153,11 @@ void SetYieldInterval(int64_t milliseconds) noexcept {
   if (milliseconds > 0) StartWatchdog();
 }
 
-void NoteHostThreadInPython() noexcept { callInPython.store(++callsTakingTheLock); }
+// At every host call's start and end: release stores, which cost no more
+// than plain ones, as the watchdog and the pending calls only poll the value.
+void NoteHostThreadInPython() noexcept { callInPython.store(++callsTakingTheLock, std::memory_order_release); }
 
-void NoteHostThreadLeavesPython() noexcept { callInPython.store(0); }
+void NoteHostThreadLeavesPython() noexcept { callInPython.store(0, std::memory_order_release); }
 
 void AcceptInterrupts() noexcept {
   std::lock_guard<std::mutex> lock(pendingMutex);

@@ -33,3 +33,22 @@ def call_add(module_name, calls):
     for _ in range(calls):
         total = add(1, 2)
     return total
+
+
+_parked = []
+
+
+def park():
+    """Starts a thread that waits until unpark: a thread state besides the caller's."""
+    import threading
+    event = threading.Event()
+    thread = threading.Thread(target=event.wait, daemon=True)
+    thread.start()
+    _parked.append((event, thread))
+
+
+def unpark():
+    while _parked:
+        event, thread = _parked.pop()
+        event.set()
+        thread.join()

@@ -4,8 +4,11 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <thread>
 #include <utility>
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -88,11 +91,33 @@ Value Engine(const std::string& method, const std::vector<Value>& arguments) {
 void InitPython(const std::vector<Value>& applicationName) {
   Engine("Init", applicationName);
   everStarted = true;
+  // The run loop turns once, as a Xojo application's does after its opening
+  // event: the background task's first tick.
+  xhost::Host::instance().runBackgroundTasks();
 }
 
 void FinalizePython() { Engine("Finalize"); }
 
 bool PythonEverStarted() { return everStarted; }
+
+bool ErrorOccurredFromThisThread() {
+  static const auto function =
+      reinterpret_cast<RBBoolean (*)()>(host().memberFunctions("Python3Engine", "ErrorOccurred() as Boolean").function);
+  return function();
+}
+
+void StartUsingPythonFromASecondHostThread() {
+  ErrorOccurredFromThisThread();  // looked up on this thread
+  std::atomic<bool> done{false};
+  std::thread second([&] {
+    ErrorOccurredFromThisThread();
+    done = true;
+  });
+  const auto start = std::chrono::steady_clock::now();
+  while (!done && std::chrono::steady_clock::now() - start < std::chrono::seconds(5))
+    host().idle(std::chrono::milliseconds(1));
+  second.join();
+}
 
 bool PythonLibraryMapped() {
   std::ifstream maps("/proc/self/maps");

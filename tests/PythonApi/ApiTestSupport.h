@@ -38,6 +38,14 @@ void FinalizePython();
 bool PythonEverStarted();    // by this process, through InitPython
 bool PythonLibraryMapped();  // a libpython is in this process's memory
 bool ErrorOccurred();
+// Python3Engine.ErrorOccurred as compiled Xojo code on any thread calls it:
+// the member's function itself, no host service around it.
+bool ErrorOccurredFromThisThread();
+// The application starts calling Python from a second thread of its own: one
+// call from another thread, served while this thread idles. From then on the
+// interpreter lock is given back at the end of every call, so host code may
+// run Python from another thread while this one waits for it.
+void StartUsingPythonFromASecondHostThread();
 std::string GetError();
 Object GetModule(const std::string& name);
 void AddSearchPath(const std::string& folder);

@@ -151,7 +151,10 @@ TEST_F(Threads, OtherMembersStayUsableFromInsideAConsoleEvent) {
 }
 
 // Runs `body` on a thread with a 1 MiB stack, as some applications' threads have.
+// The body runs on a thread of its own while this one waits for it, as a
+// second host thread of an application that calls Python from both.
 void OnSmallStack(const std::function<void()>& body) {
+  StartUsingPythonFromASecondHostThread();
   pthread_attr_t attributes;
   pthread_attr_init(&attributes);
   pthread_attr_setstacksize(&attributes, 1 << 20);

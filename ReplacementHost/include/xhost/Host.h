@@ -203,6 +203,9 @@ class Host {
   // registered (REALRegisterBackgroundTask), each every period, on this
   // thread, for `duration` (and each due task at least once).
   void idle(std::chrono::milliseconds duration);
+  // One turn of the run loop in which every background task falls due: each
+  // runs once now, on this thread.
+  void runBackgroundTasks();
   size_t backgroundTaskCount() const;
   // The application's other threads, cooperative as Xojo's are: each runs
   // once, on the yielding thread, whenever the plugin yields (REALYieldToRB).
