@@ -53,13 +53,6 @@ void Python_SetTypeError(int64_t errorType, REALstringStruct* message) {
   ReleasePythonRef(value);
 }
 
-bool PendingErrorAside::MayReadTheIndicator() noexcept {
-  if (gPythonInitialized) return !gPythonFinalizing && host_entries::tEntries.lockHeld != host_entries::LockHeld::None;
-  return gPythonEntryPointsLoaded && EPy_IsInitialized && EPy_IsInitialized();
-}
-
-bool PendingErrorAside::ErrorIsPending() noexcept { return EPyErr_Occurred && EPyErr_Occurred(); }
-
 void PendingErrorAside::SetAside() noexcept {
   if (!EPyErr_Fetch || !EPyErr_Restore) return;
   PyObjectRef type = nullptr, value = nullptr, traceback = nullptr;

@@ -3,6 +3,7 @@
 // lose it), and put back afterwards.
 #pragma once
 
+#include "PythonLibrary/PythonLoader.h"
 #include "PythonValues/PythonReferences.h"
 
 class PendingErrorAside {
@@ -26,8 +27,13 @@ class PendingErrorAside {
   PendingErrorAside& operator=(const PendingErrorAside&) = delete;
 
  private:
-  static bool MayReadTheIndicator() noexcept;
-  static bool ErrorIsPending() noexcept;
+  // Inline: every member call asks.
+  static bool MayReadTheIndicator() noexcept {
+    if (gPythonInitialized)
+      return !gPythonFinalizing && host_entries::tEntries.lockHeld != host_entries::LockHeld::None;
+    return gPythonEntryPointsLoaded && EPy_IsInitialized && EPy_IsInitialized();
+  }
+  static bool ErrorIsPending() noexcept { return EPyErr_Occurred && EPyErr_Occurred(); }
   void SetAside() noexcept;
   void PutBack() noexcept;
 

@@ -5,7 +5,9 @@
 #include <cstdint>
 
 #include "PythonLibrary/PythonObjects.h"
+#include "PythonRuntime/HostEntry.h"
 #include "PythonRuntime/InterpreterState.h"
+#include "PythonValues/OwnedFieldTable.h"
 
 // A reference of a member's own to an object it hands into a call that can
 // run Python code: that code may call host code that drops the last host
@@ -35,10 +37,11 @@ class HeldReference {
 // the interpreter: a wrapper destroyed after a restart must not release an
 // object of the old interpreter into the new one. Storing and releasing take
 // constant time and allocate nothing per wrapper.
-void StoreOwnedPythonRef(PyObjectRef& field, PyObjectRef object);  // field takes over the reference
+// Inline: every wrapper made or destroyed passes here.
+inline void StoreOwnedPythonRef(PyObjectRef& field, PyObjectRef object);  // field takes over the reference
 // Releases while the interpreter runs, taking the interpreter lock for the
 // current host entry if it has not; leaves the field null.
-void ReleaseOwnedPythonRef(PyObjectRef& field);
+inline void ReleaseOwnedPythonRef(PyObjectRef& field);
 void ReplaceOwnedPythonRef(PyObjectRef& field, PyObjectRef object);  // releases the old, takes over the new
 // True when the address is that of a field holding an owned reference; reads
 // nothing at the address, which may lie inside any object.
@@ -48,3 +51,24 @@ bool IsOwnedPythonRefField(const PyObjectRef* field);
 // capsules among them) is freed with the interpreter.
 void ReleaseOwnedPythonRefs();
 void ForgetOwnedPythonRefs();  // the interpreter is gone: every known field becomes null
+
+// Out of memory for one more field: a field that Finalize could not forget
+// must stay empty, so the reference is given back.
+void RefuseUnknownField(PyObjectRef& field, PyObjectRef object);
+
+inline void StoreOwnedPythonRef(PyObjectRef& field, PyObjectRef object) {
+  field = object;
+  if (!object)
+    gOwnedFields.Erase(&field);
+  else if (!gOwnedFields.Insert(&field))
+    RefuseUnknownField(field, object);
+}
+
+inline void ReleaseOwnedPythonRef(PyObjectRef& field) {
+  PyObjectRef object = field;
+  field = nullptr;
+  if (!object) return;  // a field in the table is never null
+  // Taken first: the lock also keeps the table to one host thread at a time.
+  if (gPythonInitialized && host_entries::tEntries.lockHeld == host_entries::LockHeld::None) HoldInterpreterLock();
+  if (gOwnedFields.Erase(&field) && gPythonInitialized) ReleasePythonRef(object);
+}
