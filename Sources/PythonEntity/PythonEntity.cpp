@@ -86,7 +86,7 @@ REALmethodDefinition PythonEntityBaseMethods[] = {
         "Python's str() of the held object, cut at its first NUL character; empty when it holds none."),
     records::Method<Hash>("Hash() as Int64",
                           "Python's hash() of the held object; -1 when it holds none or the object cannot be hashed."),
-    records::Method<GetPtr>(
+    records::Method<GetPtr, records::PendingError::Untouched>(
         "GetPtr() as Ptr",
         "The held Python object as a new reference that the caller owns and must release; Nil when none."),
 };

@@ -140,7 +140,7 @@ std::vector<REALmethodDefinition>& PythonParametersMethods() {
         records::Method<PythonParameters_Constructor>(
             "Constructor(parameterCount as Integer)",
             "Makes a tuple of parameterCount parameters, each None until assigned."),
-        records::Method<PythonParameters_ConstructorPtr>("Constructor(paramPtr as Ptr)",
+        records::Method<PythonParameters_ConstructorPtr, records::PendingError::Untouched>("Constructor(paramPtr as Ptr)",
                                                          "Wraps the Python tuple at the pointer (as a host function "
                                                          "receives its arguments), taking its own reference."),
         records::Method<PythonParameters_ClearError>("ClearError()", "Sets LastError back to PY_NO_ERROR."),

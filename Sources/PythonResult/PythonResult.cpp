@@ -77,7 +77,7 @@ std::vector<REALmethodDefinition>& PythonResultMethods() {
   if ((familySet)&kResultValue)                       \
     methods.push_back(records::Method<TypeTest<test>>(#Name "() as Boolean", "True when the result is " kind "."));
 #include "PythonValues/PythonValueTypes.def"
-    methods.push_back(records::Method<PythonResult_GetPtr>(
+    methods.push_back(records::Method<PythonResult_GetPtr, records::PendingError::Untouched>(
         "GetPtr() as Ptr", "The result as a new reference that the caller owns and must release; Nil when none."));
     return methods;
   }();

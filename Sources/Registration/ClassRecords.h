@@ -34,7 +34,9 @@ constexpr HostEntry::Lock kLockOnDemand = HostEntry::Lock::OnDemand;
 // What a member does with an error left pending by an earlier call: most
 // keep it aside while they work (any call into Python may run Python code,
 // which must start with no error set); those that read or change the error
-// itself leave it where it is.
+// itself leave it where it is, and so do those that run no Python code at
+// all (handing out or taking over a reference), which spares the host
+// functions Python calls a look at the error per member.
 enum class PendingError { SetAside, Untouched };
 
 // What the host calls for a member: the member's function inside a
