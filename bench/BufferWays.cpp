@@ -67,9 +67,19 @@ void Bind() {
   bound.UnlockObject = reinterpret_cast<decltype(bound.UnlockObject)>(Host().resolver()("REALUnlockObject"));
 }
 
-// A Python3Entity of the block of that size; Nil when Python has none (no numpy).
+// A Python3Entity of the block of that size; Nil when Python has none (no
+// numpy). The blocks are made again when a restart (Init + Finalize, which
+// may run before) took them.
 Object PythonBlock(Source source, int64_t bytes) {
-  Object result = xhost::asObject(Host().callShared("Python3Engine", "Evaluate", {Host().newString("bench_buffers")}));
+  auto buffersOfMain = [] {
+    return xhost::asObject(Host().callShared("Python3Engine", "Evaluate", {Host().newString("bench_buffers")}));
+  };
+  Object result = buffersOfMain();
+  if (result.isNil()) {
+    Host().callShared("Python3Engine", "ClearError");
+    Host().callShared("Python3Engine", "Execute", {Host().newString(kMakeBuffers)});
+    result = buffersOfMain();
+  }
   if (result.isNil()) return Object();
   Object buffers = xhost::asObject(Host().call(result, "DictionaryValue"));
   const std::string key = (source == Source::Numpy ? "numpy " : "bytearray ") + std::to_string(bytes);
