@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <string>
+#include <string_view>
 
 #include "HostHandles.h"
 #include "PythonLibrary/PythonFallbacks.h"
@@ -80,7 +81,7 @@ void Emit(int stream, const char* text, size_t length) noexcept {
 }
 
 // One event per write, or per whole line in that mode.
-void DeliverText(int stream, const std::string& text) noexcept {
+void DeliverText(int stream, std::string_view text) noexcept {
   if (!wholeLines) return Emit(stream, text.data(), text.size());
   std::string& pending = partialLines[stream];
   try {
@@ -114,38 +115,34 @@ bool ParseStream(PyObjectRef arguments, int* stream, PyObjectRef* text) {
     RaisePythonError(e__PyExc_ValueError, "no such console stream");
     return false;
   }
-  if (text && !IsPythonStr(*text)) {
-    RaisePythonError(e__PyExc_TypeError, "write() argument must be str");
-    return false;
-  }
   return true;
 }
 
-// write(stream, text): the text's UTF-8 (NUL characters kept, lone
-// surrogates as backslash escapes) goes to the receiver synchronously on the
-// host's thread; text written on Python's own threads waits for the host's thread.
-PyObjectRef aview_write(PyObjectRef, PyObjectRef arguments) noexcept {
-  int stream = 0;
-  PyObjectRef text = nullptr;
-  if (!EPyArg_ParseTuple || !EPyUnicode_AsEncodedString || !EPyBytes_AsString || !EPyBytes_Size ||
-      !ParseStream(arguments, &stream, &text))
+// The text's UTF-8 (NUL characters kept, lone surrogates as backslash
+// escapes) goes to the receiver synchronously on the host's thread; text
+// written on Python's own threads waits for the host's thread. Returns the
+// characters written, as a text file's write does.
+PyObjectRef WriteText(int stream, PyObjectRef text) noexcept {
+  if (!HasPythonEntries(EPyUnicode_AsEncodedString, EPyBytes_AsString, EPyBytes_Size, EPyObject_Size,
+                        EPyLong_FromLongLong))
     return nullptr;
-  PyObjectRef utf8 = EPyUnicode_AsEncodedString(text, "utf-8", "backslashreplace");
-  if (!utf8) return nullptr;
-  std::string bytes;
-  try {
-    bytes.assign(EPyBytes_AsString(utf8), static_cast<size_t>(EPyBytes_Size(utf8)));
-  } catch (...) {
+  if (!text || !IsPythonStr(text)) {
+    const char* type = text && TypeOf(text) ? TypeOf(text)->tp_name : nullptr;
+    RaisePythonError(e__PyExc_TypeError, "write() argument must be str, not ", type ? type : "?");
+    return nullptr;
   }
-  ReleasePythonRef(utf8);
+  const Py_ssize_t characters = EPyObject_Size(text);
+  HeldReference utf8(EPyUnicode_AsEncodedString(text, "utf-8", "backslashreplace"), HeldReference::kAdopt);
+  if (!utf8) return nullptr;
+  const std::string_view bytes(EPyBytes_AsString(utf8.get()), static_cast<size_t>(EPyBytes_Size(utf8.get())));
   if (!OnHostThread()) {
     const size_t size = bytes.size() + 1;  // an empty write counts too
     try {
-      DeferTextToHostThread(size, [stream, bytes = std::move(bytes)] { DeliverText(stream, bytes); });
+      DeferTextToHostThread(size, [stream, copy = std::string(bytes)] { DeliverText(stream, copy); });
     } catch (...) {
       // Out of memory: the text is lost, never delivered on this thread.
     }
-    return NewPythonNone();
+    return EPyLong_FromLongLong(characters);
   }
   if (consoleEventNesting >= kMaxConsoleEventNesting) {
     RaisePythonError(RecursionErrorEntry(), "ConsoleOutput events nested too deeply");
@@ -156,13 +153,11 @@ PyObjectRef aview_write(PyObjectRef, PyObjectRef arguments) noexcept {
   // A handler that set Python's error (Python3Engine.SetError) has it raised
   // in the code that wrote, as a host function returning Nil has.
   if (EPyErr_Occurred && EPyErr_Occurred()) return nullptr;
-  return NewPythonNone();
+  return EPyLong_FromLongLong(characters);
 }
 
-// flush(stream): a partial line of whole-lines mode goes now.
-PyObjectRef aview_flush(PyObjectRef, PyObjectRef arguments) noexcept {
-  int stream = 0;
-  if (!EPyArg_ParseTuple || !ParseStream(arguments, &stream, nullptr)) return nullptr;
+// A partial line of whole-lines mode goes now.
+PyObjectRef FlushText(int stream) noexcept {
   if (!OnHostThread()) {
     DeferToHostThread([stream] { FlushStream(stream); });
   } else if (!gPythonFinalizing) {
@@ -172,9 +167,39 @@ PyObjectRef aview_flush(PyObjectRef, PyObjectRef arguments) noexcept {
   return NewPythonNone();
 }
 
+// write(stream, text) and flush(stream), for the binary side and closed streams.
+PyObjectRef aview_write(PyObjectRef, PyObjectRef arguments) noexcept {
+  int stream = 0;
+  PyObjectRef text = nullptr;
+  if (!EPyArg_ParseTuple || !ParseStream(arguments, &stream, &text)) return nullptr;
+  return WriteText(stream, text);
+}
+
+PyObjectRef aview_flush(PyObjectRef, PyObjectRef arguments) noexcept {
+  int stream = 0;
+  if (!EPyArg_ParseTuple || !ParseStream(arguments, &stream, nullptr)) return nullptr;
+  return FlushText(stream);
+}
+
+// Each stream's own write(text) and flush(): what print calls, with no
+// argument tuple to parse and no Python frame.
+template <int Stream>
+PyObjectRef WriteStream(PyObjectRef, PyObjectRef text) noexcept {
+  return WriteText(Stream, text);
+}
+
+template <int Stream>
+PyObjectRef FlushStreamForPython(PyObjectRef, PyObjectRef) noexcept {
+  return FlushText(Stream);
+}
+
 PyMethodDef a_methods[] = {
-    {"write", aview_write, METH_VARARGS, "Write something."},
-    {"flush", aview_flush, METH_VARARGS, "doc for flush"},
+    {"write", aview_write, METH_VARARGS, "write(stream, text): the text to the application's console stream."},
+    {"flush", aview_flush, METH_VARARGS, "flush(stream): a partial line of the stream goes to the application now."},
+    {"write_stdout", WriteStream<kOutput>, METH_O, "Standard output's write."},
+    {"write_stderr", WriteStream<kError>, METH_O, "Standard error's write."},
+    {"flush_stdout", FlushStreamForPython<kOutput>, METH_NOARGS, "Standard output's flush."},
+    {"flush_stderr", FlushStreamForPython<kError>, METH_NOARGS, "Standard error's flush."},
     {nullptr, nullptr, 0, nullptr} /* sentinel */
 };
 
@@ -221,6 +246,15 @@ class ConsoleStream(_io.TextIOBase):
         self._stream = stream
         self._name = name
         self._buffer = ConsoleBytes(stream)
+        # Until close(), write and flush go straight to the application, with
+        # no Python frame per print.
+        self.write = (write_stdout, write_stderr)[stream]
+        self.flush = (flush_stdout, flush_stderr)[stream]
+
+    def close(self):
+        self.__dict__.pop('write', None)
+        self.__dict__.pop('flush', None)
+        super().close()
 
     name = property(lambda self: self._name)
     buffer = property(lambda self: self._buffer)
@@ -247,10 +281,7 @@ class ConsoleStream(_io.TextIOBase):
     def write(self, text):
         if self.closed:
             raise ValueError('I/O operation on closed file.')
-        if not isinstance(text, str):
-            raise TypeError('write() argument must be str, not ' + type(text).__name__)
-        _deliver(self._stream, text)
-        return len(text)
+        return _deliver(self._stream, text)
 
     def flush(self):
         if self.closed:

@@ -42,7 +42,7 @@ void Python_ClearError() {
 // UTF-8 become replacement characters, so the chosen type is what is raised.
 void Python_SetTypeError(int64_t errorType, REALstringStruct* message) {
   if (!IsPythonErrorType(errorType)) return;
-  if (!PythonLoadedAndRunning() || !EPyUnicode_DecodeUTF8 || !EPyErr_SetObject) return;
+  if (!PythonLoadedAndRunning() || !HasPythonEntries(EPyUnicode_DecodeUTF8, EPyErr_SetObject)) return;
   PyObjectRef type = PythonExceptionType(errorType);
   if (!type) return;
   const std::string text = MessageText(message);
@@ -54,7 +54,7 @@ void Python_SetTypeError(int64_t errorType, REALstringStruct* message) {
 }
 
 void PendingErrorAside::SetAside() noexcept {
-  if (!EPyErr_Fetch || !EPyErr_Restore) return;
+  if (!HasPythonEntries(EPyErr_Fetch, EPyErr_Restore)) return;
   PyObjectRef type = nullptr, value = nullptr, traceback = nullptr;
   EPyErr_Fetch(&type, &value, &traceback);
   StoreOwnedPythonRef(type_, type);

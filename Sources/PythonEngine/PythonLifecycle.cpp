@@ -75,7 +75,7 @@ void StartAsTheVirtualEnvironment() {
 }
 
 void StartInterpreter() {
-  if (!EPy_IsInitialized || !EPy_Initialize || EPy_IsInitialized()) return;
+  if (!HasPythonEntries(EPy_IsInitialized, EPy_Initialize) || EPy_IsInitialized()) return;
   std::string refusal;
   if (!OutlivingThreadsEnded(&refusal))
     return ThrowPythonException(PythonExceptionCode::RestartRefused, refusal.c_str());

@@ -51,7 +51,8 @@ PyObjectRef RunInMain(REALstringStruct* source, int start) {
 
 // A text as a host string, characters UTF-8 cannot hold written as escapes.
 REALstringStruct* HostStringOfText(PyObjectRef text) {
-  if (!IsPythonStr(text) || !EPyUnicode_AsEncodedString || !EPyBytes_AsString || !EPyBytes_Size) return nullptr;
+  if (!IsPythonStr(text) || !HasPythonEntries(EPyUnicode_AsEncodedString, EPyBytes_AsString, EPyBytes_Size))
+    return nullptr;
   PyObjectRef utf8 = EPyUnicode_AsEncodedString(text, "utf-8", "backslashreplace");
   if (!utf8) return nullptr;
   REALstringStruct* result = HostStringOfBytes(EPyBytes_AsString(utf8), EPyBytes_Size(utf8), kREALTextEncodingUTF8);

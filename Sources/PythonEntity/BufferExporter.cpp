@@ -107,7 +107,7 @@ uint64_t gExporterTypeInterpreter = 0;
 
 PyTypeObjectLayout* ReadiedExporterType() noexcept {
   if (gExporterType && gExporterTypeInterpreter == CurrentInterpreter()) return gExporterType;
-  if (!EPyType_Ready || !EPyBytes_AsString) {
+  if (!HasPythonEntries(EPyType_Ready, EPyBytes_AsString)) {
     RaisePythonError(e__PyExc_SystemError, "the Python library cannot make types");
     return nullptr;
   }

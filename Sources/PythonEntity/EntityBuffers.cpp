@@ -24,7 +24,7 @@ class AcquiredBuffer {
  public:
   AcquiredBuffer(PyObjectRef object, int flags) noexcept {
     if (!object) return;
-    if (!EPyObject_GetBuffer || !EPyBuffer_Release) {
+    if (!HasPythonEntries(EPyObject_GetBuffer, EPyBuffer_Release)) {
       RaisePythonError(e__PyExc_SystemError, "the Python library lacks the buffer protocol");
       return;
     }
@@ -172,8 +172,8 @@ REALobjectStruct* BufferView(REALobjectStruct* self) {
 // error set when the format is no struct format or describes no bytes.
 int64_t ItemSizeOf(REALstringStruct* formatText, PyObjectRef* format) {
   *format = nullptr;
-  if (!EPyBytes_FromStringAndSize || !EPyImport_ImportModule || !EPyObject_GetAttrString || !EPy_BuildValue ||
-      !EPyObject_CallObject || !EPyLong_AsLongLong) {
+  if (!HasPythonEntries(EPyBytes_FromStringAndSize, EPyImport_ImportModule, EPyObject_GetAttrString, EPy_BuildValue,
+                        EPyObject_CallObject, EPyLong_AsLongLong)) {
     RaisePythonError(e__PyExc_SystemError, "the Python library cannot read a struct format");
     return 0;
   }

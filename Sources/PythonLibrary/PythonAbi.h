@@ -37,6 +37,8 @@ To AsFunctionOfSignature(From function) noexcept {
 }
 
 constexpr int METH_VARARGS = 1;
+constexpr int METH_NOARGS = 4;    // the function takes (self, null)
+constexpr int METH_O = 8;         // the function takes (self, the one argument)
 constexpr int METH_KEYWORDS = 2;  // with METH_VARARGS: the function takes (self, args, kwargs)
 
 // The API version handed to PyModule_Create2 with a module definition: the

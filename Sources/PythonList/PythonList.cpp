@@ -90,7 +90,7 @@ REALobjectStruct* GetSlice(REALobjectStruct* self, int64_t lowIndex, int64_t hig
 // A tuple made by the library with slots never filled would hand Python a
 // null item, which extending a list reads without a test.
 bool HasUnsetItems(PyObjectRef tuple) {
-  if (!IsPythonTuple(tuple) || !EPyTuple_Size || !EPyTuple_GetItem) return false;
+  if (!IsPythonTuple(tuple) || !HasPythonEntries(EPyTuple_Size, EPyTuple_GetItem)) return false;
   const Py_ssize_t size = EPyTuple_Size(tuple);
   for (Py_ssize_t index = 0; index < size; ++index)
     if (!EPyTuple_GetItem(tuple, index)) return true;

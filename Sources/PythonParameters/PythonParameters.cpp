@@ -24,7 +24,7 @@ void SetLastError(REALobjectStruct* self, int32_t code) { PythonParametersDataOf
 // A new tuple of None: Python must never meet an empty slot, which it reads
 // without a test, whether the tuple is a call's arguments or an item of one.
 PyObjectRef NewTupleOfNone(int64_t size) {
-  if (!EPyTuple_New || !EPyTuple_SetItem) return nullptr;
+  if (!HasPythonEntries(EPyTuple_New, EPyTuple_SetItem)) return nullptr;
   PyObjectRef tuple = EPyTuple_New(static_cast<Py_ssize_t>(size));
   for (int64_t index = 0; tuple && index < size; ++index) {
     PyObjectRef none = NewPythonNone();
@@ -140,9 +140,10 @@ std::vector<REALmethodDefinition>& PythonParametersMethods() {
         records::Method<PythonParameters_Constructor>(
             "Constructor(parameterCount as Integer)",
             "Makes a tuple of parameterCount parameters, each None until assigned."),
-        records::Method<PythonParameters_ConstructorPtr, records::PendingError::Untouched>("Constructor(paramPtr as Ptr)",
-                                                         "Wraps the Python tuple at the pointer (as a host function "
-                                                         "receives its arguments), taking its own reference."),
+        records::Method<PythonParameters_ConstructorPtr, records::PendingError::Untouched>(
+            "Constructor(paramPtr as Ptr)",
+            "Wraps the Python tuple at the pointer (as a host function "
+            "receives its arguments), taking its own reference."),
         records::Method<PythonParameters_ClearError>("ClearError()", "Sets LastError back to PY_NO_ERROR."),
     };
 #define PYTHON_VALUE_TYPE(Name, CType, XojoType, toPython, fromPython, test, neutral, converts, familySet, kind, \

@@ -38,7 +38,7 @@ bool IsNone(PyObjectRef object) { return !object || object == e__Py_NoneStruct; 
 
 // The UTF-8 of a str, lone surrogates as backslash escapes; "" for anything else.
 std::string Utf8Of(PyObjectRef text) {
-  if (!IsPythonStr(text) || !EPyUnicode_AsEncodedString || !EPyBytes_AsString || !EPyBytes_Size) return {};
+  if (!IsPythonStr(text) || !HasPythonEntries(EPyUnicode_AsEncodedString, EPyBytes_AsString, EPyBytes_Size)) return {};
   PyObjectRef bytes = EPyUnicode_AsEncodedString(text, "utf-8", "backslashreplace");
   if (!bytes) {
     EPyErr_Clear();
@@ -248,7 +248,7 @@ PyObjectRef NewTypeName(PyObjectRef type) {
     return name;
   }
   PyObjectRef module = TextAttribute(type, "__module__");
-  if (!module || !EPyUnicode_FromFormat || !EPyUnicode_CompareWithASCIIString ||
+  if (!module || !HasPythonEntries(EPyUnicode_FromFormat, EPyUnicode_CompareWithASCIIString) ||
       EPyUnicode_CompareWithASCIIString(module, "builtins") == 0) {
     if (module) ReleasePythonRef(module);
     return name;

@@ -64,8 +64,8 @@ bool BackgroundDeliveryRuns();
 // held: waits for room for more text, without the interpreter lock.
 void WaitForRoomForText(std::unique_lock<std::mutex>& lock) {
   const bool hostRunsPython = HostRunsPython();
-  if (!TextQueueFull(hostRunsPython ? kInPythonAllowance : 1) || !gPythonInitialized || !EPyEval_SaveThread ||
-      !EPyEval_RestoreThread)
+  if (!TextQueueFull(hostRunsPython ? kInPythonAllowance : 1) || !gPythonInitialized ||
+      !HasPythonEntries(EPyEval_SaveThread, EPyEval_RestoreThread))
     return;
   lock.unlock();
   PyThreadState* state = EPyEval_SaveThread();
@@ -90,8 +90,9 @@ void WaitForRoomForText(std::unique_lock<std::mutex>& lock) {
 // appears. A thread state made while this looks is found by that tick.
 bool MayKeepTheLock(const host_entries::ThreadEntries& entries) {
   if (!entries.backgroundTicks || severalHostThreadsUsePython.load(std::memory_order_relaxed) || gPythonFinalizing ||
-      !BackgroundDeliveryRuns() || !EPyInterpreterState_Head || !EPyInterpreterState_Next ||
-      !EPyInterpreterState_ThreadHead || !EPyThreadState_Next)
+      !BackgroundDeliveryRuns() ||
+      !HasPythonEntries(EPyInterpreterState_Head, EPyInterpreterState_Next, EPyInterpreterState_ThreadHead,
+                        EPyThreadState_Next))
     return false;
   PyInterpreterState* interpreter = EPyInterpreterState_Head();
   if (!interpreter || EPyInterpreterState_Next(interpreter)) return false;
@@ -108,7 +109,7 @@ std::atomic<bool> hasDeferredWork{false};
 void (*endOfCallWork)() = nullptr;
 
 void TakeInterpreterLock(ThreadEntries& entries) noexcept {
-  if (!gPythonInitialized || !EPyGILState_Ensure || !EPyGILState_Release) return;
+  if (!gPythonInitialized || !HasPythonEntries(EPyGILState_Ensure, EPyGILState_Release)) return;
   if (!entries.backgroundTicks && backgroundTicked.load(std::memory_order_relaxed))
     severalHostThreadsUsePython.store(true, std::memory_order_relaxed);
   entries.gilState = EPyGILState_Ensure();

@@ -72,7 +72,7 @@ void SchedulePending(int (*function)(void*), std::atomic<bool>& scheduled) {
 void WakeTheHostThread() {
   {
     std::lock_guard<std::mutex> lock(pendingMutex);
-    if (!accepting || !EPyGILState_Ensure || !EPyGILState_Release) return;
+    if (!accepting || !HasPythonEntries(EPyGILState_Ensure, EPyGILState_Release)) return;
     ++pokers;
   }
   EPyGILState_Release(EPyGILState_Ensure());
@@ -169,7 +169,7 @@ void AcceptInterrupts() noexcept {
 void RefuseInterrupts() noexcept {
   std::unique_lock<std::mutex> lock(pendingMutex);
   accepting = false;
-  if (pokers == 0 || !EPyEval_SaveThread || !EPyEval_RestoreThread) return;
+  if (pokers == 0 || !HasPythonEntries(EPyEval_SaveThread, EPyEval_RestoreThread)) return;
   PyThreadState* state = EPyEval_SaveThread();
   pokersDone.wait(lock, [] { return pokers == 0; });
   lock.unlock();
@@ -177,7 +177,7 @@ void RefuseInterrupts() noexcept {
 }
 
 void InstallInterruptHooks() noexcept {
-  if (!EPyImport_ImportModule || !EPyCFunction_NewEx || !EPyObject_SetAttrString || !EPyErr_Clear) return;
+  if (!HasPythonEntries(EPyImport_ImportModule, EPyCFunction_NewEx, EPyObject_SetAttrString, EPyErr_Clear)) return;
   PyObjectRef threadModule = EPyImport_ImportModule("_thread");
   PyObjectRef function = threadModule ? EPyCFunction_NewEx(&interruptMainDefinition, nullptr, nullptr) : nullptr;
   if (function) EPyObject_SetAttrString(threadModule, "interrupt_main", function);

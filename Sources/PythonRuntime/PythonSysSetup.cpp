@@ -61,7 +61,7 @@ std::optional<std::string> LibraryInterpreter() {
 
 void SetExecutable() {
   const std::optional<std::string> interpreter = LibraryInterpreter();
-  if (!interpreter || !EPySys_SetObject || !EPySys_GetObject) return;
+  if (!interpreter || !HasPythonEntries(EPySys_SetObject, EPySys_GetObject)) return;
   PyObjectRef path = NewPythonPath(interpreter->data(), interpreter->size());
   if (!path) return;
   EPySys_SetObject("executable", path);
@@ -72,7 +72,7 @@ void SetExecutable() {
 // 3.6 embedded has no sys.argv, which multiprocessing reads; 3.7 has an
 // empty one, where code reading sys.argv[0] (argparse) fails.
 void EnsureArgv() {
-  if (!EPySys_GetObject || !EPySys_SetObject || !EPy_BuildValue || !EPyList_Size) return;
+  if (!HasPythonEntries(EPySys_GetObject, EPySys_SetObject, EPy_BuildValue, EPyList_Size)) return;
   PyObjectRef existing = EPySys_GetObject("argv");
   if (existing && (!IsPythonList(existing) || EPyList_Size(existing) > 0)) return;
   if (PyObjectRef argv = EPy_BuildValue("[s]", "")) {

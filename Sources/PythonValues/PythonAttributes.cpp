@@ -37,7 +37,7 @@ PyObjectRef GetPythonAttribute(PyObjectRef object, REALstringStruct* name) {
 // ignored" on standard error from 3.13 on; a lookup does not. A name that
 // cannot be made names nothing here either.
 bool HasPythonAttribute(PyObjectRef object, REALstringStruct* name) {
-  if (!EPyObject_GetAttr || !EPyErr_Clear) return false;
+  if (!HasPythonEntries(EPyObject_GetAttr, EPyErr_Clear)) return false;
   const bool has = WithName(object, name, false, [&](PyObjectRef key) {
     PyObjectRef attribute = EPyObject_GetAttr(object, key);
     if (!attribute) return false;

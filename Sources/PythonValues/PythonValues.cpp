@@ -58,7 +58,7 @@ PyObjectRef NewPythonName(REALstringStruct* name) {
 }
 
 REALstringStruct* HostStringFromStr(PyObjectRef object) {
-  if (!object || !EPyObject_Str || !EPyUnicode_AsEncodedString || !EPyBytes_AsString) return nullptr;
+  if (!object || !HasPythonEntries(EPyObject_Str, EPyUnicode_AsEncodedString, EPyBytes_AsString)) return nullptr;
   PyObjectRef text = EPyObject_Str(object);
   if (!text) return nullptr;
   PyObjectRef utf8 = EPyUnicode_AsEncodedString(text, "utf-8", "backslashreplace");

@@ -53,7 +53,7 @@ REALobjectStruct* NewInstanceOfValue(PyObjectRef object) {
 }
 
 PyObjectRef CallWithWrappers(PyObjectRef callable, REALobjectStruct* parameters, REALobjectStruct* keywords) {
-  if (!callable || !EPyObject_Call || !EPyTuple_New) return nullptr;
+  if (!callable || !HasPythonEntries(EPyObject_Call, EPyTuple_New)) return nullptr;
   HeldReference heldCallable(callable);
   PyObjectRef arguments = parameters ? NewReference(PythonEntityObjectOf(parameters)) : EPyTuple_New(0);
   HeldReference keywordDict = HeldArgumentObject(keywords);

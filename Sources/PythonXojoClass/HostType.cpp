@@ -186,7 +186,7 @@ bool HostType::Rebuild() {
 
 PyTypeObjectLayout* HostType::Ready() noexcept {
   if (SeenByRunningInterpreter()) return TypeObject();
-  if (!EPyType_Ready || !EPyType_GenericNew) {
+  if (!HasPythonEntries(EPyType_Ready, EPyType_GenericNew)) {
     RaisePythonError(e__PyExc_SystemError, "the Python library cannot make types");
     return nullptr;
   }

@@ -34,7 +34,7 @@ void HostModule::AddValue(std::string name, std::string marshalled) {
 
 bool HostModule::AddValuesTo(PyObjectRef module) const noexcept {
   for (const HostValue& value : values_) {
-    if (!EPyMarshal_ReadObjectFromString || !EPyModule_AddObject) return false;
+    if (!HasPythonEntries(EPyMarshal_ReadObjectFromString, EPyModule_AddObject)) return false;
     PyObjectRef object =
         EPyMarshal_ReadObjectFromString(value.marshalled.data(), static_cast<Py_ssize_t>(value.marshalled.size()));
     if (!object) return false;

@@ -49,7 +49,7 @@ void PythonXojoModule_AddValue(REALobjectStruct* self, REALstringStruct* name, R
   HeldReference data(
       EPyMarshal_WriteObjectToString ? EPyMarshal_WriteObjectToString(object.get(), kMarshalVersion) : nullptr,
       HeldReference::kAdopt);
-  if (!data || !IsPythonBytes(data.get()) || !EPyBytes_AsString || !EPyBytes_Size) {
+  if (!data || !IsPythonBytes(data.get()) || !HasPythonEntries(EPyBytes_AsString, EPyBytes_Size)) {
     if (EPyErr_Clear) EPyErr_Clear();
     return ThrowPythonException(
         PythonExceptionCode::RegistrationRefused,

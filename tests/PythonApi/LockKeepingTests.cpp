@@ -6,8 +6,8 @@
 
 #include <atomic>
 #include <chrono>
-#include <cstdio>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <thread>
 
