@@ -370,7 +370,9 @@ std::vector<Row> RegistrationRows(LeakObjects& c) {
 // With LeakConsole, a receiver that does nothing, set; LeakFailingConsole
 // sets Python's error in its event.
 std::vector<Row> ConsoleRows(LeakObjects& c) {
-  const std::string deliver = "python: console._deliver()";
+  // print and write reach each stream's own C function; the class's methods
+  // (closed streams, explicit calls) and the binary side reach _deliver and _flush.
+  const std::string out = "python: console.write_stdout()";
   return {
       {"Python3EngineConsoleOutput (initializer)", "", {}, [] { host().newObject("Python3EngineConsoleOutput"); }},
       {Member("Python3EngineConsoleOutput", "ConsoleOutput(output as String)"),
@@ -381,12 +383,12 @@ std::vector<Row> ConsoleRows(LeakObjects& c) {
        "",
        {"leak_text", "sys.stderr"},
        [&c] { c.python.Run("sys.stderr.write(leak_text)"); }},
-      {deliver, "", {"leak_text", "sys.stdout"}, [&c] { c.python.Run("sys.stdout.write(leak_text)"); }},
-      {deliver,
+      {out, "", {"leak_text", "sys.stdout"}, [&c] { c.python.Run("sys.stdout.write(leak_text)"); }},
+      {"python: console.write_stderr()",
        "lines of both streams",
        {"leak_text"},
        [&c] { c.python.Run("sys.stdout.writelines([leak_text, '\\n'])\nprint(leak_text, file=sys.stderr)"); }},
-      {deliver,
+      {out,
        "whole lines",
        {"leak_text"},
        [&c] {
@@ -394,11 +396,11 @@ std::vector<Row> ConsoleRows(LeakObjects& c) {
          c.python.Run("sys.stdout.write(leak_text + '\\npart')\nsys.stdout.flush()");
          Engine("SetConsoleOutput", {host().newObject("LeakConsole")});
        }},
-      {deliver,
+      {out,
        "no text",
        {"leak_number"},
        [&c] { c.python.Run("try:\n    sys.stdout.write(leak_number)\nexcept TypeError:\n    pass\n"); }},
-      {deliver,
+      {out,
        "a receiver whose event sets Python's error",
        {"leak_text"},
        [&c] {
@@ -406,7 +408,13 @@ std::vector<Row> ConsoleRows(LeakObjects& c) {
          c.python.Run("try:\n    sys.stdout.write(leak_text)\nexcept KeyError:\n    pass\n");
          Engine("SetConsoleOutput", {host().newObject("LeakConsole")});
        }},
-      {"python: console._flush()", "", {}, [&c] { c.python.Run("sys.stdout.flush()"); }},
+      {"python: console._deliver()",
+       "the class's write and the binary side",
+       {"leak_text", "sys.stdout"},
+       [&c] { c.python.Run("type(sys.stdout).write(sys.stdout, leak_text)\nsys.stdout.buffer.write(b'bytes')"); }},
+      {"python: console.flush_stdout()", "", {}, [&c] { c.python.Run("sys.stdout.flush()"); }},
+      {"python: console.flush_stderr()", "", {}, [&c] { c.python.Run("sys.stderr.flush()"); }},
+      {"python: console._flush()", "", {}, [&c] { c.python.Run("type(sys.stdout).flush(sys.stdout)"); }},
   };
 }
 
