@@ -1,4 +1,6 @@
 // Loading a plugin and the resolver's controls.
+#include <chrono>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -121,6 +123,35 @@ TEST(Resolver, RegisteringBeforeAnnouncingVersion13IsMisuse) {
   EXPECT_THAT(problems, HasSubstr("announced version 12"));
   EXPECT_THAT(problems, HasSubstr("PluginRegisterInterface: called before the plugin announced interface version 13"));
   (void)host;
+}
+
+}  // namespace
+}  // namespace xhost::testing
+
+namespace xhost::testing {
+namespace {
+
+int gTaskRuns = 0;
+void CountRun(void*) { ++gTaskRuns; }
+
+// The run loop runs a background task once its period has passed; a turn in
+// which every task falls due runs one registered a moment ago as well.
+TEST(RunLoop, BackgroundTasksRunWhenDueOrWhenEveryTaskFallsDue) {
+  Host& host = sampleHost();
+  auto registerTask = hostEntry<int32_t (*)(void (*)(void*), uint32_t, void*)>("PluginRegisterBackgroundTask");
+  auto unregisterTask = hostEntry<void (*)(int32_t)>("PluginUnregisterBackgroundTask");
+  gTaskRuns = 0;
+  const int32_t task = registerTask(&CountRun, 60000, nullptr);
+  ASSERT_GE(task, 0);
+  host.idle(std::chrono::milliseconds(0));
+  EXPECT_EQ(gTaskRuns, 0) << "a task ran before its period passed";
+  host.runBackgroundTasks();
+  EXPECT_EQ(gTaskRuns, 1);
+  host.idle(std::chrono::milliseconds(0));
+  EXPECT_EQ(gTaskRuns, 1) << "its period starts again from that run";
+  unregisterTask(task);
+  host.runBackgroundTasks();
+  EXPECT_EQ(gTaskRuns, 1) << "an unregistered task ran";
 }
 
 }  // namespace
