@@ -25,10 +25,14 @@ constexpr BlockSize kSizes[] = {
 // Where each block comes from in Python (__main__.bench_buffers).
 enum class Source { Bytearray, Numpy };
 
-const char kMakeBuffers[] = R"(
+const char kMakeBytearrays[] = R"(
 bench_buffers = {}
 for size in (65536, 1 << 20, 64 << 20):
     bench_buffers['bytearray %d' % size] = bytearray(b'\1') * size
+)";
+// numpy only in the first interpreter: it cannot be imported again after a
+// restart, and what it left behind crashes the next start.
+const char kMakeNumpyArrays[] = R"(
 try:
     import numpy
     for size in (65536, 1 << 20, 64 << 20):
@@ -77,7 +81,7 @@ Object PythonBlock(Source source, int64_t bytes) {
   Object result = buffersOfMain();
   if (result.isNil()) {
     Host().callShared("Python3Engine", "ClearError");
-    Host().callShared("Python3Engine", "Execute", {Host().newString(kMakeBuffers)});
+    Host().callShared("Python3Engine", "Execute", {Host().newString(kMakeBytearrays)});
     result = buffersOfMain();
   }
   if (result.isNil()) return Object();
@@ -193,7 +197,8 @@ void RegisterBufferBenchmarks(int64_t iterations) {
     std::fprintf(stderr, "No buffer rows: %s\n", error.what());
     return;
   }
-  Host().callShared("Python3Engine", "Execute", {Host().newString(kMakeBuffers)});
+  Host().callShared("Python3Engine", "Execute", {Host().newString(kMakeBytearrays)});
+  Host().callShared("Python3Engine", "Execute", {Host().newString(kMakeNumpyArrays)});
   for (const Operation& operation : kOperations) {
     for (const BlockSize& size : kSizes) {
       auto* benchmark = benchmark::RegisterBenchmark(
