@@ -53,6 +53,8 @@ void Fuzzer::step() {
     callPython(nullptr);
   else if (choice < 27)
     buildHostModule();
+  else if (choice < 28)
+    host_.runBackgroundTasks();  // the run loop turns: the plugin's tick, which may hand the lock over
   else if (choice < 29)
     dropOne();
   else if (choice < 37)
