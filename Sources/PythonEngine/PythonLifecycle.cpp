@@ -65,11 +65,17 @@ void StartAsTheVirtualEnvironment() {
   // name the base's prefix instead.
   if (EPy_SetPath) EPy_SetPath(nullptr);
   if (EPy_SetPythonHome) EPy_SetPythonHome(nullptr);
-  static std::list<std::pair<std::string, wchar_t*>> decoded;  // the library keeps reading the name
-  for (const auto& [path, name] : decoded)
+  // The library keeps reading the name for the process: the names and the
+  // list are never freed, not even by static destruction at exit.
+  static auto* decoded = new std::list<std::pair<std::string, wchar_t*>>;
+  for (const auto& [path, name] : *decoded)
     if (path == environment->interpreter) return EPy_SetProgramName(name);
   if (wchar_t* name = DecodePathForLibrary(environment->interpreter)) {
-    decoded.emplace_back(environment->interpreter, name);
+    try {
+      decoded->emplace_back(environment->interpreter, name);
+    } catch (...) {
+      return;  // no memory to keep it: Python starts under its own name (the few bytes stay lost)
+    }
     EPy_SetProgramName(name);
   }
 }
