@@ -9,6 +9,7 @@
 #include "HostHandles.h"
 #include "PythonLibrary/PythonFallbacks.h"
 #include "PythonLibrary/PythonLoader.h"
+#include "PythonRuntime/DeferredWork.h"
 #include "PythonRuntime/HostEntry.h"
 #include "PythonRuntime/InterpreterState.h"
 #include "PythonValues/PythonValues.h"
@@ -86,7 +87,7 @@ void DeliverText(int stream, std::string_view text) noexcept {
   std::string& pending = partialLines[stream];
   try {
     pending += text;
-  } catch (...) {
+  } catch (const std::exception&) {
     return Emit(stream, text.data(), text.size());
   }
   size_t start = 0;
@@ -107,6 +108,14 @@ void FlushStream(int stream) noexcept {
 // A partial line is delivered at the latest as the host's call returns.
 void FlushPartialLines() noexcept {
   for (int stream = 0; stream < kStreamCount; ++stream) FlushStream(stream);
+}
+
+void ReceiveThreadText(int stream, bool flush, std::string_view text) noexcept {
+  if (stream < 0 || stream >= kStreamCount) return;
+  if (flush)
+    FlushStream(stream);
+  else
+    DeliverText(stream, text);
 }
 
 bool ParseStream(PyObjectRef arguments, int* stream, PyObjectRef* text) {
@@ -136,12 +145,7 @@ PyObjectRef WriteText(int stream, PyObjectRef text) noexcept {
   if (!utf8) return nullptr;
   const std::string_view bytes(EPyBytes_AsString(utf8.get()), static_cast<size_t>(EPyBytes_Size(utf8.get())));
   if (!OnHostThread()) {
-    const size_t size = bytes.size() + 1;  // an empty write counts too
-    try {
-      DeferTextToHostThread(size, [stream, copy = std::string(bytes)] { DeliverText(stream, copy); });
-    } catch (...) {
-      // Out of memory: the text is lost, never delivered on this thread.
-    }
+    QueueThreadText(stream, bytes);
     return EPyLong_FromLongLong(characters);
   }
   if (consoleEventNesting >= kMaxConsoleEventNesting) {
@@ -149,7 +153,10 @@ PyObjectRef WriteText(int stream, PyObjectRef text) noexcept {
     return nullptr;
   }
   RunDeferredHostWork();  // earlier text from other threads comes first
-  DeliverText(stream, bytes);
+  if (ThreadTextQueued())
+    QueueHostText(stream, bytes);  // and all of it, when that delivery stopped at its budget
+  else
+    DeliverText(stream, bytes);
   // A handler that set Python's error (Python3Engine.SetError) has it raised
   // in the code that wrote, as a host function returning Nil has.
   if (EPyErr_Occurred && EPyErr_Occurred()) return nullptr;
@@ -159,7 +166,7 @@ PyObjectRef WriteText(int stream, PyObjectRef text) noexcept {
 // A partial line of whole-lines mode goes now.
 PyObjectRef FlushText(int stream) noexcept {
   if (!OnHostThread()) {
-    DeferToHostThread([stream] { FlushStream(stream); });
+    QueueThreadFlush(stream);
   } else if (!gPythonFinalizing) {
     RunDeferredHostWork();
     FlushStream(stream);
@@ -289,10 +296,26 @@ class ConsoleStream(_io.TextIOBase):
         _flush(self._stream)
 
 
+class NoBytes(_io.RawIOBase):
+    """The binary side of standard input: at its end too."""
+
+    name = property(lambda self: '<stdin>')
+
+    def readable(self):
+        return True
+
+    def readinto(self, buffer):
+        return 0
+
+
 class NoInput(_io.TextIOBase):
     """The application's standard input: always at its end."""
 
+    def __init__(self):
+        self._buffer = _io.BufferedReader(NoBytes())
+
     name = property(lambda self: '<stdin>')
+    buffer = property(lambda self: self._buffer)
     encoding = property(lambda self: 'utf-8')
     errors = property(lambda self: 'strict')
 
@@ -326,9 +349,11 @@ def input(prompt=''):
 
 
 input.__doc__ = _builtin_input.__doc__
-_sys.stdout = ConsoleStream(0, '<stdout>')
-_sys.stderr = ConsoleStream(1, '<stderr>')
-_sys.stdin = _no_input
+# The original streams are the application's too, so that restoring them
+# (sys.stdout = sys.__stdout__) keeps the output with the application.
+_sys.stdout = _sys.__stdout__ = ConsoleStream(0, '<stdout>')
+_sys.stderr = _sys.__stderr__ = ConsoleStream(1, '<stderr>')
+_sys.stdin = _sys.__stdin__ = _no_input
 _builtins.input = input
 del write, flush
 )";
@@ -341,6 +366,7 @@ constexpr int Py_file_input = 257;
 void InstallConsoleStreams() noexcept {
   if (!HasPythonEntries(EPyModule_Create2, EPyModule_GetDict, EPyRun_StringFlags, EPyErr_Clear)) return;
   SetEndOfCallWork(&FlushPartialLines);
+  SetThreadTextReceiver(&ReceiveThreadText);
   PyObjectRef module = EPyModule_Create2(&aview_module, kPythonApiVersion);
   // Code run in a namespace without __builtins__ gets none before 3.8 (not even import).
   PyObjectRef builtins = module && EPyImport_ImportModule ? EPyImport_ImportModule("builtins") : nullptr;

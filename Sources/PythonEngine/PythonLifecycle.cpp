@@ -12,6 +12,7 @@
 #include "PythonLibrary/PythonFallbacks.h"
 #include "PythonLibrary/PythonLoader.h"
 #include "PythonLibrary/VirtualEnvironment.h"
+#include "PythonRuntime/DeferredWork.h"
 #include "PythonRuntime/HostEntry.h"
 #include "PythonRuntime/Interrupts.h"
 #include "PythonRuntime/OutlivingThreads.h"
@@ -95,6 +96,7 @@ void StartInterpreter() {
   CompleteSysForChildProcesses();
   KeepRegisteredModulesForThisStart();
   gPythonInitialized = true;
+  AcceptWaitingWriters();
   AcceptInterrupts();
   StartBackgroundDelivery();
 }
@@ -116,7 +118,7 @@ void Python_Finalize() {
   if (!PythonLoadedAndRunning()) return;
   // Called back from Python (an event, a host function): tearing the
   // interpreter down under frames that are still running would crash them.
-  if (HostEntryDepth() > 1) {
+  if (HostCallDepth() > 1) {
     RaisePythonError(e__PyExc_RuntimeError,
                      "Python3Engine.Finalize was refused: Python code is running; "
                      "call it after the call into Python has returned");
@@ -126,6 +128,7 @@ void Python_Finalize() {
   ReleaseOwnedPythonRefs();
   if (EPyErr_Clear) EPyErr_Clear();  // what a release ran may have raised
   NoteThreadsOutlivingInterpreter();
+  ReleaseWaitingWriters();
   RefuseInterrupts();
   StopBackgroundDelivery();
   gPythonFinalizing = true;
@@ -133,6 +136,7 @@ void Python_Finalize() {
   gPythonFinalizing = false;
   gPythonInitialized = false;
   NoteInterpreterFinalized();
+  DeliverEveryQueuedText();  // what the joined threads wrote
   LetOutlivingThreadsEnd();
   ForgetOwnedPythonRefs();
   EndInterpreter();

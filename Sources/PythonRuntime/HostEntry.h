@@ -20,11 +20,9 @@
 //
 // Host code runs only on a thread that is inside such an entry. Python code
 // running on any other thread hands what it has for the host (printed text,
-// host objects to unlock) to DeferToHostThread; the host's thread runs it,
-// holding the interpreter lock, at its next entry and before the entry that
-// ran Python code returns, and before text that the host's thread writes
-// itself. Each run takes what was queued when it began, so the host always
-// gets out however fast other threads queue more.
+// host objects to unlock) to the queue of DeferredWork.h; the host's thread
+// takes it at its next entry, before the entry that ran Python code returns,
+// and before text that the host's thread writes itself.
 #pragma once
 
 #include <atomic>
@@ -45,6 +43,7 @@ struct ThreadEntries {
   bool runningDeferredWork;
   bool lockKept;         // lockHeld is kept from an earlier host call (depth 0)
   bool backgroundTicks;  // the background task has ticked on this thread
+  bool ticking;          // the outermost entry is the background task's tick, which runs no Python code
   uint64_t keptFor;      // the interpreter the kept lock belongs to
 };
 
@@ -59,7 +58,7 @@ extern void (*endOfCallWork)();
 void TakeInterpreterLock(ThreadEntries& entries) noexcept;
 void GoOnWithKeptLock(ThreadEntries& entries) noexcept;
 void GiveBackInterpreterLock(ThreadEntries& entries) noexcept;
-void RunDeferredHostWork(ThreadEntries& entries) noexcept;
+void RunDeferredHostWork(ThreadEntries& entries, bool callBegins) noexcept;
 
 }  // namespace host_entries
 
@@ -75,13 +74,13 @@ class HostEntry {
     if (outermost && entries.lockKept) GoOnWithKeptLock(entries);
     // An entry nested in one that took no lock (a destructor's host call) may still need it.
     if (lock == Lock::OnEntry && entries.lockHeld == LockHeld::None) TakeInterpreterLock(entries);
-    if (outermost && hasDeferredWork.load(std::memory_order_acquire)) RunDeferredHostWork(entries);
+    if (outermost && hasDeferredWork.load(std::memory_order_acquire)) RunDeferredHostWork(entries, true);
   }
   ~HostEntry() noexcept {
     using namespace host_entries;
     ThreadEntries& entries = tEntries;
     if (entries.depth == 1) {
-      if (hasDeferredWork.load(std::memory_order_acquire)) RunDeferredHostWork(entries);
+      if (hasDeferredWork.load(std::memory_order_acquire)) RunDeferredHostWork(entries, false);
       if (endOfCallWork) endOfCallWork();
     }
     if (--entries.depth == 0 && entries.lockHeld != LockHeld::None) GiveBackInterpreterLock(entries);
@@ -94,6 +93,12 @@ class HostEntry {
 // host did not call the plugin on (Python's own threads).
 inline int HostEntryDepth() noexcept { return host_entries::tEntries.depth; }
 
+// How many host calls of the application this thread is inside: the
+// background task's tick is none.
+inline int HostCallDepth() noexcept {
+  return host_entries::tEntries.depth - (host_entries::tEntries.ticking ? 1 : 0);
+}
+
 // True when host code may run on this thread now.
 inline bool OnHostThread() noexcept { return HostEntryDepth() > 0; }
 
@@ -101,18 +106,6 @@ inline bool OnHostThread() noexcept { return HostEntryDepth() > 0; }
 // entries do not hold it yet; the outermost entry's exit gives it back.
 // Within a host entry only.
 void HoldInterpreterLock() noexcept;
-
-// Queues work for the host's thread, in order. Safe from any thread.
-void DeferToHostThread(std::function<void()> work) noexcept;
-
-// Queues text for the host's thread, in order with the other work. While the
-// host runs no Python code, the queue holds a bounded amount of text: a
-// Python thread (holding the lock) that finds it full waits, without the
-// lock, as a writer to a full pipe does, until the host takes text. While a
-// host call runs Python code, which may be waiting for that very thread (a
-// join), the queue may grow larger, and past that a writer waits only a
-// moment per write; the text goes to the host as that call ends.
-void DeferTextToHostThread(size_t bytes, std::function<void()> deliver) noexcept;
 
 // Work for the end of every outermost host call, after the deferred work
 // (the partial lines of whole-lines console output); set once.
@@ -124,10 +117,18 @@ void SetEndOfCallWork(void (*work)()) noexcept;
 void StartBackgroundDelivery() noexcept;
 void StopBackgroundDelivery() noexcept;
 
+// True while a host thread's entries hold the interpreter lock: it may be
+// running Python code, or waiting inside it for another thread.
+bool HostThreadsRunPython() noexcept;
+
 // Runs the queued work now; on the host's thread only. The work takes the
 // interpreter lock where it calls Python (every plugin function it reaches
 // runs in an entry of its own).
 void RunDeferredHostWork() noexcept;
+
+// Delivers every text queued so far, whatever it costs (Finalize, once
+// Python's threads are gone). On the host's thread only.
+void DeliverEveryQueuedText() noexcept;
 
 // The interpreter was started on this thread during the current entry, which
 // holds its lock: the outermost exit gives it back.

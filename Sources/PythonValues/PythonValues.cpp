@@ -6,6 +6,7 @@
 #include "HostGlue.h"
 #include "HostHandles.h"
 #include "PythonLibrary/PythonLoader.h"
+#include "PythonRuntime/DeferredWork.h"
 #include "PythonRuntime/HostEntry.h"
 #include "PythonValues/PendingErrorAside.h"
 

@@ -341,6 +341,42 @@ TEST_F(Console, TheBackgroundTaskLivesWhilePythonRuns) {
   python.Connect();
 }
 
+// Restoring the original streams keeps the output with the application.
+TEST_F(Console, TheOriginalStreamsAreTheApplicationsToo) {
+  Receive(NewReceiver("RestoringConsole", received));
+  python.Run(
+      "import io\n"
+      "sys.stdout = io.StringIO()\n"
+      "print('aside')\n"
+      "sys.stdout = sys.__stdout__\n"
+      "print('restored')\n");
+  EXPECT_EQ(received, (Texts{"restored", "\n"}));
+  EXPECT_TRUE(python.TruthOf("sys.__stderr__ is sys.stderr and sys.__stdin__ is sys.stdin"));
+}
+
+// Standard input has a binary side at its end, as argparse's FileType('rb') reads it.
+TEST_F(Console, StandardInputHasAnEmptyBinarySide) {
+  EXPECT_EQ(python.TextOf("repr(sys.stdin.buffer.read())"), "b''");
+  EXPECT_EQ(python.TextOf("repr(sys.stdin.buffer.readline())"), "b''");
+  EXPECT_TRUE(python.TruthOf("sys.stdin.buffer.readable() and not sys.stdin.buffer.isatty()"));
+  python.Run(
+      "import argparse\n"
+      "parser = argparse.ArgumentParser()\n"
+      "parser.add_argument('data', type=argparse.FileType('rb'))\n"
+      "read_from_stdin = parser.parse_args(['-']).data.read()\n");
+  EXPECT_EQ(python.TextOf("repr(read_from_stdin)"), "b''");
+}
+
+// A partial line written while Python stops (an exit function) still arrives.
+TEST_F(WholeLines, APartialLineWrittenAtFinalizeArrives) {
+  python.Run("import atexit\natexit.register(sys.stdout.write, 'bye')");
+  python.Disconnect();
+  FinalizePython();
+  EXPECT_EQ(received, (Texts{"bye"}));
+  InitPython();
+  python.Connect();
+}
+
 class ConsoleBeforeInit : public FreshProcess {};
 
 TEST_F(ConsoleBeforeInit, AReceiverChosenBeforeInitHearsTheFirstOutput) {

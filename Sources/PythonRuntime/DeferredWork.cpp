@@ -1,0 +1,345 @@
+#include "PythonRuntime/DeferredWork.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <exception>
+#include <mutex>
+#include <string>
+#include <utility>
+
+#include "PythonLibrary/PythonLoader.h"
+#include "PythonRuntime/HostEntry.h"
+#include "PythonRuntime/InterpreterState.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// A record: one byte of stream (high bit for a flush), four of length, the text.
+constexpr uint8_t kFlushBit = 0x80;
+constexpr size_t kRecordHeader = 5;
+// The temporary file is read back in pieces of this size.
+constexpr size_t kSpillReadPiece = 1024 * 1024;
+// Past this much in the file, a writer waits this long per write, so that a
+// thread writing without end cannot fill the disk while a call runs.
+constexpr size_t kSpillBound = 64 * 1024 * 1024;
+constexpr auto kSpillWait = std::chrono::milliseconds(10);
+
+// Text that waits in a temporary file, in order after what memory holds.
+class SpillFile {
+ public:
+  bool Holds() const { return written_ > read_; }
+  size_t Bytes() const { return static_cast<size_t>(written_ - read_); }
+
+  bool Append(const std::string& records) {
+    if (fd_ < 0 && !Open()) return false;
+    for (size_t done = 0; done < records.size();) {
+      const ssize_t n = ::pwrite(fd_, records.data() + done, records.size() - done, written_ + done);
+      if (n <= 0) return false;  // what was written past written_ is overwritten later
+      done += static_cast<size_t>(n);
+    }
+    written_ += static_cast<off_t>(records.size());
+    return true;
+  }
+
+  // The next whole records, about `most` bytes of them and at least one.
+  std::string Take(size_t most) {
+    std::string piece = Read(read_, std::min(std::max(most, kRecordHeader), Bytes()));
+    size_t end = 0;
+    while (end + kRecordHeader <= piece.size()) {
+      const size_t record = kRecordHeader + LengthAt(piece.data() + end);
+      if (end + record > piece.size()) {
+        if (end == 0) piece = Read(read_, std::min(record, Bytes()));  // one record longer than the piece
+        if (end == 0 && piece.size() == record) end = record;
+        break;
+      }
+      end += record;
+    }
+    if (end == 0) end = Bytes();  // the file cannot be read back: what it holds is lost
+    piece.resize(std::min(end, piece.size()));
+    read_ += static_cast<off_t>(end);
+    if (!Holds() && ::ftruncate(fd_, 0) == 0) read_ = written_ = 0;
+    return piece;
+  }
+
+ private:
+  static uint32_t LengthAt(const char* header) {
+    uint32_t length;
+    std::memcpy(&length, header + 1, sizeof length);
+    return length;
+  }
+
+  std::string Read(off_t from, size_t size) {
+    std::string bytes(size, '\0');
+    size_t got = 0;
+    while (got < size) {
+      const ssize_t n = ::pread(fd_, &bytes[got], size - got, from + static_cast<off_t>(got));
+      if (n <= 0) break;
+      got += static_cast<size_t>(n);
+    }
+    bytes.resize(got);
+    return bytes;
+  }
+
+  bool Open() {
+    const char* folder = std::getenv("TMPDIR");
+    std::string pattern = std::string(folder && *folder ? folder : "/tmp") + "/python3-plugin-output-XXXXXX";
+    fd_ = ::mkostemp(&pattern[0], O_CLOEXEC);
+    if (fd_ < 0) return false;
+    ::unlink(pattern.c_str());  // gone with the process, whatever happens
+    return true;
+  }
+
+  int fd_ = -1;
+  off_t written_ = 0;
+  off_t read_ = 0;
+};
+
+std::mutex queueMutex;
+std::condition_variable roomForText;    // notified when text is taken or a host call begins running Python
+std::condition_variable writersGone;    // notified as waiting writers leave
+std::deque<std::function<void()>>* work = nullptr;  // created on first use, never freed
+std::string* memoryText = nullptr;                   // records, oldest first
+SpillFile* spill = nullptr;
+std::atomic<int> waitingWriters{0};
+bool closing = false;  // under queueMutex: Python is about to stop, writers wait no more
+ThreadTextReceiver receiver = nullptr;
+
+// The end of the delivery budget of the host call the thread is in.
+struct CallBudget {
+  Clock::time_point deadline;
+};
+thread_local CallBudget tBudget{};
+constexpr auto kBudgetKept = std::chrono::seconds(1);
+
+bool Ready() {
+  if (!work) work = new std::deque<std::function<void()>>;
+  if (!memoryText) memoryText = new std::string;
+  if (!spill) spill = new SpillFile;
+  return true;
+}
+
+bool QueueFull() { return memoryText->size() >= kThreadTextMemoryBound || spill->Holds(); }
+
+void NoteQueued() { host_entries::hasDeferredWork.store(true, std::memory_order_release); }
+
+void AppendRecord(std::string& to, int stream, bool flush, std::string_view text) {
+  const uint8_t kind = static_cast<uint8_t>(stream) | (flush ? kFlushBit : 0);
+  const uint32_t length = static_cast<uint32_t>(text.size());
+  char header[kRecordHeader];
+  header[0] = static_cast<char>(kind);
+  std::memcpy(header + 1, &length, sizeof length);
+  to.append(header, kRecordHeader);
+  to.append(text.data(), text.size());
+}
+
+// Under queueMutex: memory while there is room and nothing waits in the file;
+// the file past the bound; memory again when the file cannot take it.
+void Enqueue(int stream, bool flush, std::string_view text) {
+  if (!QueueFull()) {
+    AppendRecord(*memoryText, stream, flush, text);
+  } else {
+    std::string record;
+    AppendRecord(record, stream, flush, text);
+    if (!spill->Append(record)) memoryText->append(record);  // no disk: memory rather than loss
+  }
+  NoteQueued();
+}
+
+// On a Python thread holding the interpreter lock, with queueMutex locked.
+// Past the memory bound a writer waits for room while no host call runs
+// Python code. While one does (it may be joining this very thread) the text
+// goes to the file, and past the file's bound each write waits a moment.
+// Once Python is about to stop, nobody waits: the lock taken back at the end
+// of a wait would end the thread inside the plugin.
+void WaitForRoom(std::unique_lock<std::mutex>& lock) {
+  auto waitsForRoom = [] { return QueueFull() && !HostThreadsRunPython() && gPythonInitialized && !closing; };
+  const bool waitsAMoment = !waitsForRoom() && spill->Bytes() >= kSpillBound && gPythonInitialized && !closing;
+  if (OnHostThread() || !(waitsForRoom() || waitsAMoment) ||
+      !HasPythonEntries(EPyEval_SaveThread, EPyEval_RestoreThread))
+    return;
+  waitingWriters.fetch_add(1);
+  lock.unlock();
+  PyThreadState* state = EPyEval_SaveThread();
+  lock.lock();
+  if (waitsAMoment) {
+    roomForText.wait_for(lock, kSpillWait);
+  } else {
+    // Timed: a host call that begins running Python between the look and
+    // the wait is noticed all the same.
+    while (waitsForRoom()) roomForText.wait_for(lock, std::chrono::milliseconds(20));
+  }
+  lock.unlock();
+  EPyEval_RestoreThread(state);
+  lock.lock();
+  if (waitingWriters.fetch_sub(1) == 1) writersGone.notify_all();
+}
+
+void Queue(int stream, bool flush, std::string_view text) noexcept {
+  try {
+    std::unique_lock<std::mutex> lock(queueMutex);
+    Ready();
+    WaitForRoom(lock);
+    Enqueue(stream, flush, text);
+  } catch (const std::exception&) {
+    // Out of memory: the text is lost, never delivered on this thread.
+  }
+}
+
+// Under queueMutex: the oldest records, at most `most` bytes of them from the
+// file; memory first, as it is older than the file.
+std::string TakeText(size_t most) {
+  std::string taken;
+  if (!memoryText->empty()) {
+    taken.swap(*memoryText);
+  } else if (spill->Holds()) {
+    taken = spill->Take(std::min(most, kSpillReadPiece));
+  }
+  if (!taken.empty()) roomForText.notify_all();
+  return taken;
+}
+
+// Under queueMutex: what a delivery could not hand on goes back to the front.
+void PutBack(std::string_view rest) {
+  if (rest.empty()) return;
+  memoryText->insert(0, rest.data(), rest.size());
+  NoteQueued();
+}
+
+bool NothingQueued() { return work->empty() && memoryText->empty() && !spill->Holds(); }
+
+// Runs the queued work (host objects to unlock), holding the interpreter lock.
+void RunQueuedWork() {
+  std::deque<std::function<void()>> taken;
+  {
+    std::lock_guard<std::mutex> lock(queueMutex);
+    if (work->empty()) return;
+    taken.swap(*work);
+  }
+  if (gPythonInitialized && !gPythonFinalizing) HoldInterpreterLock();
+  for (auto& item : taken) item();
+}
+
+// Hands records to the receiver until `deadline`; returns the bytes handed on.
+size_t Hand(std::string_view records, Clock::time_point deadline, bool bounded) {
+  size_t at = 0;
+  while (at + kRecordHeader <= records.size()) {
+    if (bounded && Clock::now() >= deadline) break;
+    const uint8_t kind = static_cast<uint8_t>(records[at]);
+    uint32_t length;
+    std::memcpy(&length, records.data() + at + 1, sizeof length);
+    const std::string_view text = records.substr(at + kRecordHeader, length);
+    at += kRecordHeader + length;
+    if (receiver) receiver(kind & ~kFlushBit, (kind & kFlushBit) != 0, text);
+  }
+  return at;
+}
+
+}  // namespace
+
+void SetThreadTextReceiver(ThreadTextReceiver textReceiver) noexcept { receiver = textReceiver; }
+
+void DeferToHostThread(std::function<void()> deferred) noexcept {
+  try {
+    std::lock_guard<std::mutex> lock(queueMutex);
+    Ready();
+    work->push_back(std::move(deferred));
+    NoteQueued();
+  } catch (const std::exception&) {
+    // Out of memory: the work is dropped rather than run on the wrong thread.
+  }
+}
+
+void QueueThreadText(int stream, std::string_view text) noexcept { Queue(stream, false, text); }
+
+void QueueThreadFlush(int stream) noexcept { Queue(stream, true, {}); }
+
+bool ThreadTextQueued() noexcept {
+  if (!host_entries::hasDeferredWork.load(std::memory_order_acquire)) return false;
+  std::lock_guard<std::mutex> lock(queueMutex);
+  return Ready() && (!memoryText->empty() || spill->Holds());
+}
+
+void QueueHostText(int stream, std::string_view text) noexcept {
+  try {
+    std::lock_guard<std::mutex> lock(queueMutex);
+    Ready();
+    Enqueue(stream, false, text);
+  } catch (const std::exception&) {
+  }
+}
+
+bool RunDeferredWork(DeliveryBudget budget) noexcept {
+  const bool bounded = budget != DeliveryBudget::Everything;
+  const Clock::time_point now = Clock::now();
+  // A budget is the call's own while it is fresh; a call that began with
+  // nothing to deliver opens one as text comes.
+  if (budget != DeliveryBudget::SameCall || now > tBudget.deadline + kBudgetKept)
+    tBudget.deadline = now + kDeliveryBudget;
+  const Clock::time_point deadline = tBudget.deadline;
+  try {
+    size_t owed;  // what was queued when this delivery began: it never chases later text
+    {
+      std::lock_guard<std::mutex> lock(queueMutex);
+      Ready();
+      owed = memoryText->size() + spill->Bytes();
+    }
+    RunQueuedWork();
+    while (owed > 0) {
+      std::string taken;
+      {
+        std::lock_guard<std::mutex> lock(queueMutex);
+        taken = TakeText(owed);
+      }
+      if (taken.empty()) break;
+      const size_t handed = Hand(taken, deadline, bounded);
+      owed -= std::min(owed, handed);
+      if (handed < taken.size()) {
+        std::lock_guard<std::mutex> lock(queueMutex);
+        PutBack(std::string_view(taken).substr(handed));
+        break;
+      }
+    }
+    std::lock_guard<std::mutex> lock(queueMutex);
+    if (NothingQueued()) host_entries::hasDeferredWork.store(false, std::memory_order_release);
+    return !memoryText->empty() || spill->Holds();
+  } catch (const std::exception&) {
+    return true;
+  }
+}
+
+void AcceptWaitingWriters() noexcept {
+  std::lock_guard<std::mutex> lock(queueMutex);
+  closing = false;
+}
+
+void ReleaseWaitingWriters() noexcept {
+  {
+    std::lock_guard<std::mutex> lock(queueMutex);
+    closing = true;
+  }
+  roomForText.notify_all();
+  if (waitingWriters.load() == 0 || !HasPythonEntries(EPyEval_SaveThread, EPyEval_RestoreThread)) return;
+  PyThreadState* state = EPyEval_SaveThread();
+  {
+    std::unique_lock<std::mutex> lock(queueMutex);
+    writersGone.wait(lock, [] { return waitingWriters.load() == 0; });
+  }
+  EPyEval_RestoreThread(state);
+}
+
+void WakeWaitingWriters() noexcept {
+  if (waitingWriters.load(std::memory_order_relaxed) > 0) roomForText.notify_all();
+}
+
+size_t QueuedThreadTextBytes() noexcept {
+  std::lock_guard<std::mutex> lock(queueMutex);
+  return Ready() ? memoryText->size() + spill->Bytes() : 0;
+}
