@@ -24,6 +24,8 @@ void Python_SetPythonPath(REALobjectStruct* path) {
   gPythonPath.Retain(path);
 }
 
+bool Python_IsRunning() { return PythonIsRunning(); }
+
 bool Python_SetVirtualEnvironment(REALobjectStruct* folder) {
   if (!folder || PythonIsRunning() || (gPythonEntryPointsLoaded && EPy_IsInitialized && EPy_IsInitialized()))
     return false;

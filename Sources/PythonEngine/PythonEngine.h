@@ -14,3 +14,6 @@ bool Python_SetVirtualEnvironment(REALobjectStruct* folder);
 // The loaded library's file and version ("3.12.1"); empty before loading.
 REALstringStruct* Python_LibraryPath();
 REALstringStruct* Python_Version();
+// True while an interpreter runs that the members can use: from a
+// successful Init to Finalize. Never loads the library.
+bool Python_IsRunning();

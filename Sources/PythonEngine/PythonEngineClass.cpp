@@ -73,7 +73,10 @@ REALmethodDefinition PythonEngineSharedMethods[] = {
     records::Method<Python_SetVirtualEnvironment>(
         "SetVirtualEnvironment(folder as FolderItem) as Boolean",
         "Before Init: Python starts as this venv's own interpreter, from its base library; False when the folder is no "
-        "usable venv."),
+        "usable venv or its pyvenv.cfg is one Python cannot read (32 KB or more, not UTF-8)."),
+    records::Method<Python_IsRunning, records::PendingError::Untouched>(
+        "IsRunning() as Boolean",
+        "True from a successful Init to Finalize: Python runs and the members can use it; never loads the library."),
     records::Method<Python_LibraryPath>("LibraryPath() as String",
                                         "The file of the loaded Python library; empty before one is loaded."),
     records::Method<Python_Version>(

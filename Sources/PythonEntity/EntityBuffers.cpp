@@ -106,6 +106,30 @@ bool CopyInCOrder(void* destination, const Py_buffer& view) {
   return EPyBuffer_ToContiguous(destination, &view, view.len, 'C') == 0;
 }
 
+// Items that are Python object pointers ("O", "<O", "2O", "T{O:x:}", numpy's
+// dtype=object): copying them hands out addresses without references, and
+// writing over them corrupts reference counts. Field names (":name:") may
+// hold any letter and are skipped.
+bool HoldsObjectPointers(const char* format) {
+  for (const char* at = format; at && *at; ++at) {
+    if (*at == ':') {
+      const char* end = std::strchr(at + 1, ':');
+      if (!end) return false;
+      at = end;
+    } else if (*at == 'O') {
+      return true;
+    }
+  }
+  return false;
+}
+
+bool RefuseObjectPointers(const Py_buffer& view, const char* member) {
+  if (!HoldsObjectPointers(view.format)) return false;
+  RaisePythonError(e__PyExc_TypeError, member, ": the buffer's items are Python objects (format \"",
+                   std::string(view.format), "\"), not data");
+  return true;
+}
+
 // Nothing is written unless every byte fits.
 int64_t CopyBuffer(REALobjectStruct* self, REALobjectStruct* into) {
   // Getting the buffer may run Python code that drops the last host reference to the block.
@@ -115,6 +139,7 @@ int64_t CopyBuffer(REALobjectStruct* self, REALobjectStruct* into) {
   AcquiredBuffer buffer(object.get(), PyBUF_FULL_RO);
   if (!buffer) return -1;
   const Py_buffer& view = buffer.view();
+  if (RefuseObjectPointers(view, "CopyBuffer")) return -1;
   const BlockMemory target = MemoryOf(into);
   if (target.size < 0) {
     RaisePythonError(e__PyExc_ValueError, "CopyBuffer: the MemoryBlock's size is unknown (a MemoryBlock of a Ptr)");
@@ -156,9 +181,10 @@ REALobjectStruct* BufferView(REALobjectStruct* self) {
     else
       StoreOwnedPythonRef(kept, view);
   }
-  AcquiredBuffer writable(kept, PyBUF_C_CONTIGUOUS | PyBUF_WRITABLE);
-  REALobjectStruct* block = writable ? REALPtrToMemoryBlock(writable.view().buf) : nullptr;
-  if (writable && !block) RaisePythonError(e__PyExc_SystemError, "BufferView: the host made no MemoryBlock of a Ptr");
+  AcquiredBuffer writable(kept, PyBUF_C_CONTIGUOUS | PyBUF_WRITABLE | PyBUF_FORMAT);
+  const bool refused = writable && RefuseObjectPointers(writable.view(), "BufferView");
+  REALobjectStruct* block = writable && !refused ? REALPtrToMemoryBlock(writable.view().buf) : nullptr;
+  if (writable && !refused && !block) RaisePythonError(e__PyExc_SystemError, "BufferView: the host made no MemoryBlock of a Ptr");
   // A refused first view keeps nothing exported; an earlier one stays for the blocks it gave.
   if (!block && firstView) ReleaseOwnedPythonRef(kept);
   return block;
@@ -262,12 +288,12 @@ std::vector<REALmethodDefinition> EntityBufferMethods() {
           "CopyBuffer(into as MemoryBlock) as Integer",
           "Copies the buffer's bytes, in C order whatever its layout, to the start of the MemoryBlock and returns "
           "their number; -1 with an error set and nothing written when the block is Nil, too small or of unknown "
-          "size, or the object exports no buffer."),
+          "size, or the object exports no buffer or one of Python objects (format \"O\")."),
       records::Method<BufferView>(
           "BufferView() as MemoryBlock",
           "A MemoryBlock over the object's own memory, without a copy, valid while this entity lives and Python "
           "runs (its Size is -1: BufferSize tells); Nil with a BufferError set for a read-only or non-contiguous "
-          "buffer, a TypeError for an object that exports none."),
+          "buffer, a TypeError for an object that exports none or one of Python objects (format \"O\")."),
   };
 }
 

@@ -5,12 +5,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <climits>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <map>
 #include <memory>
+#include <sstream>
 
 #include "PythonLibrary/PythonLoader.h"
 
@@ -38,16 +40,68 @@ std::string Joined(const std::string& folder, const std::string& name) {
   return folder == "/" ? "/" + name : folder + "/" + name;
 }
 
-// "key = value" lines, keys in lower case, as Python's site module reads them.
-std::map<std::string, std::string> ReadConfiguration(const std::string& file) {
+// Python reads pyvenv.cfg as it starts, and a file it cannot read ends the
+// process there ("Fatal Python error"): 3.11 and later read no file of 32 KB
+// or more, every version decodes it as strict UTF-8, and 3.11 fails on a
+// home longer than a path can be. Such a file is refused before anything loads.
+constexpr size_t kMaxConfigurationBytes = 32 * 1024;
+constexpr size_t kMaxHomeBytes = PATH_MAX;
+
+// Strict UTF-8 as Python decodes it: no overlong forms, no surrogates, nothing
+// above U+10FFFF; a NUL byte is refused too, as no path can hold one.
+bool IsStrictUtf8WithoutNul(const std::string& text) {
+  const auto* at = reinterpret_cast<const unsigned char*>(text.data());
+  const auto* end = at + text.size();
+  while (at < end) {
+    const unsigned char lead = *at++;
+    if (lead == 0) return false;
+    if (lead < 0x80) continue;
+    int following = 0;
+    unsigned char low = 0x80;
+    unsigned char high = 0xBF;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+      following = 1;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+      following = 2;
+      if (lead == 0xE0) low = 0xA0;
+      if (lead == 0xED) high = 0x9F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+      following = 3;
+      if (lead == 0xF0) low = 0x90;
+      if (lead == 0xF4) high = 0x8F;
+    } else {
+      return false;
+    }
+    if (end - at < following || *at < low || *at > high) return false;
+    for (++at, --following; following > 0; --following, ++at)
+      if (*at < 0x80 || *at > 0xBF) return false;
+  }
+  return true;
+}
+
+// The whole file, or nothing when it cannot be read or Python could not read it.
+std::optional<std::string> ReadableConfigurationText(const std::string& file) {
+  std::ifstream in(file, std::ios::binary);
+  if (!in) return std::nullopt;
+  std::string text(kMaxConfigurationBytes, '\0');
+  in.read(text.data(), static_cast<std::streamsize>(text.size()));
+  if (in.bad()) return std::nullopt;
+  text.resize(static_cast<size_t>(in.gcount()));
+  if (text.size() >= kMaxConfigurationBytes || !IsStrictUtf8WithoutNul(text)) return std::nullopt;
+  return text;
+}
+
+// "key = value" lines, keys in any case, as Python's start-up and its site
+// module read them; the first line of a key counts, as for Python's home.
+std::map<std::string, std::string> ReadConfiguration(const std::string& text) {
   std::map<std::string, std::string> settings;
-  std::ifstream in(file);
+  std::istringstream in(text);
   for (std::string line; std::getline(in, line);) {
     const size_t equals = line.find('=');
     if (equals == std::string::npos) continue;
     std::string key = Trimmed(line.substr(0, equals));
     for (char& c : key) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    settings[key] = Trimmed(line.substr(equals + 1));
+    settings.emplace(key, Trimmed(line.substr(equals + 1)));
   }
   return settings;
 }
@@ -115,9 +169,14 @@ std::optional<VirtualEnvironment> ReadVirtualEnvironment(const std::string& fold
   if (environment.folder.empty()) return std::nullopt;
   const std::string configuration = Joined(environment.folder, "pyvenv.cfg");
   if (!IsRegularFile(configuration)) return std::nullopt;
-  std::map<std::string, std::string> settings = ReadConfiguration(configuration);
+  const std::optional<std::string> text = ReadableConfigurationText(configuration);
+  if (!text) return std::nullopt;
+  // Python looks beside its interpreter first: a file there must be readable too.
+  const std::string besideInterpreter = Joined(Joined(environment.folder, "bin"), "pyvenv.cfg");
+  if (IsRegularFile(besideInterpreter) && !ReadableConfigurationText(besideInterpreter)) return std::nullopt;
+  std::map<std::string, std::string> settings = ReadConfiguration(*text);
   const std::string home = settings["home"];
-  if (home.empty()) return std::nullopt;
+  if (home.empty() || home.size() >= kMaxHomeBytes) return std::nullopt;
   for (const char* name : {"bin/python3", "bin/python"}) {
     const std::string candidate = Joined(environment.folder, name);
     if (IsExecutableFile(candidate)) {

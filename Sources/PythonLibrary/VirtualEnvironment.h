@@ -18,7 +18,9 @@ struct VirtualEnvironment {
 };
 
 // The environment in `folder`, or nothing when the folder holds no
-// pyvenv.cfg naming a base `home`, no interpreter, or no Python 3 version.
+// pyvenv.cfg naming a base `home`, no interpreter, or no Python 3 version,
+// or a pyvenv.cfg that Python could not read as it starts (32 KB or more,
+// not UTF-8, a home longer than a path), which would end the process.
 std::optional<VirtualEnvironment> ReadVirtualEnvironment(const std::string& folder);
 
 // The environment chosen by Python3Engine.SetVirtualEnvironment for the

@@ -56,9 +56,11 @@ PyObjectRef CallWithWrappers(PyObjectRef callable, REALobjectStruct* parameters,
   if (!callable || !HasPythonEntries(EPyObject_Call, EPyTuple_New)) return nullptr;
   HeldReference heldCallable(callable);
   PyObjectRef arguments = parameters ? NewReference(PythonEntityObjectOf(parameters)) : EPyTuple_New(0);
+  // A dictionary that holds nothing (made from the null Ptr a host function
+  // receives when called without keywords) means no keywords, as Nil does.
   HeldReference keywordDict = HeldArgumentObject(keywords);
   PyObjectRef result = nullptr;
-  if (arguments && (!keywords || keywordDict)) {
+  if (arguments) {
     if (!IsPythonTuple(arguments))
       RaisePythonError(e__PyExc_TypeError, "argument list must be a tuple");
     else if (keywordDict && !IsPythonDict(keywordDict.get()))

@@ -105,6 +105,7 @@ REALobjectStruct* NewNamedObjectWrapper(REALclassDefinition* record, REALstringS
 
 // Calls `callable` with the items of a Python3Parameters as positional
 // arguments and a Python3Dictionary as keyword arguments; Nil for either
-// means none. A new reference, or null: the call raised (Python's error
-// set), or a wrapper that holds nothing was given (no error).
+// means none, and so does a dictionary that holds nothing. A new reference,
+// or null: the call raised (Python's error set), or a parameters wrapper that
+// holds nothing was given (no error).
 PyObjectRef CallWithWrappers(PyObjectRef callable, REALobjectStruct* parameters, REALobjectStruct* keywords);

@@ -153,6 +153,39 @@ TEST_F(Buffers, BufferViewRefusesReadOnlyAndScatteredBuffersAndKeepsNothing) {
   EXPECT_EQ(TakeErrorType(), "BufferError") << "not contiguous";
 }
 
+// Items that are Python object pointers are no data: copied, they would be
+// addresses that hold no reference; written through a view, they would break
+// reference counts. ctypes exports them ("<O", "T{<O:Object:<i:Other:}").
+// Describing them stays allowed; field names may hold an O of their own.
+TEST_F(Buffers, BuffersOfPythonObjectsAreNeitherCopiedNorViewed) {
+  python.Run(
+      "import ctypes\n"
+      "class Pair(ctypes.Structure):\n    _fields_ = [('Object', ctypes.py_object), ('Other', ctypes.c_int)]\n"
+      "class Plain(ctypes.Structure):\n    _fields_ = [('Other', ctypes.c_int), ('Offset', ctypes.c_int)]\n"
+      "held = object()\n"
+      "objects = (ctypes.py_object * 2)(held, held)\n"
+      "pairs = (Pair * 2)((held, 1), (held, 2))\n"
+      "grid = ((ctypes.py_object * 2) * 2)()\n"
+      "plain = Plain(1, 2)\n");
+  const int64_t references = python.RefCount("held");
+  Object block = host_.newMemoryBlock(std::string(64, '.'));
+  for (const char* exporter : {"objects", "memoryview(objects)[::-1]", "pairs", "grid", "ctypes.py_object(held)"}) {
+    Object entity = python.EntityOf(exporter);
+    EXPECT_NE(Format(entity).find('O'), std::string::npos) << exporter;
+    EXPECT_GT(Size(entity), 0) << exporter;
+    EXPECT_EQ(CopyInto(entity, block), -1) << exporter;
+    EXPECT_EQ(TakeErrorType(), "TypeError") << exporter;
+    EXPECT_EQ(host_.memoryBlockBytes(block), std::string(64, '.')) << exporter << ": nothing written";
+    EXPECT_TRUE(View(entity).isNil()) << exporter;
+    EXPECT_NE(TakeErrorType(), "") << exporter << ": a TypeError, or a BufferError for scattered items";
+  }
+  EXPECT_EQ(python.RefCount("held"), references) << "no refused view is kept";
+  Object plain = python.EntityOf("plain");
+  EXPECT_EQ(CopyInto(plain, block), 8) << "names of fields are no items";
+  EXPECT_FALSE(View(plain).isNil());
+  EXPECT_FALSE(ErrorOccurred()) << GetError();
+}
+
 // Python's memoryview.release() while a MemoryBlock of it lives: the entity's
 // own export keeps the memory, which stays the object's.
 TEST_F(Buffers, AViewReleasedByPythonLeavesTheBlockValid) {
@@ -333,6 +366,27 @@ TEST_F(NumpyBuffers, ViewsBothWays) {
   EXPECT_EQ(reinterpret_cast<double*>(Memory(source))[2], 6.0);
   EXPECT_EQ(python.IntegerOf("int(copied_array.sum())"), 6);
   python.Run("del copied, shared, copied_array, shared_array");
+}
+
+// numpy's dtype=object exports "O", a structured one holding objects "T{(2)O:a:}".
+TEST_F(NumpyBuffers, ArraysOfPythonObjectsAreNeitherCopiedNorViewed) {
+  python.Run("held = object()\nboxes = numpy.array([held, 'a', None], dtype=object)");
+  const int64_t references = python.RefCount("held");
+  Object block = host_.newMemoryBlock(std::string(64, '.'));
+  for (const char* exporter : {"boxes", "boxes[::2]", "numpy.zeros(2, dtype=[('a', 'O', (2,))])"}) {
+    Object entity = python.EntityOf(exporter);
+    EXPECT_EQ(CopyInto(entity, block), -1) << exporter;
+    EXPECT_EQ(TakeErrorType(), "TypeError") << exporter;
+    EXPECT_EQ(host_.memoryBlockBytes(block), std::string(64, '.')) << exporter;
+    EXPECT_TRUE(View(entity).isNil()) << exporter;
+    EXPECT_NE(TakeErrorType(), "") << exporter << ": a TypeError, or a BufferError for scattered items";
+  }
+  EXPECT_EQ(Format(python.EntityOf("boxes")), "O");
+  EXPECT_EQ(python.RefCount("held"), references);
+  Object records = python.EntityOf("numpy.zeros(2, dtype=[('Offset', '<i4'), ('Other', '<i4')])");
+  EXPECT_EQ(CopyInto(records, block), 16);
+  EXPECT_FALSE(View(records).isNil());
+  EXPECT_FALSE(ErrorOccurred()) << GetError();
 }
 
 // Python code that an exporter runs (__buffer__, from 3.12 on) may drop the

@@ -51,6 +51,21 @@ TEST_F(EntityObjects, AttributesAreReadWrittenAndTested) {
   EXPECT_EQ(python.TextOf("box.label"), "red");
 }
 
+// The entity GetAttribute returns holds the one reference the lookup gave,
+// and gives it back with the entity.
+TEST_F(EntityObjects, GetAttributeHoldsOneReferenceToTheAttribute) {
+  python.Run("box.thing = object()");
+  Object box = python.EntityOf("box");
+  const int64_t before = python.RefCount("box.thing");
+  {
+    Object thing = Call(box, "GetAttribute", {Str("thing")});
+    ASSERT_FALSE(thing.isNil());
+    EXPECT_EQ(python.RefCount("box.thing"), before + 1);
+  }
+  for (int round = 0; round < 10; ++round) Call(box, "GetAttribute", {Str("thing")});
+  EXPECT_EQ(python.RefCount("box.thing"), before);
+}
+
 TEST_F(EntityObjects, MethodsAreCalledWithPositionalAndKeywordArguments) {
   Object day = python.EntityOf("day");
   EXPECT_EQ(Text(host_.call(Call(day, "CallMethod", {Str("isoformat"), Nil{}}), "StringValue")), "2026-12-07");

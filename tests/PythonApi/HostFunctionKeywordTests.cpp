@@ -30,6 +30,16 @@ PyPtr Scale(PyPtr self, PyPtr args, PyPtr kwargs) {
   return Returned(Int64{IntegerArgument(args, 0) * by});
 }
 
+// forward(*args, **kwargs) calls the Python function in `forwardTarget` with
+// them, the keywords wrapped as a Python3Dictionary whatever they are (the
+// null Ptr when Python passed none).
+Object forwardTarget;
+PyPtr Forward(PyPtr, PyPtr args, PyPtr kwargs) {
+  Object keywords = host().newObject("Python3Dictionary", {Ptr{kwargs}});
+  Object result = xhost::asObject(host().call(forwardTarget, "Invoke", {ArgumentsOf(args), keywords}));
+  return result.isNil() ? nullptr : xhost::asPtr(host().call(result, "GetPtr"));
+}
+
 PyPtr Plain(PyPtr, PyPtr) { return Returned(Str("plain")); }
 
 PyPtr InitNothing(PyPtr, PyPtr, PyPtr) { return nullptr; }
@@ -132,6 +142,60 @@ TEST_F(HostFunctionKeywords, ModuleValuesAreSetOnEveryModuleObject) {
   python.Run("import shop");
   EXPECT_EQ(python.TextOf("shop.VERSION"), "1.2.4");
   EXPECT_EQ(python.IntegerOf("shop.LIMITS['items']"), 10);
+}
+
+TEST_F(HostFunctionKeywords, KeywordsPassedOnAsTheyCameMayBeNone) {
+  Object module = NewXojoModule("relay", {});
+  host_.call(module, "RegisterFunction", {Str("forward"), Address(&Forward), true});
+  Register(module);
+  Start();
+  python.Run("def shown(*args, **kwargs):\n    return '%r %r' % (args, sorted(kwargs.items()))\nimport relay");
+  forwardTarget = python.Function("shown");
+  EXPECT_EQ(python.TextOf("relay.forward(1, size=2)"), "(1,) [('size', 2)]");
+  EXPECT_EQ(python.TextOf("relay.forward(1)"), "(1,) []") << "a dictionary of a null Ptr is no keyword";
+  EXPECT_FALSE(ErrorOccurred());
+  forwardTarget = Object();
+}
+
+// Every member that takes keywords: a Python3Dictionary that holds nothing
+// (of a null Ptr, or made before a restart) means none, as Nil does.
+TEST_F(HostFunctionKeywords, ADictionaryHoldingNothingMeansNoKeywords) {
+  Start();
+  python.Run(
+      "calls = []\n"
+      "def shown(*args, **kwargs):\n    calls.append(1)\n    return '%r %r' % (args, sorted(kwargs.items()))\n"
+      "class Made:\n    def __init__(self, *args, **kwargs): self.shown = shown(*args, **kwargs)\n"
+      "    def method(self, *args, **kwargs): return shown(*args, **kwargs)\n"
+      "made = Made()\n");
+  Object stale = host_.newObject("Python3Dictionary");
+  KeptPastFinalize(stale);
+  Restart();
+  python.Run(
+      "calls = []\n"
+      "def shown(*args, **kwargs):\n    calls.append(1)\n    return '%r %r' % (args, sorted(kwargs.items()))\n"
+      "class Made:\n    def __init__(self, *args, **kwargs): self.shown = shown(*args, **kwargs)\n"
+      "    def method(self, *args, **kwargs): return shown(*args, **kwargs)\n"
+      "made = Made()\n");
+  const auto TextOf = [&](const Object& result) {
+    return result.isNil() ? "<Nil: " + GetError() + ">" : Text(host_.call(result, "StringValue"));
+  };
+  for (const Object& keywords : {host_.newObject("Python3Dictionary", {Ptr{nullptr}}), stale}) {
+    Object arguments = Tuple({Int32{1}});
+    EXPECT_EQ(TextOf(CallObject(python.Function("shown"), "Invoke", {arguments, keywords})), "(1,) []")
+        << "Python3Function.Invoke";
+    EXPECT_EQ(TextOf(CallObject(python.EntityOf("shown"), "Invoke", {arguments, keywords})), "(1,) []")
+        << "Python3Entity.Invoke";
+    EXPECT_EQ(TextOf(CallObject(python.EntityOf("made"), "CallMethod", {Str("method"), arguments, keywords})),
+              "(1,) []")
+        << "Python3Entity.CallMethod";
+    Object made = CallObject(CallObject(python.module(), "GetClass", {Str("Made")}), "CreateInstance",
+                             {arguments, keywords});
+    EXPECT_EQ(made.isNil() ? "<Nil: " + GetError() + ">" : Text(host_.call(made, "StringField", {Str("shown")})),
+              "(1,) []")
+        << "Python3Class.CreateInstance";
+  }
+  EXPECT_EQ(python.IntegerOf("len(calls)"), 9);
+  EXPECT_FALSE(ErrorOccurred());
 }
 
 TEST_F(HostFunctionKeywords, ADictionaryWrapsOnlyADict) {

@@ -31,6 +31,7 @@ leak_updated = {}
 leak_unprintable = Unprintable()
 leak_buffer = bytearray(b'leak buffer')
 leak_doubles = array.array('d', [1.5, 2.5])
+leak_objects = (ctypes.py_object * 2)(leak_item, leak_item)  # items that are object pointers
 
 class LeakError(Exception):
     pass

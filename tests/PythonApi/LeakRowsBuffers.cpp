@@ -55,7 +55,21 @@ std::vector<Row> BufferRows(LeakObjects& c) {
          host().call(c.number, "CopyBuffer", {Block(8)});
          c.ClearError();
        }},
+      {m("CopyBuffer(into as MemoryBlock) as Integer"),
+       "items that are Python objects",
+       {"leak_objects", "leak_item"},
+       [&c] {
+         host().call(c.Entity("leak_objects"), "CopyBuffer", {Block(32)});
+         c.ClearError();
+       }},
       {m("BufferView() as MemoryBlock"), "", {"leak_buffer"}, [&c] { host().call(c.buffer, "BufferView"); }},
+      {m("BufferView() as MemoryBlock"),
+       "items that are Python objects",
+       {"leak_objects", "leak_item"},
+       [&c] {
+         host().call(c.Entity("leak_objects"), "BufferView");
+         c.ClearError();
+       }},
       {m("BufferView() as MemoryBlock"),
        "an entity made and dropped each time",
        {"leak_doubles"},

@@ -202,6 +202,7 @@ std::vector<Row> EngineRows(LeakObjects& c) {
        [] { Engine("SetVirtualEnvironment", {host().newFolderItem("/tmp")}); }},
       {m("LibraryPath() as String"), "", {}, [] { Engine("LibraryPath"); }},
       {m("Version() as String"), "", {}, [] { Engine("Version"); }},
+      {m("IsRunning() as Boolean"), "", {}, [] { Engine("IsRunning"); }},
       {m("Init()"), "while Python runs", {}, [] { Engine("Init"); }},
       {m("Init(applicationName as String)"), "while Python runs", {}, [] { Engine("Init", {Str("leak app")}); }},
       // Execute returns what the run gave, None, released before 3.12 made it immortal.
@@ -362,6 +363,12 @@ std::vector<Row> FunctionAndClassRows(LeakObjects& c) {
        {"keyword_echo"},
        [&c] {
          host().call(c.keywordEcho, "Invoke", {Nil{}, Nil{}});
+       }},
+      {invokeKeywords,
+       "a dictionary that holds nothing",
+       {"keyword_echo", "leak_tuple"},
+       [&c] {
+         host().call(c.keywordEcho, "Invoke", {c.arguments, host().newObject("Python3Dictionary", {Ptr{nullptr}})});
        }},
       {invokeKeywords,
        "keywords the function does not take",

@@ -5,9 +5,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <clocale>
 #include <cstdio>
 #include <fstream>
+#include <thread>
 
 #include "ApiTestSupport.h"
 
@@ -192,6 +195,35 @@ TEST_F(NeverStarted, FinalizeBeforeInitDoesNothing) {
   EXPECT_FALSE(ErrorOccurred());
   InitPython();
   EXPECT_FALSE(GetModule("sys").isNil());
+}
+
+// IsRunning as compiled Xojo code on another thread calls it, answered while
+// this thread idles (it may keep the interpreter lock until its next tick).
+bool IsRunningFromAnotherThread() {
+  const auto function =
+      reinterpret_cast<RBBoolean (*)()>(host().memberFunctions("Python3Engine", "IsRunning() as Boolean").function);
+  std::atomic<int> answer{-1};
+  std::thread other([&] { answer = function() ? 1 : 0; });
+  const auto start = std::chrono::steady_clock::now();
+  while (answer < 0 && std::chrono::steady_clock::now() - start < std::chrono::seconds(5))
+    host().idle(std::chrono::milliseconds(1));
+  other.join();
+  return answer == 1;
+}
+
+TEST_F(NeverStarted, IsRunningFromInitToFinalizeOnEveryThread) {
+  EXPECT_FALSE(Bool(Engine("IsRunning")));
+  EXPECT_FALSE(PythonLibraryMapped()) << "asking loads no library";
+  EXPECT_FALSE(IsRunningFromAnotherThread());
+  InitPython();
+  EXPECT_TRUE(Bool(Engine("IsRunning")));
+  EXPECT_TRUE(IsRunningFromAnotherThread());
+  FinalizePython();
+  EXPECT_FALSE(Bool(Engine("IsRunning")));
+  EXPECT_FALSE(IsRunningFromAnotherThread());
+  InitPython();
+  EXPECT_TRUE(Bool(Engine("IsRunning")));
+  EXPECT_FALSE(ErrorOccurred());
 }
 
 TEST_F(NeverStarted, AddSearchPathWithNilDoesNotEvenLoadTheLibrary) {

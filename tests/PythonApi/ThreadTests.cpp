@@ -234,6 +234,7 @@ TEST_F(Threads, RestartIsRefusedWhileAThreadOfTheOldInterpreterCannotEnd) {
     EXPECT_NE(refusal.message.find("still running"), std::string::npos) << refusal.message;
   }
   EXPECT_TRUE(GetModule("sys").isNil());
+  EXPECT_FALSE(Bool(Engine("IsRunning"))) << "a refused Init starts nothing";
   EXPECT_FALSE(ErrorOccurred());
 }
 

@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <utility>
+#include <vector>
 
 #include "ApiTestSupport.h"
 
@@ -165,6 +167,69 @@ TEST_F(VirtualEnvironments, FoldersThatAreNoUsableEnvironmentChangeNothing) {
   EXPECT_NE(python_.TextOf("os.path.realpath(sys.prefix)"), orphan.string());
   EXPECT_TRUE(SameFile(Text(Engine("LibraryPath")), LibraryUnderTest())) << Text(Engine("LibraryPath"));
   EXPECT_EQ(Text(Engine("Version")), python_.TextOf("__import__('platform').python_version()"));
+}
+
+// Python reads the keys in any case as it starts, and so are they read here.
+TEST_F(VirtualEnvironments, KeysOfAnyCaseAreRead) {
+  const fs::path venv = MakeEnvironment("venv");
+  const std::string version = VersionOfLibraryFile(LibraryUnderTest());
+  WriteFile(venv / "pyvenv.cfg", "Home = " + fs::path(base_).parent_path().string() +
+                                     "\nInclude-System-Site-Packages = false\nVERSION = " + version + ".0\n");
+  ASSERT_TRUE(Choose(venv));
+  Start();
+  EXPECT_EQ(python_.TextOf("os.path.realpath(sys.prefix)"), venv.string());
+  EXPECT_EQ(python_.TextOf("__import__('venvprobe').WHERE"), "installed into the venv");
+}
+
+// A pyvenv.cfg that Python cannot read ends the process as Python starts:
+// each is refused, nothing loaded. Taken, it would end the child process
+// that tries it; the process goes on with the library it would load anyway.
+TEST_F(VirtualEnvironments, AConfigurationPythonCannotReadIsRefused) {
+  const fs::path venv = MakeEnvironment("venv");
+  std::string configuration;
+  {
+    std::ifstream in(venv / "pyvenv.cfg", std::ios::binary);
+    configuration.assign(std::istreambuf_iterator<char>(in), {});
+  }
+  const std::string home = fs::path(base_).parent_path().string();
+  const std::string homeLine = "home = " + home + "\n";
+  ASSERT_NE(configuration.find(homeLine), std::string::npos) << configuration;
+  std::string longHome = configuration;
+  longHome.replace(longHome.find(homeLine), homeLine.size(), "home = " + home + std::string(70000, '/') + "\n");
+  const std::vector<std::pair<std::string, std::string>> unreadable = {
+      {"32 KB or more", configuration + "# " + std::string(40 * 1024, 'x') + "\n"},
+      {"not UTF-8", configuration + "# caf\xE9\n"},
+      {"a 70,000-character home", longHome},
+  };
+  for (const auto& [what, content] : unreadable) {
+    WriteFile(venv / "pyvenv.cfg", content);
+    EXPECT_EXIT(
+        {
+          const bool chosen = Choose(venv);
+          if (chosen) InitPython();
+          std::_Exit(chosen ? 3 : PythonLibraryMapped() ? 4 : 0);
+        },
+        ::testing::ExitedWithCode(0), "")
+        << what;
+  }
+  // Python looks for the file beside its interpreter first.
+  WriteFile(venv / "pyvenv.cfg", configuration);
+  WriteFile(venv / "bin" / "pyvenv.cfg", "home = " + home + "\n# caf\xE9\n");
+  EXPECT_EXIT(
+      {
+        const bool chosen = Choose(venv);
+        if (chosen) InitPython();
+        std::_Exit(chosen ? 3 : PythonLibraryMapped() ? 4 : 0);
+      },
+      ::testing::ExitedWithCode(0), "")
+      << "not UTF-8, beside the interpreter";
+  if (HasFailure()) return;  // an environment taken here would end this process
+
+  EXPECT_FALSE(Choose(venv));
+  EXPECT_FALSE(PythonLibraryMapped());
+  Start();
+  EXPECT_NE(python_.TextOf("os.path.realpath(sys.prefix)"), venv.string());
+  EXPECT_EQ(python_.IntegerOf("6 * 7"), 42);
 }
 
 // Between a Finalize and the next Init the library stays loaded: an
