@@ -6,6 +6,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <exception>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -34,7 +35,7 @@ auto CallHostCode(const HostCallee& callee, Function function, Arguments... argu
   if (!MayRunHostCode(callee)) return std::nullopt;
   try {
     return function(arguments...);
-  } catch (...) {
+  } catch (const std::exception&) {
     ReportHostException(callee);
     return std::nullopt;
   }
@@ -50,7 +51,7 @@ bool BuildForPython(std::string_view what, Build build) noexcept {
   bool built = false;
   try {
     built = build();
-  } catch (...) {
+  } catch (const std::bad_alloc&) {
   }
   if (!built) RaisePythonError(e__PyExc_MemoryError, "no memory for ", what);
   return built;

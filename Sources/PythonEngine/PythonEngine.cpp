@@ -1,5 +1,6 @@
 #include "PythonEngine/PythonEngine.h"
 
+#include <exception>
 #include <string>
 
 #include "HostGlue.h"
@@ -38,7 +39,7 @@ bool Python_SetVirtualEnvironment(REALobjectStruct* folder) {
   try {
     std::optional<VirtualEnvironment> environment = ReadVirtualEnvironment(std::string(path.data(), path.size()));
     return environment && ChooseVirtualEnvironment(std::move(*environment));
-  } catch (...) {
+  } catch (const std::exception&) {
     return false;
   }
 }
@@ -55,7 +56,7 @@ REALstringStruct* HostStringOfPath(const std::string& text) {
 REALstringStruct* Python_LibraryPath() {
   try {
     return HostStringOfPath(LoadedLibraryPath());
-  } catch (...) {
+  } catch (const std::exception&) {
     return nullptr;
   }
 }
@@ -63,7 +64,7 @@ REALstringStruct* Python_LibraryPath() {
 REALstringStruct* Python_Version() {
   try {
     return HostStringOfPath(LoadedLibraryVersion());
-  } catch (...) {
+  } catch (const std::exception&) {
     return nullptr;
   }
 }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cwchar>
+#include <exception>
 #include <list>
 #include <string>
 
@@ -74,7 +75,7 @@ void StartAsTheVirtualEnvironment() {
   if (wchar_t* name = DecodePathForLibrary(environment->interpreter)) {
     try {
       decoded->emplace_back(environment->interpreter, name);
-    } catch (...) {
+    } catch (const std::exception&) {
       return;  // no memory to keep it: Python starts under its own name (the few bytes stay lost)
     }
     EPy_SetProgramName(name);

@@ -184,7 +184,8 @@ REALobjectStruct* BufferView(REALobjectStruct* self) {
   AcquiredBuffer writable(kept, PyBUF_C_CONTIGUOUS | PyBUF_WRITABLE | PyBUF_FORMAT);
   const bool refused = writable && RefuseObjectPointers(writable.view(), "BufferView");
   REALobjectStruct* block = writable && !refused ? REALPtrToMemoryBlock(writable.view().buf) : nullptr;
-  if (writable && !refused && !block) RaisePythonError(e__PyExc_SystemError, "BufferView: the host made no MemoryBlock of a Ptr");
+  if (writable && !refused && !block)
+    RaisePythonError(e__PyExc_SystemError, "BufferView: the host made no MemoryBlock of a Ptr");
   // A refused first view keeps nothing exported; an earlier one stays for the blocks it gave.
   if (!block && firstView) ReleaseOwnedPythonRef(kept);
   return block;

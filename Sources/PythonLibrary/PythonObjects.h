@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <exception>
 #include <string>
 
 #include "PythonLibrary/PythonAbi.h"
@@ -71,7 +72,7 @@ void RaisePythonError(PyObjectRef* exceptionEntry, const Parts&... parts) noexce
     std::string message;
     (message.append(parts), ...);
     RaisePythonError(exceptionEntry, message.c_str());
-  } catch (...) {
+  } catch (const std::exception&) {
     RaisePythonError(exceptionEntry, "(no memory for the message)");
   }
 }

@@ -4,9 +4,10 @@
 #include <glob.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <exception>
 
-#include <climits>
 #include <cctype>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -209,7 +210,7 @@ bool ChooseVirtualEnvironment(VirtualEnvironment environment) noexcept {
     }
     if (usable) chosen = std::move(environment);
     return usable;
-  } catch (...) {
+  } catch (const std::exception&) {
     return false;
   }
 }

@@ -103,10 +103,10 @@ class SpillFile {
 };
 
 std::mutex queueMutex;
-std::condition_variable roomForText;    // notified when text is taken or a host call begins running Python
-std::condition_variable writersGone;    // notified as waiting writers leave
+std::condition_variable roomForText;                // notified when text is taken or a host call begins running Python
+std::condition_variable writersGone;                // notified as waiting writers leave
 std::deque<std::function<void()>>* work = nullptr;  // created on first use, never freed
-std::string* memoryText = nullptr;                   // records, oldest first
+std::string* memoryText = nullptr;                  // records, oldest first
 SpillFile* spill = nullptr;
 std::atomic<int> waitingWriters{0};
 bool closing = false;  // under queueMutex: Python is about to stop, writers wait no more

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <vector>
 
 #include "PythonLibrary/PythonLoader.h"
@@ -265,7 +266,7 @@ std::string TracebackText(PyObjectRef type, PyObjectRef value, PyObjectRef trace
   TracebackWriter writer;
   try {
     writer.Exception(value, traceback, type);
-  } catch (...) {
+  } catch (const std::exception&) {
     // Out of memory: what was written so far.
   }
   return writer.text;

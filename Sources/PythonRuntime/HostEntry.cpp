@@ -140,9 +140,8 @@ void DeliverInBackground(void*) noexcept;
 void RegisterBackgroundTask(bool atOnce) {
   if (backgroundTask >= 0) REALUnregisterBackgroundTask(std::exchange(backgroundTask, -1));
   catchingUp = atOnce;
-  backgroundTask = REALRegisterBackgroundTask(&DeliverInBackground,
-                                              atOnce ? kCatchUpPeriodMilliseconds : kBackgroundPeriodMilliseconds,
-                                              nullptr);
+  backgroundTask = REALRegisterBackgroundTask(
+      &DeliverInBackground, atOnce ? kCatchUpPeriodMilliseconds : kBackgroundPeriodMilliseconds, nullptr);
 }
 
 // Called by the host's run loop while the application idles: an outermost
@@ -154,9 +153,7 @@ void DeliverInBackground(void*) noexcept {
   backgroundTicked.store(true, std::memory_order_relaxed);
   const bool outermost = entries.depth == 0;
   if (outermost) entries.ticking = true;
-  {
-    HostEntry entry(HostEntry::Lock::OnDemand);
-  }
+  { HostEntry entry(HostEntry::Lock::OnDemand); }
   if (outermost) entries.ticking = false;
 }
 

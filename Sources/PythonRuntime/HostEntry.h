@@ -95,9 +95,7 @@ inline int HostEntryDepth() noexcept { return host_entries::tEntries.depth; }
 
 // How many host calls of the application this thread is inside: the
 // background task's tick is none.
-inline int HostCallDepth() noexcept {
-  return host_entries::tEntries.depth - (host_entries::tEntries.ticking ? 1 : 0);
-}
+inline int HostCallDepth() noexcept { return host_entries::tEntries.depth - (host_entries::tEntries.ticking ? 1 : 0); }
 
 // True when host code may run on this thread now.
 inline bool OnHostThread() noexcept { return HostEntryDepth() > 0; }

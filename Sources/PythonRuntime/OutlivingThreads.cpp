@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <sys/syscall.h>
 #include <unistd.h>
+#include <exception>
 
 #include <chrono>
 #include <cstdio>
@@ -80,7 +81,7 @@ void ForEachDaemonThread(Report report) {
 void NoteThreadsAtStart() noexcept {
   try {
     threadsAtStart = ProcessThreads();
-  } catch (...) {
+  } catch (const std::exception&) {
   }
 }
 
@@ -99,7 +100,7 @@ void NoteThreadsOutlivingInterpreter() noexcept {
       for (long id : ProcessThreads())
         if (!threadsAtStart.count(id) && id != CurrentThreadId()) outliving.insert(id);
     outlivingPending = anyDaemon;
-  } catch (...) {
+  } catch (const std::exception&) {
     outlivingPending = true;
   }
 }
@@ -133,7 +134,7 @@ bool OutlivingThreadsEnded(std::string* why) noexcept {
     outliving.clear();
     outlivingPending = false;
     return true;
-  } catch (...) {
+  } catch (const std::exception&) {
     return false;
   }
 }

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <exception>
 #include <vector>
 
 namespace {
@@ -22,7 +23,7 @@ void DisposeVisibleState(std::unique_ptr<PythonVisibleState> state) noexcept {
   if (!state || !state->SeenByRunningInterpreter()) return;  // freed here
   try {
     keptStates().push_back(std::move(state));
-  } catch (...) {
+  } catch (const std::exception&) {
     state.release();  // out of memory: leaked rather than freed under Python
   }
 }

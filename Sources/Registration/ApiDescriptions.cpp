@@ -1,5 +1,6 @@
 #include "Registration/ApiDescriptions.h"
 
+#include <exception>
 #include <unordered_map>
 
 namespace records {
@@ -18,7 +19,7 @@ void Describe(const void* entry, const char* description) noexcept {
   if (!entry || !description) return;
   try {
     Descriptions()[entry] = description;
-  } catch (...) {
+  } catch (const std::exception&) {
   }
 }
 

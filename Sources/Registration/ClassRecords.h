@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <exception>
 #include <vector>
 
 #include "HostGlue.h"
@@ -55,7 +56,7 @@ struct Entered<Function, Lock, Pending> {
       } else {
         return Function(arguments...);
       }
-    } catch (...) {
+    } catch (const std::exception&) {
       return Result();
     }
   }

@@ -188,8 +188,8 @@ TEST_F(HostFunctionKeywords, ADictionaryHoldingNothingMeansNoKeywords) {
     EXPECT_EQ(TextOf(CallObject(python.EntityOf("made"), "CallMethod", {Str("method"), arguments, keywords})),
               "(1,) []")
         << "Python3Entity.CallMethod";
-    Object made = CallObject(CallObject(python.module(), "GetClass", {Str("Made")}), "CreateInstance",
-                             {arguments, keywords});
+    Object made =
+        CallObject(CallObject(python.module(), "GetClass", {Str("Made")}), "CreateInstance", {arguments, keywords});
     EXPECT_EQ(made.isNil() ? "<Nil: " + GetError() + ">" : Text(host_.call(made, "StringField", {Str("shown")})),
               "(1,) []")
         << "Python3Class.CreateInstance";

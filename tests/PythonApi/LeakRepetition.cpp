@@ -95,9 +95,17 @@ std::vector<std::string> LeakRepetition::OverReleases(const std::function<void()
 }
 
 int64_t HiddenReferences(PythonHelper& python, const std::string& expression) {
-  python.Run("import gc");
+  // A container may hold the object more than once (sys.__stdout__ beside sys.stdout).
+  python.Run(
+      "import gc\n"
+      "def _held_by(referrer, target):\n"
+      "    items = referrer.values() if isinstance(referrer, dict) else referrer\n"
+      "    if isinstance(referrer, (dict, list, tuple)):\n"
+      "        return max(1, sum(1 for item in items if item is target))\n"
+      "    return 1\n");
   // The 1 is getrefcount's own argument.
-  return python.IntegerOf("sys.getrefcount(" + expression + ") - 1 - len(gc.get_referrers(" + expression + "))");
+  return python.IntegerOf("sys.getrefcount(" + expression + ") - 1 - sum(_held_by(r, " + expression +
+                          ") for r in gc.get_referrers(" + expression + "))");
 }
 
 std::string Describe(const std::vector<std::string>& leaks) {

@@ -128,7 +128,10 @@ std::vector<Row> EntityObjectRows(LeakObjects& c) {
   const std::string items = m("Items() as Python3List");
   const std::string fromNewPtr = m("FromNewPtr(value as Ptr) as Python3Entity");
   return {
-      {getAttribute, "", {"leak_error", "leak_message", "leak_error.args"}, [&c] { host().call(c.error, "GetAttribute", {Str("args")}); }},
+      {getAttribute,
+       "",
+       {"leak_error", "leak_message", "leak_error.args"},
+       [&c] { host().call(c.error, "GetAttribute", {Str("args")}); }},
       {getAttribute, "missing", {"leak_error"}, cleared([&c] {
          host().call(c.error, "GetAttribute", {Str("leak_absent")});
        })},

@@ -191,8 +191,9 @@ TEST_F(ThreadOutput, ACallOrATickDeliversForAboutFiftyMillisecondsAtMost) {
     tally.Take(text);
     std::this_thread::sleep_for(milliseconds(2));
   });
-  python.Run("writers = [threading.Thread(target=write_forever, args=('w%d' % i,), daemon=True) for i in range(4)]\n"
-             "for thread in writers: thread.start()\n");
+  python.Run(
+      "writers = [threading.Thread(target=write_forever, args=('w%d' % i,), daemon=True) for i in range(4)]\n"
+      "for thread in writers: thread.start()\n");
   double longestCall = 0, longestTick = 0;
   for (int round = 0; round < 5; ++round) {
     std::this_thread::sleep_for(milliseconds(100));  // the writers fill the queue
