@@ -3,11 +3,13 @@
 // table splitting the plugin's figures into the raw work, the host's share
 // and the plugin's own.
 //
-//   plugin_bench [--python=LIBRARY] [--rss-calls=N] [--iterations=N] [--benchmark_...]
+//   plugin_bench [--python=LIBRARY] [--rss-calls=N] [--iterations=N] [--thread-lines=N] [--benchmark_...]
 //   plugin_bench --figures=FILE   (the table of figures counted elsewhere; see instructions.sh)
 //
 // LIBRARY defaults to $PYTHON3_LIBRARY, then to Debian's libpython3.11.
 // --iterations fixes the count of every benchmark (for valgrind --tool=callgrind).
+// --thread-lines sets what the printing thread of the ThreadOutput rows prints
+// per run (0 leaves the rows out).
 #include <dlfcn.h>
 #include <unistd.h>
 
@@ -24,6 +26,7 @@
 #include "BenchWays.h"
 #include "BufferWays.h"
 #include "PluginWays.h"
+#include "ThreadOutput.h"
 
 namespace bench {
 namespace {
@@ -93,8 +96,8 @@ class Figures {
   std::map<std::string, double> values_;
 };
 
-// Keeps the median CPU time of every benchmark, in ns (the only run when
-// there is one repetition).
+// Keeps the median CPU time of every benchmark, in ns, and the medians of its
+// counters (the only run when there is one repetition).
 class SummaryReporter : public benchmark::ConsoleReporter {
  public:
   void ReportRuns(const std::vector<Run>& runs) override {
@@ -102,16 +105,23 @@ class SummaryReporter : public benchmark::ConsoleReporter {
       if (run.error_occurred) continue;
       const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
       if (run.run_type == Run::RT_Aggregate && !median) continue;
-      if (median || !medianSeen_.count(run.run_name.function_name))
-        figures_.set(run.run_name.function_name, run.GetAdjustedCPUTime());
-      if (median) medianSeen_.insert(run.run_name.function_name);
+      const std::string& name = run.run_name.function_name;
+      if (median || !medianSeen_.count(name)) {
+        figures_.set(name, run.GetAdjustedCPUTime());
+        for (const auto& [counter, value] : run.counters) counters_.set(name + "#" + counter, value.value);
+      }
+      if (median) medianSeen_.insert(name);
     }
     ConsoleReporter::ReportRuns(runs);
   }
   const Figures& figures() const { return figures_; }
+  double counter(const std::string& benchmark, const std::string& counter) const {
+    return counters_(benchmark + "#" + counter);
+  }
 
  private:
   Figures figures_;
+  Figures counters_;  // by "benchmark#counter"
   std::set<std::string> medianSeen_;
 };
 
@@ -133,6 +143,7 @@ struct Options {
   std::string library;
   int64_t rssCalls = 1000000;
   int64_t iterations = 0;   // 0: as many as the minimum time needs
+  int64_t threadLines = 1500000;
   std::string figuresFile;  // print the table of these figures instead of measuring
   std::vector<char*> benchmarkArguments;
 };
@@ -153,6 +164,8 @@ Options ParseOptions(int argc, char** argv) {
       options.rssCalls = std::atoll(argument.c_str() + 12);
     else if (argument.rfind("--iterations=", 0) == 0)
       options.iterations = std::atoll(argument.c_str() + 13);
+    else if (argument.rfind("--thread-lines=", 0) == 0)
+      options.threadLines = std::atoll(argument.c_str() + 15);
     else if (argument.rfind("--figures=", 0) == 0)
       options.figuresFile = argument.substr(10);
     else
@@ -302,6 +315,7 @@ int main(int argc, char** argv) {
   }
   RegisterAll(LoadComparisonWays(version), options.iterations);
   RegisterBufferBenchmarks(options.iterations);
+  RegisterThreadOutputBenchmarks(options.threadLines);
   int benchmarkArgc = static_cast<int>(options.benchmarkArguments.size());
   benchmark::Initialize(&benchmarkArgc, options.benchmarkArguments.data());
   if (benchmark::ReportUnrecognizedArguments(benchmarkArgc, options.benchmarkArguments.data())) return 1;
@@ -309,6 +323,9 @@ int main(int argc, char** argv) {
   benchmark::RunSpecifiedBenchmarks(&reporter);
   PrintSummary(reporter.figures(), "ns", "CPU time in ns (median of the repetitions)", version, options.library);
   PrintBufferSummary([&](const std::string& name) { return reporter.figures()(name); });
+  PrintThreadOutputSummary(
+      [&](const std::string& counter) { return reporter.counter("ThreadOutput/idle", counter); },
+      options.threadLines);
   if (options.rssCalls > 0)
     std::printf("\nResident memory after %lld Invoke calls (3 args, prebuilt), past a warm-up: %+lld KiB\n",
                 static_cast<long long>(options.rssCalls),

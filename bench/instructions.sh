@@ -7,12 +7,12 @@
 #
 # ITERATIONS (default 2000) sets N; BUILD_DIR (default build) the build.
 # Init + Finalize is left out unless a filter names it (under callgrind each
-# cycle takes seconds).
+# cycle takes seconds), and so are the wall-clock rows of thread output.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bench="${BUILD_DIR:-build}/bench/plugin_bench"
 n="${ITERATIONS:-2000}"
-options=(--benchmark_filter=-InitFinalize "$@")
+options=(--benchmark_filter=-InitFinalize --thread-lines=0 "$@")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 

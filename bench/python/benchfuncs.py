@@ -52,3 +52,50 @@ def unpark():
         event, thread = _parked.pop()
         event.set()
         thread.join()
+
+
+printing_cpu = 0.0
+
+
+def print_lines(count):
+    """A thread's work: `count` short lines printed to sys.stdout; the seconds
+    its loop took (its CPU time in printing_cpu)."""
+    global printing_cpu
+    import time
+    start = time.perf_counter()
+    cpu = time.thread_time()
+    for i in range(count):
+        print(i)
+    printing_cpu = time.thread_time() - cpu
+    return time.perf_counter() - start
+
+
+_printing = []
+
+
+def start_printing(count, standalone):
+    """Starts a thread running print_lines(count). With `standalone`, sys.stdout
+    is a text file on /dev/null until join_printing, as standalone Python has it
+    with its output thrown away."""
+    import os
+    import sys
+    import threading
+    seconds = []
+    saved = stream = None
+    if standalone:
+        saved, stream = sys.stdout, open(os.devnull, 'w')
+        sys.stdout = stream
+    thread = threading.Thread(target=lambda: seconds.append(print_lines(count)))
+    thread.start()
+    _printing.append((thread, seconds, saved, stream))
+
+
+def join_printing():
+    """Waits for the thread of start_printing; the seconds its loop took."""
+    import sys
+    thread, seconds, saved, stream = _printing.pop()
+    thread.join()
+    if stream is not None:
+        sys.stdout = saved
+        stream.close()
+    return seconds[0]
