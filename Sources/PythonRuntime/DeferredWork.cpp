@@ -31,6 +31,10 @@ constexpr size_t kSpillReadPiece = 1024 * 1024;
 // thread writing without end cannot fill the disk while a call runs.
 constexpr size_t kSpillBound = 64 * 1024 * 1024;
 constexpr auto kSpillWait = std::chrono::milliseconds(10);
+// A delivery of this much text is a backlog: its writes go joined, up to
+// this much per event.
+constexpr size_t kBacklogBytes = 16 * 1024;
+constexpr size_t kMostJoinedBytes = 64 * 1024;
 
 // Text that waits in a temporary file, in order after what memory holds.
 class SpillFile {
@@ -227,17 +231,43 @@ void RunQueuedWork() {
   for (auto& item : taken) item();
 }
 
-// Hands records to the receiver until `deadline`; returns the bytes handed on.
+struct Record {
+  int stream;
+  bool flush;
+  std::string_view text;
+  size_t size;  // header included
+};
+
+Record RecordAt(std::string_view records, size_t at) {
+  const uint8_t kind = static_cast<uint8_t>(records[at]);
+  uint32_t length;
+  std::memcpy(&length, records.data() + at + 1, sizeof length);
+  return Record{kind & ~kFlushBit, (kind & kFlushBit) != 0, records.substr(at + kRecordHeader, length),
+                kRecordHeader + length};
+}
+
+// Hands records to the receiver until `deadline`; returns the bytes handed
+// on. From a backlog, the writes of one stream that follow each other go as
+// one text, so that the application's handler keeps up with the writers.
 size_t Hand(std::string_view records, Clock::time_point deadline, bool bounded) {
+  const bool joinWrites = records.size() >= kBacklogBytes;
+  std::string joined;
   size_t at = 0;
   while (at + kRecordHeader <= records.size()) {
     if (bounded && Clock::now() >= deadline) break;
-    const uint8_t kind = static_cast<uint8_t>(records[at]);
-    uint32_t length;
-    std::memcpy(&length, records.data() + at + 1, sizeof length);
-    const std::string_view text = records.substr(at + kRecordHeader, length);
-    at += kRecordHeader + length;
-    if (receiver) receiver(kind & ~kFlushBit, (kind & kFlushBit) != 0, text);
+    Record record = RecordAt(records, at);
+    at += record.size;
+    if (joinWrites && !record.flush) {
+      joined.assign(record.text.data(), record.text.size());
+      while (at + kRecordHeader <= records.size() && joined.size() < kMostJoinedBytes) {
+        const Record next = RecordAt(records, at);
+        if (next.flush || next.stream != record.stream) break;
+        joined.append(next.text.data(), next.text.size());
+        at += next.size;
+      }
+      record.text = joined;
+    }
+    if (receiver) receiver(record.stream, record.flush, record.text);
   }
   return at;
 }

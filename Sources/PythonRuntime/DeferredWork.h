@@ -13,7 +13,8 @@
 // after kDeliveryBudget, so that no host call or turn of the run loop is
 // trapped by threads that print faster than the application's handler takes
 // the text; the background task then comes back at once until the queue is
-// empty.
+// empty. From a backlog, the writes of one stream that follow each other are
+// delivered joined.
 #pragma once
 
 #include <chrono>

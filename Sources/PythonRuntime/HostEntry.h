@@ -46,6 +46,7 @@ struct ThreadEntries {
   bool ticking;          // the outermost entry is the background task's tick, which runs no Python code
   uint64_t keptFor;      // the interpreter the kept lock belongs to
 };
+static_assert(sizeof(ThreadEntries) <= 24, "the static TLS spare for libraries opened with dlopen is small");
 
 // __thread rather than thread_local: a thread_local declared here would be
 // reached through a wrapper that looks for a dynamic initializer. On Linux it

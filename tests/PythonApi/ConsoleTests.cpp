@@ -364,7 +364,8 @@ TEST_F(Console, StandardInputHasAnEmptyBinarySide) {
       "parser = argparse.ArgumentParser()\n"
       "parser.add_argument('data', type=argparse.FileType('rb'))\n"
       "read_from_stdin = parser.parse_args(['-']).data.read()\n");
-  EXPECT_EQ(python.TextOf("repr(read_from_stdin)"), "b''");
+  // Before 3.9 argparse hands out sys.stdin itself for "-", also at its end.
+  EXPECT_TRUE(python.TruthOf("read_from_stdin in (b'', '')")) << python.TextOf("repr(read_from_stdin)");
 }
 
 // A partial line written while Python stops (an exit function) still arrives.

@@ -73,15 +73,16 @@ class ThreadOutput : public RunningPython {
   void DefineWriters() {
     python.Run(
         "import threading, time\n"
+        "# Each line one write: the lines of several threads never interleave.\n"
         "stop_threads = False\n"
         "def write_lines(name, count, pause=0):\n"
         "    for n in range(count):\n"
         "        if stop_threads: return\n"
-        "        print('%s:%d' % (name, n))\n"
+        "        sys.stdout.write('%s:%d\\n' % (name, n))\n"
         "def write_forever(name):\n"
         "    n = 0\n"
         "    while not stop_threads:\n"
-        "        print('%s:%d' % (name, n))\n"
+        "        sys.stdout.write('%s:%d\\n' % (name, n))\n"
         "        n += 1\n");
   }
   void TearDown() override {
