@@ -316,6 +316,7 @@ bool RunDeferredWork(DeliveryBudget budget) noexcept {
   const Clock::time_point deadline = tBudget.deadline;
   try {
     size_t owed;  // what was queued when this delivery began: it never chases later text
+    size_t delivered = 0;
     {
       std::lock_guard<std::mutex> lock(queueMutex);
       Ready();
@@ -330,6 +331,7 @@ bool RunDeferredWork(DeliveryBudget budget) noexcept {
       }
       if (taken.empty()) break;
       const size_t handed = Hand(taken, deadline, bounded);
+      delivered += handed;
       owed -= std::min(owed, handed);
       if (handed < taken.size()) {
         std::lock_guard<std::mutex> lock(queueMutex);
@@ -339,7 +341,7 @@ bool RunDeferredWork(DeliveryBudget budget) noexcept {
     }
     std::lock_guard<std::mutex> lock(queueMutex);
     if (NothingQueued()) host_entries::hasDeferredWork.store(false, std::memory_order_release);
-    return !memoryText->empty() || spill->Holds();
+    return delivered > 0 || !memoryText->empty() || spill->Holds();
   } catch (const std::exception&) {
     return true;
   }

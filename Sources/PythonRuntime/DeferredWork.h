@@ -51,7 +51,8 @@ void QueueHostText(int stream, std::string_view text) noexcept;
 // budget lasts; Finalize delivers everything.
 enum class DeliveryBudget { NewCall, SameCall, Everything };
 // On the host's thread, inside a host entry: runs the deferred work and
-// delivers queued text. True when text is left for a later delivery.
+// delivers queued text. True when text came (was delivered, or is left for a
+// later delivery): Python's threads are printing.
 bool RunDeferredWork(DeliveryBudget budget) noexcept;
 
 // With the interpreter lock, before Python is finalized: every writer waiting

@@ -133,7 +133,7 @@ namespace {
 constexpr uint32_t kBackgroundPeriodMilliseconds = 50;
 constexpr uint32_t kCatchUpPeriodMilliseconds = 1;
 int32_t backgroundTask = -1;  // the host's id of the registered task; -1 for none
-bool catchingUp = false;      // the task comes at once: a delivery left text over
+bool catchingUp = false;      // the task comes at once: Python's threads are printing
 
 void DeliverInBackground(void*) noexcept;
 
@@ -152,15 +152,18 @@ void DeliverInBackground(void*) noexcept {
   entries.backgroundTicks = true;
   backgroundTicked.store(true, std::memory_order_relaxed);
   const bool outermost = entries.depth == 0;
+  const bool anythingQueued = hasDeferredWork.load(std::memory_order_acquire);
   if (outermost) entries.ticking = true;
   { HostEntry entry(HostEntry::Lock::OnDemand); }
   if (outermost) entries.ticking = false;
+  if (catchingUp && !anythingQueued && backgroundTask >= 0) RegisterBackgroundTask(false);  // the printing stopped
 }
 
-// The run loop comes back at once while text is left over, on the thread it
-// ticks on; the other host threads leave that to the ticks.
-void CatchUpIfTextIsLeft(const ThreadEntries& entries, bool left) {
-  if (entries.backgroundTicks && backgroundTask >= 0 && left != catchingUp) RegisterBackgroundTask(left);
+// While Python's threads print, the run loop comes back at once, on the
+// thread it ticks on (the other host threads leave that to the ticks), until
+// a tick finds nothing queued.
+void CatchUpWhileTextComes(const ThreadEntries& entries) {
+  if (entries.backgroundTicks && backgroundTask >= 0 && !catchingUp) RegisterBackgroundTask(true);
 }
 
 bool BackgroundDeliveryRuns() { return backgroundTask >= 0; }
@@ -181,9 +184,9 @@ void host_entries::RunDeferredHostWork(ThreadEntries& entries, bool callBegins) 
   // Work that re-enters the plugin must not start the queue again underneath
   // itself: later items would overtake the one still running.
   entries.runningDeferredWork = true;
-  const bool left = RunDeferredWork(callBegins ? DeliveryBudget::NewCall : DeliveryBudget::SameCall);
+  const bool textCame = RunDeferredWork(callBegins ? DeliveryBudget::NewCall : DeliveryBudget::SameCall);
   entries.runningDeferredWork = false;
-  CatchUpIfTextIsLeft(entries, left);
+  if (textCame) CatchUpWhileTextComes(entries);
 }
 
 void DeliverEveryQueuedText() noexcept {
