@@ -27,6 +27,9 @@ constexpr uint8_t kFlushBit = 0x80;
 constexpr size_t kRecordHeader = 5;
 // The temporary file is read back in pieces of this size.
 constexpr size_t kSpillReadPiece = 1024 * 1024;
+// Text for the file is written in pieces of this size, one write for many records.
+constexpr size_t kFileWriteBytes = 64 * 1024;
+constexpr size_t kMostRecordBytes = size_t{1} << 30;
 // Past this much in the file, a writer waits this long per write, so that a
 // thread writing without end cannot fill the disk while a call runs.
 constexpr size_t kSpillBound = 64 * 1024 * 1024;
@@ -35,6 +38,16 @@ constexpr auto kSpillWait = std::chrono::milliseconds(10);
 // this much per event.
 constexpr size_t kBacklogBytes = 16 * 1024;
 constexpr size_t kMostJoinedBytes = 64 * 1024;
+
+void AppendRecord(std::string& to, int stream, bool flush, std::string_view text) {
+  const uint8_t kind = static_cast<uint8_t>(stream) | (flush ? kFlushBit : 0);
+  const uint32_t length = static_cast<uint32_t>(text.size());
+  char header[kRecordHeader];
+  header[0] = static_cast<char>(kind);
+  std::memcpy(header + 1, &length, sizeof length);
+  to.append(header, kRecordHeader);
+  to.append(text.data(), text.size());
+}
 
 // Text that waits in a temporary file, in order after what memory holds.
 class SpillFile {
@@ -106,12 +119,64 @@ class SpillFile {
   off_t read_ = 0;
 };
 
+// The text of Python's threads, oldest first: memory, then the file, then
+// what waits to be written to the file in one piece.
+class TextQueue {
+ public:
+  bool Full() const { return memory_.size() >= kThreadTextMemoryBound || InFile(); }
+  bool Empty() const { return memory_.empty() && !InFile(); }
+  size_t Bytes() const { return memory_.size() + FileBytes(); }
+  size_t FileBytes() const { return file_.Bytes() + toFile_.size(); }
+
+  // Memory while there is room and nothing waits for the file; past the
+  // bound, the file.
+  void Append(int stream, bool flush, std::string_view text) {
+    const bool toMemory = !Full();
+    std::string& to = toMemory ? memory_ : toFile_;
+    // A record's length is 32 bits: a longer text goes as several, cut
+    // between two UTF-8 characters.
+    do {
+      size_t piece = std::min(text.size(), kMostRecordBytes);
+      while (piece < text.size() && piece > 1 && (static_cast<uint8_t>(text[piece]) & 0xC0) == 0x80) --piece;
+      AppendRecord(to, stream, flush, text.substr(0, piece));
+      text.remove_prefix(piece);
+    } while (!text.empty());
+    if (!toMemory && toFile_.size() >= kFileWriteBytes) WriteToFile();
+  }
+
+  // The oldest records, at most about `most` bytes of them from the file.
+  std::string Take(size_t most) {
+    std::string taken;
+    if (!memory_.empty())
+      taken.swap(memory_);
+    else if (file_.Holds())
+      taken = file_.Take(std::min(most, kSpillReadPiece));
+    else
+      taken.swap(toFile_);
+    return taken;
+  }
+
+  // What a delivery could not hand on goes back to the front.
+  void PutBack(std::string_view rest) { memory_.insert(0, rest.data(), rest.size()); }
+
+ private:
+  bool InFile() const { return file_.Holds() || !toFile_.empty(); }
+
+  void WriteToFile() {
+    if (!file_.Append(toFile_)) memory_.append(toFile_);  // no disk: memory rather than loss
+    toFile_.clear();
+  }
+
+  std::string memory_;
+  SpillFile file_;
+  std::string toFile_;
+};
+
 std::mutex queueMutex;
 std::condition_variable roomForText;                // notified when text is taken or a host call begins running Python
 std::condition_variable writersGone;                // notified as waiting writers leave
 std::deque<std::function<void()>>* work = nullptr;  // created on first use, never freed
-std::string* memoryText = nullptr;                  // records, oldest first
-SpillFile* spill = nullptr;
+TextQueue* text = nullptr;                          // created on first use, never freed
 std::atomic<int> waitingWriters{0};
 bool closing = false;  // under queueMutex: Python is about to stop, writers wait no more
 ThreadTextReceiver receiver = nullptr;
@@ -123,39 +188,12 @@ struct CallBudget {
 thread_local CallBudget tBudget{};
 constexpr auto kBudgetKept = std::chrono::seconds(1);
 
-bool Ready() {
+void Ready() {
   if (!work) work = new std::deque<std::function<void()>>;
-  if (!memoryText) memoryText = new std::string;
-  if (!spill) spill = new SpillFile;
-  return true;
+  if (!text) text = new TextQueue;
 }
-
-bool QueueFull() { return memoryText->size() >= kThreadTextMemoryBound || spill->Holds(); }
 
 void NoteQueued() { host_entries::hasDeferredWork.store(true, std::memory_order_release); }
-
-void AppendRecord(std::string& to, int stream, bool flush, std::string_view text) {
-  const uint8_t kind = static_cast<uint8_t>(stream) | (flush ? kFlushBit : 0);
-  const uint32_t length = static_cast<uint32_t>(text.size());
-  char header[kRecordHeader];
-  header[0] = static_cast<char>(kind);
-  std::memcpy(header + 1, &length, sizeof length);
-  to.append(header, kRecordHeader);
-  to.append(text.data(), text.size());
-}
-
-// Under queueMutex: memory while there is room and nothing waits in the file;
-// the file past the bound; memory again when the file cannot take it.
-void Enqueue(int stream, bool flush, std::string_view text) {
-  if (!QueueFull()) {
-    AppendRecord(*memoryText, stream, flush, text);
-  } else {
-    std::string record;
-    AppendRecord(record, stream, flush, text);
-    if (!spill->Append(record)) memoryText->append(record);  // no disk: memory rather than loss
-  }
-  NoteQueued();
-}
 
 // On a Python thread holding the interpreter lock, with queueMutex locked.
 // Past the memory bound a writer waits for room while no host call runs
@@ -164,8 +202,8 @@ void Enqueue(int stream, bool flush, std::string_view text) {
 // Once Python is about to stop, nobody waits: the lock taken back at the end
 // of a wait would end the thread inside the plugin.
 void WaitForRoom(std::unique_lock<std::mutex>& lock) {
-  auto waitsForRoom = [] { return QueueFull() && !HostThreadsRunPython() && gPythonInitialized && !closing; };
-  const bool waitsAMoment = !waitsForRoom() && spill->Bytes() >= kSpillBound && gPythonInitialized && !closing;
+  auto waitsForRoom = [] { return text->Full() && !HostThreadsRunPython() && gPythonInitialized && !closing; };
+  const bool waitsAMoment = !waitsForRoom() && text->FileBytes() >= kSpillBound && gPythonInitialized && !closing;
   if (OnHostThread() || !(waitsForRoom() || waitsAMoment) ||
       !HasPythonEntries(EPyEval_SaveThread, EPyEval_RestoreThread))
     return;
@@ -186,38 +224,19 @@ void WaitForRoom(std::unique_lock<std::mutex>& lock) {
   if (waitingWriters.fetch_sub(1) == 1) writersGone.notify_all();
 }
 
-void Queue(int stream, bool flush, std::string_view text) noexcept {
+void Queue(int stream, bool flush, std::string_view written, bool mayWait) noexcept {
   try {
     std::unique_lock<std::mutex> lock(queueMutex);
     Ready();
-    WaitForRoom(lock);
-    Enqueue(stream, flush, text);
+    if (mayWait) WaitForRoom(lock);
+    text->Append(stream, flush, written);
+    NoteQueued();
   } catch (const std::exception&) {
     // Out of memory: the text is lost, never delivered on this thread.
   }
 }
 
-// Under queueMutex: the oldest records, at most `most` bytes of them from the
-// file; memory first, as it is older than the file.
-std::string TakeText(size_t most) {
-  std::string taken;
-  if (!memoryText->empty()) {
-    taken.swap(*memoryText);
-  } else if (spill->Holds()) {
-    taken = spill->Take(std::min(most, kSpillReadPiece));
-  }
-  if (!taken.empty()) roomForText.notify_all();
-  return taken;
-}
-
-// Under queueMutex: what a delivery could not hand on goes back to the front.
-void PutBack(std::string_view rest) {
-  if (rest.empty()) return;
-  memoryText->insert(0, rest.data(), rest.size());
-  NoteQueued();
-}
-
-bool NothingQueued() { return work->empty() && memoryText->empty() && !spill->Holds(); }
+bool NothingQueued() { return work->empty() && text->Empty(); }
 
 // Runs the queued work (host objects to unlock), holding the interpreter lock.
 void RunQueuedWork() {
@@ -287,24 +306,18 @@ void DeferToHostThread(std::function<void()> deferred) noexcept {
   }
 }
 
-void QueueThreadText(int stream, std::string_view text) noexcept { Queue(stream, false, text); }
+void QueueThreadText(int stream, std::string_view written) noexcept { Queue(stream, false, written, true); }
 
-void QueueThreadFlush(int stream) noexcept { Queue(stream, true, {}); }
+void QueueThreadFlush(int stream) noexcept { Queue(stream, true, {}, true); }
 
 bool ThreadTextQueued() noexcept {
   if (!host_entries::hasDeferredWork.load(std::memory_order_acquire)) return false;
   std::lock_guard<std::mutex> lock(queueMutex);
-  return Ready() && (!memoryText->empty() || spill->Holds());
+  Ready();
+  return !text->Empty();
 }
 
-void QueueHostText(int stream, std::string_view text) noexcept {
-  try {
-    std::lock_guard<std::mutex> lock(queueMutex);
-    Ready();
-    Enqueue(stream, false, text);
-  } catch (const std::exception&) {
-  }
-}
+void QueueHostText(int stream, std::string_view written) noexcept { Queue(stream, false, written, false); }
 
 bool RunDeferredWork(DeliveryBudget budget) noexcept {
   const bool bounded = budget != DeliveryBudget::Everything;
@@ -320,28 +333,30 @@ bool RunDeferredWork(DeliveryBudget budget) noexcept {
     {
       std::lock_guard<std::mutex> lock(queueMutex);
       Ready();
-      owed = memoryText->size() + spill->Bytes();
+      owed = text->Bytes();
     }
     RunQueuedWork();
     while (owed > 0) {
       std::string taken;
       {
         std::lock_guard<std::mutex> lock(queueMutex);
-        taken = TakeText(owed);
+        taken = text->Take(owed);
       }
+      if (!taken.empty()) roomForText.notify_all();
       if (taken.empty()) break;
       const size_t handed = Hand(taken, deadline, bounded);
       delivered += handed;
       owed -= std::min(owed, handed);
       if (handed < taken.size()) {
         std::lock_guard<std::mutex> lock(queueMutex);
-        PutBack(std::string_view(taken).substr(handed));
+        text->PutBack(std::string_view(taken).substr(handed));
+        NoteQueued();
         break;
       }
     }
     std::lock_guard<std::mutex> lock(queueMutex);
     if (NothingQueued()) host_entries::hasDeferredWork.store(false, std::memory_order_release);
-    return delivered > 0 || !memoryText->empty() || spill->Holds();
+    return delivered > 0 || !text->Empty();
   } catch (const std::exception&) {
     return true;
   }
@@ -369,9 +384,4 @@ void ReleaseWaitingWriters() noexcept {
 
 void WakeWaitingWriters() noexcept {
   if (waitingWriters.load(std::memory_order_relaxed) > 0) roomForText.notify_all();
-}
-
-size_t QueuedThreadTextBytes() noexcept {
-  std::lock_guard<std::mutex> lock(queueMutex);
-  return Ready() ? memoryText->size() + spill->Bytes() : 0;
 }

@@ -67,6 +67,3 @@ void AcceptWaitingWriters() noexcept;
 // A host thread began running Python code: waiting writers write on, as that
 // code may be waiting for them.
 void WakeWaitingWriters() noexcept;
-
-// Bytes of text queued in memory and in the temporary file.
-size_t QueuedThreadTextBytes() noexcept;
