@@ -382,7 +382,7 @@ TEST_F(InterruptFromHostCode, ErrorsLeftByHostCodeAtAYieldDoNotReachTheRunningCo
     const bool completed = Execute(
         "import time\n"
         "iterations = 0\n"
-        "end = time.time() + 0.2\n"
+        "end = time.time() + 0.4\n"
         "while time.time() < end: iterations += 1\n");
     host().removeCooperativeThread(left);
     Engine("SetYieldInterval", {int64_t{0}});
