@@ -14,7 +14,7 @@ scripts/setup.sh
 scripts/build.sh
 build_dir="${BUILD_DIR:-build}"
 modules=${CPYTHON_TEST_MODULES:-"test_re test_collections test_itertools test_functools test_bytes test_list
-  test_set test_exceptions test_threading test_subprocess"}
+  test_set test_exceptions test_threading test_subprocess test_asyncio test_argparse"}
 reports="$build_dir/cpython-tests"
 mkdir -p "$reports"
 driver=$(realpath "$build_dir/tests/CPythonRegression/python/cpython_tests.py")

@@ -134,6 +134,7 @@ void Python_Finalize() {
   StopBackgroundDelivery();
   gPythonFinalizing = true;
   if (EPy_Finalize) EPy_Finalize();
+  RestoreSigintDisposition();
   gPythonFinalizing = false;
   gPythonInitialized = false;
   NoteInterpreterFinalized();

@@ -1,10 +1,16 @@
 #include "PythonRuntime/Interrupts.h"
 
+#include <pthread.h>
+#include <signal.h>
+
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
 #include <initializer_list>
 #include <mutex>
+#include <new>
 #include <thread>
 
 #include "HostGlue.h"
@@ -17,93 +23,288 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Pending calls are added only while the interpreter accepts them: a start
-// and a stop take this mutex, so none is added to an interpreter being
-// finalized. Nothing waits for the interpreter lock while holding it.
+constexpr int kTraceCall = 0;  // PyTrace_CALL
+constexpr int kTraceLine = 2;  // PyTrace_LINE
+constexpr int kSignalCount = 65;  // Python's Py_NSIG on Linux: signals 1 to 64
+
+// Pending calls are added, and the watchdog takes the interpreter lock, only
+// while the interpreter accepts them: a start and a stop take this mutex, so
+// none reaches an interpreter being finalized. Nothing waits for the
+// interpreter lock while holding it.
 std::mutex pendingMutex;
 std::condition_variable pokersDone;
 bool accepting = false;  // under pendingMutex
-int pokers = 0;          // under pendingMutex: threads taking the lock to wake the host's thread
+int pokers = 0;          // under pendingMutex: threads holding or taking the interpreter lock for us
 
-// The host call that runs Python code: 0 while none does; otherwise it
-// counts the host calls that took the interpreter lock, so that a pending
-// call made for one call does nothing in a later one.
-std::atomic<uint64_t> callInPython{0};
+// A host thread's call that runs Python code. One record per host thread in
+// Python at once, reused by later calls, never freed. Claimed and given back
+// under the interpreter lock, so the list changes on one thread at a time;
+// the watchdog and interrupting threads only read it.
+struct HostCall {
+  std::atomic<uint64_t> call{0};           // 0 while free
+  std::atomic<unsigned long> ident{0};     // Python's id of the thread (pthread_self)
+  std::atomic<bool> mainThread{false};     // the interpreter's own thread: pending calls reach it
+  std::atomic<uint64_t> interruptFor{0};   // the call an interrupt aims at, until it is sent
+  std::atomic<bool> interruptSent{false};  // a KeyboardInterrupt may wait in the thread's state
+  std::atomic<bool> yieldDue{false};
+  bool traced = false;  // by its own thread: our trace function is installed
+  uint64_t watched = 0;  // by the watchdog only
+  Clock::time_point since;
+  HostCall* next = nullptr;  // set before the record is published; never changes
+};
+std::atomic<HostCall*> hostCalls{nullptr};
+__thread HostCall* tCall __attribute__((tls_model("initial-exec"))) = nullptr;
+__thread HostCall* tLastCall __attribute__((tls_model("initial-exec"))) = nullptr;
+
+// Counts the host calls that took the interpreter lock, so that what was
+// asked for one call does nothing in a later one.
 uint64_t callsTakingTheLock = 0;  // under the interpreter lock
+// The call of the interpreter's own thread: 0 while it runs none.
+std::atomic<uint64_t> callInPython{0};
+std::atomic<unsigned long> mainIdent{0};
 
 std::atomic<bool> interruptScheduled{false};
+std::atomic<bool> signalScheduled{false};
 std::atomic<bool> yieldScheduled{false};
+std::atomic<uint64_t> trippedSignals{0};  // bit signum - 1, by _thread.interrupt_main and raise_signal
 std::atomic<bool> wakeNeeded{false};
 std::atomic<int64_t> yieldInterval{0};  // milliseconds; 0 for never
 std::atomic<bool> watchdogStarted{false};
 std::mutex watchdogMutex;  // only for waking the watchdog at once
 std::condition_variable watchdogWake;
 
+// SIGINT's disposition as the application had it when the interpreter started.
+struct sigaction startDisposition;
+bool startDispositionKnown = false;
+
+unsigned long ThisThreadIdent() { return static_cast<unsigned long>(pthread_self()); }
+
 void StartWatchdog();
 
-// Adds `function` to Python's pending calls for the current host call, once
-// until it has run. From 3.9 to 3.12, a pending call added on a thread other
-// than the interpreter's main one does not make the main thread look at its
-// pending calls until it next takes the interpreter lock back from another
-// thread (so it never does, in a loop that no other thread shares): the
-// watchdog then takes the lock for a moment.
-void SchedulePending(int (*function)(void*), std::atomic<bool>& scheduled) {
+void WakeWatchdog() {
+  {
+    std::lock_guard<std::mutex> lock(watchdogMutex);
+    wakeNeeded.store(true);
+  }
+  watchdogWake.notify_one();
+  StartWatchdog();
+}
+
+// Adds `function` to Python's pending calls for the current call of the
+// interpreter's thread, once until it has run; false when that thread runs
+// no call. From 3.9 to 3.12, a pending call added on another thread does not
+// make the interpreter's thread look at its pending calls until it next takes
+// the interpreter lock back from another thread (so it never does, in a loop
+// that no other thread shares): the watchdog then takes the lock for a moment.
+bool SchedulePending(int (*function)(void*), std::atomic<bool>& scheduled) {
   {
     std::lock_guard<std::mutex> lock(pendingMutex);
     const uint64_t call = callInPython.load();
-    if (!accepting || call == 0 || !EPy_AddPendingCall || scheduled.exchange(true)) return;
+    if (!accepting || call == 0 || !EPy_AddPendingCall) return false;
+    if (scheduled.exchange(true)) return true;
     if (EPy_AddPendingCall(function, reinterpret_cast<void*>(call)) != 0) {
       scheduled.store(false);
-      return;
+      return false;
     }
   }
-  if (!OnHostThread()) {
-    {
-      std::lock_guard<std::mutex> lock(watchdogMutex);
-      wakeNeeded.store(true);
-    }
-    watchdogWake.notify_one();
-    StartWatchdog();
-  }
+  const HostCall* own = tCall;
+  if (!own || !own->mainThread.load(std::memory_order_relaxed)) WakeWatchdog();
+  return true;
 }
 
-// Takes the interpreter lock and gives it back: the host's thread, asked to
-// let go of it, looks at its pending calls as it takes it back.
-void WakeTheHostThread() {
+// Runs `work` holding the interpreter lock, taken on this (the watchdog's)
+// thread; nothing while the interpreter is not accepting.
+template <typename Work>
+void WithInterpreterLock(Work work) {
   {
     std::lock_guard<std::mutex> lock(pendingMutex);
     if (!accepting || !HasPythonEntries(EPyGILState_Ensure, EPyGILState_Release)) return;
     ++pokers;
   }
-  EPyGILState_Release(EPyGILState_Ensure());
+  const PyGILState_STATE state = EPyGILState_Ensure();
+  work();
+  EPyGILState_Release(state);
   std::lock_guard<std::mutex> lock(pendingMutex);
   if (--pokers == 0) pokersDone.notify_all();
 }
 
-// Run by Python between two bytecodes, on the thread that started it.
+// Run by Python between two bytecodes, on the interpreter's thread.
 bool ForTheCurrentCall(void* call) {
   return OnHostThread() && reinterpret_cast<uint64_t>(call) == callInPython.load() && !gPythonFinalizing;
 }
 
-int InterruptNow(void* call) noexcept {
-  interruptScheduled.store(false);
-  if (!ForTheCurrentCall(call) || !e__PyExc_KeyboardInterrupt || !*e__PyExc_KeyboardInterrupt || !EPyErr_SetObject)
-    return 0;
+// Host code run at a yield may leave an error of its own (a refused
+// Finalize, a SetError nobody cleared): it is the host's to read and clear
+// there; what is left is dropped, and the running code goes on as it was.
+void YieldKeepingErrorState() {
+  if (!HasPythonEntries(EPyErr_Fetch, EPyErr_Restore, EPyErr_Clear)) return REALYieldToRB();
+  PyObjectRef type = nullptr, value = nullptr, traceback = nullptr;
+  EPyErr_Fetch(&type, &value, &traceback);
+  REALYieldToRB();
+  EPyErr_Clear();
+  EPyErr_Restore(type, value, traceback);
+}
+
+// The handler Python code set for `signum` (_signal.getsignal): a callable,
+// an int for SIG_DFL (0) or SIG_IGN (1), or None for one set outside
+// Python; null, with no error, when it cannot be read.
+PyObjectRef PythonHandlerOf(int signum) {
+  if (!HasPythonEntries(EPyImport_ImportModule, EPyObject_GetAttrString, EPy_BuildValue, EPyObject_CallObject,
+                        EPyErr_Clear))
+    return nullptr;
+  PyObjectRef module = EPyImport_ImportModule("_signal");
+  PyObjectRef getsignal = module ? EPyObject_GetAttrString(module, "getsignal") : nullptr;
+  PyObjectRef arguments = getsignal ? EPy_BuildValue("(i)", signum) : nullptr;
+  PyObjectRef handler = arguments ? EPyObject_CallObject(getsignal, arguments) : nullptr;
+  for (PyObjectRef object : {arguments, getsignal, module})
+    if (object) ReleasePythonRef(object);
+  if (!handler) EPyErr_Clear();
+  return handler;
+}
+
+bool IsHandlerNumber(PyObjectRef handler, long number) {
+  return IsPythonInt(handler) && EPyLong_AsLong && EPyLong_AsLong(handler) == number;
+}
+bool IsIgnored(PyObjectRef handler) { return IsHandlerNumber(handler, 1); }   // SIG_IGN
+bool IsDefault(PyObjectRef handler) { return IsHandlerNumber(handler, 0); }   // SIG_DFL
+
+// Calls a Python handler as Python calls it for a signal: (signum, the
+// running frame). 0, or -1 with its error set.
+int RunHandler(PyObjectRef handler, int signum) {
+  if (!HasPythonEntries(EPy_BuildValue, EPyObject_CallObject) || !e__Py_NoneStruct) return 0;
+  PyObjectRef frame = EPyEval_GetFrame ? EPyEval_GetFrame() : nullptr;  // borrowed
+  PyObjectRef arguments = EPy_BuildValue("(iO)", signum, frame ? frame : e__Py_NoneStruct);
+  if (!arguments) return -1;
+  PyObjectRef result = EPyObject_CallObject(handler, arguments);
+  ReleasePythonRef(arguments);
+  if (!result) return -1;
+  ReleasePythonRef(result);
+  return 0;
+}
+
+int RaiseKeyboardInterrupt() {
+  if (!e__PyExc_KeyboardInterrupt || !*e__PyExc_KeyboardInterrupt || !EPyErr_SetObject) return 0;
   EPyErr_SetObject(*e__PyExc_KeyboardInterrupt, e__Py_NoneStruct);
   return -1;  // the error is raised in the code that runs
 }
 
-int YieldNow(void* call) noexcept {
-  yieldScheduled.store(false);
-  if (ForTheCurrentCall(call)) REALYieldToRB();  // host code run here is a nested entry of this call
+// Python3Engine.Interrupt on the interpreter's thread: Ctrl-C as a
+// standalone Python takes it, except that SIG_DFL, or a handler set outside
+// Python, raises KeyboardInterrupt rather than ending anything.
+int InterruptNow(void* call) noexcept {
+  interruptScheduled.store(false);
+  if (!ForTheCurrentCall(call)) return 0;
+  PyObjectRef handler = PythonHandlerOf(SIGINT);
+  int result = 0;
+  if (IsIgnored(handler))
+    result = 0;
+  else if (IsPythonCallable(handler))
+    result = RunHandler(handler, SIGINT);
+  else
+    result = RaiseKeyboardInterrupt();
+  if (handler) ReleasePythonRef(handler);
+  return result;
+}
+
+// Signals simulated by _thread.interrupt_main and raise_signal: each runs
+// the handler that Python code has set for it when it arrives.
+int SignalNow(void* call) noexcept {
+  signalScheduled.store(false);
+  uint64_t tripped = trippedSignals.exchange(0);
+  if (!ForTheCurrentCall(call)) return 0;
+  for (int signum = 1; signum < kSignalCount && tripped != 0; ++signum) {
+    const uint64_t bit = uint64_t{1} << (signum - 1);
+    if (!(tripped & bit)) continue;
+    tripped &= ~bit;
+    PyObjectRef handler = PythonHandlerOf(signum);
+    int result = 0;
+    if (IsPythonCallable(handler)) {
+      result = RunHandler(handler, signum);
+    } else if (!handler && signum == SIGINT) {
+      result = RaiseKeyboardInterrupt();
+    } else if (handler && !IsIgnored(handler) && !IsDefault(handler) && e__PyExc_OSError && *e__PyExc_OSError &&
+               EPyErr_WriteUnraisable) {
+      // Its handler was changed to one outside Python since it was asked for.
+      char message[64];
+      std::snprintf(message, sizeof message, "Signal %i ignored due to race condition", signum);
+      RaisePythonError(e__PyExc_OSError, message);
+      EPyErr_WriteUnraisable(e__Py_NoneStruct);
+    }
+    if (handler) ReleasePythonRef(handler);
+    if (result < 0) return -1;  // as Python does, what else was tripped is not handled
+  }
   return 0;
 }
 
+void TripSignal(int signum) {
+  const uint64_t bit = uint64_t{1} << (signum - 1);
+  trippedSignals.fetch_or(bit);
+  if (!SchedulePending(&SignalNow, signalScheduled)) trippedSignals.fetch_and(~bit);
+}
+
+int YieldNow(void* call) noexcept {
+  yieldScheduled.store(false);
+  if (ForTheCurrentCall(call)) YieldKeepingErrorState();  // host code run here is a nested entry of this call
+  return 0;
+}
+
+// On another host thread, the yields come from this trace function, which
+// Python calls at every line and function call of that thread.
+int TraceForYields(PyObjectRef, PyObjectRef, int what, PyObjectRef) noexcept {
+  HostCall* own = tCall;
+  if (own && (what == kTraceLine || what == kTraceCall) && own->yieldDue.load(std::memory_order_relaxed)) {
+    own->yieldDue.store(false, std::memory_order_relaxed);
+    YieldKeepingErrorState();
+  }
+  return 0;
+}
+
+// Whether Python code traces this thread (sys.settrace, a debugger): we
+// then neither install ours nor remove theirs. Python's error state is kept.
+bool PythonTracesThisThread() {
+  PyObjectRef gettrace = EPySys_GetObject("gettrace");  // borrowed
+  PyObjectRef trace = gettrace ? EPyObject_CallObject(gettrace, nullptr) : nullptr;
+  const bool traced = !trace || !IsPythonNone(trace);
+  if (trace) ReleasePythonRef(trace);
+  return traced;
+}
+
+void SetTraceForYields(HostCall* own, bool install) {
+  if (!HasPythonEntries(EPyEval_SetTrace, EPySys_GetObject, EPyObject_CallObject, EPyErr_Fetch, EPyErr_Restore,
+                        EPyErr_Clear))
+    return;
+  PyObjectRef type = nullptr, value = nullptr, traceback = nullptr;
+  EPyErr_Fetch(&type, &value, &traceback);
+  if (!PythonTracesThisThread()) {
+    EPyEval_SetTrace(install ? &TraceForYields : nullptr, nullptr);
+    own->traced = install;
+  }
+  EPyErr_Clear();
+  EPyErr_Restore(type, value, traceback);
+}
+
+// An interrupt for another host thread's call: KeyboardInterrupt raised in
+// that thread at its next bytecode, if the call is still the one aimed at.
+// With the interpreter lock held.
+void SendInterrupts() {
+  if (!EPyThreadState_SetAsyncExc || !e__PyExc_KeyboardInterrupt || !*e__PyExc_KeyboardInterrupt) return;
+  for (HostCall* record = hostCalls.load(std::memory_order_acquire); record; record = record->next) {
+    const uint64_t aimed = record->interruptFor.exchange(0);
+    if (aimed == 0 || aimed != record->call.load() || record->mainThread.load()) continue;
+    if (EPyThreadState_SetAsyncExc(record->ident.load(), *e__PyExc_KeyboardInterrupt) > 0)
+      record->interruptSent.store(true);
+  }
+}
+
+bool InterruptsToSend() {
+  for (HostCall* record = hostCalls.load(std::memory_order_acquire); record; record = record->next)
+    if (record->interruptFor.load() != 0) return true;
+  return false;
+}
+
 // Asks for a yield whenever a host call has run Python code for an interval
-// since it began or last yielded.
+// since it began or last yielded, and sends the interrupts of other threads.
 void WatchCalls() {
-  uint64_t watched = 0;
-  Clock::time_point since = Clock::now();
   for (;;) {
     const int64_t interval = yieldInterval.load();
     {
@@ -111,17 +312,26 @@ void WatchCalls() {
       watchdogWake.wait_for(lock, std::chrono::milliseconds(interval > 0 ? std::min<int64_t>(interval, 10) : 10),
                             [] { return wakeNeeded.load(); });
     }
-    if (wakeNeeded.exchange(false)) WakeTheHostThread();
-    const uint64_t call = callInPython.load();
-    const Clock::time_point now = Clock::now();
-    if (call != watched) {
-      watched = call;
-      since = now;
-      continue;
+    if (wakeNeeded.exchange(false)) {
+      // Taking the lock wakes the interpreter's thread for its pending calls.
+      WithInterpreterLock([] { SendInterrupts(); });
+    } else if (InterruptsToSend()) {
+      WithInterpreterLock([] { SendInterrupts(); });
     }
-    if (interval > 0 && call != 0 && now - since >= std::chrono::milliseconds(interval)) {
-      since = now;
-      SchedulePending(&YieldNow, yieldScheduled);
+    const Clock::time_point now = Clock::now();
+    for (HostCall* record = hostCalls.load(std::memory_order_acquire); record; record = record->next) {
+      const uint64_t call = record->call.load(std::memory_order_acquire);
+      if (call != record->watched) {
+        record->watched = call;
+        record->since = now;
+        continue;
+      }
+      if (interval <= 0 || call == 0 || now - record->since < std::chrono::milliseconds(interval)) continue;
+      record->since = now;
+      if (record->mainThread.load())
+        SchedulePending(&YieldNow, yieldScheduled);
+      else
+        record->yieldDue.store(true);
     }
   }
 }
@@ -135,37 +345,171 @@ void StartWatchdog() {
   }
 }
 
-PyObjectRef InterruptMain(PyObjectRef, PyObjectRef) noexcept {
-  RequestInterrupt();
+// _thread.interrupt_main as CPython documents it: from 3.10 it takes a signal
+// number (SIGINT by default) and checks its range; a signal whose Python
+// handler is SIG_IGN or SIG_DFL is not simulated at all. The handler runs on
+// the interpreter's thread, in the host's call.
+PyObjectRef InterruptMain(PyObjectRef, PyObjectRef arguments) noexcept {
+  int signum = SIGINT;
+  if (arguments && (!EPyArg_ParseTuple || !EPyArg_ParseTuple(arguments, "|i:interrupt_main", &signum)))
+    return nullptr;
+  if (signum < 1 || signum >= kSignalCount) {
+    RaisePythonError(e__PyExc_ValueError, "signal number out of range");
+    return nullptr;
+  }
+  PyObjectRef handler = PythonHandlerOf(signum);
+  const bool handled = !IsIgnored(handler) && !IsDefault(handler) && (handler || signum == SIGINT);
+  if (handler) ReleasePythonRef(handler);
+  if (handled) TripSignal(signum);
   return NewPythonNone();
+}
+
+// signal.raise_signal(SIGINT): the process's own SIGINT disposition is the
+// application's, so a SIGINT that Python handles is simulated as
+// interrupt_main does (at once on the interpreter's thread); anything else
+// goes to the library's raise_signal, held as this function's self.
+PyObjectRef RaiseSignal(PyObjectRef original, PyObjectRef arguments) noexcept {
+  int signum = 0;
+  if (!EPyArg_ParseTuple || !EPyArg_ParseTuple(arguments, "i:raise_signal", &signum)) return nullptr;
+  if (signum == SIGINT) {
+    PyObjectRef handler = PythonHandlerOf(SIGINT);
+    if (IsPythonCallable(handler)) {
+      const HostCall* own = tCall;
+      int result = 0;
+      if (own && own->mainThread.load())
+        result = RunHandler(handler, SIGINT);
+      else
+        TripSignal(SIGINT);
+      ReleasePythonRef(handler);
+      return result < 0 ? nullptr : NewPythonNone();
+    }
+    if (handler) ReleasePythonRef(handler);
+  }
+  return EPyObject_CallObject ? EPyObject_CallObject(original, arguments) : nullptr;
 }
 
 PyMethodDef interruptMainDefinition = {
     "interrupt_main", InterruptMain, METH_VARARGS,
-    "Interrupts the Python code that the application's current call runs with KeyboardInterrupt."};
+    "Simulates the arrival of a signal (SIGINT by default) in the application's current call."};
+PyMethodDef interruptMainNoArgumentsDefinition = {
+    "interrupt_main", InterruptMain, METH_NOARGS,
+    "Simulates the arrival of SIGINT in the application's current call."};
+PyMethodDef raiseSignalDefinition = {"raise_signal", RaiseSignal, METH_VARARGS, "Sends a signal to the process."};
+
+// Sets module.name to a new function of `definition`, with `self`.
+void Replace(PyObjectRef module, const char* name, PyMethodDef* definition, PyObjectRef self) {
+  PyObjectRef function = EPyCFunction_NewEx(definition, self, nullptr);
+  if (function) {
+    EPyObject_SetAttrString(module, name, function);
+    ReleasePythonRef(function);
+  }
+}
+
+// SIGINT's Python handler becomes default_int_handler, as in a standalone
+// Python, whatever the application's disposition; importing _signal and
+// setting it install Python's C handler, which is taken out again at once:
+// the process keeps its own disposition. raise_signal is replaced before the
+// signal module, imported later, copies it.
+void SetUpSigint() {
+  startDispositionKnown = sigaction(SIGINT, nullptr, &startDisposition) == 0;
+  PyObjectRef module = EPyImport_ImportModule("_signal");
+  if (module) {
+    PyObjectRef handler = EPyObject_GetAttrString(module, "default_int_handler");
+    PyObjectRef setter = handler ? EPyObject_GetAttrString(module, "signal") : nullptr;
+    PyObjectRef arguments = setter ? EPy_BuildValue("(iO)", SIGINT, handler) : nullptr;
+    PyObjectRef previous = arguments ? EPyObject_CallObject(setter, arguments) : nullptr;
+    for (PyObjectRef object : {previous, arguments, setter, handler})
+      if (object) ReleasePythonRef(object);
+    EPyErr_Clear();
+    if (PyObjectRef original = EPyObject_GetAttrString(module, "raise_signal")) {  // 3.8 and later
+      Replace(module, "raise_signal", &raiseSignalDefinition, original);
+      ReleasePythonRef(original);
+    }
+    ReleasePythonRef(module);
+  }
+  EPyErr_Clear();
+  if (startDispositionKnown) sigaction(SIGINT, &startDisposition, nullptr);
+}
+
+HostCall* ClaimHostCall() {
+  if (HostCall* last = tLastCall; last && last->call.load(std::memory_order_relaxed) == 0) return last;
+  for (HostCall* record = hostCalls.load(std::memory_order_acquire); record; record = record->next)
+    if (record->call.load(std::memory_order_relaxed) == 0) return record;
+  HostCall* record = new (std::nothrow) HostCall;
+  if (!record) return nullptr;
+  record->next = hostCalls.load(std::memory_order_relaxed);
+  hostCalls.store(record, std::memory_order_release);
+  return record;
+}
 
 }  // namespace
 
-void RequestInterrupt() noexcept { SchedulePending(&InterruptNow, interruptScheduled); }
+void RequestInterrupt() noexcept {
+  SchedulePending(&InterruptNow, interruptScheduled);
+  bool others = false;
+  for (HostCall* record = hostCalls.load(std::memory_order_acquire); record; record = record->next) {
+    const uint64_t call = record->call.load(std::memory_order_acquire);
+    if (call == 0 || record->mainThread.load()) continue;
+    record->interruptFor.store(call);
+    others = true;
+  }
+  if (others) WakeWatchdog();
+}
 
 void SetYieldInterval(int64_t milliseconds) noexcept {
   yieldInterval.store(milliseconds > 0 ? milliseconds : 0);
   if (milliseconds > 0) StartWatchdog();
 }
 
-// At every host call's start and end: release stores, which cost no more
-// than plain ones, as the watchdog and the pending calls only poll the value.
-void NoteHostThreadInPython() noexcept { callInPython.store(++callsTakingTheLock, std::memory_order_release); }
+// At every host call's start and end, under the interpreter lock: plain
+// stores for the thread that started the interpreter (the watchdog and the
+// pending calls only poll them); another thread's call may install or
+// remove the trace function of its yields.
+void NoteHostThreadInPython() noexcept {
+  const uint64_t call = ++callsTakingTheLock;
+  HostCall* own = tCall ? tCall : ClaimHostCall();
+  tCall = own;
+  if (!own) return;
+  const unsigned long ident = ThisThreadIdent();
+  const bool main = ident == mainIdent.load(std::memory_order_relaxed);
+  own->ident.store(ident, std::memory_order_relaxed);
+  own->mainThread.store(main, std::memory_order_relaxed);
+  own->call.store(call, std::memory_order_release);
+  if (main)
+    callInPython.store(call, std::memory_order_release);
+  else if (yieldInterval.load(std::memory_order_relaxed) > 0 && gPythonInitialized && !gPythonFinalizing)
+    SetTraceForYields(own, true);
+}
 
-void NoteHostThreadLeavesPython() noexcept { callInPython.store(0, std::memory_order_release); }
+void NoteHostThreadLeavesPython() noexcept {
+  HostCall* own = tCall;
+  if (!own) return;
+  tCall = nullptr;
+  tLastCall = own;
+  const bool live = gPythonInitialized && !gPythonFinalizing;
+  if (own->mainThread.load(std::memory_order_relaxed)) {
+    callInPython.store(0, std::memory_order_release);
+  } else {
+    if (own->traced) {
+      own->traced = false;
+      if (live) SetTraceForYields(own, false);
+    }
+    own->interruptFor.store(0);
+    // A KeyboardInterrupt sent too late for this call is not kept for the next.
+    if (own->interruptSent.exchange(false) && live && EPyThreadState_SetAsyncExc)
+      EPyThreadState_SetAsyncExc(own->ident.load(), nullptr);
+    own->yieldDue.store(false, std::memory_order_relaxed);
+  }
+  own->call.store(0, std::memory_order_release);
+}
 
 void AcceptInterrupts() noexcept {
   std::lock_guard<std::mutex> lock(pendingMutex);
   accepting = true;
 }
 
-// With the interpreter lock held: a thread that is taking it to wake the host's
-// thread gets it first, as the interpreter must not stop under it.
+// With the interpreter lock held: a thread that is taking it for us gets it
+// first, as the interpreter must not stop under it.
 void RefuseInterrupts() noexcept {
   std::unique_lock<std::mutex> lock(pendingMutex);
   accepting = false;
@@ -177,11 +521,27 @@ void RefuseInterrupts() noexcept {
 }
 
 void InstallInterruptHooks() noexcept {
-  if (!HasPythonEntries(EPyImport_ImportModule, EPyCFunction_NewEx, EPyObject_SetAttrString, EPyErr_Clear)) return;
+  // This thread started the interpreter: Python runs its pending calls here.
+  mainIdent.store(ThisThreadIdent());
+  if (HostCall* own = tCall) {
+    own->mainThread.store(true);
+    callInPython.store(own->call.load());
+  }
+  if (!HasPythonEntries(EPyImport_ImportModule, EPyCFunction_NewEx, EPyObject_SetAttrString, EPyObject_GetAttrString,
+                        EPyObject_CallObject, EPy_BuildValue, EPySys_GetObject, EPyErr_Clear))
+    return;
+  SetUpSigint();
   PyObjectRef threadModule = EPyImport_ImportModule("_thread");
-  PyObjectRef function = threadModule ? EPyCFunction_NewEx(&interruptMainDefinition, nullptr, nullptr) : nullptr;
-  if (function) EPyObject_SetAttrString(threadModule, "interrupt_main", function);
-  for (PyObjectRef object : {function, threadModule})
-    if (object) ReleasePythonRef(object);
+  if (threadModule) {
+    // Before 3.10 it takes no argument.
+    Replace(threadModule, "interrupt_main",
+            LoadedLibraryMinorVersion() >= 10 ? &interruptMainDefinition : &interruptMainNoArgumentsDefinition,
+            nullptr);
+    ReleasePythonRef(threadModule);
+  }
   EPyErr_Clear();
+}
+
+void RestoreSigintDisposition() noexcept {
+  if (startDispositionKnown) sigaction(SIGINT, &startDisposition, nullptr);
 }

@@ -319,6 +319,76 @@ TEST_F(Threads, InterruptMainFromAThreadInterruptsTheHostsCall) {
   EXPECT_EQ(python.IntegerOf("number"), 42) << "the interpreter stays usable";
 }
 
+// _thread.interrupt_main as CPython documents it: a signal number from 3.10
+// (checked), none before; nothing under SIG_IGN or SIG_DFL; a handler set
+// with signal.signal runs instead of KeyboardInterrupt being raised.
+TEST_F(Threads, InterruptMainTakesTheArgumentsOfItsVersion) {
+  if (python.TruthOf("__import__('sys').version_info >= (3, 10)")) {
+    python.Run(
+        "try:\n"
+        "    _thread_error = None\n"
+        "    __import__('_thread').interrupt_main(-1)\n"
+        "except BaseException as error:\n"
+        "    _thread_error = type(error).__name__\n");
+    EXPECT_EQ(python.TextOf("_thread_error"), "ValueError");
+  } else {
+    python.Run(
+        "try:\n"
+        "    _thread_error = None\n"
+        "    __import__('_thread').interrupt_main(2)\n"
+        "except BaseException as error:\n"
+        "    _thread_error = type(error).__name__\n");
+    EXPECT_EQ(python.TextOf("_thread_error"), "TypeError");
+  }
+}
+
+TEST_F(Threads, InterruptMainDoesNothingUnderSigIgnAndSigDfl) {
+  for (const char* disposition : {"SIG_IGN", "SIG_DFL"}) {
+    SCOPED_TRACE(disposition);
+    const bool completed = Bool(Engine(
+        "Execute", {Str(std::string("import _thread, signal, threading, time\n"
+                                    "previous = signal.signal(signal.SIGINT, signal.") +
+                        disposition +
+                        ")\n"
+                        "try:\n"
+                        "    threading.Timer(0.02, _thread.interrupt_main).start()\n"
+                        "    end = time.time() + 0.3\n"
+                        "    while time.time() < end: pass\n"
+                        "finally:\n"
+                        "    signal.signal(signal.SIGINT, previous)\n")}));
+    EXPECT_TRUE(completed) << Text(Engine("GetError"));
+    Engine("ClearError");
+  }
+}
+
+TEST_F(Threads, InterruptMainRunsTheHandlerThatPythonCodeSet) {
+  const bool completed = Bool(Engine("Execute", {Str("import _thread, signal, threading, time\n"
+                                                     "seen = []\n"
+                                                     "def handler(signum, frame):\n"
+                                                     "    seen.append(signum)\n"
+                                                     "    raise LookupError('handled')\n"
+                                                     "previous = signal.signal(signal.SIGINT, handler)\n"
+                                                     "try:\n"
+                                                     "    threading.Timer(0.02, _thread.interrupt_main).start()\n"
+                                                     "    end = time.time() + 5\n"
+                                                     "    while time.time() < end: pass\n"
+                                                     "finally:\n"
+                                                     "    signal.signal(signal.SIGINT, previous)\n")}));
+  EXPECT_FALSE(completed);
+  EXPECT_EQ(Text(Engine("GetErrorTypeName")), "LookupError");
+  Engine("ClearError");
+  EXPECT_EQ(python.TextOf("repr(__import__('__main__').seen)"), "[2]");
+}
+
+TEST_F(Threads, SigintsPythonHandlerIsDefaultIntHandlerAfterEveryStart) {
+  for (int start = 0; start < 2; ++start) {
+    SCOPED_TRACE(start == 0 ? "first start" : "after a restart");
+    EXPECT_TRUE(python.TruthOf("__import__('signal').getsignal(2) is __import__('signal').default_int_handler"));
+    Restart();
+    python.Run("import threading, time");
+  }
+}
+
 TEST_F(Threads, RaiseSignalOfSigintInterruptsInsteadOfEndingTheProcess) {
   if (!python.TruthOf("hasattr(__import__('signal'), 'raise_signal')")) GTEST_SKIP() << "no signal.raise_signal";
   const bool completed = Bool(Engine("Execute", {Str("import signal\nsignal.raise_signal(signal.SIGINT)\n")}));
