@@ -8,6 +8,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <exception>
 #include <initializer_list>
 #include <mutex>
 #include <new>
@@ -340,7 +341,7 @@ void StartWatchdog() {
   if (watchdogStarted.exchange(true)) return;
   try {
     std::thread(WatchCalls).detach();  // sleeps while no host call runs Python; lives for the process
-  } catch (...) {
+  } catch (const std::exception&) {
     watchdogStarted.store(false);
   }
 }
