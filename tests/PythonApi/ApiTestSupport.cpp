@@ -142,6 +142,14 @@ void KeptPastFinalize(void* object) {
 // GetPtr's reference is kept along with the wrapper's.
 void KeptPastFinalize(const Object& entity) { KeptPastFinalize(xhost::asPtr(host().call(entity, "GetPtr"))); }
 
+bool UnderAddressSanitizer() {
+#ifdef API_TESTS_LEAK_SANITIZER
+  return true;
+#else
+  return false;
+#endif
+}
+
 void CheckLeaksNowNotAtExit() {
 #ifdef API_TESTS_LEAK_SANITIZER
   __lsan_do_leak_check();

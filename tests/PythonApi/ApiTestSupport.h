@@ -78,6 +78,8 @@ void KeptPastFinalize(const Object& entity);  // the object a Python3EntityBase 
 // for a test after which Python itself abandons memory at Finalize, such as
 // what only the frames of its daemon threads refer to. Nothing otherwise.
 void CheckLeaksNowNotAtExit();
+// Built with AddressSanitizer, whose quarantine keeps freed memory resident.
+bool UnderAddressSanitizer();
 
 // The module apitest (tests/PythonApi/python), imported anew after a restart.
 class PythonHelper {

@@ -193,17 +193,19 @@ TEST_F(InterruptsOnASecondHostThread, InterruptStopsTheCallOfAnotherHostThread) 
   const std::string flag = std::to_string(reinterpret_cast<uintptr_t>(&looping));
   Clock::time_point pressedAt{};
   // Bounded: the loop ends by itself after 5 s.
-  EXPECT_FALSE(RunOnASecondThread(
-      "import ctypes, time\n"
-      "deadline = time.time() + 5\n"
-      "ctypes.c_int.from_address(" + flag + ").value = 1\n"
-      "while time.time() < deadline: pass\n",
-      [&] {
-        if (pressedAt == Clock::time_point{} && looping.load() == 1) {
-          pressedAt = Clock::now();
-          InterruptFromAnotherThread();
-        }
-      }));
+  EXPECT_FALSE(
+      RunOnASecondThread("import ctypes, time\n"
+                         "deadline = time.time() + 5\n"
+                         "ctypes.c_int.from_address(" +
+                             flag +
+                             ").value = 1\n"
+                             "while time.time() < deadline: pass\n",
+                         [&] {
+                           if (pressedAt == Clock::time_point{} && looping.load() == 1) {
+                             pressedAt = Clock::now();
+                             InterruptFromAnotherThread();
+                           }
+                         }));
   ASSERT_NE(pressedAt, Clock::time_point{});
   EXPECT_LT(Clock::now() - pressedAt, milliseconds(500));
   EXPECT_TRUE(Execute("total = sum(range(1000))"));
@@ -268,37 +270,30 @@ TEST_F(Interrupts, InterruptRunsTheSigintHandlerThatPythonCodeSet) {
       "    raise ValueError('cancelled by the handler')\n");
   EXPECT_TRUE(python.TruthOf("signal.getsignal(signal.SIGINT) is signal.default_int_handler"));
   PressCancelAfter(milliseconds(50));
-  EXPECT_FALSE(Execute("import signal, apitest, time\n"
-                       "previous = signal.signal(signal.SIGINT, apitest.on_sigint)\n"
-                       "try:\n"
-                       "    end = time.time() + 5\n"
-                       "    while time.time() < end: pass\n"
-                       "finally:\n"
-                       "    signal.signal(signal.SIGINT, previous)\n"));
+  EXPECT_FALSE(
+      Execute("import signal, apitest, time\n"
+              "previous = signal.signal(signal.SIGINT, apitest.on_sigint)\n"
+              "try:\n"
+              "    end = time.time() + 5\n"
+              "    while time.time() < end: pass\n"
+              "finally:\n"
+              "    signal.signal(signal.SIGINT, previous)\n"));
   EXPECT_EQ(Text(Engine("GetErrorTypeName")), "ValueError");
   Engine("ClearError");
   EXPECT_EQ(python.TextOf("repr(calls)"), "[(2, 'frame')]");
 }
 
 TEST_F(Interrupts, InterruptIsIgnoredUnderSigIgnAndRaisesKeyboardInterruptUnderSigDfl) {
+  // Each handler is set by a call of its own, so that Cancel cannot come before it.
+  ASSERT_TRUE(Execute("import signal, time\nprevious = signal.signal(signal.SIGINT, signal.SIG_IGN)"));
   PressCancelAfter(milliseconds(20));
-  EXPECT_TRUE(Execute("import signal, time\n"
-                      "previous = signal.signal(signal.SIGINT, signal.SIG_IGN)\n"
-                      "try:\n"
-                      "    end = time.time() + 0.5\n"
-                      "    while time.time() < end: pass\n"
-                      "finally:\n"
-                      "    signal.signal(signal.SIGINT, previous)\n"));
+  EXPECT_TRUE(Execute("end = time.time() + 0.5\nwhile time.time() < end: pass\n")) << GetError();
   EXPECT_NE(pressedAt_, Clock::time_point{}) << "Cancel was never pressed";
   host_.removeCooperativeThread(cancel_);
+  ASSERT_TRUE(Execute("signal.signal(signal.SIGINT, signal.SIG_DFL)"));
   PressCancelAfter(milliseconds(20));
-  ExpectInterrupted(Execute("import signal, time\n"
-                            "previous = signal.signal(signal.SIGINT, signal.SIG_DFL)\n"
-                            "try:\n"
-                            "    end = time.time() + 5\n"
-                            "    while time.time() < end: pass\n"
-                            "finally:\n"
-                            "    signal.signal(signal.SIGINT, previous)\n"));
+  ExpectInterrupted(Execute("end = time.time() + 5\nwhile time.time() < end: pass\n"));
+  EXPECT_TRUE(Execute("signal.signal(signal.SIGINT, previous)"));
 }
 
 // asyncio.run cancels its main task on Ctrl-C from 3.11 (its Runner sets a
@@ -306,15 +301,16 @@ TEST_F(Interrupts, InterruptIsIgnoredUnderSigIgnAndRaisesKeyboardInterruptUnderS
 TEST_F(Interrupts, AnInterruptedAsyncioRunCancelsItsTask) {
   if (!python.TruthOf("hasattr(__import__('asyncio'), 'Runner')")) GTEST_SKIP() << "no asyncio.Runner before 3.11";
   PressCancelAfter(milliseconds(100));
-  ExpectInterrupted(Execute("import asyncio, apitest\n"
-                            "apitest.cancelled = False\n"
-                            "async def main():\n"
-                            "    try:\n"
-                            "        for _ in range(500): await asyncio.sleep(0.01)\n"
-                            "    except asyncio.CancelledError:\n"
-                            "        apitest.cancelled = True\n"
-                            "        raise\n"
-                            "asyncio.run(main())\n"));
+  ExpectInterrupted(
+      Execute("import asyncio, apitest\n"
+              "apitest.cancelled = False\n"
+              "async def main():\n"
+              "    try:\n"
+              "        for _ in range(500): await asyncio.sleep(0.01)\n"
+              "    except asyncio.CancelledError:\n"
+              "        apitest.cancelled = True\n"
+              "        raise\n"
+              "asyncio.run(main())\n"));
   EXPECT_TRUE(python.TruthOf("cancelled"));
   EXPECT_TRUE(python.TruthOf("__import__('signal').getsignal(2) is __import__('signal').default_int_handler"));
 }
@@ -333,7 +329,6 @@ TEST_F(InterruptFromHostCode, AHostFunctionCalledByTheLoopStopsIt) {
   ExpectInterrupted(Execute("import cancelling\nwhile True: cancelling.press()\n"));
   EXPECT_EQ(python.IntegerOf("6 * 7"), 42);
 }
-
 
 // A host function runs its own Execute (a nested entry); Cancel, pressed at
 // a yield of that inner call, stops the inner call.
@@ -369,7 +364,10 @@ TEST_F(InterruptFromHostCode, ErrorsLeftByHostCodeAtAYieldDoNotReachTheRunningCo
   };
   for (const Case& c : {
            Case{"a refused Finalize", [] { Engine("Finalize"); }},
-           Case{"SetError", [] { Engine("SetError", {int64_t{15}, Str("left by the host")}); }},
+           Case{"SetError",
+                [] {
+                  Engine("SetError", {int64_t{15}, Str("left by the host")});
+                }},
            Case{"a failed GetModule", [] { GetModule("no_module_of_this_name"); }},
        }) {
     SCOPED_TRACE(c.what);

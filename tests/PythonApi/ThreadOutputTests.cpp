@@ -94,6 +94,9 @@ class ThreadOutput : public RunningPython {
 // A daemon thread that waits for room in a full queue while Python stops
 // used to end the process (its forced exit was swallowed inside the plugin).
 TEST_F(ThreadOutput, FinalizeWhileADaemonThreadWaitsForRoomEndsNeitherProcessNorText) {
+  // Python abandons the frames of daemon threads at Finalize, and with them
+  // what only those frames refer to: leaks are looked for before they start.
+  CheckLeaksNowNotAtExit();
   for (bool withReceiver : {false, true}) {
     SCOPED_TRACE(withReceiver ? "with a receiver" : "without a receiver");
     int64_t events = 0;
@@ -109,7 +112,6 @@ TEST_F(ThreadOutput, FinalizeWhileADaemonThreadWaitsForRoomEndsNeitherProcessNor
     if (withReceiver) {
       EXPECT_GT(events, 0);
     }
-    CheckLeaksNowNotAtExit();
     Restart();
   }
 }
@@ -176,7 +178,9 @@ TEST_F(ThreadOutput, LargeTextsWrittenDuringACallKeepMemoryBounded) {
   const int64_t growth = PeakResidentKiB() - before;
   std::printf("4 threads x 200 writes of 64 KiB inside a call: peak memory grew %lld KiB\n",
               static_cast<long long>(growth));
-  EXPECT_LT(growth, 24 * 1024) << "the queue grew with the text";
+  if (!UnderAddressSanitizer()) {  // its quarantine keeps what Python freed
+    EXPECT_LT(growth, 24 * 1024) << "the queue grew with the text";
+  }
   int64_t bytes = 0;
   ListenToConsole("LargeConsole", [&](const std::string& text) { bytes += static_cast<int64_t>(text.size()); });
   python.Run("write_all()");
