@@ -9,6 +9,7 @@
 #include "Exceptions/Exceptions.h"
 #include "HostHandles.h"
 #include "PythonEngine/ConsoleOutput.h"
+#include "PythonEntity/EntityDataTools.h"
 #include "PythonEngine/PythonErrors.h"
 #include "PythonLibrary/PythonFallbacks.h"
 #include "PythonLibrary/PythonLoader.h"
@@ -94,6 +95,7 @@ void StartInterpreter() {
   NoteThreadsAtStart();
   InstallConsoleStreams();
   InstallInterruptHooks();
+  InstallDataTools();
   CompleteSysForChildProcesses();
   KeepRegisteredModulesForThisStart();
   gPythonInitialized = true;
