@@ -7,6 +7,8 @@
 // each type, hands a list and a dictionary built on the host side to Python
 // and reads back what Python changed, round-trips bytes through a
 // MemoryBlock, shares a MemoryBlock's memory with Python without a copy,
+// draws a matplotlib chart of its numbers and writes the PNG that ImageData
+// gave next to itself (example_chart.png), reading it back with FromImageData,
 // reads a Python exception, runs source text, lets Python code
 // call back into its functions, stops a runaway loop with Interrupt from a
 // Cancel button that runs while the plugin yields, hears a Python thread

@@ -33,6 +33,9 @@ std::vector<Row> DataToolRows(LeakObjects& c) {
          for (int64_t index = 0; index < count; ++index)
            host().call(c.Entity("leak_images[" + std::to_string(index) + "]"), "ImageData", {Str("")});
          c.ClearError();
+         // Drawing a Figure leaves reference cycles of matplotlib's own, which
+         // Python's collector frees only at its next full collection.
+         c.python.Run("gc.collect()");
        }},
       {m(imageData),
        "no image, another format, or an entity that holds nothing",
