@@ -237,8 +237,8 @@ void drawChart(const Object& module) {
     std::cout << "   no chart: " << text(host().callShared("Python3Engine", "GetError")) << "\n";
     return;
   }
-  Object png = xhost::asObject(host().call(xhost::asObject(host().call(figure, "EntityValue")), "ImageData",
-                                           {host().newString("png")}));
+  Object png = xhost::asObject(
+      host().call(xhost::asObject(host().call(figure, "EntityValue")), "ImageData", {host().newString("png")}));
   if (png.isNil()) {
     std::cout << "   no picture: " << text(host().callShared("Python3Engine", "GetError")) << "\n";
     return;
@@ -251,13 +251,12 @@ void drawChart(const Object& module) {
   const std::string read((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
   Object image = xhost::asObject(host().callShared("Python3Entity", "FromImageData", {host().newMemoryBlock(read)}));
   if (image.isNil()) return reportError();
-  std::cout << "   FromImageData of the file: " << text(host().getProperty(image, "TypeName")) << ", size "
-            << text(host().call(xhost::asObject(host().call(image, "GetAttribute", {host().newString("size")})),
-                                "ToString"))
-            << ", mode "
-            << text(host().call(xhost::asObject(host().call(image, "GetAttribute", {host().newString("mode")})),
-                                "ToString"))
-            << "\n";
+  std::cout
+      << "   FromImageData of the file: " << text(host().getProperty(image, "TypeName")) << ", size "
+      << text(host().call(xhost::asObject(host().call(image, "GetAttribute", {host().newString("size")})), "ToString"))
+      << ", mode "
+      << text(host().call(xhost::asObject(host().call(image, "GetAttribute", {host().newString("mode")})), "ToString"))
+      << "\n";
 }
 
 // Python code calls the application's functions and class, then returns

@@ -136,7 +136,8 @@ std::string BlockBytes(FuzzedDataProvider& input) {
     case 2: {
       std::string png = kOnePixelPng.substr(0, input.ConsumeIntegralInRange<size_t>(0, kOnePixelPng.size()));
       for (int flips = input.ConsumeIntegralInRange(0, 3); flips > 0 && !png.empty(); --flips)
-        png[input.ConsumeIntegralInRange<size_t>(0, png.size() - 1)] = static_cast<char>(input.ConsumeIntegral<uint8_t>());
+        png[input.ConsumeIntegralInRange<size_t>(0, png.size() - 1)] =
+            static_cast<char>(input.ConsumeIntegral<uint8_t>());
       return png + input.ConsumeRandomLengthString(16);
     }
     default:

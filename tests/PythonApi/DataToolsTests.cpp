@@ -45,7 +45,7 @@ class DataTools : public RunningPython {
   bool Lacks(const char* module) {
     return !python.TruthOf(std::string("importlib.util.find_spec('") + module + "') is not None");
   }
-#define REQUIRE_PACKAGE(module, package)                                                                 \
+#define REQUIRE_PACKAGE(module, package)                                                                \
   if (Lacks(module)) GTEST_SKIP() << package << " is not installed for this Python (" << module << ")"; \
   static_assert(true, "")
 
@@ -368,9 +368,11 @@ TEST_F(DataTools, AHundredThousandRowsOfFourColumnsCopyInMilliseconds) {
     const int64_t count = Int(host_.getProperty(names, "Count"));
     int64_t copied = 0;
     for (int64_t index = 0; index < count; ++index) {
-      const std::string name = Text(host_.getProperty(xhost::asObject(host_.call(names, "GetItem", {index})), "StringValue"));
+      const std::string name =
+          Text(host_.getProperty(xhost::asObject(host_.call(names, "GetItem", {index})), "StringValue"));
       Object column = Column(frame, name);
-      Object block = host_.newMemoryBlock(std::string(static_cast<size_t>(Int(host_.getProperty(column, "BufferSize"))), '\0'));
+      Object block =
+          host_.newMemoryBlock(std::string(static_cast<size_t>(Int(host_.getProperty(column, "BufferSize"))), '\0'));
       copied += Int(host_.call(column, "CopyBuffer", {block}));
     }
     best = std::min(best, ProcessSeconds() - start);
@@ -388,9 +390,9 @@ TEST_F(DataTools, MatplotlibDrawsWithAggAndShowNeitherBlocksNorCrashes) {
   std::string errors;
   host_.defineSubclass("DataToolsConsole", "Python3EngineConsoleOutput",
                        {{"ErrorOutput", [&errors](const Object&, const std::vector<Value>& arguments) -> Value {
-                          errors += Text(arguments.at(0));
-                          return {};
-                        }}});
+                           errors += Text(arguments.at(0));
+                           return {};
+                         }}});
   Engine("SetConsoleOutput", {host_.newObject("DataToolsConsole")});
   python.Run(
       "import os\n"
