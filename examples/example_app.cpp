@@ -7,13 +7,19 @@
 // each type, hands a list and a dictionary built on the host side to Python
 // and reads back what Python changed, round-trips bytes through a
 // MemoryBlock, shares a MemoryBlock's memory with Python without a copy,
+// draws a matplotlib chart of its numbers and writes the PNG that ImageData
+// gave next to itself (example_chart.png), reading it back with FromImageData,
 // reads a Python exception, runs source text, lets Python code
 // call back into its functions, stops a runaway loop with Interrupt from a
 // Cancel button that runs while the plugin yields, hears a Python thread
 // while it idles and a logging warning through ErrorOutput, restarts the
 // interpreter and finalizes it.
+#include <unistd.h>
+
 #include <chrono>
+#include <fstream>
 #include <iostream>
+#include <iterator>
 #include <string>
 
 #include "inventory_module.h"
@@ -205,6 +211,54 @@ void shareMemoryBlock(const Object& module) {
   reportError();
 }
 
+// The folder of the running program, where the chart is written.
+std::string programFolder() {
+  char path[4096];
+  const ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
+  if (length <= 0) return ".";
+  const std::string program(path, static_cast<size_t>(length));
+  return program.substr(0, program.rfind('/'));
+}
+
+// A chart of the application's numbers drawn by matplotlib, handed back as
+// PNG bytes (Picture.FromData in Xojo), written next to the program, read
+// back from the file and handed to Python again as a Pillow Image
+// (Picture.ToData's bytes in Xojo).
+void drawChart(const Object& module) {
+  step("A matplotlib chart of the application's numbers: ImageData, then FromImageData");
+  Object sold = host().newObject("Python3List");
+  for (double value : {12.0, 19.0, 7.5, 23.0, 16.0, 28.0})
+    host().call(sold, "Append", {xhost::asObject(host().callShared("Python3Entity", "FromDouble", {value}))});
+  Object arguments = parameters(2);
+  host().assign(arguments, "StringValue", {int64_t{0}}, host().newString("Apples sold"));
+  host().assign(arguments, "ListValue", {int64_t{1}}, sold);
+  Object figure = invoke(module, "chart", arguments);
+  if (figure.isNil()) {
+    std::cout << "   no chart: " << text(host().callShared("Python3Engine", "GetError")) << "\n";
+    return;
+  }
+  Object png = xhost::asObject(
+      host().call(xhost::asObject(host().call(figure, "EntityValue")), "ImageData", {host().newString("png")}));
+  if (png.isNil()) {
+    std::cout << "   no picture: " << text(host().callShared("Python3Engine", "GetError")) << "\n";
+    return;
+  }
+  const std::string bytes = host().memoryBlockBytes(png);
+  const std::string path = programFolder() + "/example_chart.png";
+  std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  std::cout << "   ImageData(\"png\"): " << bytes.size() << " bytes, written to " << path << "\n";
+  std::ifstream file(path, std::ios::binary);
+  const std::string read((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  Object image = xhost::asObject(host().callShared("Python3Entity", "FromImageData", {host().newMemoryBlock(read)}));
+  if (image.isNil()) return reportError();
+  std::cout
+      << "   FromImageData of the file: " << text(host().getProperty(image, "TypeName")) << ", size "
+      << text(host().call(xhost::asObject(host().call(image, "GetAttribute", {host().newString("size")})), "ToString"))
+      << ", mode "
+      << text(host().call(xhost::asObject(host().call(image, "GetAttribute", {host().newString("mode")})), "ToString"))
+      << "\n";
+}
+
 // Python code calls the application's functions and class, then returns
 // what it found; the application reads the tuple.
 void useInventoryFromPython() {
@@ -358,6 +412,7 @@ int run(const char* pluginPath, const char* pythonLibrary) {
   useBytes(module);
   shareMemoryBlock(module);
   useInventoryFromPython();
+  drawChart(module);
   module = Object();
   runSourceText();
   useReturnedObject();

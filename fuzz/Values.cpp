@@ -119,6 +119,32 @@ std::string FolderPath(FuzzedDataProvider& input, const std::string& moduleFolde
   }
 }
 
+// A MemoryBlock's bytes: any, or, for FromImageData, ones that image decoders
+// take for theirs (a PNG or JPEG start, or a whole small PNG) and then meet
+// truncated, mutated or followed by anything.
+std::string BlockBytes(FuzzedDataProvider& input) {
+  static const std::string kOnePixelPng(
+      "\x89\x50\x4e\x47\x0d\x0a\x1a\x0a\x00\x00\x00\x0d\x49\x48\x44\x52\x00\x00\x00\x01\x00\x00\x00\x01\x08\x00\x00"
+      "\x00\x00\x3a\x7e\x9b\x55\x00\x00\x00\x0a\x49\x44\x41\x54\x78\x9c\x63\x60\x00\x00\x00\x02\x00\x01\x48\xaf\xa4"
+      "\x71\x00\x00\x00\x00\x49\x45\x4e\x44\xae\x42\x60\x82",
+      67);
+  switch (input.ConsumeIntegralInRange(0, 5)) {
+    case 0:
+      return "\x89PNG\r\n\x1a\n" + input.ConsumeRandomLengthString(64);
+    case 1:
+      return "\xff\xd8\xff" + input.ConsumeRandomLengthString(64);
+    case 2: {
+      std::string png = kOnePixelPng.substr(0, input.ConsumeIntegralInRange<size_t>(0, kOnePixelPng.size()));
+      for (int flips = input.ConsumeIntegralInRange(0, 3); flips > 0 && !png.empty(); --flips)
+        png[input.ConsumeIntegralInRange<size_t>(0, png.size() - 1)] =
+            static_cast<char>(input.ConsumeIntegral<uint8_t>());
+      return png + input.ConsumeRandomLengthString(16);
+    }
+    default:
+      return input.ConsumeRandomLengthString(32);
+  }
+}
+
 }  // namespace
 
 int64_t Fuzzer::integer() {
@@ -274,7 +300,7 @@ xhost::Object Fuzzer::fresh(const std::string& type) {
   const std::string lower = Lowercase(chosen);
   if (trace_) std::fprintf(stderr, "%*sNew %s\n", depth_ * 2, "", chosen.c_str());
   if (lower == "folderitem") return host_.newFolderItem(FolderPath(in, fuzzModuleFolder_));
-  if (lower == "memoryblock") return host_.newMemoryBlock(in.ConsumeRandomLengthString(32));
+  if (lower == "memoryblock") return host_.newMemoryBlock(BlockBytes(in));
   const std::vector<const Callable*>& constructors = catalog_.constructorsOf(chosen);
   if (constructors.empty()) return host_.newObject(chosen);
   const Callable& constructor = *constructors[in.ConsumeIntegralInRange<size_t>(0, constructors.size() - 1)];

@@ -5,7 +5,8 @@ set -euo pipefail
 
 packages=(cmake ninja-build g++ clang pkg-config binutils libffi-dev
           libgtest-dev libgmock-dev googletest libbenchmark-dev pybind11-dev
-          libpython3.11 libpython3.11-dev python3-numpy python3-venv)
+          libpython3.11 libpython3.11-dev python3-numpy python3-venv
+          python3-matplotlib python3-pil python3-pandas python3-scipy)
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")

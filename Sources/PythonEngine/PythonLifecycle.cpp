@@ -10,6 +10,7 @@
 #include "HostHandles.h"
 #include "PythonEngine/ConsoleOutput.h"
 #include "PythonEngine/PythonErrors.h"
+#include "PythonEntity/EntityDataTools.h"
 #include "PythonLibrary/PythonFallbacks.h"
 #include "PythonLibrary/PythonLoader.h"
 #include "PythonLibrary/VirtualEnvironment.h"
@@ -94,6 +95,7 @@ void StartInterpreter() {
   NoteThreadsAtStart();
   InstallConsoleStreams();
   InstallInterruptHooks();
+  InstallDataTools();
   CompleteSysForChildProcesses();
   KeepRegisteredModulesForThisStart();
   gPythonInitialized = true;

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "PythonEntity/EntityBuffers.h"
+#include "PythonEntity/EntityDataTools.h"
 #include "PythonLibrary/PythonLoader.h"
 #include "PythonRuntime/InterpreterState.h"
 #include "PythonValues/PendingErrorAside.h"
@@ -120,6 +121,7 @@ std::vector<REALmethodDefinition>& PythonEntityMethods() {
         "Constructor()", "Makes a value that holds no Python object.", REALdefaultConstructorFlags)};
     for (const REALmethodDefinition& method : EntityObjectMethods()) methods.push_back(method);
     for (const REALmethodDefinition& method : EntityBufferMethods()) methods.push_back(method);
+    for (const REALmethodDefinition& method : EntityDataToolMethods()) methods.push_back(method);
     return methods;
   }();
   return table;
@@ -145,6 +147,7 @@ std::vector<REALmethodDefinition>& PythonEntitySharedMethods() {
         "FromNewPtr(value as Ptr) as Python3Entity",
         "A new Python3Entity that takes over the reference at the pointer (as GetPtr hands out); Nil for Nil."));
     for (const REALmethodDefinition& method : EntityBufferSharedMethods()) methods.push_back(method);
+    for (const REALmethodDefinition& method : EntityDataToolSharedMethods()) methods.push_back(method);
     return methods;
   }();
   return table;

@@ -140,6 +140,7 @@ TEST_F(LeakRepetitionTest, Python3Instance) { ExpectNoLeaks(InstanceRows); }
 TEST_F(LeakRepetitionTest, Python3EntityBaseAndPython3Entity) { ExpectNoLeaks(EntityRows); }
 TEST_F(LeakRepetitionTest, Python3BytesAndPython3Result) { ExpectNoLeaks(BytesAndResultRows); }
 TEST_F(LeakRepetitionTest, Python3EntityBuffers) { ExpectNoLeaks(BufferRows); }
+TEST_F(LeakRepetitionTest, Python3EntityDataTools) { ExpectNoLeaks(DataToolRows); }
 TEST_F(LeakRepetitionTest, Python3List) { ExpectNoLeaks(ListRows); }
 TEST_F(LeakRepetitionTest, Python3Dictionary) { ExpectNoLeaks(DictionaryRows); }
 TEST_F(LeakRepetitionTest, Python3Parameters) { ExpectNoLeaks(ParametersRows); }

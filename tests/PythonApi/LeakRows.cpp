@@ -78,6 +78,50 @@ del sys.modules['leak_stale']
 leak_values = (leak_number, leak_text, leak_ratio, True, leak_capsule, leak_dict, leak_tuple, leak_list, leak_bytes, None)
 for name in ('leak_number', 'leak_ratio', 'leak_text', 'leak_list', 'leak_capsule'):
     setattr(leak_instance, name, globals()[name])
+
+
+class LeakDrawing:
+    def _repr_png_(self):
+        return leak_bytes
+leak_drawing = LeakDrawing()
+leak_table = {leak_key: [1.5, 2.5], leak_item: [leak_text, None]}
+
+
+def leak_data_images():
+    # A Figure, a Pillow Image and an array, made once, where the library has them.
+    if 'leak_images' not in globals():
+        global leak_images
+        leak_images = []
+        try:
+            from matplotlib.figure import Figure
+            import io
+            figure = Figure(figsize=(1, 1), dpi=8)
+            axes = figure.add_subplot()
+            axes.plot([1, 2])
+            axes.set_axis_off()  # text would fill matplotlib's cache of text sizes, 4096 entries
+            for _ in range(600):  # what matplotlib caches per drawing settles after some 550
+                figure.savefig(io.BytesIO(), format='png', backend='agg')
+            leak_images.append(figure)
+        except ImportError:
+            pass
+        try:
+            import numpy
+            from PIL import Image
+            leak_images += [Image.new('RGB', (3, 2)), numpy.zeros((2, 3, 3), numpy.uint8)]
+        except ImportError:
+            pass
+    return len(leak_images)
+
+
+def leak_data_frame():
+    if 'leak_frame' not in globals():
+        global leak_frame
+        try:
+            import pandas
+            leak_frame = pandas.DataFrame({'x': [1.5, 2.5], 'y': ['a', None]})
+        except ImportError:
+            leak_frame = None
+    return leak_frame is not None
 )";
 
 }  // namespace
@@ -167,7 +211,7 @@ const std::vector<RowTable>& AllRowTables() {
   static const std::vector<RowTable> tables = {
       EngineRows,       ModuleRows,     FunctionAndClassRows, InstanceRows, EntityRows,   BytesAndResultRows,
       ListRows,         DictionaryRows, ParametersRows,       ConsoleRows,  HostCodeRows, PythonCallsHostRows,
-      RegistrationRows, BufferRows,
+      RegistrationRows, BufferRows,     DataToolRows,
   };
   return tables;
 }

@@ -77,8 +77,9 @@ std::vector<Row> BytesAndResultRows(LeakObjects& c);
 std::vector<Row> ListRows(LeakObjects& c);
 std::vector<Row> DictionaryRows(LeakObjects& c);
 std::vector<Row> ParametersRows(LeakObjects& c);
-std::vector<Row> BufferRows(LeakObjects& c);   // Python3Entity's buffer members
-std::vector<Row> ConsoleRows(LeakObjects& c);  // with LeakConsole and LeakFailingConsole defined, the first set
+std::vector<Row> BufferRows(LeakObjects& c);    // Python3Entity's buffer members
+std::vector<Row> DataToolRows(LeakObjects& c);  // Python3Entity's image and column members
+std::vector<Row> ConsoleRows(LeakObjects& c);   // with LeakConsole and LeakFailingConsole defined, the first set
 // Host-defined modules and classes, with the module leakhost registered
 // (RegisterLeakHost) and imported.
 std::vector<Row> HostCodeRows(LeakObjects& c);
