@@ -1,5 +1,6 @@
 #include "HostGlue.h"
 
+#include "EntryPoints/EntryPoints.h"
 #include "PythonEngine/ConsoleOutput.h"
 #include "PythonLibrary/PythonLoader.h"
 #include "PythonValues/PythonReferences.h"
