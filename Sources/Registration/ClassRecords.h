@@ -20,11 +20,6 @@ extern REALclassDefinition PythonEngineClass;
 extern REALmoduleDefinition PythonErrorTypesModule;
 extern REALclassDefinition PythonExceptionClass;
 
-// Registers the list class after clearing its lazily resolved entries.
-void InitListModule();
-// Registers the dictionary class after clearing its lazily resolved entries.
-void InitDictionaryModule();
-
 namespace records {
 
 // An initializer or destructor that calls Python only through
