@@ -6,6 +6,7 @@
 #include "PythonLibrary/PythonLoader.h"
 #include "PythonList/PythonList.h"
 #include "PythonValues/PythonReferences.h"
+#include "PythonValues/RegisteredRecords.h"
 #include "PythonXojoModule/RegisteredModules.h"
 #include "Registration/ClassRecords.h"
 

@@ -12,21 +12,7 @@
 #include "HostGlue.h"
 #include "HostHandles.h"
 #include "PythonValues/PythonReferences.h"
-
-// The records of the classes whose instances hold a Python object, defined
-// by their class folders.
-extern REALclassDefinition PythonEntityBaseClass;
-extern REALclassDefinition PythonEntityClass;
-extern REALclassDefinition PythonBytesClass;
-extern REALclassDefinition PythonListClass;
-extern REALclassDefinition PythonDictionaryClass;
-extern REALclassDefinition PythonParametersClass;
-extern REALclassDefinition PythonResultClass;
-extern REALclassDefinition PythonObjectClass;
-extern REALclassDefinition PythonModuleClass;
-extern REALclassDefinition PythonFunctionClass;
-extern REALclassDefinition PythonClassClass;
-extern REALclassDefinition PythonInstanceClass;
+#include "PythonValues/RegisteredRecords.h"
 
 // Python3EntityBase: the base of every value wrapper.
 struct PythonEntityData {
