@@ -48,9 +48,6 @@ REAL_EXPORT void* HCallResolver(const char* entryName) noexcept;
 #define HOST_OVERLOAD(name, member, result, params, args) REAL_EXPORT result name params noexcept;
 #include "HostFamilies.def"
 
-// Clears the cached host methods; called once at plugin start.
-void LoadEntryPoints();
-
 // The plugin's registration, which REALPluginMain calls once the host's
 // services can be resolved: it resets the process-wide state and registers
 // every record with the host. Defined by the plugin (Sources/Plugin).

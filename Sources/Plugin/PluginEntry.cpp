@@ -1,8 +1,12 @@
 #include "HostGlue.h"
 
+#include "EntryPoints/EntryPoints.h"
+#include "PythonDictionary/PythonDictionary.h"
 #include "PythonEngine/ConsoleOutput.h"
 #include "PythonLibrary/PythonLoader.h"
+#include "PythonList/PythonList.h"
 #include "PythonValues/PythonReferences.h"
+#include "PythonValues/RegisteredRecords.h"
 #include "PythonXojoModule/RegisteredModules.h"
 #include "Registration/ClassRecords.h"
 

@@ -1,3 +1,5 @@
+#include "PythonDictionary/PythonDictionary.h"
+
 #include <type_traits>
 
 #include "Exceptions/Exceptions.h"

@@ -1,3 +1,4 @@
+// Python3ErrorTypes, the module of the Python exception types host code can raise.
 #include "Registration/ClassRecords.h"
 
 namespace {
@@ -20,10 +21,3 @@ REALmoduleDefinition MakeErrorTypesModule() {
 }  // namespace
 
 REALmoduleDefinition PythonErrorTypesModule = MakeErrorTypesModule();
-
-REALinterfaceDefinition PythonIterableInterface = {
-    kPluginInterfaceVersion,
-    0,
-    records::DescribedName("IPython3Iterable",
-                           "A Python value whose items can be iterated: what Python3List.Extend accepts."),
-    {0, 0, 0, 0}};

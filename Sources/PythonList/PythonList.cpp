@@ -1,3 +1,5 @@
+#include "PythonList/PythonList.h"
+
 #include <cstdint>
 
 #include "Exceptions/Exceptions.h"

@@ -1,5 +1,4 @@
-#include "PythonParameters/PythonParameters.h"
-
+#include <cstdint>
 #include <vector>
 
 #include "PythonEntity/PythonEntity.h"
@@ -7,6 +6,7 @@
 #include "PythonRuntime/InterpreterState.h"
 #include "PythonValues/PendingErrorAside.h"
 #include "PythonValues/PythonValueTypes.h"
+#include "PythonValues/PythonWrappers.h"
 #include "Registration/ClassRecords.h"
 
 namespace {
@@ -15,6 +15,7 @@ enum ParameterError : int32_t {
 #define PARAMETER_ERROR_CODE(NAME, value, description) NAME = value,
 #include "PythonParameters/ParameterErrorCodes.def"
 };
+static_assert(PY_NO_ERROR == 0, "NewParametersWrapper starts LastError at 0");
 
 // The Python3EntityBase destructor releases the tuple.
 void PythonParameters_Destructor(REALobjectStruct*) {}
@@ -166,16 +167,6 @@ std::vector<REALmethodDefinition>& PythonParametersMethods() {
 }
 
 }  // namespace
-
-PythonParametersData* PythonParametersDataOf(REALobjectStruct* instance) {
-  return static_cast<PythonParametersData*>(REALGetClassData(instance, &PythonParametersClass));
-}
-
-REALobjectStruct* NewParametersWrapper(PyObjectRef tuple) {
-  REALobjectStruct* wrapper = NewEntityWrapper(&PythonParametersClass, tuple);
-  if (wrapper) SetLastError(wrapper, PY_NO_ERROR);
-  return wrapper;
-}
 
 REALclassDefinition PythonParametersClass =
     records::ClassRecord("Python3Parameters", "Python3EntityBase", sizeof(PythonParametersData))

@@ -13,6 +13,10 @@ PythonResultData* PythonResultDataOf(REALobjectStruct* instance) {
   return static_cast<PythonResultData*>(REALGetClassData(instance, &PythonResultClass));
 }
 
+PythonParametersData* PythonParametersDataOf(REALobjectStruct* instance) {
+  return static_cast<PythonParametersData*>(REALGetClassData(instance, &PythonParametersClass));
+}
+
 PythonObjectData* PythonObjectDataOf(REALobjectStruct* instance) {
   return static_cast<PythonObjectData*>(REALGetClassData(instance, &PythonObjectClass));
 }
@@ -70,4 +74,11 @@ PyObjectRef CallWithWrappers(PyObjectRef callable, REALobjectStruct* parameters,
   }
   if (arguments) ReleasePythonRef(arguments);
   return result;
+}
+
+// 0 is PY_NO_ERROR, which PythonParameters.cpp asserts.
+REALobjectStruct* NewParametersWrapper(PyObjectRef tuple) {
+  REALobjectStruct* wrapper = NewEntityWrapper(&PythonParametersClass, tuple);
+  if (wrapper) PythonParametersDataOf(wrapper)->lastError = 0;
+  return wrapper;
 }

@@ -9,24 +9,12 @@
 // NewReference(object).
 #pragma once
 
+#include <cstdint>
+
 #include "HostGlue.h"
 #include "HostHandles.h"
 #include "PythonValues/PythonReferences.h"
-
-// The records of the classes whose instances hold a Python object, defined
-// by their class folders.
-extern REALclassDefinition PythonEntityBaseClass;
-extern REALclassDefinition PythonEntityClass;
-extern REALclassDefinition PythonBytesClass;
-extern REALclassDefinition PythonListClass;
-extern REALclassDefinition PythonDictionaryClass;
-extern REALclassDefinition PythonParametersClass;
-extern REALclassDefinition PythonResultClass;
-extern REALclassDefinition PythonObjectClass;
-extern REALclassDefinition PythonModuleClass;
-extern REALclassDefinition PythonFunctionClass;
-extern REALclassDefinition PythonClassClass;
-extern REALclassDefinition PythonInstanceClass;
+#include "PythonValues/RegisteredRecords.h"
 
 // Python3EntityBase: the base of every value wrapper.
 struct PythonEntityData {
@@ -36,6 +24,10 @@ struct PythonEntityData {
 struct PythonResultData {
   PyObjectRef object;  // owned reference, or null after a failed constructor
 };
+// Python3Parameters: the tuple itself lives in the Python3EntityBase block.
+struct PythonParametersData {
+  int32_t lastError;  // one of the PY_... codes of Python3Engine (ParameterErrorCodes.def)
+};
 // Python3Object: the base of every named program-object wrapper.
 struct PythonObjectData {
   HeldString name;     // given back by Python3Object's destructor; may be empty
@@ -44,6 +36,7 @@ struct PythonObjectData {
 
 PythonEntityData* PythonEntityDataOf(REALobjectStruct* instance);
 PythonResultData* PythonResultDataOf(REALobjectStruct* instance);
+PythonParametersData* PythonParametersDataOf(REALobjectStruct* instance);
 PythonObjectData* PythonObjectDataOf(REALobjectStruct* instance);
 
 // The object a value wrapper or a named wrapper holds; null when it holds

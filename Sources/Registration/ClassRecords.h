@@ -10,20 +10,8 @@
 #include "PythonRuntime/HostEntry.h"
 #include "PythonValues/PendingErrorAside.h"
 #include "PythonValues/PythonWrappers.h"
+#include "PythonValues/RegisteredRecords.h"
 #include "Registration/ApiDescriptions.h"
-
-extern REALinterfaceDefinition PythonIterableInterface;
-extern REALclassDefinition PythonEngineConsoleOutputClass;
-extern REALclassDefinition PythonXojoClassClass;
-extern REALclassDefinition PythonXojoModuleClass;
-extern REALclassDefinition PythonEngineClass;
-extern REALmoduleDefinition PythonErrorTypesModule;
-extern REALclassDefinition PythonExceptionClass;
-
-// Registers the list class after clearing its lazily resolved entries.
-void InitListModule();
-// Registers the dictionary class after clearing its lazily resolved entries.
-void InitDictionaryModule();
 
 namespace records {
 
