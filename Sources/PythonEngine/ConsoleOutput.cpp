@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "HostHandles.h"
+#include "PythonLibrary/PythonAbi.h"
 #include "PythonLibrary/PythonFallbacks.h"
 #include "PythonLibrary/PythonLoader.h"
 #include "PythonRuntime/DeferredWork.h"
@@ -357,9 +358,6 @@ _sys.stdin = _sys.__stdin__ = _no_input
 _builtins.input = input
 del write, flush
 )";
-
-// Start symbol of the grammar for statements, the same in every version.
-constexpr int Py_file_input = 257;
 
 }  // namespace
 
