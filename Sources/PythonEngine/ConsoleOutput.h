@@ -15,7 +15,8 @@ struct PythonEngineConsoleOutputData {
 };
 
 // At every start: sys.stdout and sys.stderr become text files whose writes
-// reach the receiver, sys.stdin one at its end.
+// reach the receiver, sys.stdin one at its end (console_streams.py, run in the
+// namespace of the module whose functions its streams call).
 void InstallConsoleStreams() noexcept;
 
 void Python_SetConsoleOutput(REALobjectStruct* output);
