@@ -1,6 +1,6 @@
 #include "HostGlue.h"
 
-#include "PythonEngine/ConsoleOutput.h"
+#include "PythonEngine/ConsoleReceiver.h"
 #include "PythonLibrary/PythonLoader.h"
 #include "PythonValues/PythonReferences.h"
 #include "PythonXojoModule/RegisteredModules.h"
