@@ -2,7 +2,7 @@
 
 #include "EntryPoints/EntryPoints.h"
 #include "PythonDictionary/PythonDictionary.h"
-#include "PythonEngine/ConsoleOutput.h"
+#include "PythonEngine/ConsoleReceiver.h"
 #include "PythonLibrary/PythonLoader.h"
 #include "PythonList/PythonList.h"
 #include "PythonValues/PythonReferences.h"

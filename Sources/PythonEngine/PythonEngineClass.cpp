@@ -1,4 +1,4 @@
-#include "PythonEngine/ConsoleOutput.h"
+#include "PythonEngine/ConsoleReceiver.h"
 #include "PythonEngine/PythonEngine.h"
 #include "PythonEngine/PythonErrors.h"
 #include "PythonEngine/PythonLifecycle.h"

@@ -8,7 +8,7 @@
 
 #include "Exceptions/Exceptions.h"
 #include "HostHandles.h"
-#include "PythonEngine/ConsoleOutput.h"
+#include "PythonEngine/ConsoleStreams.h"
 #include "PythonEngine/PythonErrors.h"
 #include "PythonEntity/EntityDataTools.h"
 #include "PythonLibrary/PythonFallbacks.h"

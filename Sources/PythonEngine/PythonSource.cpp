@@ -6,16 +6,13 @@
 #include "HostGlue.h"
 #include "PythonEngine/PythonErrors.h"
 #include "PythonEngine/PythonLifecycle.h"
+#include "PythonLibrary/PythonAbi.h"
 #include "PythonLibrary/PythonLoader.h"
 #include "PythonResult/PythonResult.h"
 #include "PythonRuntime/ErrorText.h"
 #include "PythonValues/PythonValues.h"
 
 namespace {
-
-// Start symbols of the grammar, the same in every version.
-constexpr int Py_file_input = 257;
-constexpr int Py_eval_input = 258;
 
 // The host string's UTF-8 bytes; false when the host cannot give them.
 bool SourceText(REALstringStruct* source, std::string* text) {

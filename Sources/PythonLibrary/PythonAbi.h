@@ -45,6 +45,10 @@ constexpr int METH_KEYWORDS = 2;  // with METH_VARARGS: the function takes (self
 // stable ABI's, which every 3.x library accepts without a warning.
 constexpr int kPythonApiVersion = 3;
 
+// Start symbols of the grammar for PyRun_StringFlags, the same in every version.
+constexpr int Py_file_input = 257;  // statements
+constexpr int Py_eval_input = 258;  // one expression
+
 struct PyMethodDef {
   const char* ml_name;  // null ends a table
   PyCFunction ml_meth;

@@ -105,124 +105,16 @@ TEST(Registration, MemberFlags) {
   }
 }
 
-// Every member of the value and object wrappers, by its exact declaration.
-TEST(Registration, WrapperMembersCarryTheirDeclarations) {
-  const std::vector<std::pair<std::string, std::vector<std::string>>> expected = {
-      {"Python3Entity",
-       {"Constructor()",
-        "property Int32Value as Int32",
-        "property DoubleValue as Double",
-        "property StringValue as String",
-        "property BooleanValue as Boolean",
-        "property ObjectValue as Object",
-        "property Int64Value as Int64",
-        "property UInt64Value as UInt64",
-        "property BytesValue as Python3Bytes",
-        "property TupleValue as Python3Parameters",
-        "property ListValue as Python3List",
-        "property DictionaryValue as Python3Dictionary",
-        "property IsInteger as Boolean",
-        "property IsString as Boolean",
-        "property IsDouble as Boolean",
-        "property IsBytes as Boolean",
-        "property IsTuple as Boolean",
-        "property IsBoolean as Boolean",
-        "property IsList as Boolean",
-        "property IsObject as Boolean",
-        "property IsDictionary as Boolean",
-        "property FitsInInt32 as Boolean",
-        "property IsNone as Boolean",
-        "property IsCallable as Boolean",
-        "property InstanceValue as Python3Instance",
-        "property TypeName as String",
-        "property Repr as String",
-        "property Length as Integer",
-        "GetAttribute(name as String) as Python3Entity",
-        "SetAttribute(name as String, value as Python3EntityBase) as Boolean",
-        "HasAttribute(name as String) as Boolean",
-        "CallMethod(name as String, parameters as Python3Parameters) as Python3Result",
-        "CallMethod(name as String, parameters as Python3Parameters, keywords as Python3Dictionary) as Python3Result",
-        "Invoke(parameters as Python3Parameters) as Python3Result",
-        "Invoke(parameters as Python3Parameters, keywords as Python3Dictionary) as Python3Result",
-        "GetItem(key as Python3EntityBase) as Python3Entity",
-        "SetItem(key as Python3EntityBase, value as Python3EntityBase) as Boolean",
-        "Items() as Python3List",
-        "shared FromNewPtr(value as Ptr) as Python3Entity",
-        "property BufferSize as Integer",
-        "property BufferFormat as String",
-        "property BufferShape as String",
-        "CopyBuffer(into as MemoryBlock) as Integer",
-        "BufferView() as MemoryBlock",
-        "ImageData(format as String) as MemoryBlock",
-        "ColumnNames() as Python3List",
-        "Column(name as String) as Python3Entity",
-        "shared FromInt32(value as Int32) as Python3Entity",
-        "shared FromDouble(value as Double) as Python3Entity",
-        "shared FromString(value as String) as Python3Entity",
-        "shared FromBoolean(value as Boolean) as Python3Entity",
-        "shared FromObject(value as Object) as Python3Entity",
-        "shared FromInt64(value as Int64) as Python3Entity",
-        "shared FromUInt64(value as UInt64) as Python3Entity",
-        "shared FromPtr(value as Ptr) as Python3Entity",
-        "shared FromMemoryBlock(block as MemoryBlock, format as String) as Python3Entity",
-        "shared FromMemoryBlockShared(block as MemoryBlock, format as String) as Python3Entity",
-        "shared FromImageData(data as MemoryBlock) as Python3Entity"}},
-      {"Python3Bytes",
-       {"property Size as Int64", "Constructor(value as String)", "Constructor(value as MemoryBlock)",
-        "ToString() as String", "ToMemoryBlock() as MemoryBlock"}},
-      {"Python3List",
-       {"property Count as Integer", "Constructor()", "Clear()", "Append(value as Python3EntityBase)",
-        "Insert(index as Integer, value as Python3EntityBase)", "GetItem(index as Integer) as Python3Entity",
-        "SetItem(index as Integer, value as Python3EntityBase)", "AsTuple() as Python3Parameters", "Sort()",
-        "Reverse()", "GetSlice(lowIndex as Integer, highIndex as Integer) as Python3List",
-        "Extend(items as IPython3Iterable)"}},
-      {"Python3Dictionary",
-       {"property Count as Integer", "Constructor()", "Constructor(dictionaryPtr as Ptr)", "Clear()",
-        "Contains(key as String) as Boolean", "GetValue(key as String) as Python3Entity",
-        "SetValue(key as String, value as Python3EntityBase)", "GetKeys() as Python3List", "GetValues() as Python3List",
-        "Copy() as Python3Dictionary", "Remove(key as String)", "Remove(key as Python3EntityBase)",
-        "Contains(key as Python3EntityBase) as Boolean", "GetValue(key as Python3EntityBase) as Python3Entity",
-        "SetValue(key as Python3EntityBase, value as Python3EntityBase)",
-        "Merge(other as Python3Dictionary, override as Boolean)",
-        "SetDefault(key as String, defaultValue as Python3EntityBase) as Python3Entity"}},
-      {"Python3Function",
-       {"property OwnerModule as Python3Module", "Invoke(parameters as Python3Parameters) as Python3Result",
-        "Invoke(parameters as Python3Parameters, keywords as Python3Dictionary) as Python3Result"}},
-      {"Python3Class",
-       {"CreateInstance() as Python3Instance", "CreateInstance(parameters as Python3Parameters) as Python3Instance",
-        "CreateInstance(parameters as Python3Parameters, keywords as Python3Dictionary) as Python3Instance"}},
-  };
-  const std::vector<std::string> attributeMembers = {
-      "Int32Field(name as String) as Int32 assigns",     "Int64Field(name as String) as Int64 assigns",
-      "UInt64Field(name as String) as UInt64 assigns",   "DoubleField(name as String) as Double assigns",
-      "BooleanField(name as String) as Boolean assigns", "StringField(name as String) as String assigns",
-      "ObjectField(name as String) as Object assigns",   "HasAttribute(name as String) as Boolean",
-      "DeleteAttribute(name as String) as Integer"};
-  auto members = [](const REALclassDefinition* record) {
-    std::set<std::string> found;
-    for (size_t i = 0; i < record->methodCount; ++i)
-      found.insert(std::string(record->methods[i].declaration) + (record->methods[i].setterFunction ? " assigns" : ""));
-    for (size_t i = 0; i < record->sharedMethodCount; ++i)
-      found.insert(std::string("shared ") + record->sharedMethods[i].declaration);
-    for (size_t i = 0; i < record->propertyCount; ++i)
-      found.insert(std::string("property ") + record->properties[i].name + " as " + record->properties[i].type);
-    return found;
-  };
-  for (const auto& [name, declarations] : expected) {
-    const std::set<std::string> found = members(pluginHost().classRecord(name));
-    EXPECT_EQ(found, std::set<std::string>(declarations.begin(), declarations.end())) << name;
-  }
+// Every member's declaration is pinned by docs/API.md, which must be what the
+// records print (ApiReference.MatchesTheRecords). What the reference cannot
+// show: Python3Module and Python3Instance register the very same functions
+// for the attribute members they share.
+TEST(Registration, ModuleAndInstanceShareTheAttributeFunctions) {
   const REALclassDefinition* module = pluginHost().classRecord("Python3Module");
   const REALclassDefinition* instance = pluginHost().classRecord("Python3Instance");
-  const std::set<std::string> moduleMembers = members(module);
-  const std::set<std::string> instanceMembers = members(instance);
-  for (const std::string& member : attributeMembers) {
-    EXPECT_EQ(moduleMembers.count(member), 1u) << "Python3Module." << member;
-    EXPECT_EQ(instanceMembers.count(member), 1u) << "Python3Instance." << member;
-  }
-  EXPECT_EQ(instanceMembers.count("GetFunction(name as String) as Python3Function"), 1u);
-  EXPECT_EQ(moduleMembers.size(), attributeMembers.size() + 3);
-  // Both records point to the very same attribute functions.
+  ASSERT_NE(module, nullptr);
+  ASSERT_NE(instance, nullptr);
+  size_t shared = 0;
   for (size_t i = 0; i < module->methodCount; ++i)
     for (size_t j = 0; j < instance->methodCount; ++j)
       if (std::strcmp(module->methods[i].declaration, instance->methods[j].declaration) == 0 &&
@@ -230,7 +122,10 @@ TEST(Registration, WrapperMembersCarryTheirDeclarations) {
         EXPECT_EQ(module->methods[i].function, instance->methods[j].function) << module->methods[i].declaration;
         EXPECT_EQ(module->methods[i].setterFunction, instance->methods[j].setterFunction)
             << module->methods[i].declaration;
+        ++shared;
       }
+  // The seven typed fields, HasAttribute and DeleteAttribute.
+  EXPECT_EQ(shared, 9u);
 }
 
 TEST(Registration, HostWroteEachBlockOffsetAfterItsAncestors) {
