@@ -16,28 +16,14 @@ struct HostInstance {
   HeldObject data;  // zero-filled by Python's allocation; may be empty
 };
 
-// In front of every type object, so a slot can find its HostType.
-struct TypeBlockHeader {
-  HostType* owner;
-  void* unused;  // keeps the type object 16-byte aligned
-};
-static_assert(sizeof(TypeBlockHeader) == 16, "type objects start 16-byte aligned");
-
 }  // namespace
 
-HostType::~HostType() {
-  for (void* block : blocks_) static_cast<TypeBlockHeader*>(block)->owner = nullptr;
-}
-
-PyTypeObjectLayout* HostType::TypeObject() const {
-  return reinterpret_cast<PyTypeObjectLayout*>(static_cast<char*>(blocks_.back()) + sizeof(TypeBlockHeader));
-}
+PyTypeObjectLayout* HostType::TypeObject() const { return static_cast<PyTypeObjectLayout*>(CurrentObject()); }
 
 HostType* HostType::OfInstance(PyObjectRef object) noexcept {
   if (!object) return nullptr;
   for (PyTypeObjectLayout* type = TypeOf(object); type; type = type->tp_base)
-    if (type->tp_dealloc == &Dealloc)
-      return reinterpret_cast<TypeBlockHeader*>(reinterpret_cast<char*>(type) - sizeof(TypeBlockHeader))->owner;
+    if (type->tp_dealloc == &Dealloc) return static_cast<HostType*>(OwnerOf(type));
   return nullptr;
 }
 
@@ -71,14 +57,14 @@ Failure NoHostFunction(const char* member, Failure failure) noexcept {
 int HostType::Init(PyObjectRef self, PyObjectRef args, PyObjectRef kwds) noexcept {
   HostType* owner = OfInstance(self);
   if (!owner || !owner->init_) return NoHostFunction("__init__", -1);
-  const HostCallee callee{owner->name_, "__init__"};
+  const HostCallee callee{owner->Name(), "__init__"};
   return FollowErrorRule(callee, CallHostCode(callee, owner->init_, self, args, kwds));
 }
 
 intptr_t HostType::Hash(PyObjectRef self) noexcept {
   HostType* owner = OfInstance(self);
   if (!owner || !owner->hash_) return NoHostFunction<intptr_t>("__hash__", -1);
-  std::optional<int64_t> hash = CallHostCode(HostCallee{owner->name_, "__hash__"}, owner->hash_, self);
+  std::optional<int64_t> hash = CallHostCode(HostCallee{owner->Name(), "__hash__"}, owner->hash_, self);
   if (!hash || PythonErrorIsSet()) return -1;
   // -1 tells Python that hashing failed: Python's own types give -2 instead.
   return *hash == -1 ? -2 : static_cast<intptr_t>(*hash);
@@ -87,7 +73,7 @@ intptr_t HostType::Hash(PyObjectRef self) noexcept {
 PyObjectRef HostType::Str(PyObjectRef self) noexcept {
   HostType* owner = OfInstance(self);
   if (!owner || !owner->toString_) return NoHostFunction<PyObjectRef>("__str__", nullptr);
-  const HostCallee callee{owner->name_, "__str__"};
+  const HostCallee callee{owner->Name(), "__str__"};
   return FollowErrorRule(callee, CallHostCode(callee, owner->toString_, self));
 }
 
@@ -95,33 +81,21 @@ PyObjectRef HostType::Str(PyObjectRef self) noexcept {
 // Python passes here is the property itself.
 PyObjectRef HostType::Get(PyObjectRef self, void* closure) noexcept {
   const auto* property = static_cast<const HostProperty*>(closure);
-  const HostCallee callee{property->owner->name_, property->name};
+  const HostCallee callee{property->owner->Name(), property->name};
   return FollowErrorRule(callee, CallHostCode(callee, property->getter, self, static_cast<void*>(nullptr)));
 }
 
 int HostType::Set(PyObjectRef self, PyObjectRef value, void* closure) noexcept {
   const auto* property = static_cast<const HostProperty*>(closure);
-  const HostCallee callee{property->owner->name_, property->name};
+  const HostCallee callee{property->owner->Name(), property->name};
   return FollowErrorRule(callee, CallHostCode(callee, property->setter, self, value, static_cast<void*>(nullptr)));
 }
 
 PyObjectRef HostType::CallMethod(size_t index, PyObjectRef self, PyObjectRef args, PyObjectRef kwargs) noexcept {
-  HostType* owner = OfInstance(self);
-  const bool found = owner && index < owner->methods_.size();
-  return CallHostFunction(found ? std::string_view(owner->name_) : "instance",
-                          found ? &owner->methods_[index] : nullptr, self, args, kwargs);
+  return CallFunction(OfInstance(self), index, "instance", self, args, kwargs);
 }
 
-bool HostType::Document(const std::string& name, std::string text) {
-  if (name.empty()) {
-    documentation_ = std::move(text);
-    return true;
-  }
-  for (HostFunction& method : methods_)
-    if (method.name == name) {
-      method.documentation = std::move(text);
-      return true;
-    }
+bool HostType::DocumentMember(const std::string& name, std::string& text) {
   for (HostProperty& property : properties_)
     if (property.name == name) {
       property.documentation = std::move(text);
@@ -138,9 +112,7 @@ bool HostType::Document(const std::string& name, std::string text) {
 // interpreter left in its type (dictionary, bases, subclasses, flags) reach
 // the new one.
 bool HostType::Rebuild() {
-  static constexpr auto kMethodEntries =
-      IndexedEntries<&HostType::CallMethod>::Table(std::make_index_sequence<kMaxHostFunctions>());
-  if (!blocks_.empty() && !lastBlockReadied_) {
+  if (HasBlock() && !lastBlockReadied_) {
     // The library refused this block: it is used again rather than another
     // one made for each retry (blocks are never freed). What the refused
     // readying put in it goes first.
@@ -149,17 +121,11 @@ bool HostType::Rebuild() {
       if (*left && gPythonInitialized) ReleasePythonRef(*left);
     std::memset(static_cast<void*>(refused), 0, PythonTypeObjectSize());
   } else {
-    blocks_.reserve(blocks_.size() + 1);
-    void* block = AllocateStaticPythonObject(sizeof(TypeBlockHeader) + PythonTypeObjectSize());
-    if (!block) return false;
-    blocks_.push_back(block);
-    static_cast<TypeBlockHeader*>(block)->owner = this;
+    if (!NewBlock(PythonTypeObjectSize())) return false;
     lastBlockReadied_ = false;
   }
 
-  methodTable_.clear();
-  for (size_t i = 0; i < methods_.size(); ++i) methodTable_.push_back(HostMethodDef(methods_[i], kMethodEntries[i]));
-  methodTable_.push_back(PyMethodDef{nullptr, nullptr, 0, nullptr});  // sentinel
+  PyMethodDef* methods = BuildMethodTable<&HostType::CallMethod>();
   getSetTable_.clear();
   for (HostProperty& property : properties_)
     getSetTable_.push_back(PyGetSetDef{property.name.c_str(), property.getter ? reinterpret_cast<void*>(&Get) : nullptr,
@@ -170,12 +136,12 @@ bool HostType::Rebuild() {
 
   PyTypeObjectLayout* type = TypeObject();
   type->ob_base.ob_refcnt = 1;
-  type->tp_name = name_.c_str();
+  type->tp_name = Name().c_str();
   type->tp_basicsize = sizeof(HostInstance);
   type->tp_dealloc = &Dealloc;
   type->tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE;
-  type->tp_doc = documentation_.c_str();
-  type->tp_methods = methods_.empty() ? nullptr : methodTable_.data();
+  type->tp_doc = Documentation().c_str();
+  type->tp_methods = HasFunctions() ? methods : nullptr;
   type->tp_getset = properties_.empty() ? nullptr : getSetTable_.data();
   type->tp_init = init_ ? &Init : nullptr;
   type->tp_hash = hash_ ? &Hash : nullptr;
@@ -190,7 +156,7 @@ PyTypeObjectLayout* HostType::Ready() noexcept {
     RaisePythonError(e__PyExc_SystemError, "the Python library cannot make types");
     return nullptr;
   }
-  if (!BuildForPython(name_, [this] { return Rebuild(); })) return nullptr;
+  if (!BuildForPython(Name(), [this] { return Rebuild(); })) return nullptr;
   PyTypeObjectLayout* type = TypeObject();
   if (EPyType_Ready(reinterpret_cast<PyTypeObjectHeader*>(type)) < 0) return nullptr;
   lastBlockReadied_ = true;

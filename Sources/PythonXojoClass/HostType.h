@@ -10,7 +10,8 @@
 #include <vector>
 
 #include "HostCode/HostCalls.h"
-#include "HostCode/HostRegistration.h"
+#include "HostCode/HostFunctionTable.h"
+#include "HostHandles.h"
 #include "PythonLibrary/PythonAbi.h"
 
 // The host's functions, as Python's slots and tables would call them.
@@ -19,26 +20,14 @@ using HostHashFunction = int64_t (*)(PyObjectRef self);
 using HostGetter = PyObjectRef (*)(PyObjectRef self, void* closure);
 using HostSetter = int32_t (*)(PyObjectRef self, PyObjectRef value, void* closure);
 
-class HostType final : public PythonVisibleState {
+class HostType final : public HostFunctionTable {
  public:
-  HostType(std::string name, HostInitFunction init) : name_(std::move(name)), init_(init) {}
-  ~HostType() override;
-  HostType(const HostType&) = delete;
-  HostType& operator=(const HostType&) = delete;
-
-  const std::string& Name() const { return name_; }
-  bool IsFull() const { return methods_.size() >= kMaxHostFunctions; }
+  HostType(std::string name, HostInitFunction init) : HostFunctionTable(std::move(name)), init_(init) {}
 
   // Only while the running interpreter has not seen the type.
-  void AddFunction(std::string name, PyCFunction function, bool takesKeywords) {
-    methods_.push_back({std::move(name), function, takesKeywords, {}});
-  }
   void AddProperty(std::string name, HostGetter getter, HostSetter setter) {
     properties_.push_back({std::move(name), getter, setter, this, {}});
   }
-  // The documentation of the method or property of this name, or of the
-  // class itself for an empty name; false when it has no such member.
-  bool Document(const std::string& name, std::string text);
   void SetHash(HostHashFunction hash) { hash_ = hash; }
   void SetToString(PyUnaryFunction toString) { toString_ = toString; }
 
@@ -67,20 +56,14 @@ class HostType final : public PythonVisibleState {
   static PyObjectRef Get(PyObjectRef self, void* closure) noexcept;
   static int Set(PyObjectRef self, PyObjectRef value, void* closure) noexcept;
   static PyObjectRef CallMethod(size_t index, PyObjectRef self, PyObjectRef args, PyObjectRef kwargs) noexcept;
+  bool DocumentMember(const std::string& name, std::string& text) override;
   bool Rebuild();
   PyTypeObjectLayout* TypeObject() const;
 
-  std::string name_;
-  std::string documentation_;
   HostInitFunction init_;  // may be null: the base type's initializer applies
   HostHashFunction hash_ = nullptr;
   PyUnaryFunction toString_ = nullptr;
-  std::vector<HostFunction> methods_;
   std::vector<HostProperty> properties_;
-  std::vector<PyMethodDef> methodTable_;  // as Python calls them, then the end marker
-  std::vector<PyGetSetDef> getSetTable_;
-  // One per interpreter that readied the type, the last one current; never
-  // freed. Each: a header pointing back here, then the type object.
-  std::vector<void*> blocks_;
-  bool lastBlockReadied_ = false;  // the library readied the last block; one it refused is used again
+  std::vector<PyGetSetDef> getSetTable_;  // the properties as Python reads them, then the end marker
+  bool lastBlockReadied_ = false;         // the library readied the last block; one it refused is used again
 };

@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "HostCode/HostRegistration.h"
 #include "PythonLibrary/PythonLoader.h"
 #include "PythonRuntime/InterpreterState.h"
 #include "PythonValues/PythonReferences.h"
