@@ -1,3 +1,6 @@
+// The members of HostStringBytes: a host string's bytes, leased from the host as UTF-8 or read as it
+// stores them.
+
 #include "HostHandles.h"
 
 #include <cstring>

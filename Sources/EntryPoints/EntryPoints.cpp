@@ -1,3 +1,5 @@
+// The cached MemoryBlock methods, empty at every start of the plugin until a block needs them.
+
 #include "EntryPoints/EntryPoints.h"
 
 #include "HostGlue.h"

@@ -1,3 +1,5 @@
+// Host methods the plugin finds by their declaration on a host object, kept for the process once found.
+
 #pragma once
 
 #include "REALplugin.h"

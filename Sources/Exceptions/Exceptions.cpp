@@ -1,3 +1,6 @@
+// Python3Exception, the RuntimeException subclass the plugin raises in Xojo code, and its raising with a
+// code and a message.
+
 #include "Exceptions/Exceptions.h"
 
 #include <cstring>

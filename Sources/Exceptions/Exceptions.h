@@ -1,3 +1,5 @@
+// Raising Python3Exception in Xojo code, and making a MemoryBlock and finding its memory.
+
 #pragma once
 
 #include <cstdint>

@@ -1,3 +1,6 @@
+// Making a MemoryBlock and finding its memory through MemoryBlock's own host methods; declared in
+// Exceptions.h.
+
 #include "EntryPoints/EntryPoints.h"
 #include "Exceptions/Exceptions.h"
 #include "HostHandles.h"

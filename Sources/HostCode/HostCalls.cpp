@@ -1,3 +1,6 @@
+// What every call from Python into host code goes through: the thread check, the reports of a failed host
+// function, and the call of a registered host function.
+
 #include "HostCode/HostCalls.h"
 
 namespace {

@@ -1,3 +1,6 @@
+// The members of HostFunctionTable, and the header in front of each Python object it allocates, through
+// which an entry Python calls finds its table.
+
 #include "HostCode/HostFunctionTable.h"
 
 namespace {

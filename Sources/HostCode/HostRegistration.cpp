@@ -1,3 +1,6 @@
+// What Python3XojoModule and Python3XojoClass share when host code registers: names from the host, and
+// the refusal to change what a running interpreter has already read.
+
 #include "HostCode/HostRegistration.h"
 
 #include "HostGlue.h"

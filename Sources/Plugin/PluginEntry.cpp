@@ -1,3 +1,6 @@
+// PluginEntry, which the host calls as it loads the plugin: it forgets what an earlier start left behind
+// and registers every class, interface and module, in the order the host needs.
+
 #include "HostGlue.h"
 
 #include "EntryPoints/EntryPoints.h"

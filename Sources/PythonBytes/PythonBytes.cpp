@@ -1,3 +1,6 @@
+// Python3Bytes: a Python bytes object, copied in from a String or a MemoryBlock and out again. Its record
+// is declared with the others' in PythonValues/RegisteredRecords.h.
+
 #include <cstring>
 
 #include "Exceptions/Exceptions.h"

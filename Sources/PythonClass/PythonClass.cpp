@@ -1,3 +1,6 @@
+// The members of Python3Class: a Python class taken from a module, and the instances it makes, which keep
+// the class and its module alive.
+
 #include "PythonClass/PythonClass.h"
 
 #include "HostHandles.h"

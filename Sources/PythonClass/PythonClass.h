@@ -1,3 +1,5 @@
+// The data block of Python3Class: the module the class was taken from, which it keeps alive.
+
 #pragma once
 
 #include "HostHandles.h"

@@ -1,3 +1,6 @@
+// The members of Python3Dictionary: a Python dict keyed by a String or by any wrapped object, whose values
+// are shared, so that changes show in every holder of the dict.
+
 #include "PythonDictionary/PythonDictionary.h"
 
 #include <type_traits>

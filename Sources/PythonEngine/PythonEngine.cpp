@@ -1,3 +1,6 @@
+// Python3Engine's shared methods about the library: finding it, choosing its file or a virtual environment
+// before it loads, and telling which one was loaded.
+
 #include "PythonEngine/PythonEngine.h"
 
 #include <exception>

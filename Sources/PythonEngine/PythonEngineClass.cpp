@@ -1,3 +1,6 @@
+// Python3Engine's class record: the shared methods defined in the files beside it, the parameter error
+// constants and the preferred versions, gathered in one place.
+
 #include "PythonEngine/ConsoleReceiver.h"
 #include "PythonEngine/PythonEngine.h"
 #include "PythonEngine/PythonErrors.h"

@@ -1,3 +1,6 @@
+// Python3Engine's members for the pending error: whether there is one, its message, clearing it, and
+// setting one of a Python3ErrorTypes type from Xojo code.
+
 #include "PythonEngine/PythonErrors.h"
 
 #include <cstring>

@@ -1,3 +1,6 @@
+// Python3Engine.Init and Finalize, in the order a start sets things up and a stop takes them down, and
+// AddSearchPath and GetModule.
+
 #include "PythonEngine/PythonLifecycle.h"
 
 #include <algorithm>

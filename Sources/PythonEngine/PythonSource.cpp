@@ -1,3 +1,6 @@
+// Python3Engine.Execute and Evaluate, run in __main__'s namespace, and the pending error's type name and
+// traceback as host strings.
+
 #include "PythonEngine/PythonSource.h"
 
 #include <cstring>

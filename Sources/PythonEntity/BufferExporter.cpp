@@ -1,3 +1,6 @@
+// The exporter's type, readied once per interpreter, and its instances: copies in memory of their own
+// (the last large one kept for the next) or a locked MemoryBlock's memory.
+
 #include "PythonEntity/BufferExporter.h"
 
 #include <atomic>

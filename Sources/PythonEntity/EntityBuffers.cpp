@@ -1,3 +1,6 @@
+// The members of EntityBuffers.h: reading an object's buffer, copying it into a MemoryBlock or viewing it
+// in place, and memoryviews made of a MemoryBlock.
+
 #include "PythonEntity/EntityBuffers.h"
 
 #include <cstring>

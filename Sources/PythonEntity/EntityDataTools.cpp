@@ -1,3 +1,6 @@
+// The members of EntityDataTools.h, which call the Python helper of DataToolsSource.h, run in a module of
+// its own as the interpreter starts and again whenever the module is gone.
+
 #include "PythonEntity/EntityDataTools.h"
 
 #include <cstring>

@@ -1,3 +1,6 @@
+// The records of Python3EntityBase and Python3Entity: their own members, the properties and factories of
+// every value type, and the members of the other Python3Entity files gathered in.
+
 #include "PythonEntity/PythonEntity.h"
 
 #include <type_traits>

@@ -1,3 +1,5 @@
+// The typed attribute members, made once from the value-type list, with HasAttribute and DeleteAttribute.
+
 #include "PythonFields/PythonFields.h"
 
 #include "PythonLibrary/PythonLoader.h"

@@ -1,3 +1,6 @@
+// The members of Python3Function: calling it with or without keywords, the module it came from, and making
+// one of a callable attribute.
+
 #include "PythonFunction/PythonFunction.h"
 
 #include "HostHandles.h"

@@ -1,3 +1,6 @@
+// Python3Function: its data block, which keeps the module and instance it was taken from alive, and its
+// making from a callable attribute.
+
 #pragma once
 
 #include "HostHandles.h"

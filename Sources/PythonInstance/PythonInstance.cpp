@@ -1,3 +1,6 @@
+// The members of Python3Instance: its bound methods, and the typed attribute members it shares with
+// Python3Module.
+
 #include "PythonInstance/PythonInstance.h"
 
 #include "PythonFields/PythonFields.h"

@@ -1,3 +1,5 @@
+// The data block of Python3Instance: the class that made it and that class's module, which it keeps alive.
+
 #pragma once
 
 #include "HostHandles.h"

@@ -1,3 +1,6 @@
+// The version differences one function at a time, each saying which libraries have the entry and what
+// serves instead where they do not.
+
 #include "PythonLibrary/PythonFallbacks.h"
 
 #include <dlfcn.h>

@@ -1,3 +1,6 @@
+// The entry-point table expanded from PythonEntryPoints.def, the search for a library file from the newest
+// version down, and the Python home of a library file chosen by path.
+
 #include "PythonLibrary/PythonLoader.h"
 
 #include <dlfcn.h>

@@ -1,3 +1,6 @@
+// The type tests, read from the object's type and its flags, the shared None, True and False, a few
+// conversions, and raising an error with a message.
+
 #include "PythonLibrary/PythonObjects.h"
 
 #include <algorithm>

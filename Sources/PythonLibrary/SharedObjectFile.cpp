@@ -1,3 +1,6 @@
+// The check of a library file's ELF header and loadable segments against its size, read before the
+// dynamic loader sees the file.
+
 #include "PythonLibrary/SharedObjectFile.h"
 
 #include <elf.h>

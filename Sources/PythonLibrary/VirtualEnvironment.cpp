@@ -1,3 +1,6 @@
+// Reading a virtual environment's pyvenv.cfg as strictly as Python will, finding its interpreter, version
+// and base library, and choosing it once that library is the one loaded.
+
 #include "PythonLibrary/VirtualEnvironment.h"
 
 #include <dirent.h>

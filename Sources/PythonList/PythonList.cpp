@@ -1,3 +1,6 @@
+// The members of Python3List: a Python list whose items are shared, with the entries for sorting,
+// reversing and slicing looked up on first use.
+
 #include "PythonList/PythonList.h"
 
 #include <cstdint>

@@ -1,3 +1,6 @@
+// Python3Module: an imported module, its functions, classes and typed attributes, and its reload. Its
+// object and name live in the Python3Object block, its record in PythonValues/RegisteredRecords.h.
+
 #include "HostHandles.h"
 #include "PythonClass/PythonClass.h"
 #include "PythonFields/PythonFields.h"

@@ -1,3 +1,6 @@
+// Python3Object, the base of the named wrappers (modules, functions, classes, instances): its record and
+// the release of its object and name. Its data block is declared in PythonValues/PythonWrappers.h.
+
 #include "PythonValues/PythonWrappers.h"
 
 #include "PythonLibrary/PythonLoader.h"

@@ -1,3 +1,6 @@
+// Python3Parameters: a tuple of arguments, each None until assigned, read and written by index, with
+// LastError telling a failed assignment. Its data block is in PythonValues/PythonWrappers.h.
+
 #include <cstdint>
 #include <vector>
 

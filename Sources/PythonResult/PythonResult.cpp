@@ -1,3 +1,6 @@
+// The members of Python3Result: a constructor, a getter and a type test for each value type, the
+// conversions left to the library, and FromBytes.
+
 #include "PythonResult/PythonResult.h"
 
 #include <vector>

@@ -1,3 +1,6 @@
+// The queue of what Python's threads leave for the host's thread, its spill to a temporary file, and its
+// delivery within a host call's time budget.
+
 #include "PythonRuntime/DeferredWork.h"
 
 #include <fcntl.h>

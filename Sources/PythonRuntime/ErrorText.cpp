@@ -1,3 +1,6 @@
+// The traceback written as Python's own printer writes it (chained exceptions, repeated frames, syntax
+// errors, notes), from attributes alone, and the qualified name of an error type.
+
 #include "PythonRuntime/ErrorText.h"
 
 #include <algorithm>

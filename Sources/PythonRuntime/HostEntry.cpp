@@ -1,3 +1,6 @@
+// The members of HostEntry.h: taking and giving back the interpreter lock, keeping it between calls while
+// no other thread wants it, and the background task that delivers what waits while the application idles.
+
 #include "PythonRuntime/HostEntry.h"
 
 #include <chrono>

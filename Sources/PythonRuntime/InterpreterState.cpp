@@ -1,3 +1,6 @@
+// The flags of the plugin's interpreter (running, finalizing), and the test for one that runs without the
+// plugin's Init.
+
 #include "PythonRuntime/InterpreterState.h"
 
 #include "PythonLibrary/PythonLoader.h"

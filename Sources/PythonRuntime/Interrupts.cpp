@@ -1,3 +1,6 @@
+// The members of Interrupts.h: the record of each host call in Python, the watchdog thread that asks for
+// yields and sends other threads' interrupts, and the replaced interrupt_main and raise_signal.
+
 #include "PythonRuntime/Interrupts.h"
 
 #include <pthread.h>

@@ -1,3 +1,6 @@
+// Finding the daemon threads a Finalize leaves running, from threading.enumerate() and the process's
+// task list, and the wait for them to end before the next start.
+
 #include "PythonRuntime/OutlivingThreads.h"
 
 #include <dirent.h>

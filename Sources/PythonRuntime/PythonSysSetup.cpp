@@ -1,3 +1,6 @@
+// sys.executable set to the interpreter found beside the loaded library (bin/python3.X under its folder or
+// those above it), and a sys.argv of [''] where Python left none.
+
 #include "PythonRuntime/PythonSysSetup.h"
 
 #include <dlfcn.h>

@@ -1,3 +1,6 @@
+// The number of the running interpreter, the states kept for it after their owners went, and the blocks
+// for Python objects that stay allocated for the process.
+
 #include "PythonRuntime/VisibleState.h"
 
 #include <atomic>

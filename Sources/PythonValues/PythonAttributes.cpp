@@ -1,3 +1,5 @@
+// Getting, testing and setting an attribute by a host string name, the object held while Python code runs.
+
 #include "PythonValues/PythonAttributes.h"
 
 #include "HostHandles.h"

@@ -1,3 +1,6 @@
+// Replacing and releasing the references in the table of owned fields, and forgetting them all once the
+// interpreter is gone.
+
 #include "PythonValues/PythonReferences.h"
 
 namespace {

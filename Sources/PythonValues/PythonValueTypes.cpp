@@ -1,3 +1,6 @@
+// The library calls behind the value types' conversions, each giving null, 0 or false when the library
+// lacks its entry.
+
 #include "PythonValues/PythonValueTypes.h"
 
 #include "PythonLibrary/PythonLoader.h"

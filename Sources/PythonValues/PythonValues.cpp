@@ -1,3 +1,6 @@
+// Host strings to Python texts and back, and host objects in capsules: locked while Python holds them,
+// unlocked on the host's thread.
+
 #include "PythonValues/PythonValues.h"
 
 #include <cstring>

@@ -1,3 +1,6 @@
+// The wrappers' data-block accessors and factories, and the call of a Python callable with the arguments of a
+// Python3Parameters and the keywords of a Python3Dictionary.
+
 #include "PythonValues/PythonWrappers.h"
 
 #include "HostGlue.h"

@@ -1,3 +1,6 @@
+// The members of HostType: the slots Python calls on an instance, which find the host function through
+// its type, and the type object built anew for each interpreter.
+
 #include "PythonXojoClass/HostType.h"
 
 #include <cstring>

@@ -1,3 +1,6 @@
+// The members of Python3XojoClass: registering methods, properties, hash and str, the Xojo object kept in
+// an instance, and publishing the type in a module.
+
 #include "PythonXojoClass/PythonXojoClass.h"
 
 #include <utility>

@@ -1,3 +1,6 @@
+// The members of HostModule: its definition built anew for each interpreter, the module functions Python
+// calls, and the values read back from marshal data into each module object.
+
 #include "PythonXojoModule/HostModule.h"
 
 #include "PythonLibrary/PythonLoader.h"

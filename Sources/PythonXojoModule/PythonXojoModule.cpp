@@ -1,3 +1,6 @@
+// The members of Python3XojoModule: registering functions, values and classes, and ModuleCreateProc,
+// which makes the module object when Python imports it.
+
 #include "PythonXojoModule/PythonXojoModule.h"
 
 #include <utility>

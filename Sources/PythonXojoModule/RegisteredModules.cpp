@@ -1,3 +1,6 @@
+// Python3Engine.RegisterXojoModule: one creator entry per module name in Python's table of built-in
+// modules, kept through restarts, and the module objects held until Finalize.
+
 #include "PythonXojoModule/RegisteredModules.h"
 #include <algorithm>
 #include <vector>

@@ -1,3 +1,5 @@
+// The descriptions by entry, filled as the records are built and read only by the reference generator.
+
 #include "Registration/ApiDescriptions.h"
 
 #include <exception>
