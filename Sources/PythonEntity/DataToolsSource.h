@@ -204,8 +204,8 @@ class _AggLoader:
     def __getattr__(self, name):
         return getattr(self._loader, name)
 
-    def create_module(self, spec):
-        return self._loader.create_module(spec)
+    def create_module(self, module_spec):
+        return self._loader.create_module(module_spec)
 
     def exec_module(self, module):
         self._loader.exec_module(module)
@@ -224,10 +224,10 @@ class _AggByDefault:
             return None
         _sys.meta_path.remove(self)
         import importlib.util
-        spec = importlib.util.find_spec(name)
-        if spec is not None and spec.loader is not None and hasattr(spec.loader, 'exec_module'):
-            spec.loader = _AggLoader(spec.loader)
-        return spec
+        module_spec = importlib.util.find_spec(name)
+        if module_spec is not None and module_spec.loader is not None and hasattr(module_spec.loader, 'exec_module'):
+            module_spec.loader = _AggLoader(module_spec.loader)
+        return module_spec
 
 
 if 'matplotlib' not in _sys.modules:
