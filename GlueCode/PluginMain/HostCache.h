@@ -18,7 +18,7 @@ struct HostCache {
   std::atomic<void*> function{nullptr};  // the host function, or null
 
   template <typename Fn>
-  Fn resolveThrough(REALResolver resolver) noexcept {
+  Fn ResolveThrough(REALResolver resolver) noexcept {
     void* found = function.load(std::memory_order_relaxed);
     if (!found && resolver) {
       found = resolver(name);
@@ -27,8 +27,8 @@ struct HostCache {
     return reinterpret_cast<Fn>(found);
   }
   template <typename Fn>
-  Fn resolve() noexcept {
-    return resolveThrough<Fn>(gResolver);
+  Fn Resolve() noexcept {
+    return ResolveThrough<Fn>(gResolver);
   }
 };
 
@@ -37,14 +37,14 @@ struct HostCache {
 template <typename T>
 struct HostForm {
   using type = T;
-  static T toHost(T value) noexcept { return value; }
-  static T fromHost(T value) noexcept { return value; }
+  static T ToHost(T value) noexcept { return value; }
+  static T FromHost(T value) noexcept { return value; }
 };
 template <>
 struct HostForm<bool> {
   using type = RBBoolean;
-  static RBBoolean toHost(bool value) noexcept { return value ? 1 : 0; }
-  static bool fromHost(RBBoolean value) noexcept { return value != 0; }
+  static RBBoolean ToHost(bool value) noexcept { return value ? 1 : 0; }
+  static bool FromHost(RBBoolean value) noexcept { return value != 0; }
 };
 
 #define HOST_ARGUMENTS(...) __VA_ARGS__

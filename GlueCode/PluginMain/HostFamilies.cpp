@@ -9,7 +9,7 @@ namespace {
 template <typename T>
 bool getProperty(HostCache& entry, REALobjectStruct* object, const char* name, T* outValue) noexcept {
   using Form = HostForm<T>;
-  auto host = entry.resolve<RBBoolean (*)(REALobjectStruct*, const char*, typename Form::type*)>();
+  auto host = entry.Resolve<RBBoolean (*)(REALobjectStruct*, const char*, typename Form::type*)>();
   if (!host) return false;
   if constexpr (std::is_same_v<typename Form::type, T>) {
     return host(object, name, outValue) != 0;
@@ -17,22 +17,22 @@ bool getProperty(HostCache& entry, REALobjectStruct* object, const char* name, T
     // The host writes a value of its own form, handed on whatever it returned.
     typename Form::type value{};
     bool read = host(object, name, &value) != 0;
-    if (outValue) *outValue = Form::fromHost(value);
+    if (outValue) *outValue = Form::FromHost(value);
     return read;
   }
 }
 
 template <typename T>
 bool setProperty(HostCache& entry, REALobjectStruct* object, const char* name, T value) noexcept {
-  auto host = entry.resolve<RBBoolean (*)(REALobjectStruct*, const char*, typename HostForm<T>::type)>();
-  return host && host(object, name, HostForm<T>::toHost(value)) != 0;
+  auto host = entry.Resolve<RBBoolean (*)(REALobjectStruct*, const char*, typename HostForm<T>::type)>();
+  return host && host(object, name, HostForm<T>::ToHost(value)) != 0;
 }
 
 // The host's procedure for one operation on this array; it depends on the
 // array, so it is asked for on every call and never kept.
 template <typename Procedure>
-Procedure arrayProcedure(HostCache& entry, REALarrayStruct* array) noexcept {
-  auto procedureFor = entry.resolve<Procedure (*)(REALarrayStruct*)>();
+Procedure ArrayProcedure(HostCache& entry, REALarrayStruct* array) noexcept {
+  auto procedureFor = entry.Resolve<Procedure (*)(REALarrayStruct*)>();
   return procedureFor ? procedureFor(array) : nullptr;
 }
 
@@ -40,21 +40,21 @@ Procedure arrayProcedure(HostCache& entry, REALarrayStruct* array) noexcept {
 template <typename T>
 void putArrayValue(HostCache& entry, REALarrayStruct* array, int64_t index, T value) noexcept {
   using Procedure = void (*)(REALarrayStruct*, int64_t, typename HostForm<T>::type);
-  if (Procedure procedure = arrayProcedure<Procedure>(entry, array))
-    procedure(array, index, HostForm<T>::toHost(value));
+  if (Procedure procedure = ArrayProcedure<Procedure>(entry, array))
+    procedure(array, index, HostForm<T>::ToHost(value));
 }
 
 template <typename T>
 void getArrayValue(HostCache& entry, REALarrayStruct* array, int64_t index, T* outValue) noexcept {
   using Procedure = typename HostForm<T>::type (*)(REALarrayStruct*, int64_t);
-  Procedure procedure = arrayProcedure<Procedure>(entry, array);
-  if (procedure && outValue) *outValue = HostForm<T>::fromHost(procedure(array, index));
+  Procedure procedure = ArrayProcedure<Procedure>(entry, array);
+  if (procedure && outValue) *outValue = HostForm<T>::FromHost(procedure(array, index));
 }
 
 template <typename T>
 REALobjectStruct* newVariant(HostCache& entry, T value) noexcept {
-  auto host = entry.resolve<REALobjectStruct* (*)(typename HostForm<T>::type)>();
-  return host ? host(HostForm<T>::toHost(value)) : nullptr;
+  auto host = entry.Resolve<REALobjectStruct* (*)(typename HostForm<T>::type)>();
+  return host ? host(HostForm<T>::ToHost(value)) : nullptr;
 }
 
 }  // namespace

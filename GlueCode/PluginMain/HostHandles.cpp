@@ -10,7 +10,7 @@ HostStringBytes::HostStringBytes(REALstringStruct* string, Form form) noexcept {
     available_ = true;
     return;
   }
-  if (form == Utf8) {
+  if (form == kUtf8) {
     leased_ = REALGetStringData(string, kREALTextEncodingUTF8, &lease_);
     available_ = leased_;
     if (leased_ && lease_.data) {

@@ -96,7 +96,7 @@ using HeldArray = HeldHandle<REALarrayStruct>;
 // AsStored takes the bytes as the host keeps them, without conversion.
 class HostStringBytes {
  public:
-  enum Form { Utf8, AsStored };
+  enum Form { kUtf8, kAsStored };
   HostStringBytes(REALstringStruct* string, Form form) noexcept;
   ~HostStringBytes();
   HostStringBytes(const HostStringBytes&) = delete;

@@ -12,7 +12,7 @@ extern "C" double REALGetRBVersion() noexcept;
 
 // A Double as the older hosts' 64-bit integer: truncated toward zero, NaN as 0,
 // anything beyond the range clamped to it (a plain cast would be undefined).
-inline int64_t toHostInteger(double value) noexcept {
+inline int64_t ToHostInteger(double value) noexcept {
   constexpr double kTwoTo63 = 9223372036854775808.0;
   if (std::isnan(value)) return 0;
   if (value >= kTwoTo63) return std::numeric_limits<int64_t>::max();
@@ -37,20 +37,20 @@ struct BelowThreshold<double> {
   using type = int64_t;
 };
 template <typename T>
-T belowThreshold(T value) noexcept {
+T IntegerBelowThreshold(T value) noexcept {
   return value;
 }
-inline int64_t belowThreshold(double value) noexcept { return toHostInteger(value); }
+inline int64_t IntegerBelowThreshold(double value) noexcept { return ToHostInteger(value); }
 
 template <typename Result, typename... Args>
-Result callByVersion(VersionedEntry& entry, Args... args) noexcept {
+Result CallByVersion(VersionedEntry& entry, Args... args) noexcept {
   if (REALGetRBVersion() >= entry.threshold) {
-    auto host = entry.asDoubles.resolve<Result (*)(Args...)>();
+    auto host = entry.asDoubles.Resolve<Result (*)(Args...)>();
     if (!host) return Result();
     return host(args...);
   }
   using IntegerResult = typename BelowThreshold<Result>::type;
-  auto host = entry.asIntegers.resolve<IntegerResult (*)(typename BelowThreshold<Args>::type...)>();
+  auto host = entry.asIntegers.Resolve<IntegerResult (*)(typename BelowThreshold<Args>::type...)>();
   if (!host) return Result();
-  return static_cast<Result>(host(belowThreshold(args)...));
+  return static_cast<Result>(host(IntegerBelowThreshold(args)...));
 }

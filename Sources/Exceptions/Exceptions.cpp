@@ -24,8 +24,8 @@ REALmethodDefinition PythonExceptionMethods[] = {
 
 REALclassDefinition PythonExceptionClass =
     records::ClassRecord("Python3Exception", "RuntimeException", 0)
-        .describe("Raised by the plugin when a Python operation fails in a way a neutral result cannot report.")
-        .methods(PythonExceptionMethods);
+        .Describe("Raised by the plugin when a Python operation fails in a way a neutral result cannot report.")
+        .Methods(PythonExceptionMethods);
 
 namespace {
 

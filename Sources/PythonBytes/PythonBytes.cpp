@@ -28,7 +28,7 @@ void Store(REALobjectStruct* self, const void* bytes, int64_t size) {
 // The string's bytes as the host keeps them; the empty string may come as no
 // string at all.
 void PythonBytes_ConstructorString(REALobjectStruct* self, REALstringStruct* value) {
-  HostStringBytes bytes(value, HostStringBytes::AsStored);
+  HostStringBytes bytes(value, HostStringBytes::kAsStored);
   if (bytes.available()) Store(self, bytes.data(), static_cast<int64_t>(bytes.size()));
 }
 
@@ -85,7 +85,7 @@ REALmethodDefinition PythonBytesMethods[] = {
 
 REALclassDefinition PythonBytesClass =
     records::ClassRecord("Python3Bytes", "Python3EntityBase", 0)
-        .describe("A Python bytes object: raw bytes, copied in from and out to Xojo.")
-        .destructor<PythonBytes_Destructor, records::kLockOnDemand>()
-        .properties(PythonBytesProperties)
-        .methods(PythonBytesMethods);
+        .Describe("A Python bytes object: raw bytes, copied in from and out to Xojo.")
+        .Destructor<PythonBytes_Destructor, records::kLockOnDemand>()
+        .Properties(PythonBytesProperties)
+        .Methods(PythonBytesMethods);

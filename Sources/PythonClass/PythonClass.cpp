@@ -54,6 +54,6 @@ PythonClassData* PythonClassDataOf(REALobjectStruct* instance) {
 }
 
 REALclassDefinition PythonClassClass = records::ClassRecord("Python3Class", "Python3Object", sizeof(PythonClassData))
-                                           .describe("A Python class taken from a module, which makes instances.")
-                                           .destructor<Destructor, records::kLockOnDemand>()
-                                           .methods(PythonClassMethods);
+                                           .Describe("A Python class taken from a module, which makes instances.")
+                                           .Destructor<Destructor, records::kLockOnDemand>()
+                                           .Methods(PythonClassMethods);

@@ -31,7 +31,7 @@ class Key {
   ~Key() {
     if (object_) ReleasePythonRef(object_);
   }
-  PyObjectRef get() const { return object_; }
+  PyObjectRef Get() const { return object_; }
 
  private:
   PyObjectRef object_;  // owned; null for none
@@ -72,8 +72,8 @@ int8_t Contains(REALobjectStruct* self, KeyArgument keyArgument) {
   HeldReference dict = HeldEntityObject(self);
   if (!dict || !EPyDict_Contains) return false;
   Key key(keyArgument);
-  if (!key.get()) return false;
-  const int found = EPyDict_Contains(dict.get(), key.get());
+  if (!key.Get()) return false;
+  const int found = EPyDict_Contains(dict.get(), key.Get());
   if (found == -1) ThrowPythonException(PythonExceptionCode::ContainsFailed);
   return found == 1;
 }
@@ -85,7 +85,7 @@ REALobjectStruct* GetValue(REALobjectStruct* self, KeyArgument keyArgument) {
   HeldReference dict = HeldEntityObject(self);
   if (!dict || !EPyDict_GetItemWithError) return nullptr;
   Key key(keyArgument);
-  return key.get() ? CheckedValue<values::Entity>(EPyDict_GetItemWithError(dict.get(), key.get())) : nullptr;
+  return key.Get() ? CheckedValue<values::Entity>(EPyDict_GetItemWithError(dict.get(), key.Get())) : nullptr;
 }
 
 // The dict takes its own references; a refused entry leaves Python's error set.
@@ -95,7 +95,7 @@ void SetValue(REALobjectStruct* self, KeyArgument keyArgument, REALobjectStruct*
   HeldReference item = HeldArgumentObject(value);
   if (!dict || !item || !EPyDict_SetItem) return;
   Key key(keyArgument);
-  if (key.get()) EPyDict_SetItem(dict.get(), key.get(), item.get());
+  if (key.Get()) EPyDict_SetItem(dict.get(), key.Get(), item.get());
 }
 
 // A String key that is absent raises; an entity key leaves the KeyError set.
@@ -104,8 +104,8 @@ void Remove(REALobjectStruct* self, KeyArgument keyArgument) {
   HeldReference dict = HeldEntityObject(self);
   if (!dict || !LookUpOnFirstUse(PythonEntryId::EPyDict_DelItem)) return;
   Key key(keyArgument);
-  if (!key.get()) return;
-  const int removed = EPyDict_DelItem(dict.get(), key.get());
+  if (!key.Get()) return;
+  const int removed = EPyDict_DelItem(dict.get(), key.Get());
   if constexpr (std::is_same_v<KeyArgument, REALstringStruct*>) {
     if (removed == -1) ThrowPythonException(PythonExceptionCode::RemoveFailed);
   }
@@ -143,7 +143,7 @@ REALobjectStruct* SetDefault(REALobjectStruct* self, REALstringStruct* keyText, 
   HeldReference fallback = HeldArgumentObject(defaultValue);
   if (!dict || !fallback) return nullptr;
   Key key(keyText);
-  return key.get() ? CheckedValue<values::Entity>(EPyDict_SetDefault(dict.get(), key.get(), fallback.get())) : nullptr;
+  return key.Get() ? CheckedValue<values::Entity>(EPyDict_SetDefault(dict.get(), key.Get(), fallback.get())) : nullptr;
 }
 
 REALproperty PythonDictionaryProperties[] = {
@@ -199,11 +199,11 @@ REALmethodDefinition PythonDictionaryMethods[] = {
 
 REALclassDefinition PythonDictionaryClass =
     records::ClassRecord("Python3Dictionary", "Python3EntityBase", 0)
-        .describe("A Python dict: keys and values are shared Python objects, changes show in every holder of the dict.")
-        .interfaces("IPython3Iterable")
-        .destructor<Destructor, records::kLockOnDemand>()
-        .properties(PythonDictionaryProperties)
-        .methods(PythonDictionaryMethods);
+        .Describe("A Python dict: keys and values are shared Python objects, changes show in every holder of the dict.")
+        .Interfaces("IPython3Iterable")
+        .Destructor<Destructor, records::kLockOnDemand>()
+        .Properties(PythonDictionaryProperties)
+        .Methods(PythonDictionaryMethods);
 
 void InitDictionaryModule() {
   ResetDictionaryEntryPoints();

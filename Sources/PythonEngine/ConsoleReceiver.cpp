@@ -34,13 +34,13 @@ void PythonEngineConsoleOutput_Constructor(REALobjectStruct* instance) {
 }
 
 // On the host's thread only.
-bool wholeLines = false;                        // events carry whole lines (SetConsoleOutput(output, True))
-std::string partialLines[kConsoleStreamCount];  // the text of each stream since its last line end, in that mode
+bool gWholeLines = false;                        // events carry whole lines (SetConsoleOutput(output, True))
+std::string gPartialLines[kConsoleStreamCount];  // the text of each stream since its last line end, in that mode
 
 // Console events nest when a handler makes Python print again; each level
 // costs host, call and Python frames on the application's stack.
 constexpr int kMaxConsoleEventNesting = 8;
-int consoleEventNesting = 0;  // on the host's thread only
+int gConsoleEventNesting = 0;  // on the host's thread only
 
 // The receiver's handler of the stream's event; null when none.
 REALproc HandlerOf(REALobjectStruct* receiver, int stream) {
@@ -66,17 +66,17 @@ void Emit(int stream, const char* text, size_t length) noexcept {
   OwnedString output(REALBuildStringWithEncoding(text, static_cast<int>(length), kREALTextEncodingUTF8));
   // The handler may replace the receiver; it must outlive its own event.
   OwnedObject keptReceiver = OwnedObject::Retain(receiver);
-  ++consoleEventNesting;
+  ++gConsoleEventNesting;
   reinterpret_cast<void (*)(REALobjectStruct*, REALstringStruct*)>(handler)(receiver, output.get());
-  --consoleEventNesting;
+  --gConsoleEventNesting;
 }
 
 }  // namespace
 
 // One event per write, or per whole line in that mode.
 void DeliverConsoleText(int stream, std::string_view text) noexcept {
-  if (!wholeLines) return Emit(stream, text.data(), text.size());
-  std::string& pending = partialLines[stream];
+  if (!gWholeLines) return Emit(stream, text.data(), text.size());
+  std::string& pending = gPartialLines[stream];
   try {
     pending += text;
   } catch (const std::exception&) {
@@ -91,9 +91,9 @@ void DeliverConsoleText(int stream, std::string_view text) noexcept {
 }
 
 void FlushConsoleStream(int stream) noexcept {
-  if (partialLines[stream].empty()) return;  // the usual case, at the end of every host call
+  if (gPartialLines[stream].empty()) return;  // the usual case, at the end of every host call
   std::string pending;
-  pending.swap(partialLines[stream]);
+  pending.swap(gPartialLines[stream]);
   if (!pending.empty()) Emit(stream, pending.data(), pending.size());
 }
 
@@ -109,22 +109,22 @@ void ReceiveThreadText(int stream, bool flush, std::string_view text) noexcept {
     DeliverConsoleText(stream, text);
 }
 
-bool ConsoleEventsNestTooDeeply() noexcept { return consoleEventNesting >= kMaxConsoleEventNesting; }
+bool ConsoleEventsNestTooDeeply() noexcept { return gConsoleEventNesting >= kMaxConsoleEventNesting; }
 
 void Python_SetConsoleOutput(REALobjectStruct* output) {
   FlushPartialLines();
-  wholeLines = false;
+  gWholeLines = false;
   consoleOutputInstance.Retain(output);
 }
 
 void Python_SetConsoleOutputLines(REALobjectStruct* output, int8_t lines) {
   FlushPartialLines();
-  wholeLines = lines != 0;
+  gWholeLines = lines != 0;
   consoleOutputInstance.Retain(output);
 }
 
 REALclassDefinition PythonEngineConsoleOutputClass =
     records::ClassRecord("Python3EngineConsoleOutput", nullptr, sizeof(PythonEngineConsoleOutputData))
-        .describe("Receives what Python prints once passed to Python3Engine.SetConsoleOutput.")
-        .initializer<PythonEngineConsoleOutput_Constructor>()
-        .events(PythonEngineEvents);
+        .Describe("Receives what Python prints once passed to Python3Engine.SetConsoleOutput.")
+        .Initializer<PythonEngineConsoleOutput_Constructor>()
+        .Events(PythonEngineEvents);

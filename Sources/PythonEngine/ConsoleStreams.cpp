@@ -20,9 +20,9 @@ void InstallConsoleStreams() noexcept {
   PyObjectRef builtins = module && EPyImport_ImportModule ? EPyImport_ImportModule("builtins") : nullptr;
   const bool ready =
       builtins && EPyObject_SetAttrString && EPyObject_SetAttrString(module, "__builtins__", builtins) == 0;
-  PyObjectRef namespace_ = ready ? EPyModule_GetDict(module) : nullptr;  // borrowed
+  PyObjectRef globals = ready ? EPyModule_GetDict(module) : nullptr;  // borrowed
   PyObjectRef ran =
-      namespace_ ? EPyRun_StringFlags(kConsoleStreamsSource, Py_file_input, namespace_, namespace_, nullptr) : nullptr;
+      globals ? EPyRun_StringFlags(kConsoleStreamsSource, Py_file_input, globals, globals, nullptr) : nullptr;
   for (PyObjectRef object : {ran, builtins, module})
     if (object) ReleasePythonRef(object);
   EPyErr_Clear();  // without them, Python's own streams stay

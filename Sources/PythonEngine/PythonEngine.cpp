@@ -37,7 +37,7 @@ bool Python_SetVirtualEnvironment(REALobjectStruct* folder) {
   if (!REALGetPropValueBoolean(folder, "Directory", &directory) || !directory) return false;
   OwnedString nativePath;
   if (!REALGetPropValueString(folder, "NativePath", nativePath.out()) || !nativePath.get()) return false;
-  HostStringBytes path(nativePath.get(), HostStringBytes::AsStored);
+  HostStringBytes path(nativePath.get(), HostStringBytes::kAsStored);
   if (!path.available()) return false;
   try {
     std::optional<VirtualEnvironment> environment = ReadVirtualEnvironment(std::string(path.data(), path.size()));

@@ -110,7 +110,7 @@ REALenum PythonEngineEnums[] = {
 
 REALclassDefinition PythonEngineClass =
     records::ClassRecord("Python3Engine", nullptr, kPythonEngineDataSize)
-        .describe("The interpreter: starting Python, importing modules, running source text, reading errors.")
-        .sharedMethods(PythonEngineSharedMethods)
-        .constants(PythonEngineConstants)
-        .enums(PythonEngineEnums);
+        .Describe("The interpreter: starting Python, importing modules, running source text, reading errors.")
+        .SharedMethods(PythonEngineSharedMethods)
+        .Constants(PythonEngineConstants)
+        .Enums(PythonEngineEnums);

@@ -19,9 +19,9 @@ namespace {
 // Python reads a message as UTF-8 up to a terminating zero; the host's bytes
 // need have neither. Bytes the host cannot convert go as they are held.
 std::string MessageText(REALstringStruct* message) {
-  HostStringBytes utf8(message, HostStringBytes::Utf8);
+  HostStringBytes utf8(message, HostStringBytes::kUtf8);
   if (utf8.available()) return utf8.text();
-  return HostStringBytes(message, HostStringBytes::AsStored).text();
+  return HostStringBytes(message, HostStringBytes::kAsStored).text();
 }
 
 }  // namespace

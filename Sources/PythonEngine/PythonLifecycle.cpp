@@ -111,7 +111,7 @@ void StartInterpreter() {
 
 void Python_InitWithName(REALstringStruct* applicationName) {
   if (!EnsurePythonLoaded()) return;
-  HostStringBytes name(applicationName, HostStringBytes::AsStored);
+  HostStringBytes name(applicationName, HostStringBytes::kAsStored);
   if (EPy_SetProgramName) EPy_SetProgramName(KeepProgramName(DecodeProgramName(name.data(), name.size())));
   StartInterpreter();
 }
@@ -157,7 +157,7 @@ void Python_AddSearchPath(REALobjectStruct* folder) {
   if (!EnsurePythonEntries(EPySys_GetObject, EPyList_Append)) return;
   OwnedString nativePath;
   if (!REALGetPropValueString(folder, "NativePath", nativePath.out())) return;
-  HostStringBytes bytes(nativePath.get(), HostStringBytes::AsStored);
+  HostStringBytes bytes(nativePath.get(), HostStringBytes::kAsStored);
   PyObjectRef searchPath = EPySys_GetObject("path");
   if (searchPath && nativePath.get() && bytes.available()) {
     if (PyObjectRef path = NewPythonPath(bytes.data(), bytes.size())) {

@@ -89,7 +89,7 @@ int GetBuffer(PyObjectRef self, Py_buffer* view, int flags) noexcept {
   return 0;
 }
 
-PyBufferProcs kExporterBufferProcs = {&GetBuffer, nullptr};
+PyBufferProcs gExporterBufferProcs = {&GetBuffer, nullptr};
 
 // Runs on whichever thread drops the last view: the block is unlocked on the
 // host's thread (ReleaseHostObjectForPython), after the memory is gone from Python.
@@ -123,7 +123,7 @@ PyTypeObjectLayout* ReadiedExporterType() noexcept {
   type->tp_name = "Python3Plugin.MemoryBuffer";
   type->tp_basicsize = sizeof(Exporter);
   type->tp_dealloc = &Dealloc;
-  type->tp_as_buffer = &kExporterBufferProcs;
+  type->tp_as_buffer = &gExporterBufferProcs;
   type->tp_flags = Py_TPFLAGS_DEFAULT;
   type->tp_doc = "Memory of the Xojo application, or a copy of it, exported as a one-dimensional buffer.";
   // No tp_new: Python code cannot make one. A type the library refused stays

@@ -12,7 +12,7 @@ namespace {
 // Python's getattr('') raises; the shared attribute lookup stays silent for
 // an empty name, which a member that reports its failures must not be.
 bool RefuseEmptyName(REALstringStruct* name) {
-  HostStringBytes bytes(name, HostStringBytes::AsStored);
+  HostStringBytes bytes(name, HostStringBytes::kAsStored);
   if (name && bytes.size() > 0) return false;
   RaisePythonError(e__PyExc_AttributeError, "an attribute name must not be empty");
   return true;

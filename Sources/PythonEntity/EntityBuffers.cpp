@@ -39,7 +39,7 @@ class AcquiredBuffer {
   AcquiredBuffer(const AcquiredBuffer&) = delete;
   AcquiredBuffer& operator=(const AcquiredBuffer&) = delete;
   explicit operator bool() const noexcept { return acquired_; }
-  const Py_buffer& view() const noexcept { return view_; }
+  const Py_buffer& View() const noexcept { return view_; }
 
  private:
   Py_buffer view_{};
@@ -56,14 +56,14 @@ REALstringStruct* HostText(const std::string& text) {
 int64_t BufferSize(REALobjectStruct* self, intptr_t) {
   HeldReference object = HeldEntityObject(self);
   AcquiredBuffer buffer(object.get(), PyBUF_FULL_RO);
-  return buffer ? buffer.view().len : -1;
+  return buffer ? buffer.View().len : -1;
 }
 
 REALstringStruct* BufferFormat(REALobjectStruct* self, intptr_t) {
   HeldReference object = HeldEntityObject(self);
   AcquiredBuffer buffer(object.get(), PyBUF_FULL_RO);
   if (!buffer) return nullptr;
-  return HostText(buffer.view().format ? buffer.view().format : "B");  // no format means unsigned bytes
+  return HostText(buffer.View().format ? buffer.View().format : "B");  // no format means unsigned bytes
 }
 
 // The extents joined by commas ("480,640,3"); empty for a scalar (no dimension).
@@ -71,7 +71,7 @@ REALstringStruct* BufferShape(REALobjectStruct* self, intptr_t) {
   HeldReference object = HeldEntityObject(self);
   AcquiredBuffer buffer(object.get(), PyBUF_FULL_RO);
   if (!buffer) return nullptr;
-  const Py_buffer& view = buffer.view();
+  const Py_buffer& view = buffer.View();
   std::string shape;
   if (!view.shape) {
     if (view.ndim > 0) shape = std::to_string(view.len / (view.itemsize > 0 ? view.itemsize : 1));
@@ -141,7 +141,7 @@ int64_t CopyBuffer(REALobjectStruct* self, REALobjectStruct* into) {
   if (!object || RefuseNilBlock(into, "CopyBuffer")) return -1;
   AcquiredBuffer buffer(object.get(), PyBUF_FULL_RO);
   if (!buffer) return -1;
-  const Py_buffer& view = buffer.view();
+  const Py_buffer& view = buffer.View();
   if (RefuseObjectPointers(view, "CopyBuffer")) return -1;
   const BlockMemory target = MemoryOf(into);
   if (target.size < 0) {
@@ -185,8 +185,8 @@ REALobjectStruct* BufferView(REALobjectStruct* self) {
       StoreOwnedPythonRef(kept, view);
   }
   AcquiredBuffer writable(kept, PyBUF_C_CONTIGUOUS | PyBUF_WRITABLE | PyBUF_FORMAT);
-  const bool refused = writable && RefuseObjectPointers(writable.view(), "BufferView");
-  REALobjectStruct* block = writable && !refused ? REALPtrToMemoryBlock(writable.view().buf) : nullptr;
+  const bool refused = writable && RefuseObjectPointers(writable.View(), "BufferView");
+  REALobjectStruct* block = writable && !refused ? REALPtrToMemoryBlock(writable.View().buf) : nullptr;
   if (writable && !refused && !block)
     RaisePythonError(e__PyExc_SystemError, "BufferView: the host made no MemoryBlock of a Ptr");
   // A refused first view keeps nothing exported; an earlier one stays for the blocks it gave.
@@ -207,7 +207,7 @@ int64_t ItemSizeOf(REALstringStruct* formatText, PyObjectRef* format) {
     RaisePythonError(e__PyExc_SystemError, "the Python library cannot read a struct format");
     return 0;
   }
-  HostStringBytes text(formatText, HostStringBytes::Utf8);
+  HostStringBytes text(formatText, HostStringBytes::kUtf8);
   if (!text.available()) {
     RaisePythonError(e__PyExc_UnicodeError, "the format cannot be converted to UTF-8 text");
     return 0;
@@ -267,7 +267,7 @@ REALobjectStruct* FromMemoryBlock(REALobjectStruct* block, REALstringStruct* for
 
 }  // namespace
 
-void EntityBuffers_Destructor(REALobjectStruct* instance) { ReleaseOwnedPythonRef(EntityBufferDataOf(instance)->view); }
+void EntityBuffersDestructor(REALobjectStruct* instance) { ReleaseOwnedPythonRef(EntityBufferDataOf(instance)->view); }
 
 std::vector<REALproperty> EntityBufferProperties() {
   return {

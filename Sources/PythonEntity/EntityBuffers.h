@@ -17,7 +17,7 @@ struct EntityBufferData {
 };
 
 // Gives back the buffer a BufferView kept.
-void EntityBuffers_Destructor(REALobjectStruct* instance);
+void EntityBuffersDestructor(REALobjectStruct* instance);
 
 // The members, in the order of the class's tables.
 std::vector<REALproperty> EntityBufferProperties();

@@ -31,10 +31,9 @@ bool RunDataToolsSource() {
   // Code run in a namespace without __builtins__ gets none before 3.8.
   HeldReference builtins(EPyImport_ImportModule("builtins"), HeldReference::kAdopt);
   if (!builtins || EPyObject_SetAttrString(module.get(), "__builtins__", builtins.get()) != 0) return false;
-  PyObjectRef namespace_ = EPyModule_GetDict(module.get());  // borrowed
-  if (!namespace_) return false;
-  HeldReference ran(EPyRun_StringFlags(kDataToolsSource, kFileInput, namespace_, namespace_, nullptr),
-                    HeldReference::kAdopt);
+  PyObjectRef globals = EPyModule_GetDict(module.get());  // borrowed
+  if (!globals) return false;
+  HeldReference ran(EPyRun_StringFlags(kDataToolsSource, kFileInput, globals, globals, nullptr), HeldReference::kAdopt);
   return static_cast<bool>(ran);
 }
 

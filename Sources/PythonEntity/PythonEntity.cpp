@@ -160,15 +160,15 @@ std::vector<REALmethodDefinition>& PythonEntitySharedMethods() {
 
 REALclassDefinition PythonEntityBaseClass =
     records::ClassRecord("Python3EntityBase", nullptr, sizeof(PythonEntityData))
-        .describe("The base of every Python value wrapper: holds one Python object, released when the wrapper goes.")
-        .initializer<PythonEntity_DefaultConstructor, records::kLockOnDemand>()
-        .destructor<PythonEntity_Destructor, records::kLockOnDemand>()
-        .methods(PythonEntityBaseMethods);
+        .Describe("The base of every Python value wrapper: holds one Python object, released when the wrapper goes.")
+        .Initializer<PythonEntity_DefaultConstructor, records::kLockOnDemand>()
+        .Destructor<PythonEntity_Destructor, records::kLockOnDemand>()
+        .Methods(PythonEntityBaseMethods);
 
 REALclassDefinition PythonEntityClass =
     records::ClassRecord("Python3Entity", "Python3EntityBase", sizeof(EntityBufferData))
-        .describe("Any Python value: tests of its type, conversions to Xojo values, and factories from Xojo values.")
-        .destructor<EntityBuffers_Destructor, records::kLockOnDemand>()
-        .properties(PythonEntityProperties())
-        .methods(PythonEntityMethods())
-        .sharedMethods(PythonEntitySharedMethods());
+        .Describe("Any Python value: tests of its type, conversions to Xojo values, and factories from Xojo values.")
+        .Destructor<EntityBuffersDestructor, records::kLockOnDemand>()
+        .Properties(PythonEntityProperties())
+        .Methods(PythonEntityMethods())
+        .SharedMethods(PythonEntitySharedMethods());

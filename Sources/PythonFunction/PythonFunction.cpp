@@ -80,7 +80,7 @@ REALobjectStruct* NewFunctionOfAttribute(PyObjectRef owner, REALstringStruct* na
 // without looking: anything else is refused here with Python's TypeError.
 REALclassDefinition PythonFunctionClass =
     records::ClassRecord("Python3Function", "Python3Object", sizeof(PythonFunctionData))
-        .describe("A callable Python object taken from a module or an instance.")
-        .destructor<Destructor, records::kLockOnDemand>()
-        .properties(PythonFunctionProperties)
-        .methods(PythonFunctionMethods);
+        .Describe("A callable Python object taken from a module or an instance.")
+        .Destructor<Destructor, records::kLockOnDemand>()
+        .Properties(PythonFunctionProperties)
+        .Methods(PythonFunctionMethods);

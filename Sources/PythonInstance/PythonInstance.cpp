@@ -36,6 +36,6 @@ PythonInstanceData* PythonInstanceDataOf(REALobjectStruct* instance) {
 
 REALclassDefinition PythonInstanceClass =
     records::ClassRecord("Python3Instance", "Python3Object", sizeof(PythonInstanceData))
-        .describe("An instance of a Python class: its methods and attributes.")
-        .destructor<PythonInstance_Destructor, records::kLockOnDemand>()
-        .methods(PythonInstanceMethods);
+        .Describe("An instance of a Python class: its methods and attributes.")
+        .Destructor<PythonInstance_Destructor, records::kLockOnDemand>()
+        .Methods(PythonInstanceMethods);

@@ -31,7 +31,7 @@ wchar_t* gPythonHome = nullptr;
 
 // Entries are stored and read through small functions of their own type, so
 // no entry is ever accessed as a `void*` object.
-const PythonEntryDescription PythonEntries[] = {
+const PythonEntryDescription kPythonEntries[] = {
 #define PYTHON_FUNCTION(entry, symbol, result, parameters, missing, lookup)           \
   {symbol, [](void* address) { entry = reinterpret_cast<decltype(entry)>(address); }, \
    []() { return reinterpret_cast<void*>(entry); }, missing, PythonLookup::lookup},
@@ -40,13 +40,13 @@ const PythonEntryDescription PythonEntries[] = {
    missing, PythonLookup::lookup},
 #include "PythonLibrary/PythonEntryPoints.def"
 };
-const size_t PythonEntryCount = sizeof(PythonEntries) / sizeof(PythonEntries[0]);
+const size_t kPythonEntryCount = sizeof(kPythonEntries) / sizeof(kPythonEntries[0]);
 
-PyObjectRef** const PythonExceptionEntries[] = {
+PyObjectRef** const kPythonExceptionEntries[] = {
 #define PYTHON_EXCEPTION(entry, symbol) &entry,
 #include "PythonLibrary/PythonEntryPoints.def"
 };
-static_assert(sizeof(PythonExceptionEntries) / sizeof(PythonExceptionEntries[0]) == PythonErrorTypeCount,
+static_assert(sizeof(kPythonExceptionEntries) / sizeof(kPythonExceptionEntries[0]) == kPythonErrorTypeCount,
               "one exception entry per Python3ErrorTypes constant");
 // Constant k selects entry k - 1: the constants count 1, 2, 3, ... in the list's order.
 namespace {
@@ -55,7 +55,7 @@ constexpr int64_t kErrorTypeValues[] = {
 #include "PythonLibrary/PythonErrorTypes.def"
 };
 constexpr bool CountsFromOne() {
-  for (int64_t i = 0; i < PythonErrorTypeCount; ++i)
+  for (int64_t i = 0; i < kPythonErrorTypeCount; ++i)
     if (kErrorTypeValues[i] != i + 1) return false;
   return true;
 }
@@ -64,13 +64,13 @@ static_assert(CountsFromOne(), "the Python3ErrorTypes constants count 1, 2, 3, .
 
 PyObjectRef PythonExceptionType(int64_t errorType) noexcept {
   if (!IsPythonErrorType(errorType)) return nullptr;
-  PyObjectRef* variable = *PythonExceptionEntries[errorType - 1];
+  PyObjectRef* variable = *kPythonExceptionEntries[errorType - 1];
   return variable ? *variable : nullptr;
 }
 
 const char* FillPythonEntries(PythonLookup when, PythonSymbolLoader load, void* context) noexcept {
   const char* firstMissing = nullptr;
-  for (const PythonEntryDescription& entry : PythonEntries) {
+  for (const PythonEntryDescription& entry : kPythonEntries) {
     if (entry.lookup != when) continue;
     entry.store(load(context, entry.symbol));
     if (!firstMissing && entry.messageWhenMissing && !entry.read()) firstMissing = entry.messageWhenMissing;
@@ -78,7 +78,7 @@ const char* FillPythonEntries(PythonLookup when, PythonSymbolLoader load, void* 
   return firstMissing;
 }
 
-const char* const LoadTryOrder[LoadTryOrderCount] = {
+const char* const LoadTryOrder[kLoadTryOrderCount] = {
     "libpython3.14.so", "libpython3.14m.so.1.0", "libpython3.13.so", "libpython3.13m.so.1.0",
     "libpython3.12.so", "libpython3.12m.so.1.0", "libpython3.11.so", "libpython3.11m.so.1.0",
     "libpython3.10.so", "libpython3.10m.so.1.0", "libpython3.9.so",  "libpython3.9m.so.1.0",
@@ -88,7 +88,7 @@ const char* const LoadTryOrder[LoadTryOrderCount] = {
 };
 
 // Kept as applications have always seen it, typos included.
-const char LoadTryOrderExhaustedMessage[] =
+const char kLoadTryOrderExhaustedMessage[] =
     "Could not load libpython3.4m.so, libpython3.5m.so, libpython3.6m.so, libpython3.7m.so, libpython3.8m.so, "
     "libpython3.9m.so, libpython3.10m.som, libpython3.11m.som, libpython3.12m.som  or libpython3.13m.so";
 
@@ -96,7 +96,7 @@ namespace {
 
 constexpr int kNewestMinor = 14;
 constexpr int kOldestMinor = 4;
-static_assert(LoadTryOrderCount == 2 * (kNewestMinor - kOldestMinor + 1), "two rows per minor version");
+static_assert(kLoadTryOrderCount == 2 * (kNewestMinor - kOldestMinor + 1), "two rows per minor version");
 
 // ---------------------------------------------------------------------------
 // Symbol loaders for FillPythonEntries.
@@ -137,7 +137,7 @@ OwnedObject ParentOf(REALobjectStruct* item) {
 std::optional<std::string> NativePathOf(REALobjectStruct* item) {
   OwnedString path;
   if (!REALGetPropValueString(item, "NativePath", path.out())) return std::nullopt;
-  HostStringBytes utf8(path.get(), HostStringBytes::Utf8);
+  HostStringBytes utf8(path.get(), HostStringBytes::kUtf8);
   if (!utf8.available()) return std::nullopt;
   return utf8.text();
 }
@@ -270,7 +270,7 @@ void* SearchLibrary(int64_t preferredVersion) {
     if (minor == preferredMinor) continue;
     if (void* library = OpenSoname(minor)) return library;
   }
-  std::puts(LoadTryOrderExhaustedMessage);
+  std::puts(kLoadTryOrderExhaustedMessage);
   return nullptr;
 }
 
@@ -338,7 +338,7 @@ bool EnsurePythonLoaded() noexcept {
 }
 
 bool LookUpOnFirstUse(PythonEntryId id) noexcept {
-  const PythonEntryDescription& entry = PythonEntries[static_cast<size_t>(id)];
+  const PythonEntryDescription& entry = kPythonEntries[static_cast<size_t>(id)];
   if (!entry.read()) {
     // dlsym with a null handle would search the whole process.
     if (!gPythonEntryPointsLoaded || !PythonDLLHandle) return false;

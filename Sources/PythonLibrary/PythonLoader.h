@@ -64,20 +64,20 @@ struct PythonEntryDescription {
   const char* messageWhenMissing;  // the load fails without it; null when optional
   PythonLookup lookup;
 };
-extern const PythonEntryDescription PythonEntries[];
-extern const size_t PythonEntryCount;
+extern const PythonEntryDescription kPythonEntries[];
+extern const size_t kPythonEntryCount;
 
 // The exception entries in the order of the Python3ErrorTypes constants
 // 1, 2, 3, ...: the addresses of the entries, so reading one gives the
 // current value (the address of the library's variable, or null).
-extern PyObjectRef** const PythonExceptionEntries[];
+extern PyObjectRef** const kPythonExceptionEntries[];
 
 // How many types SetError can raise, and whether a number selects one.
-constexpr int64_t PythonErrorTypeCount = 0
+constexpr int64_t kPythonErrorTypeCount = 0
 #define PYTHON_ERROR_TYPE(Name, value, description) +1
 #include "PythonLibrary/PythonErrorTypes.def"
     ;
-constexpr bool IsPythonErrorType(int64_t errorType) { return errorType >= 1 && errorType <= PythonErrorTypeCount; }
+constexpr bool IsPythonErrorType(int64_t errorType) { return errorType >= 1 && errorType <= kPythonErrorTypeCount; }
 
 // The exception type for a Python3ErrorTypes constant, or null when the
 // constant is out of range or the library lacks that exception.
@@ -99,11 +99,11 @@ const char* FillPythonEntries(PythonLookup when, PythonSymbolLoader load, void* 
 
 // The library file names searched, newest version first; within a version
 // the plain name before the older "m" name.
-constexpr size_t LoadTryOrderCount = 22;
-extern const char* const LoadTryOrder[LoadTryOrderCount];
+constexpr size_t kLoadTryOrderCount = 22;
+extern const char* const LoadTryOrder[kLoadTryOrderCount];
 
 // Written when no library could be found.
-extern const char LoadTryOrderExhaustedMessage[];
+extern const char kLoadTryOrderExhaustedMessage[];
 
 // Opens the library and fills the table. preferredVersion is a
 // Python3Engine.PreferredVersionValues value (1 to 11 name 3.4 to 3.14; any

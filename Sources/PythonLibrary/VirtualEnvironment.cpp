@@ -22,7 +22,7 @@
 
 namespace {
 
-std::optional<VirtualEnvironment> chosen;
+std::optional<VirtualEnvironment> gChosen;
 
 std::string Trimmed(const std::string& text) {
   const size_t first = text.find_first_not_of(" \t\r\n");
@@ -198,7 +198,7 @@ std::optional<VirtualEnvironment> ReadVirtualEnvironment(const std::string& fold
   return environment;
 }
 
-const VirtualEnvironment* ChosenVirtualEnvironment() noexcept { return chosen ? &*chosen : nullptr; }
+const VirtualEnvironment* ChosenVirtualEnvironment() noexcept { return gChosen ? &*gChosen : nullptr; }
 
 bool ChooseVirtualEnvironment(VirtualEnvironment environment) noexcept {
   try {
@@ -211,7 +211,7 @@ bool ChooseVirtualEnvironment(VirtualEnvironment environment) noexcept {
       for (const std::string& library : environment.baseLibraries)
         if ((usable = LoadPythonLibraryFile(library, environment.minor))) break;
     }
-    if (usable) chosen = std::move(environment);
+    if (usable) gChosen = std::move(environment);
     return usable;
   } catch (const std::exception&) {
     return false;

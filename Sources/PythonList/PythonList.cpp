@@ -153,10 +153,10 @@ REALmethodDefinition PythonListMethods[] = {
 
 REALclassDefinition PythonListClass =
     records::ClassRecord("Python3List", "Python3EntityBase", 0)
-        .describe("A Python list: items are shared Python objects, changes show in every holder of the list.")
-        .interfaces("IPython3Iterable")
-        .properties(PythonListProperties)
-        .methods(PythonListMethods);
+        .Describe("A Python list: items are shared Python objects, changes show in every holder of the list.")
+        .Interfaces("IPython3Iterable")
+        .Properties(PythonListProperties)
+        .Methods(PythonListMethods);
 
 void InitListModule() {
   ResetListEntryPoints();

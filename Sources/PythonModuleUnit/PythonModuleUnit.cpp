@@ -76,6 +76,6 @@ auto PythonModuleMethods = records::Join(PythonModuleOwnMethods, AttributeMethod
 
 REALclassDefinition PythonModuleClass =
     records::ClassRecord("Python3Module", "Python3Object", kPythonModuleDataSize)
-        .describe("An imported Python module: its functions, classes and attributes.")
-        .destructor<Destructor, records::kLockOnDemand>()
-        .methods(PythonModuleMethods);
+        .Describe("An imported Python module: its functions, classes and attributes.")
+        .Destructor<Destructor, records::kLockOnDemand>()
+        .Methods(PythonModuleMethods);

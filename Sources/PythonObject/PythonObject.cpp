@@ -30,7 +30,7 @@ REALproperty PythonObjectProperties[] = {
 
 REALclassDefinition PythonObjectClass =
     records::ClassRecord("Python3Object", nullptr, sizeof(PythonObjectData))
-        .describe("The base of the named Python objects: modules, functions, classes and instances.")
-        .initializer<PythonObject_Initializer, records::kLockOnDemand>()
-        .destructor<PythonObject_Destructor, records::kLockOnDemand>()
-        .properties(PythonObjectProperties);
+        .Describe("The base of the named Python objects: modules, functions, classes and instances.")
+        .Initializer<PythonObject_Initializer, records::kLockOnDemand>()
+        .Destructor<PythonObject_Destructor, records::kLockOnDemand>()
+        .Properties(PythonObjectProperties);

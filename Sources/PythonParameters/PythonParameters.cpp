@@ -99,7 +99,7 @@ typename T::Type Get(REALobjectStruct* self, int64_t index) {
 // Nil is reported as such by every wrapper setter, byte strings included.
 template <typename T>
 void Set(REALobjectStruct* self, int64_t index, typename T::Type value) {
-  if constexpr (values::IsWrapperType<T>) {
+  if constexpr (values::kIsWrapperType<T>) {
     if (!value) return SetLastError(self, PY_NIL_PARAM_ERROR);
   }
   PyObjectRef tuple = PythonEntityObjectOf(self);
@@ -173,8 +173,8 @@ std::vector<REALmethodDefinition>& PythonParametersMethods() {
 
 REALclassDefinition PythonParametersClass =
     records::ClassRecord("Python3Parameters", "Python3EntityBase", sizeof(PythonParametersData))
-        .describe("A Python tuple: the positional arguments of a call, or the arguments a host function receives.")
-        .interfaces("IPython3Iterable")
-        .destructor<PythonParameters_Destructor, records::kLockOnDemand>()
-        .properties(PythonParametersProperties)
-        .methods(PythonParametersMethods());
+        .Describe("A Python tuple: the positional arguments of a call, or the arguments a host function receives.")
+        .Interfaces("IPython3Iterable")
+        .Destructor<PythonParameters_Destructor, records::kLockOnDemand>()
+        .Properties(PythonParametersProperties)
+        .Methods(PythonParametersMethods());

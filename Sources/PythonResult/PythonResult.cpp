@@ -108,7 +108,7 @@ REALobjectStruct* PythonResult_FromBytes(REALobjectStruct* bytes) {
 
 REALclassDefinition PythonResultClass =
     records::ClassRecord("Python3Result", nullptr, sizeof(PythonResultData))
-        .describe("What a call or an evaluation returned: one Python object, read as Xojo values.")
-        .destructor<PythonResult_Destructor, records::kLockOnDemand>()
-        .methods(PythonResultMethods())
-        .sharedMethods(PythonResultSharedMethods);
+        .Describe("What a call or an evaluation returned: one Python object, read as Xojo values.")
+        .Destructor<PythonResult_Destructor, records::kLockOnDemand>()
+        .Methods(PythonResultMethods())
+        .SharedMethods(PythonResultSharedMethods);

@@ -175,14 +175,14 @@ class TextQueue {
   std::string toFile_;
 };
 
-std::mutex queueMutex;
-std::condition_variable roomForText;                // notified when text is taken or a host call begins running Python
-std::condition_variable writersGone;                // notified as waiting writers leave
-std::deque<std::function<void()>>* work = nullptr;  // created on first use, never freed
-TextQueue* text = nullptr;                          // created on first use, never freed
-std::atomic<int> waitingWriters{0};
-bool closing = false;  // under queueMutex: Python is about to stop, writers wait no more
-ThreadTextReceiver receiver = nullptr;
+std::mutex gQueueMutex;
+std::condition_variable gRoomForText;                // notified when text is taken or a host call begins running Python
+std::condition_variable gWritersGone;                // notified as waiting writers leave
+std::deque<std::function<void()>>* gWork = nullptr;  // created on first use, never freed
+TextQueue* gText = nullptr;                          // created on first use, never freed
+std::atomic<int> gWaitingWriters{0};
+bool gClosing = false;  // under queueMutex: Python is about to stop, writers wait no more
+ThreadTextReceiver gReceiver = nullptr;
 
 // The end of the delivery budget of the host call the thread is in.
 struct CallBudget {
@@ -192,11 +192,11 @@ thread_local CallBudget tBudget{};
 constexpr auto kBudgetKept = std::chrono::seconds(1);
 
 void Ready() {
-  if (!work) work = new std::deque<std::function<void()>>;
-  if (!text) text = new TextQueue;
+  if (!gWork) gWork = new std::deque<std::function<void()>>;
+  if (!gText) gText = new TextQueue;
 }
 
-void NoteQueued() { host_entries::hasDeferredWork.store(true, std::memory_order_release); }
+void NoteQueued() { host_entries::gHasDeferredWork.store(true, std::memory_order_release); }
 
 // On a Python thread holding the interpreter lock, with queueMutex locked.
 // Past the memory bound a writer waits for room while no host call runs
@@ -205,49 +205,49 @@ void NoteQueued() { host_entries::hasDeferredWork.store(true, std::memory_order_
 // Once Python is about to stop, nobody waits: the lock taken back at the end
 // of a wait would end the thread inside the plugin.
 void WaitForRoom(std::unique_lock<std::mutex>& lock) {
-  auto waitsForRoom = [] { return text->Full() && !HostThreadsRunPython() && gPythonInitialized && !closing; };
-  const bool waitsAMoment = !waitsForRoom() && text->FileBytes() >= kSpillBound && gPythonInitialized && !closing;
+  auto waitsForRoom = [] { return gText->Full() && !HostThreadsRunPython() && gPythonInitialized && !gClosing; };
+  const bool waitsAMoment = !waitsForRoom() && gText->FileBytes() >= kSpillBound && gPythonInitialized && !gClosing;
   if (OnHostThread() || !(waitsForRoom() || waitsAMoment) ||
       !HasPythonEntries(EPyEval_SaveThread, EPyEval_RestoreThread))
     return;
-  waitingWriters.fetch_add(1);
+  gWaitingWriters.fetch_add(1);
   lock.unlock();
   PyThreadState* state = EPyEval_SaveThread();
   lock.lock();
   if (waitsAMoment) {
-    roomForText.wait_for(lock, kSpillWait);
+    gRoomForText.wait_for(lock, kSpillWait);
   } else {
     // Timed: a host call that begins running Python between the look and
     // the wait is noticed all the same.
-    while (waitsForRoom()) roomForText.wait_for(lock, std::chrono::milliseconds(20));
+    while (waitsForRoom()) gRoomForText.wait_for(lock, std::chrono::milliseconds(20));
   }
   lock.unlock();
   EPyEval_RestoreThread(state);
   lock.lock();
-  if (waitingWriters.fetch_sub(1) == 1) writersGone.notify_all();
+  if (gWaitingWriters.fetch_sub(1) == 1) gWritersGone.notify_all();
 }
 
 void Queue(int stream, bool flush, std::string_view written, bool mayWait) noexcept {
   try {
-    std::unique_lock<std::mutex> lock(queueMutex);
+    std::unique_lock<std::mutex> lock(gQueueMutex);
     Ready();
     if (mayWait) WaitForRoom(lock);
-    text->Append(stream, flush, written);
+    gText->Append(stream, flush, written);
     NoteQueued();
   } catch (const std::exception&) {
     // Out of memory: the text is lost, never delivered on this thread.
   }
 }
 
-bool NothingQueued() { return work->empty() && text->Empty(); }
+bool NothingQueued() { return gWork->empty() && gText->Empty(); }
 
 // Runs the queued work (host objects to unlock), holding the interpreter lock.
 void RunQueuedWork() {
   std::deque<std::function<void()>> taken;
   {
-    std::lock_guard<std::mutex> lock(queueMutex);
-    if (work->empty()) return;
-    taken.swap(*work);
+    std::lock_guard<std::mutex> lock(gQueueMutex);
+    if (gWork->empty()) return;
+    taken.swap(*gWork);
   }
   if (gPythonInitialized && !gPythonFinalizing) HoldInterpreterLock();
   for (auto& item : taken) item();
@@ -289,20 +289,20 @@ size_t Hand(std::string_view records, Clock::time_point deadline, bool bounded) 
       }
       record.text = joined;
     }
-    if (receiver) receiver(record.stream, record.flush, record.text);
+    if (gReceiver) gReceiver(record.stream, record.flush, record.text);
   }
   return at;
 }
 
 }  // namespace
 
-void SetThreadTextReceiver(ThreadTextReceiver textReceiver) noexcept { receiver = textReceiver; }
+void SetThreadTextReceiver(ThreadTextReceiver textReceiver) noexcept { gReceiver = textReceiver; }
 
 void DeferToHostThread(std::function<void()> deferred) noexcept {
   try {
-    std::lock_guard<std::mutex> lock(queueMutex);
+    std::lock_guard<std::mutex> lock(gQueueMutex);
     Ready();
-    work->push_back(std::move(deferred));
+    gWork->push_back(std::move(deferred));
     NoteQueued();
   } catch (const std::exception&) {
     // Out of memory: the work is dropped rather than run on the wrong thread.
@@ -314,10 +314,10 @@ void QueueThreadText(int stream, std::string_view written) noexcept { Queue(stre
 void QueueThreadFlush(int stream) noexcept { Queue(stream, true, {}, true); }
 
 bool ThreadTextQueued() noexcept {
-  if (!host_entries::hasDeferredWork.load(std::memory_order_acquire)) return false;
-  std::lock_guard<std::mutex> lock(queueMutex);
+  if (!host_entries::gHasDeferredWork.load(std::memory_order_acquire)) return false;
+  std::lock_guard<std::mutex> lock(gQueueMutex);
   Ready();
-  return !text->Empty();
+  return !gText->Empty();
 }
 
 void QueueHostText(int stream, std::string_view written) noexcept { Queue(stream, false, written, false); }
@@ -334,57 +334,57 @@ bool RunDeferredWork(DeliveryBudget budget) noexcept {
     size_t owed;  // what was queued when this delivery began: it never chases later text
     size_t delivered = 0;
     {
-      std::lock_guard<std::mutex> lock(queueMutex);
+      std::lock_guard<std::mutex> lock(gQueueMutex);
       Ready();
-      owed = text->Bytes();
+      owed = gText->Bytes();
     }
     RunQueuedWork();
     while (owed > 0) {
       std::string taken;
       {
-        std::lock_guard<std::mutex> lock(queueMutex);
-        taken = text->Take(owed);
+        std::lock_guard<std::mutex> lock(gQueueMutex);
+        taken = gText->Take(owed);
       }
-      if (!taken.empty()) roomForText.notify_all();
+      if (!taken.empty()) gRoomForText.notify_all();
       if (taken.empty()) break;
       const size_t handed = Hand(taken, deadline, bounded);
       delivered += handed;
       owed -= std::min(owed, handed);
       if (handed < taken.size()) {
-        std::lock_guard<std::mutex> lock(queueMutex);
-        text->PutBack(std::string_view(taken).substr(handed));
+        std::lock_guard<std::mutex> lock(gQueueMutex);
+        gText->PutBack(std::string_view(taken).substr(handed));
         NoteQueued();
         break;
       }
     }
-    std::lock_guard<std::mutex> lock(queueMutex);
-    if (NothingQueued()) host_entries::hasDeferredWork.store(false, std::memory_order_release);
-    return delivered > 0 || !text->Empty();
+    std::lock_guard<std::mutex> lock(gQueueMutex);
+    if (NothingQueued()) host_entries::gHasDeferredWork.store(false, std::memory_order_release);
+    return delivered > 0 || !gText->Empty();
   } catch (const std::exception&) {
     return true;
   }
 }
 
 void AcceptWaitingWriters() noexcept {
-  std::lock_guard<std::mutex> lock(queueMutex);
-  closing = false;
+  std::lock_guard<std::mutex> lock(gQueueMutex);
+  gClosing = false;
 }
 
 void ReleaseWaitingWriters() noexcept {
   {
-    std::lock_guard<std::mutex> lock(queueMutex);
-    closing = true;
+    std::lock_guard<std::mutex> lock(gQueueMutex);
+    gClosing = true;
   }
-  roomForText.notify_all();
-  if (waitingWriters.load() == 0 || !HasPythonEntries(EPyEval_SaveThread, EPyEval_RestoreThread)) return;
+  gRoomForText.notify_all();
+  if (gWaitingWriters.load() == 0 || !HasPythonEntries(EPyEval_SaveThread, EPyEval_RestoreThread)) return;
   PyThreadState* state = EPyEval_SaveThread();
   {
-    std::unique_lock<std::mutex> lock(queueMutex);
-    writersGone.wait(lock, [] { return waitingWriters.load() == 0; });
+    std::unique_lock<std::mutex> lock(gQueueMutex);
+    gWritersGone.wait(lock, [] { return gWaitingWriters.load() == 0; });
   }
   EPyEval_RestoreThread(state);
 }
 
 void WakeWaitingWriters() noexcept {
-  if (waitingWriters.load(std::memory_order_relaxed) > 0) roomForText.notify_all();
+  if (gWaitingWriters.load(std::memory_order_relaxed) > 0) gRoomForText.notify_all();
 }

@@ -20,18 +20,18 @@ namespace {
 // Python code, or waiting inside it for another thread. Changed only by a
 // thread holding the interpreter lock, so a load and a store do, with no
 // locked instruction; other threads read it.
-std::atomic<int> hostThreadsInPython{0};
+std::atomic<int> gHostThreadsInPython{0};
 
 void CountHostThreadsInPython(int change) {
-  hostThreadsInPython.store(hostThreadsInPython.load(std::memory_order_relaxed) + change, std::memory_order_relaxed);
+  gHostThreadsInPython.store(gHostThreadsInPython.load(std::memory_order_relaxed) + change, std::memory_order_relaxed);
   if (change > 0) WakeWaitingWriters();
 }
 
 // Once a host thread other than the one the background task ticks on has
 // taken the lock, the application calls Python from several of its threads:
 // from then on no thread keeps the lock, so none waits a tick for it.
-std::atomic<bool> backgroundTicked{false};
-std::atomic<bool> severalHostThreadsUsePython{false};
+std::atomic<bool> gBackgroundTicked{false};
+std::atomic<bool> gSeveralHostThreadsUsePython{false};
 
 bool BackgroundDeliveryRuns();
 
@@ -41,7 +41,7 @@ bool BackgroundDeliveryRuns();
 // background task will come on this thread to hand it over to one that
 // appears. A thread state made while this looks is found by that tick.
 bool MayKeepTheLock(const host_entries::ThreadEntries& entries) {
-  if (!entries.backgroundTicks || severalHostThreadsUsePython.load(std::memory_order_relaxed) || gPythonFinalizing ||
+  if (!entries.backgroundTicks || gSeveralHostThreadsUsePython.load(std::memory_order_relaxed) || gPythonFinalizing ||
       !BackgroundDeliveryRuns() ||
       !HasPythonEntries(EPyInterpreterState_Head, EPyInterpreterState_Next, EPyInterpreterState_ThreadHead,
                         EPyThreadState_Next))
@@ -57,13 +57,13 @@ bool MayKeepTheLock(const host_entries::ThreadEntries& entries) {
 namespace host_entries {
 
 __thread ThreadEntries tEntries __attribute__((tls_model("initial-exec")));
-std::atomic<bool> hasDeferredWork{false};
-void (*endOfCallWork)() = nullptr;
+std::atomic<bool> gHasDeferredWork{false};
+void (*gEndOfCallWork)() = nullptr;
 
 void TakeInterpreterLock(ThreadEntries& entries) noexcept {
   if (!gPythonInitialized || !HasPythonEntries(EPyGILState_Ensure, EPyGILState_Release)) return;
-  if (!entries.backgroundTicks && backgroundTicked.load(std::memory_order_relaxed))
-    severalHostThreadsUsePython.store(true, std::memory_order_relaxed);
+  if (!entries.backgroundTicks && gBackgroundTicked.load(std::memory_order_relaxed))
+    gSeveralHostThreadsUsePython.store(true, std::memory_order_relaxed);
   entries.gilState = EPyGILState_Ensure();
   entries.lockHeld = LockHeld::Ensured;
   CountHostThreadsInPython(+1);
@@ -125,25 +125,25 @@ void NoteInterpreterFinalized() noexcept {
   WakeWaitingWriters();  // writers left from the old interpreter stop waiting
 }
 
-bool HostThreadsRunPython() noexcept { return hostThreadsInPython.load(std::memory_order_relaxed) > 0; }
+bool HostThreadsRunPython() noexcept { return gHostThreadsInPython.load(std::memory_order_relaxed) > 0; }
 
 void RunDeferredHostWork() noexcept { RunDeferredHostWork(tEntries, false); }
 
-void SetEndOfCallWork(void (*work)()) noexcept { endOfCallWork = work; }
+void SetEndOfCallWork(void (*work)()) noexcept { gEndOfCallWork = work; }
 
 namespace {
 
 constexpr uint32_t kBackgroundPeriodMilliseconds = 50;
 constexpr uint32_t kCatchUpPeriodMilliseconds = 1;
-int32_t backgroundTask = -1;  // the host's id of the registered task; -1 for none
-bool catchingUp = false;      // the task comes at once: Python's threads are printing
+int32_t gBackgroundTask = -1;  // the host's id of the registered task; -1 for none
+bool gCatchingUp = false;      // the task comes at once: Python's threads are printing
 
 void DeliverInBackground(void*) noexcept;
 
 void RegisterBackgroundTask(bool atOnce) {
-  if (backgroundTask >= 0) REALUnregisterBackgroundTask(std::exchange(backgroundTask, -1));
-  catchingUp = atOnce;
-  backgroundTask = REALRegisterBackgroundTask(
+  if (gBackgroundTask >= 0) REALUnregisterBackgroundTask(std::exchange(gBackgroundTask, -1));
+  gCatchingUp = atOnce;
+  gBackgroundTask = REALRegisterBackgroundTask(
       &DeliverInBackground, atOnce ? kCatchUpPeriodMilliseconds : kBackgroundPeriodMilliseconds, nullptr);
 }
 
@@ -153,37 +153,37 @@ void RegisterBackgroundTask(bool atOnce) {
 void DeliverInBackground(void*) noexcept {
   ThreadEntries& entries = tEntries;
   entries.backgroundTicks = true;
-  backgroundTicked.store(true, std::memory_order_relaxed);
+  gBackgroundTicked.store(true, std::memory_order_relaxed);
   const bool outermost = entries.depth == 0;
-  const bool anythingQueued = hasDeferredWork.load(std::memory_order_acquire);
+  const bool anythingQueued = gHasDeferredWork.load(std::memory_order_acquire);
   if (outermost) entries.ticking = true;
   { HostEntry entry(HostEntry::Lock::OnDemand); }
   if (outermost) entries.ticking = false;
-  if (catchingUp && !anythingQueued && backgroundTask >= 0) RegisterBackgroundTask(false);  // the printing stopped
+  if (gCatchingUp && !anythingQueued && gBackgroundTask >= 0) RegisterBackgroundTask(false);  // the printing stopped
 }
 
 // While Python's threads print, the run loop comes back at once, on the
 // thread it ticks on (the other host threads leave that to the ticks), until
 // a tick finds nothing queued.
 void CatchUpWhileTextComes(const ThreadEntries& entries) {
-  if (entries.backgroundTicks && backgroundTask >= 0 && !catchingUp) RegisterBackgroundTask(true);
+  if (entries.backgroundTicks && gBackgroundTask >= 0 && !gCatchingUp) RegisterBackgroundTask(true);
 }
 
-bool BackgroundDeliveryRuns() { return backgroundTask >= 0; }
+bool BackgroundDeliveryRuns() { return gBackgroundTask >= 0; }
 
 }  // namespace
 
 void StartBackgroundDelivery() noexcept {
-  if (backgroundTask < 0) RegisterBackgroundTask(false);
+  if (gBackgroundTask < 0) RegisterBackgroundTask(false);
 }
 
 void StopBackgroundDelivery() noexcept {
-  if (backgroundTask >= 0) REALUnregisterBackgroundTask(std::exchange(backgroundTask, -1));
-  catchingUp = false;
+  if (gBackgroundTask >= 0) REALUnregisterBackgroundTask(std::exchange(gBackgroundTask, -1));
+  gCatchingUp = false;
 }
 
 void host_entries::RunDeferredHostWork(ThreadEntries& entries, bool callBegins) noexcept {
-  if (!hasDeferredWork.load(std::memory_order_acquire) || entries.depth == 0 || entries.runningDeferredWork) return;
+  if (!gHasDeferredWork.load(std::memory_order_acquire) || entries.depth == 0 || entries.runningDeferredWork) return;
   // Work that re-enters the plugin must not start the queue again underneath
   // itself: later items would overtake the one still running.
   entries.runningDeferredWork = true;

@@ -53,8 +53,8 @@ static_assert(sizeof(ThreadEntries) <= 24, "the static TLS spare for libraries o
 // lives in the static TLS that the C library keeps spare for libraries opened
 // with dlopen (24 bytes of it), which saves a __tls_get_addr call per entry.
 extern __thread ThreadEntries tEntries __attribute__((tls_model("initial-exec")));
-extern std::atomic<bool> hasDeferredWork;
-extern void (*endOfCallWork)();
+extern std::atomic<bool> gHasDeferredWork;
+extern void (*gEndOfCallWork)();
 
 void TakeInterpreterLock(ThreadEntries& entries) noexcept;
 void GoOnWithKeptLock(ThreadEntries& entries) noexcept;
@@ -75,14 +75,14 @@ class HostEntry {
     if (outermost && entries.lockKept) GoOnWithKeptLock(entries);
     // An entry nested in one that took no lock (a destructor's host call) may still need it.
     if (lock == Lock::OnEntry && entries.lockHeld == LockHeld::None) TakeInterpreterLock(entries);
-    if (outermost && hasDeferredWork.load(std::memory_order_acquire)) RunDeferredHostWork(entries, true);
+    if (outermost && gHasDeferredWork.load(std::memory_order_acquire)) RunDeferredHostWork(entries, true);
   }
   ~HostEntry() noexcept {
     using namespace host_entries;
     ThreadEntries& entries = tEntries;
     if (entries.depth == 1) {
-      if (hasDeferredWork.load(std::memory_order_acquire)) RunDeferredHostWork(entries, false);
-      if (endOfCallWork) endOfCallWork();
+      if (gHasDeferredWork.load(std::memory_order_acquire)) RunDeferredHostWork(entries, false);
+      if (gEndOfCallWork) gEndOfCallWork();
     }
     if (--entries.depth == 0 && entries.lockHeld != LockHeld::None) GiveBackInterpreterLock(entries);
   }

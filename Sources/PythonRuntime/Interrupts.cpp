@@ -27,18 +27,18 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr int kTraceCall = 0;  // PyTrace_CALL
-constexpr int kTraceLine = 2;  // PyTrace_LINE
+constexpr int kTraceCall = 0;     // PyTrace_CALL
+constexpr int kTraceLine = 2;     // PyTrace_LINE
 constexpr int kSignalCount = 65;  // Python's Py_NSIG on Linux: signals 1 to 64
 
 // Pending calls are added, and the watchdog takes the interpreter lock, only
 // while the interpreter accepts them: a start and a stop take this mutex, so
 // none reaches an interpreter being finalized. Nothing waits for the
 // interpreter lock while holding it.
-std::mutex pendingMutex;
-std::condition_variable pokersDone;
-bool accepting = false;  // under pendingMutex
-int pokers = 0;          // under pendingMutex: threads holding or taking the interpreter lock for us
+std::mutex gPendingMutex;
+std::condition_variable gPokersDone;
+bool gAccepting = false;  // under pendingMutex
+int gPokers = 0;          // under pendingMutex: threads holding or taking the interpreter lock for us
 
 // A host thread's call that runs Python code. One record per host thread in
 // Python at once, reused by later calls, never freed. Claimed and given back
@@ -51,35 +51,35 @@ struct HostCall {
   std::atomic<uint64_t> interruptFor{0};   // the call an interrupt aims at, until it is sent
   std::atomic<bool> interruptSent{false};  // a KeyboardInterrupt may wait in the thread's state
   std::atomic<bool> yieldDue{false};
-  bool traced = false;  // by its own thread: our trace function is installed
+  bool traced = false;   // by its own thread: our trace function is installed
   uint64_t watched = 0;  // by the watchdog only
   Clock::time_point since;
   HostCall* next = nullptr;  // set before the record is published; never changes
 };
-std::atomic<HostCall*> hostCalls{nullptr};
+std::atomic<HostCall*> gHostCalls{nullptr};
 __thread HostCall* tCall __attribute__((tls_model("initial-exec"))) = nullptr;
 __thread HostCall* tLastCall __attribute__((tls_model("initial-exec"))) = nullptr;
 
 // Counts the host calls that took the interpreter lock, so that what was
 // asked for one call does nothing in a later one.
-uint64_t callsTakingTheLock = 0;  // under the interpreter lock
+uint64_t gCallsTakingTheLock = 0;  // under the interpreter lock
 // The call of the interpreter's own thread: 0 while it runs none.
-std::atomic<uint64_t> callInPython{0};
-std::atomic<unsigned long> mainIdent{0};
+std::atomic<uint64_t> gCallInPython{0};
+std::atomic<unsigned long> gMainIdent{0};
 
-std::atomic<bool> interruptScheduled{false};
-std::atomic<bool> signalScheduled{false};
-std::atomic<bool> yieldScheduled{false};
-std::atomic<uint64_t> trippedSignals{0};  // bit signum - 1, by _thread.interrupt_main and raise_signal
-std::atomic<bool> wakeNeeded{false};
-std::atomic<int64_t> yieldInterval{0};  // milliseconds; 0 for never
-std::atomic<bool> watchdogStarted{false};
-std::mutex watchdogMutex;  // only for waking the watchdog at once
-std::condition_variable watchdogWake;
+std::atomic<bool> gInterruptScheduled{false};
+std::atomic<bool> gSignalScheduled{false};
+std::atomic<bool> gYieldScheduled{false};
+std::atomic<uint64_t> gTrippedSignals{0};  // bit signum - 1, by _thread.interrupt_main and raise_signal
+std::atomic<bool> gWakeNeeded{false};
+std::atomic<int64_t> gYieldInterval{0};  // milliseconds; 0 for never
+std::atomic<bool> gWatchdogStarted{false};
+std::mutex gWatchdogMutex;  // only for waking the watchdog at once
+std::condition_variable gWatchdogWake;
 
 // SIGINT's disposition as the application had it when the interpreter started.
-struct sigaction startDisposition;
-bool startDispositionKnown = false;
+struct sigaction gStartDisposition;
+bool gStartDispositionKnown = false;
 
 unsigned long ThisThreadIdent() { return static_cast<unsigned long>(pthread_self()); }
 
@@ -87,10 +87,10 @@ void StartWatchdog();
 
 void WakeWatchdog() {
   {
-    std::lock_guard<std::mutex> lock(watchdogMutex);
-    wakeNeeded.store(true);
+    std::lock_guard<std::mutex> lock(gWatchdogMutex);
+    gWakeNeeded.store(true);
   }
-  watchdogWake.notify_one();
+  gWatchdogWake.notify_one();
   StartWatchdog();
 }
 
@@ -102,9 +102,9 @@ void WakeWatchdog() {
 // that no other thread shares): the watchdog then takes the lock for a moment.
 bool SchedulePending(int (*function)(void*), std::atomic<bool>& scheduled) {
   {
-    std::lock_guard<std::mutex> lock(pendingMutex);
-    const uint64_t call = callInPython.load();
-    if (!accepting || call == 0 || !EPy_AddPendingCall) return false;
+    std::lock_guard<std::mutex> lock(gPendingMutex);
+    const uint64_t call = gCallInPython.load();
+    if (!gAccepting || call == 0 || !EPy_AddPendingCall) return false;
     if (scheduled.exchange(true)) return true;
     if (EPy_AddPendingCall(function, reinterpret_cast<void*>(call)) != 0) {
       scheduled.store(false);
@@ -121,20 +121,20 @@ bool SchedulePending(int (*function)(void*), std::atomic<bool>& scheduled) {
 template <typename Work>
 void WithInterpreterLock(Work work) {
   {
-    std::lock_guard<std::mutex> lock(pendingMutex);
-    if (!accepting || !HasPythonEntries(EPyGILState_Ensure, EPyGILState_Release)) return;
-    ++pokers;
+    std::lock_guard<std::mutex> lock(gPendingMutex);
+    if (!gAccepting || !HasPythonEntries(EPyGILState_Ensure, EPyGILState_Release)) return;
+    ++gPokers;
   }
   const PyGILState_STATE state = EPyGILState_Ensure();
   work();
   EPyGILState_Release(state);
-  std::lock_guard<std::mutex> lock(pendingMutex);
-  if (--pokers == 0) pokersDone.notify_all();
+  std::lock_guard<std::mutex> lock(gPendingMutex);
+  if (--gPokers == 0) gPokersDone.notify_all();
 }
 
 // Run by Python between two bytecodes, on the interpreter's thread.
 bool ForTheCurrentCall(void* call) {
-  return OnHostThread() && reinterpret_cast<uint64_t>(call) == callInPython.load() && !gPythonFinalizing;
+  return OnHostThread() && reinterpret_cast<uint64_t>(call) == gCallInPython.load() && !gPythonFinalizing;
 }
 
 // Host code run at a yield may leave an error of its own (a refused
@@ -169,8 +169,8 @@ PyObjectRef PythonHandlerOf(int signum) {
 bool IsHandlerNumber(PyObjectRef handler, long number) {
   return IsPythonInt(handler) && EPyLong_AsLong && EPyLong_AsLong(handler) == number;
 }
-bool IsIgnored(PyObjectRef handler) { return IsHandlerNumber(handler, 1); }   // SIG_IGN
-bool IsDefault(PyObjectRef handler) { return IsHandlerNumber(handler, 0); }   // SIG_DFL
+bool IsIgnored(PyObjectRef handler) { return IsHandlerNumber(handler, 1); }  // SIG_IGN
+bool IsDefault(PyObjectRef handler) { return IsHandlerNumber(handler, 0); }  // SIG_DFL
 
 // Calls a Python handler as Python calls it for a signal: (signum, the
 // running frame). 0, or -1 with its error set.
@@ -196,7 +196,7 @@ int RaiseKeyboardInterrupt() {
 // standalone Python takes it, except that SIG_DFL, or a handler set outside
 // Python, raises KeyboardInterrupt rather than ending anything.
 int InterruptNow(void* call) noexcept {
-  interruptScheduled.store(false);
+  gInterruptScheduled.store(false);
   if (!ForTheCurrentCall(call)) return 0;
   PyObjectRef handler = PythonHandlerOf(SIGINT);
   int result = 0;
@@ -213,8 +213,8 @@ int InterruptNow(void* call) noexcept {
 // Signals simulated by _thread.interrupt_main and raise_signal: each runs
 // the handler that Python code has set for it when it arrives.
 int SignalNow(void* call) noexcept {
-  signalScheduled.store(false);
-  uint64_t tripped = trippedSignals.exchange(0);
+  gSignalScheduled.store(false);
+  uint64_t tripped = gTrippedSignals.exchange(0);
   if (!ForTheCurrentCall(call)) return 0;
   for (int signum = 1; signum < kSignalCount && tripped != 0; ++signum) {
     const uint64_t bit = uint64_t{1} << (signum - 1);
@@ -242,12 +242,12 @@ int SignalNow(void* call) noexcept {
 
 void TripSignal(int signum) {
   const uint64_t bit = uint64_t{1} << (signum - 1);
-  trippedSignals.fetch_or(bit);
-  if (!SchedulePending(&SignalNow, signalScheduled)) trippedSignals.fetch_and(~bit);
+  gTrippedSignals.fetch_or(bit);
+  if (!SchedulePending(&SignalNow, gSignalScheduled)) gTrippedSignals.fetch_and(~bit);
 }
 
 int YieldNow(void* call) noexcept {
-  yieldScheduled.store(false);
+  gYieldScheduled.store(false);
   if (ForTheCurrentCall(call)) YieldKeepingErrorState();  // host code run here is a nested entry of this call
   return 0;
 }
@@ -292,7 +292,7 @@ void SetTraceForYields(HostCall* own, bool install) {
 // With the interpreter lock held.
 void SendInterrupts() {
   if (!EPyThreadState_SetAsyncExc || !e__PyExc_KeyboardInterrupt || !*e__PyExc_KeyboardInterrupt) return;
-  for (HostCall* record = hostCalls.load(std::memory_order_acquire); record; record = record->next) {
+  for (HostCall* record = gHostCalls.load(std::memory_order_acquire); record; record = record->next) {
     const uint64_t aimed = record->interruptFor.exchange(0);
     if (aimed == 0 || aimed != record->call.load() || record->mainThread.load()) continue;
     if (EPyThreadState_SetAsyncExc(record->ident.load(), *e__PyExc_KeyboardInterrupt) > 0)
@@ -301,7 +301,7 @@ void SendInterrupts() {
 }
 
 bool InterruptsToSend() {
-  for (HostCall* record = hostCalls.load(std::memory_order_acquire); record; record = record->next)
+  for (HostCall* record = gHostCalls.load(std::memory_order_acquire); record; record = record->next)
     if (record->interruptFor.load() != 0) return true;
   return false;
 }
@@ -310,20 +310,20 @@ bool InterruptsToSend() {
 // since it began or last yielded, and sends the interrupts of other threads.
 void WatchCalls() {
   for (;;) {
-    const int64_t interval = yieldInterval.load();
+    const int64_t interval = gYieldInterval.load();
     {
-      std::unique_lock<std::mutex> lock(watchdogMutex);
-      watchdogWake.wait_for(lock, std::chrono::milliseconds(interval > 0 ? std::min<int64_t>(interval, 10) : 10),
-                            [] { return wakeNeeded.load(); });
+      std::unique_lock<std::mutex> lock(gWatchdogMutex);
+      gWatchdogWake.wait_for(lock, std::chrono::milliseconds(interval > 0 ? std::min<int64_t>(interval, 10) : 10),
+                             [] { return gWakeNeeded.load(); });
     }
-    if (wakeNeeded.exchange(false)) {
+    if (gWakeNeeded.exchange(false)) {
       // Taking the lock wakes the interpreter's thread for its pending calls.
       WithInterpreterLock([] { SendInterrupts(); });
     } else if (InterruptsToSend()) {
       WithInterpreterLock([] { SendInterrupts(); });
     }
     const Clock::time_point now = Clock::now();
-    for (HostCall* record = hostCalls.load(std::memory_order_acquire); record; record = record->next) {
+    for (HostCall* record = gHostCalls.load(std::memory_order_acquire); record; record = record->next) {
       const uint64_t call = record->call.load(std::memory_order_acquire);
       if (call != record->watched) {
         record->watched = call;
@@ -333,7 +333,7 @@ void WatchCalls() {
       if (interval <= 0 || call == 0 || now - record->since < std::chrono::milliseconds(interval)) continue;
       record->since = now;
       if (record->mainThread.load())
-        SchedulePending(&YieldNow, yieldScheduled);
+        SchedulePending(&YieldNow, gYieldScheduled);
       else
         record->yieldDue.store(true);
     }
@@ -341,11 +341,11 @@ void WatchCalls() {
 }
 
 void StartWatchdog() {
-  if (watchdogStarted.exchange(true)) return;
+  if (gWatchdogStarted.exchange(true)) return;
   try {
     std::thread(WatchCalls).detach();  // sleeps while no host call runs Python; lives for the process
   } catch (const std::exception&) {
-    watchdogStarted.store(false);
+    gWatchdogStarted.store(false);
   }
 }
 
@@ -355,8 +355,7 @@ void StartWatchdog() {
 // the interpreter's thread, in the host's call.
 PyObjectRef InterruptMain(PyObjectRef, PyObjectRef arguments) noexcept {
   int signum = SIGINT;
-  if (arguments && (!EPyArg_ParseTuple || !EPyArg_ParseTuple(arguments, "|i:interrupt_main", &signum)))
-    return nullptr;
+  if (arguments && (!EPyArg_ParseTuple || !EPyArg_ParseTuple(arguments, "|i:interrupt_main", &signum))) return nullptr;
   if (signum < 1 || signum >= kSignalCount) {
     RaisePythonError(e__PyExc_ValueError, "signal number out of range");
     return nullptr;
@@ -392,13 +391,12 @@ PyObjectRef RaiseSignal(PyObjectRef original, PyObjectRef arguments) noexcept {
   return EPyObject_CallObject ? EPyObject_CallObject(original, arguments) : nullptr;
 }
 
-PyMethodDef interruptMainDefinition = {
+PyMethodDef gInterruptMainDefinition = {
     "interrupt_main", InterruptMain, METH_VARARGS,
     "Simulates the arrival of a signal (SIGINT by default) in the application's current call."};
-PyMethodDef interruptMainNoArgumentsDefinition = {
-    "interrupt_main", InterruptMain, METH_NOARGS,
-    "Simulates the arrival of SIGINT in the application's current call."};
-PyMethodDef raiseSignalDefinition = {"raise_signal", RaiseSignal, METH_VARARGS, "Sends a signal to the process."};
+PyMethodDef gInterruptMainNoArgumentsDefinition = {
+    "interrupt_main", InterruptMain, METH_NOARGS, "Simulates the arrival of SIGINT in the application's current call."};
+PyMethodDef gRaiseSignalDefinition = {"raise_signal", RaiseSignal, METH_VARARGS, "Sends a signal to the process."};
 
 // Sets module.name to a new function of `definition`, with `self`.
 void Replace(PyObjectRef module, const char* name, PyMethodDef* definition, PyObjectRef self) {
@@ -415,7 +413,7 @@ void Replace(PyObjectRef module, const char* name, PyMethodDef* definition, PyOb
 // the process keeps its own disposition. raise_signal is replaced before the
 // signal module, imported later, copies it.
 void SetUpSigint() {
-  startDispositionKnown = sigaction(SIGINT, nullptr, &startDisposition) == 0;
+  gStartDispositionKnown = sigaction(SIGINT, nullptr, &gStartDisposition) == 0;
   PyObjectRef module = EPyImport_ImportModule("_signal");
   if (module) {
     PyObjectRef handler = EPyObject_GetAttrString(module, "default_int_handler");
@@ -426,32 +424,32 @@ void SetUpSigint() {
       if (object) ReleasePythonRef(object);
     EPyErr_Clear();
     if (PyObjectRef original = EPyObject_GetAttrString(module, "raise_signal")) {  // 3.8 and later
-      Replace(module, "raise_signal", &raiseSignalDefinition, original);
+      Replace(module, "raise_signal", &gRaiseSignalDefinition, original);
       ReleasePythonRef(original);
     }
     ReleasePythonRef(module);
   }
   EPyErr_Clear();
-  if (startDispositionKnown) sigaction(SIGINT, &startDisposition, nullptr);
+  if (gStartDispositionKnown) sigaction(SIGINT, &gStartDisposition, nullptr);
 }
 
 HostCall* ClaimHostCall() {
   if (HostCall* last = tLastCall; last && last->call.load(std::memory_order_relaxed) == 0) return last;
-  for (HostCall* record = hostCalls.load(std::memory_order_acquire); record; record = record->next)
+  for (HostCall* record = gHostCalls.load(std::memory_order_acquire); record; record = record->next)
     if (record->call.load(std::memory_order_relaxed) == 0) return record;
   HostCall* record = new (std::nothrow) HostCall;
   if (!record) return nullptr;
-  record->next = hostCalls.load(std::memory_order_relaxed);
-  hostCalls.store(record, std::memory_order_release);
+  record->next = gHostCalls.load(std::memory_order_relaxed);
+  gHostCalls.store(record, std::memory_order_release);
   return record;
 }
 
 }  // namespace
 
 void RequestInterrupt() noexcept {
-  SchedulePending(&InterruptNow, interruptScheduled);
+  SchedulePending(&InterruptNow, gInterruptScheduled);
   bool others = false;
-  for (HostCall* record = hostCalls.load(std::memory_order_acquire); record; record = record->next) {
+  for (HostCall* record = gHostCalls.load(std::memory_order_acquire); record; record = record->next) {
     const uint64_t call = record->call.load(std::memory_order_acquire);
     if (call == 0 || record->mainThread.load()) continue;
     record->interruptFor.store(call);
@@ -461,7 +459,7 @@ void RequestInterrupt() noexcept {
 }
 
 void SetYieldInterval(int64_t milliseconds) noexcept {
-  yieldInterval.store(milliseconds > 0 ? milliseconds : 0);
+  gYieldInterval.store(milliseconds > 0 ? milliseconds : 0);
   if (milliseconds > 0) StartWatchdog();
 }
 
@@ -470,18 +468,18 @@ void SetYieldInterval(int64_t milliseconds) noexcept {
 // pending calls only poll them); another thread's call may install or
 // remove the trace function of its yields.
 void NoteHostThreadInPython() noexcept {
-  const uint64_t call = ++callsTakingTheLock;
+  const uint64_t call = ++gCallsTakingTheLock;
   HostCall* own = tCall ? tCall : ClaimHostCall();
   tCall = own;
   if (!own) return;
   const unsigned long ident = ThisThreadIdent();
-  const bool main = ident == mainIdent.load(std::memory_order_relaxed);
+  const bool main = ident == gMainIdent.load(std::memory_order_relaxed);
   own->ident.store(ident, std::memory_order_relaxed);
   own->mainThread.store(main, std::memory_order_relaxed);
   own->call.store(call, std::memory_order_release);
   if (main)
-    callInPython.store(call, std::memory_order_release);
-  else if (yieldInterval.load(std::memory_order_relaxed) > 0 && gPythonInitialized && !gPythonFinalizing)
+    gCallInPython.store(call, std::memory_order_release);
+  else if (gYieldInterval.load(std::memory_order_relaxed) > 0 && gPythonInitialized && !gPythonFinalizing)
     SetTraceForYields(own, true);
 }
 
@@ -492,7 +490,7 @@ void NoteHostThreadLeavesPython() noexcept {
   tLastCall = own;
   const bool live = gPythonInitialized && !gPythonFinalizing;
   if (own->mainThread.load(std::memory_order_relaxed)) {
-    callInPython.store(0, std::memory_order_release);
+    gCallInPython.store(0, std::memory_order_release);
   } else {
     if (own->traced) {
       own->traced = false;
@@ -508,28 +506,28 @@ void NoteHostThreadLeavesPython() noexcept {
 }
 
 void AcceptInterrupts() noexcept {
-  std::lock_guard<std::mutex> lock(pendingMutex);
-  accepting = true;
+  std::lock_guard<std::mutex> lock(gPendingMutex);
+  gAccepting = true;
 }
 
 // With the interpreter lock held: a thread that is taking it for us gets it
 // first, as the interpreter must not stop under it.
 void RefuseInterrupts() noexcept {
-  std::unique_lock<std::mutex> lock(pendingMutex);
-  accepting = false;
-  if (pokers == 0 || !HasPythonEntries(EPyEval_SaveThread, EPyEval_RestoreThread)) return;
+  std::unique_lock<std::mutex> lock(gPendingMutex);
+  gAccepting = false;
+  if (gPokers == 0 || !HasPythonEntries(EPyEval_SaveThread, EPyEval_RestoreThread)) return;
   PyThreadState* state = EPyEval_SaveThread();
-  pokersDone.wait(lock, [] { return pokers == 0; });
+  gPokersDone.wait(lock, [] { return gPokers == 0; });
   lock.unlock();
   EPyEval_RestoreThread(state);
 }
 
 void InstallInterruptHooks() noexcept {
   // This thread started the interpreter: Python runs its pending calls here.
-  mainIdent.store(ThisThreadIdent());
+  gMainIdent.store(ThisThreadIdent());
   if (HostCall* own = tCall) {
     own->mainThread.store(true);
-    callInPython.store(own->call.load());
+    gCallInPython.store(own->call.load());
   }
   if (!HasPythonEntries(EPyImport_ImportModule, EPyCFunction_NewEx, EPyObject_SetAttrString, EPyObject_GetAttrString,
                         EPyObject_CallObject, EPy_BuildValue, EPySys_GetObject, EPyErr_Clear))
@@ -539,7 +537,7 @@ void InstallInterruptHooks() noexcept {
   if (threadModule) {
     // Before 3.10 it takes no argument.
     Replace(threadModule, "interrupt_main",
-            LoadedLibraryMinorVersion() >= 10 ? &interruptMainDefinition : &interruptMainNoArgumentsDefinition,
+            LoadedLibraryMinorVersion() >= 10 ? &gInterruptMainDefinition : &gInterruptMainNoArgumentsDefinition,
             nullptr);
     ReleasePythonRef(threadModule);
   }
@@ -547,5 +545,5 @@ void InstallInterruptHooks() noexcept {
 }
 
 void RestoreSigintDisposition() noexcept {
-  if (startDispositionKnown) sigaction(SIGINT, &startDisposition, nullptr);
+  if (gStartDispositionKnown) sigaction(SIGINT, &gStartDisposition, nullptr);
 }

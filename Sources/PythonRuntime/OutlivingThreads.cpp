@@ -22,9 +22,9 @@ namespace {
 
 using ThreadIds = std::set<long>;
 
-ThreadIds threadsAtStart;  // the process's threads when the interpreter started
-ThreadIds outliving;       // system ids of threads left running by Finalize
-bool outlivingPending = false;
+ThreadIds gThreadsAtStart;  // the process's threads when the interpreter started
+ThreadIds gOutliving;       // system ids of threads left running by Finalize
+bool gOutlivingPending = false;
 
 ThreadIds ProcessThreads() {
   ThreadIds ids;
@@ -83,7 +83,7 @@ void ForEachDaemonThread(Report report) {
 
 void NoteThreadsAtStart() noexcept {
   try {
-    threadsAtStart = ProcessThreads();
+    gThreadsAtStart = ProcessThreads();
   } catch (const std::exception&) {
   }
 }
@@ -94,17 +94,17 @@ void NoteThreadsOutlivingInterpreter() noexcept {
     ForEachDaemonThread([&](long id) {
       anyDaemon = true;
       if (id > 0)
-        outliving.insert(id);
+        gOutliving.insert(id);
       else
         unnamed = true;
     });
     // Without system ids, every thread begun since the start may be one.
     if (unnamed)
       for (long id : ProcessThreads())
-        if (!threadsAtStart.count(id) && id != CurrentThreadId()) outliving.insert(id);
-    outlivingPending = anyDaemon;
+        if (!gThreadsAtStart.count(id) && id != CurrentThreadId()) gOutliving.insert(id);
+    gOutlivingPending = anyDaemon;
   } catch (const std::exception&) {
-    outlivingPending = true;
+    gOutlivingPending = true;
   }
 }
 
@@ -113,18 +113,18 @@ void NoteThreadsOutlivingInterpreter() noexcept {
 // and PyEval_ReleaseLock would need a thread state that is gone.
 void LetOutlivingThreadsEnd() noexcept {
   const int minor = PythonMinorVersion();
-  if (outlivingPending && EPyEval_ReleaseLock && minor >= 0 && minor < 9) EPyEval_ReleaseLock();
+  if (gOutlivingPending && EPyEval_ReleaseLock && minor >= 0 && minor < 9) EPyEval_ReleaseLock();
 }
 
 bool OutlivingThreadsEnded(std::string* why) noexcept {
-  if (!outlivingPending) return true;
+  if (!gOutlivingPending) return true;
   try {
     constexpr auto kPatience = std::chrono::seconds(2);
     const auto deadline = std::chrono::steady_clock::now() + kPatience;
     for (;;) {
       ThreadIds running = ProcessThreads();
       size_t left = 0;
-      for (long id : outliving) left += running.count(id);
+      for (long id : gOutliving) left += running.count(id);
       if (left == 0) break;
       if (std::chrono::steady_clock::now() >= deadline) {
         *why = "Python3Engine.Init was refused: " + std::to_string(left) +
@@ -134,8 +134,8 @@ bool OutlivingThreadsEnded(std::string* why) noexcept {
       }
       std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
-    outliving.clear();
-    outlivingPending = false;
+    gOutliving.clear();
+    gOutlivingPending = false;
     return true;
   } catch (const std::exception&) {
     return false;

@@ -10,22 +10,22 @@
 
 namespace {
 
-uint64_t currentInterpreter = 1;
+uint64_t gCurrentInterpreter = 1;
 
 // States that the running interpreter saw after their owners were destroyed.
-std::vector<std::unique_ptr<PythonVisibleState>>& keptStates() {
+std::vector<std::unique_ptr<PythonVisibleState>>& KeptStates() {
   static auto* kept = new std::vector<std::unique_ptr<PythonVisibleState>>;  // outlives every owner
   return *kept;
 }
 
 }  // namespace
 
-uint64_t CurrentInterpreter() noexcept { return currentInterpreter; }
+uint64_t CurrentInterpreter() noexcept { return gCurrentInterpreter; }
 
 void DisposeVisibleState(std::unique_ptr<PythonVisibleState> state) noexcept {
   if (!state || !state->SeenByRunningInterpreter()) return;  // freed here
   try {
-    keptStates().push_back(std::move(state));
+    KeptStates().push_back(std::move(state));
   } catch (const std::exception&) {
     state.release();  // out of memory: leaked rather than freed under Python
   }
@@ -38,22 +38,22 @@ namespace {
 struct alignas(16) StaticBlockHeader {
   StaticBlockHeader* next;
 };
-std::atomic<StaticBlockHeader*> staticBlocks{nullptr};
+std::atomic<StaticBlockHeader*> gStaticBlocks{nullptr};
 
 }  // namespace
 
 void* AllocateStaticPythonObject(size_t size) noexcept {
   auto* header = static_cast<StaticBlockHeader*>(std::calloc(1, sizeof(StaticBlockHeader) + size));
   if (!header) return nullptr;
-  header->next = staticBlocks.load(std::memory_order_relaxed);
-  while (
-      !staticBlocks.compare_exchange_weak(header->next, header, std::memory_order_release, std::memory_order_relaxed)) {
+  header->next = gStaticBlocks.load(std::memory_order_relaxed);
+  while (!gStaticBlocks.compare_exchange_weak(header->next, header, std::memory_order_release,
+                                              std::memory_order_relaxed)) {
   }
   return header + 1;
 }
 
 void EndInterpreter() noexcept {
-  ++currentInterpreter;
+  ++gCurrentInterpreter;
   std::vector<std::unique_ptr<PythonVisibleState>> ended;
-  ended.swap(keptStates());
+  ended.swap(KeptStates());
 }

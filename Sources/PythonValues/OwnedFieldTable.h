@@ -18,7 +18,7 @@ class OwnedFieldTable {
   bool Insert(PyObjectRef* field) noexcept {
     if ((count_ + 1) * 2 > capacity_ && !Grow()) return false;
     size_t at = Home(field);
-    while (slots_[at] && slots_[at] != field) at = (at + 1) & mask();
+    while (slots_[at] && slots_[at] != field) at = (at + 1) & Mask();
     if (!slots_[at]) ++count_;
     slots_[at] = field;
     return true;
@@ -30,13 +30,13 @@ class OwnedFieldTable {
     size_t at = Home(field);
     while (slots_[at] != field) {
       if (!slots_[at]) return false;
-      at = (at + 1) & mask();
+      at = (at + 1) & Mask();
     }
     // Moves back every later entry of the run that may no longer be found
     // past the hole, so that no probe ever stops short of its field.
-    for (size_t next = (at + 1) & mask(); slots_[next]; next = (next + 1) & mask()) {
+    for (size_t next = (at + 1) & Mask(); slots_[next]; next = (next + 1) & Mask()) {
       const size_t home = Home(slots_[next]);
-      if (((next - home) & mask()) >= ((next - at) & mask())) {
+      if (((next - home) & Mask()) >= ((next - at) & Mask())) {
         slots_[at] = slots_[next];
         at = next;
       }
@@ -48,7 +48,7 @@ class OwnedFieldTable {
 
   bool Contains(const PyObjectRef* field) const noexcept {
     if (count_ == 0) return false;
-    for (size_t at = Home(field); slots_[at]; at = (at + 1) & mask())
+    for (size_t at = Home(field); slots_[at]; at = (at + 1) & Mask())
       if (slots_[at] == field) return true;
     return false;
   }
@@ -73,7 +73,7 @@ class OwnedFieldTable {
  private:
   static constexpr size_t kFirstCapacity = 256;
 
-  size_t mask() const noexcept { return capacity_ - 1; }
+  size_t Mask() const noexcept { return capacity_ - 1; }
 
   // Fibonacci hashing of the address: fields are 8-byte aligned.
   size_t Home(const PyObjectRef* field) const noexcept {

@@ -106,7 +106,7 @@ void ForEachTypeTest(Visit visit) {
 
 // The types whose values are the host's Python wrappers.
 template <typename T>
-constexpr bool IsWrapperType = std::is_same_v<typename T::Type, REALobjectStruct*> && !std::is_same_v<T, Object>;
+constexpr bool kIsWrapperType = std::is_same_v<typename T::Type, REALobjectStruct*> && !std::is_same_v<T, Object>;
 
 }  // namespace values
 

@@ -38,7 +38,7 @@ bool IsHostObjectCapsule(PyObjectRef object) {
 PyObjectRef NewPythonText(REALstringStruct* string, bool* hostRefused) {
   if (hostRefused) *hostRefused = false;
   if (!EPyUnicode_FromStringAndSize) return nullptr;
-  HostStringBytes utf8(string, HostStringBytes::Utf8);
+  HostStringBytes utf8(string, HostStringBytes::kUtf8);
   if (!utf8.available()) {
     if (hostRefused) *hostRefused = true;
     return nullptr;

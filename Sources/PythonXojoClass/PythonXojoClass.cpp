@@ -119,7 +119,7 @@ static_assert(sizeof(PythonXojoClassData) <= kPythonXojoClassDataSize, "Python3X
 
 REALclassDefinition PythonXojoClassClass =
     records::ClassRecord("Python3XojoClass", "Python3Object", kPythonXojoClassDataSize)
-        .describe("A Python class defined by Xojo code, published in a Python3XojoModule.")
-        .methods(PythonXojoClassMethods)
-        .sharedMethods(PythonXojoClassSharedMethods)
-        .destructor<Destructor>();
+        .Describe("A Python class defined by Xojo code, published in a Python3XojoModule.")
+        .Methods(PythonXojoClassMethods)
+        .SharedMethods(PythonXojoClassSharedMethods)
+        .Destructor<Destructor>();

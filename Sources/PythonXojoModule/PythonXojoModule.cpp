@@ -128,6 +128,6 @@ static_assert(sizeof(PythonXojoModuleData) <= kPythonXojoModuleDataSize, "Python
 
 REALclassDefinition PythonXojoModuleClass =
     records::ClassRecord("Python3XojoModule", "Python3Object", kPythonXojoModuleDataSize)
-        .describe("A Python module defined by Xojo code, importable once passed to Python3Engine.RegisterXojoModule.")
-        .methods(PythonXojoModuleMethods)
-        .destructor<Destructor>();
+        .Describe("A Python module defined by Xojo code, importable once passed to Python3Engine.RegisterXojoModule.")
+        .Methods(PythonXojoModuleMethods)
+        .Destructor<Destructor>();

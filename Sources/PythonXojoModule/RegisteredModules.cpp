@@ -32,11 +32,11 @@ struct RegisteredName {
   REALobjectStruct* module;     // the latest Python3XojoModule registered; not locked, valid while `state` is set
   const HostModule* state;      // its state; null once the module object is gone
 };
-RegisteredName registeredNames[kMaxRegisteredModuleNames];
-size_t registeredNameCount = 0;
+RegisteredName gRegisteredNames[kMaxRegisteredModuleNames];
+size_t gRegisteredNameCount = 0;
 
 PyObjectRef CreateRegisteredModule(size_t index) noexcept {
-  const RegisteredName& entry = registeredNames[index];
+  const RegisteredName& entry = gRegisteredNames[index];
   if (!entry.state || !entry.hostCreator) {
     RaisePythonError(e__PyExc_ImportError, "the module ", entry.name,
                      " is not registered: its Python3XojoModule is gone; keep the object registered with "
@@ -52,13 +52,13 @@ constexpr auto kCreatorEntries =
 
 // The index of the name's entry, made if new; kMaxRegisteredModuleNames when full.
 size_t RegisteredNameIndex(const std::string& name) {
-  for (size_t index = 0; index < registeredNameCount; ++index)
-    if (name == registeredNames[index].name) return index;
-  if (registeredNameCount == kMaxRegisteredModuleNames) return kMaxRegisteredModuleNames;
+  for (size_t index = 0; index < gRegisteredNameCount; ++index)
+    if (name == gRegisteredNames[index].name) return index;
+  if (gRegisteredNameCount == kMaxRegisteredModuleNames) return kMaxRegisteredModuleNames;
   char* copy = new char[name.size() + 1];
   std::memcpy(copy, name.c_str(), name.size() + 1);
-  registeredNames[registeredNameCount] = RegisteredName{copy, nullptr, nullptr, nullptr};
-  return registeredNameCount++;
+  gRegisteredNames[gRegisteredNameCount] = RegisteredName{copy, nullptr, nullptr, nullptr};
+  return gRegisteredNameCount++;
 }
 
 // Whether Python's table of built-in modules holds the entry already (from a
@@ -151,7 +151,7 @@ void Python_RegisterXojoModule(REALobjectStruct* xojoModule, void* moduleCreator
   if (index == kMaxRegisteredModuleNames)
     return Refuse(
         ("a process can register at most " + std::to_string(kMaxRegisteredModuleNames) + " module names").c_str());
-  RegisteredName& entry = registeredNames[index];
+  RegisteredName& entry = gRegisteredNames[index];
   entry.hostCreator = reinterpret_cast<PyModuleCreator>(moduleCreatorFunction);
   entry.module = xojoModule;
   entry.state = module;
@@ -163,16 +163,16 @@ void Python_RegisterXojoModule(REALobjectStruct* xojoModule, void* moduleCreator
 }
 
 void KeepRegisteredModulesForThisStart() noexcept {
-  for (size_t index = 0; index < registeredNameCount; ++index) {
-    const RegisteredName& entry = registeredNames[index];
+  for (size_t index = 0; index < gRegisteredNameCount; ++index) {
+    const RegisteredName& entry = gRegisteredNames[index];
     if (entry.state) KeepRegisteredModule(entry.module, entry.name);
   }
 }
 
 void ForgetRegisteredModule(const HostModule* state) noexcept {
-  for (size_t index = 0; index < registeredNameCount; ++index)
-    if (registeredNames[index].state == state)
-      registeredNames[index] = RegisteredName{registeredNames[index].name, nullptr, nullptr, nullptr};
+  for (size_t index = 0; index < gRegisteredNameCount; ++index)
+    if (gRegisteredNames[index].state == state)
+      gRegisteredNames[index] = RegisteredName{gRegisteredNames[index].name, nullptr, nullptr, nullptr};
 }
 
 void ReleaseRegisteredModules() noexcept { gRegisteredModules.Reset(); }

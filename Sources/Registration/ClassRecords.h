@@ -51,7 +51,7 @@ struct Entered<Function, Lock, Pending> {
 };
 
 template <auto Function, PendingError Pending = PendingError::SetAside>
-REALproc proc() {
+REALproc Proc() {
   return reinterpret_cast<REALproc>(&Entered<Function, HostEntry::Lock::OnEntry, Pending>::Call);
 }
 
@@ -59,8 +59,8 @@ REALproc proc() {
 // kept for the generated API reference.
 template <auto Function, PendingError Pending = PendingError::SetAside>
 REALmethodDefinition Method(const char* declaration, const char* description, uint32_t flags = REALmemberFlags) {
-  Describe(reinterpret_cast<const void*>(proc<Function, Pending>()), description);
-  return REALmethodDefinition{proc<Function, Pending>(), nullptr, declaration, flags, 0, {0, 0}};
+  Describe(reinterpret_cast<const void*>(Proc<Function, Pending>()), description);
+  return REALmethodDefinition{Proc<Function, Pending>(), nullptr, declaration, flags, 0, {0, 0}};
 }
 
 // A member that any thread may call at any time, inside or outside a host
@@ -83,15 +83,15 @@ REALmethodDefinition ErrorStateMethod(const char* declaration, const char* descr
 // A method that can also be assigned to ("Int32Value(index as Integer) as Int32").
 template <auto Getter, auto Setter>
 REALmethodDefinition AssignableMethod(const char* declaration, const char* description) {
-  Describe(reinterpret_cast<const void*>(proc<Getter>()), description);
-  return REALmethodDefinition{proc<Getter>(), proc<Setter>(), declaration, REALmemberFlags, 0, {0, 0}};
+  Describe(reinterpret_cast<const void*>(Proc<Getter>()), description);
+  return REALmethodDefinition{Proc<Getter>(), Proc<Setter>(), declaration, REALmemberFlags, 0, {0, 0}};
 }
 
 // Every property of this plugin is read-only.
 template <auto Getter>
 REALproperty ReadOnlyProperty(const char* name, const char* type, const char* description) {
-  Describe(reinterpret_cast<const void*>(proc<Getter>()), description);
-  return REALproperty{nullptr, name, type, REALmemberFlags, 0, proc<Getter>(), nullptr, 0, {0, 0, 0, 0, 0}};
+  Describe(reinterpret_cast<const void*>(Proc<Getter>()), description);
+  return REALproperty{nullptr, name, type, REALmemberFlags, 0, Proc<Getter>(), nullptr, 0, {0, 0, 0, 0, 0}};
 }
 
 inline REALconstant Constant(const char* declaration, const char* description) {
@@ -138,68 +138,68 @@ class ClassRecord {
     record_.mFlags = REALconsoleSafe;
   }
   template <void (*Function)(REALobjectStruct*), HostEntry::Lock Lock = HostEntry::Lock::OnEntry>
-  ClassRecord& initializer() {
+  ClassRecord& Initializer() {
     record_.constructor = &Entered<Function, Lock>::Call;
     return *this;
   }
   template <void (*Function)(REALobjectStruct*), HostEntry::Lock Lock = HostEntry::Lock::OnEntry>
-  ClassRecord& destructor() {
+  ClassRecord& Destructor() {
     record_.destructor = &Entered<Function, Lock>::Call;
     return *this;
   }
-  ClassRecord& describe(const char* description) {
-    Describe(record_.name, description);
+  ClassRecord& Describe(const char* description) {
+    records::Describe(record_.name, description);
     return *this;
   }
-  ClassRecord& interfaces(const char* names) {
+  ClassRecord& Interfaces(const char* names) {
     record_.interfaces = names;
     return *this;
   }
   template <size_t N>
-  ClassRecord& properties(REALproperty (&table)[N]) {
-    return set(record_.properties, record_.propertyCount, table);
+  ClassRecord& Properties(REALproperty (&table)[N]) {
+    return Set(record_.properties, record_.propertyCount, table);
   }
   template <size_t N>
-  ClassRecord& methods(REALmethodDefinition (&table)[N]) {
-    return set(record_.methods, record_.methodCount, table);
+  ClassRecord& Methods(REALmethodDefinition (&table)[N]) {
+    return Set(record_.methods, record_.methodCount, table);
   }
   // Tables put together at start-up (from a list of types); they live for the process.
-  ClassRecord& properties(std::vector<REALproperty>& table) {
-    return set(record_.properties, record_.propertyCount, table);
+  ClassRecord& Properties(std::vector<REALproperty>& table) {
+    return Set(record_.properties, record_.propertyCount, table);
   }
-  ClassRecord& methods(std::vector<REALmethodDefinition>& table) {
-    return set(record_.methods, record_.methodCount, table);
+  ClassRecord& Methods(std::vector<REALmethodDefinition>& table) {
+    return Set(record_.methods, record_.methodCount, table);
   }
-  ClassRecord& sharedMethods(std::vector<REALmethodDefinition>& table) {
-    return set(record_.sharedMethods, record_.sharedMethodCount, table);
-  }
-  template <size_t N>
-  ClassRecord& events(REALevent (&table)[N]) {
-    return set(record_.events, record_.eventCount, table);
+  ClassRecord& SharedMethods(std::vector<REALmethodDefinition>& table) {
+    return Set(record_.sharedMethods, record_.sharedMethodCount, table);
   }
   template <size_t N>
-  ClassRecord& constants(REALconstant (&table)[N]) {
-    return set(record_.constants, record_.constantCount, table);
+  ClassRecord& Events(REALevent (&table)[N]) {
+    return Set(record_.events, record_.eventCount, table);
   }
   template <size_t N>
-  ClassRecord& sharedMethods(REALmethodDefinition (&table)[N]) {
-    return set(record_.sharedMethods, record_.sharedMethodCount, table);
+  ClassRecord& Constants(REALconstant (&table)[N]) {
+    return Set(record_.constants, record_.constantCount, table);
   }
   template <size_t N>
-  ClassRecord& enums(REALenum (&table)[N]) {
-    return set(record_.enums, record_.enumCount, table);
+  ClassRecord& SharedMethods(REALmethodDefinition (&table)[N]) {
+    return Set(record_.sharedMethods, record_.sharedMethodCount, table);
+  }
+  template <size_t N>
+  ClassRecord& Enums(REALenum (&table)[N]) {
+    return Set(record_.enums, record_.enumCount, table);
   }
   operator REALclassDefinition() const { return record_; }
 
  private:
   template <typename Entry, size_t N>
-  ClassRecord& set(Entry*& table, uintptr_t& count, Entry (&entries)[N]) {
+  ClassRecord& Set(Entry*& table, uintptr_t& count, Entry (&entries)[N]) {
     table = entries;
     count = N;
     return *this;
   }
   template <typename Entry>
-  ClassRecord& set(Entry*& table, uintptr_t& count, std::vector<Entry>& entries) {
+  ClassRecord& Set(Entry*& table, uintptr_t& count, std::vector<Entry>& entries) {
     table = entries.data();
     count = entries.size();
     return *this;

@@ -17,8 +17,8 @@ const char* const kExceptionSymbols[] = {
 };
 
 int IndexOfSymbol(const char* symbol) {
-  for (size_t i = 0; i < PythonEntryCount; ++i) {
-    if (std::strcmp(PythonEntries[i].symbol, symbol) == 0) return static_cast<int>(i);
+  for (size_t i = 0; i < kPythonEntryCount; ++i) {
+    if (std::strcmp(kPythonEntries[i].symbol, symbol) == 0) return static_cast<int>(i);
   }
   return -1;
 }
@@ -56,15 +56,15 @@ long long MultiplySixBySeven() {
 
 }  // namespace
 
-PROBE_EXPORT int PluginProbe_EntryCount() { return static_cast<int>(PythonEntryCount); }
-PROBE_EXPORT const char* PluginProbe_EntrySymbol(int index) { return PythonEntries[index].symbol; }
-PROBE_EXPORT void* PluginProbe_EntryValue(int index) { return PythonEntries[index].read(); }
-PROBE_EXPORT int PluginProbe_EntryLookup(int index) { return static_cast<int>(PythonEntries[index].lookup); }
+PROBE_EXPORT int PluginProbe_EntryCount() { return static_cast<int>(kPythonEntryCount); }
+PROBE_EXPORT const char* PluginProbe_EntrySymbol(int index) { return kPythonEntries[index].symbol; }
+PROBE_EXPORT void* PluginProbe_EntryValue(int index) { return kPythonEntries[index].read(); }
+PROBE_EXPORT int PluginProbe_EntryLookup(int index) { return static_cast<int>(kPythonEntries[index].lookup); }
 
 // The entry that holds `symbol`; null when unresolved or not in the table.
 PROBE_EXPORT void* PluginProbe_EntryPoint(const char* symbol) {
   const int index = IndexOfSymbol(symbol);
-  return index < 0 ? nullptr : PythonEntries[index].read();
+  return index < 0 ? nullptr : kPythonEntries[index].read();
 }
 
 PROBE_EXPORT bool PluginProbe_LookUpOnFirstUse(const char* symbol) {
@@ -90,7 +90,7 @@ PROBE_EXPORT bool PluginProbe_EnsureEntries(int which) {
 
 PROBE_EXPORT void* PluginProbe_ExceptionType(int64_t errorType) { return PythonExceptionType(errorType); }
 PROBE_EXPORT const char* PluginProbe_ExceptionSymbol(int64_t errorType) {
-  return errorType >= 1 && errorType <= PythonErrorTypeCount ? kExceptionSymbols[errorType - 1] : "";
+  return errorType >= 1 && errorType <= kPythonErrorTypeCount ? kExceptionSymbols[errorType - 1] : "";
 }
 
 // Starts the interpreter and evaluates a little through the typed table; one
