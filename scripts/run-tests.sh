@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds everything and runs every test; the Python versions covered are
-# listed at the end.
+# Builds everything, runs every test and the naming check (clang-tidy over
+# Sources and GlueCode, tools/check_naming.py); the Python versions covered
+# are listed at the end. Any failing test or name fails the run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -8,6 +9,7 @@ scripts/build.sh
 build_dir="${BUILD_DIR:-build}"
 rm -f "$build_dir/python-versions-covered.txt"
 status=0
+python3 tools/check_naming.py "$build_dir" || status=$?
 ctest --test-dir "$build_dir" --output-on-failure -j "$(nproc)" --timeout 600 || status=$?
 # One line per CPython version: the library the interpreter tests ran, and how
 # many file names of it the loading tests opened.

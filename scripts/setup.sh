@@ -3,7 +3,7 @@
 # everything is already there.
 set -euo pipefail
 
-packages=(cmake ninja-build g++ clang pkg-config binutils libffi-dev
+packages=(cmake ninja-build g++ clang clang-tidy pkg-config binutils libffi-dev
           libgtest-dev libgmock-dev googletest libbenchmark-dev pybind11-dev
           libpython3.11 libpython3.11-dev python3-numpy python3-venv
           python3-matplotlib python3-pil python3-pandas python3-scipy)
