@@ -9,9 +9,11 @@ each finding is printed once (a header's appear in every unit that includes
 it). Exits 1 on any finding, on a listed name that is no longer declared, or
 when clang-tidy cannot read a unit.
 
-Usage: check_naming.py [build dir] [--jobs N] [--fix] [file ...]
-  file ...  check only these units (of the build's database), and skip the
-            test for names listed but gone; used by check_naming_test.py
+Usage: check_naming.py [build dir] [--jobs N] [--fixed LIST] [--fix] [file ...]
+  file ...  check only these units (of the build's database); used by
+            check_naming_test.py
+  --fixed   the list of names that are not the project's (default
+            tools/naming_fixed.txt)
   --fix     rename what clang-tidy can (clang-apply-replacements; review the
             result: names inside macros are left as they are)
 """
@@ -130,6 +132,7 @@ def main():
     parser.add_argument("build_dir", nargs="?", default=os.path.join(ROOT, "build"))
     parser.add_argument("files", nargs="*")
     parser.add_argument("--jobs", type=int, default=os.cpu_count() or 2)
+    parser.add_argument("--fixed", default=FIXED)
     parser.add_argument("--fix", action="store_true")
     arguments = parser.parse_args()
     build_dir = os.path.abspath(arguments.build_dir)
@@ -138,7 +141,7 @@ def main():
 
     started = time.monotonic()
     clang_tidy = find_clang_tidy()
-    patterns, exact, pending = read_fixed(FIXED)
+    patterns, exact, pending = read_fixed(arguments.fixed)
     problems = []
     with tempfile.TemporaryDirectory(prefix="check_naming_") as scratch:
         config = write_config(patterns, scratch)
@@ -175,11 +178,11 @@ def main():
 
     for (file, row, column), message in sorted(findings.items()):
         problems.append(f"{file}:{row}:{column}: {message}")
-    if not arguments.files:
-        words = declared_names()
-        for kind, name in exact:
-            if name not in words and name not in pending:
-                problems.append(f"tools/naming_fixed.txt lists {kind} {name}, which the sources no longer declare")
+    words = declared_names()
+    for kind, name in exact:
+        if name not in words and name not in pending:
+            problems.append(f"{os.path.basename(arguments.fixed)} lists {kind} {name}, "
+                            "which the sources no longer declare")
     for problem in problems:
         print(problem)
     elapsed = time.monotonic() - started

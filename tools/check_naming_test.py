@@ -82,14 +82,15 @@ class CheckNamingTest(unittest.TestCase):
     def tearDown(self):
         shutil.rmtree(self.scratch)
 
-    def check(self, text):
+    def check(self, text, fixed=None):
         source = os.path.join(self.scratch, "Planted.cpp")
         with open(source, "w", encoding="utf-8") as planted:
             planted.write(text)
         with open(os.path.join(self.scratch, "compile_commands.json"), "w", encoding="utf-8") as database:
             json.dump([{"directory": self.scratch, "file": source,
                         "command": f"c++ -std=c++17 -c {source} -o Planted.o"}], database)
-        run = subprocess.run([sys.executable, CHECK, self.scratch, source], capture_output=True, text=True)
+        extra = ["--fixed", fixed] if fixed else []
+        run = subprocess.run([sys.executable, CHECK, self.scratch, source] + extra, capture_output=True, text=True)
         return run.returncode, run.stdout + run.stderr
 
     def test_names_by_the_rule_and_listed_names_pass(self):
@@ -102,6 +103,17 @@ class CheckNamingTest(unittest.TestCase):
         for planted, finding in BREAKS_THE_RULE.items():
             self.assertIn("invalid case style for " + finding, output, planted)
         self.assertIn(f"{len(BREAKS_THE_RULE)} problem(s)", output)
+
+    def test_a_listed_name_the_sources_no_longer_declare_is_reported(self):
+        fixed = os.path.join(self.scratch, "naming_fixed.txt")
+        shutil.copy(os.path.join(ROOT, "tools", "naming_fixed.txt"), fixed)
+        with open(fixed, "a", encoding="utf-8") as listing:
+            listing.write("Function PythonList_GoneLongAgo\nFunction PythonList_RenamedElsewhere pending\n")
+        code, output = self.check(FOLLOWS_THE_RULE, fixed)
+        self.assertEqual(code, 1, output)
+        self.assertIn("naming_fixed.txt lists Function PythonList_GoneLongAgo, which the sources no longer declare",
+                      output)
+        self.assertNotIn("PythonList_RenamedElsewhere", output)
 
 
 if __name__ == "__main__":
