@@ -14,11 +14,14 @@ Usage: check_naming.py [build dir] [--jobs N] [--fixed LIST] [--fix] [file ...]
             check_naming_test.py
   --fixed   the list of names that are not the project's (default
             tools/naming_fixed.txt)
-  --fix     rename what clang-tidy can (clang-apply-replacements; review the
-            result: names inside macros are left as they are)
+  --fix     rename what clang-tidy can (clang-apply-replacements) and review
+            the result: names used inside macros and in calls that depend on a
+            template's parameters are left as they are, and thread_local
+            t… names are given a g wrongly
 """
 import argparse
 import concurrent.futures
+import hashlib
 import json
 import os
 import re
@@ -99,7 +102,7 @@ def run_one(clang_tidy, build_dir, config, path, fixes):
     command = [clang_tidy, "-p", build_dir, "--config-file=" + config, "--header-filter=" + header_filter,
                "--quiet", "--extra-arg=-Wno-ignored-optimization-argument", "--extra-arg=-Wno-unknown-warning-option"]
     if fixes:
-        command.append("--export-fixes=" + os.path.join(fixes, "%08x.yaml" % (hash(path) & 0xFFFFFFFF)))
+        command.append("--export-fixes=" + os.path.join(fixes, hashlib.sha1(path.encode()).hexdigest() + ".yaml"))
     command.append(path)
     run = subprocess.run(command, capture_output=True, text=True)
     return path, run.returncode, run.stdout, run.stderr
