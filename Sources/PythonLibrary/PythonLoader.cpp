@@ -1,5 +1,5 @@
-// The entry-point table expanded from PythonEntryPoints.def, the search for a library file from the newest
-// version down, and the Python home of a library file chosen by path.
+// The search for a library file from the newest version down, opening it and filling the entry-point table
+// from it, and the Python home of a library file chosen by path.
 
 #include "PythonLibrary/PythonLoader.h"
 
@@ -25,59 +25,6 @@ HeldObject gPythonPath;
 void* PythonDLLHandle = nullptr;
 wchar_t* gPythonHome = nullptr;
 
-#define PYTHON_FUNCTION(entry, symbol, result, parameters, missing, lookup) result(*entry) parameters = nullptr;
-#define PYTHON_DATA(entry, symbol, type, missing, lookup) type* entry = nullptr;
-#include "PythonLibrary/PythonEntryPoints.def"
-
-// Entries are stored and read through small functions of their own type, so
-// no entry is ever accessed as a `void*` object.
-const PythonEntryDescription PythonEntries[] = {
-#define PYTHON_FUNCTION(entry, symbol, result, parameters, missing, lookup)           \
-  {symbol, [](void* address) { entry = reinterpret_cast<decltype(entry)>(address); }, \
-   []() { return reinterpret_cast<void*>(entry); }, missing, PythonLookup::lookup},
-#define PYTHON_DATA(entry, symbol, type, missing, lookup)                                                          \
-  {symbol, [](void* address) { entry = static_cast<type*>(address); }, []() { return static_cast<void*>(entry); }, \
-   missing, PythonLookup::lookup},
-#include "PythonLibrary/PythonEntryPoints.def"
-};
-const size_t PythonEntryCount = sizeof(PythonEntries) / sizeof(PythonEntries[0]);
-
-PyObjectRef** const PythonExceptionEntries[] = {
-#define PYTHON_EXCEPTION(entry, symbol) &entry,
-#include "PythonLibrary/PythonEntryPoints.def"
-};
-static_assert(sizeof(PythonExceptionEntries) / sizeof(PythonExceptionEntries[0]) == PythonErrorTypeCount,
-              "one exception entry per Python3ErrorTypes constant");
-// Constant k selects entry k - 1: the constants count 1, 2, 3, ... in the list's order.
-namespace {
-constexpr int64_t kErrorTypeValues[] = {
-#define PYTHON_ERROR_TYPE(Name, value, description) value,
-#include "PythonLibrary/PythonErrorTypes.def"
-};
-constexpr bool CountsFromOne() {
-  for (int64_t i = 0; i < PythonErrorTypeCount; ++i)
-    if (kErrorTypeValues[i] != i + 1) return false;
-  return true;
-}
-static_assert(CountsFromOne(), "the Python3ErrorTypes constants count 1, 2, 3, ... in the order of their list");
-}  // namespace
-
-PyObjectRef PythonExceptionType(int64_t errorType) noexcept {
-  if (!IsPythonErrorType(errorType)) return nullptr;
-  PyObjectRef* variable = *PythonExceptionEntries[errorType - 1];
-  return variable ? *variable : nullptr;
-}
-
-const char* FillPythonEntries(PythonLookup when, PythonSymbolLoader load, void* context) noexcept {
-  const char* firstMissing = nullptr;
-  for (const PythonEntryDescription& entry : PythonEntries) {
-    if (entry.lookup != when) continue;
-    entry.store(load(context, entry.symbol));
-    if (!firstMissing && entry.messageWhenMissing && !entry.read()) firstMissing = entry.messageWhenMissing;
-  }
-  return firstMissing;
-}
-
 const char* const LoadTryOrder[LoadTryOrderCount] = {
     "libpython3.14.so", "libpython3.14m.so.1.0", "libpython3.13.so", "libpython3.13m.so.1.0",
     "libpython3.12.so", "libpython3.12m.so.1.0", "libpython3.11.so", "libpython3.11m.so.1.0",
@@ -99,7 +46,7 @@ constexpr int kOldestMinor = 4;
 static_assert(LoadTryOrderCount == 2 * (kNewestMinor - kOldestMinor + 1), "two rows per minor version");
 
 // ---------------------------------------------------------------------------
-// Symbol loaders for FillPythonEntries.
+// The symbol loader for FillPythonEntries.
 
 void* LoadFromLibrary(void* library, const char* symbol) {
   dlerror();
@@ -107,13 +54,9 @@ void* LoadFromLibrary(void* library, const char* symbol) {
   return dlerror() ? nullptr : address;
 }
 
-void* LoadNothing(void*, const char*) { return nullptr; }
-
-void ClearEntries(PythonLookup when) { FillPythonEntries(when, LoadNothing, nullptr); }
-
 void ClearFirstUseEntries() {
-  ClearEntries(PythonLookup::OnFirstListUse);
-  ClearEntries(PythonLookup::OnFirstDictionaryUse);
+  ClearPythonEntries(PythonLookup::OnFirstListUse);
+  ClearPythonEntries(PythonLookup::OnFirstDictionaryUse);
 }
 
 // After a failed check the library is closed, and every entry resolved so far
@@ -123,8 +66,8 @@ void CloseFailedLibrary(void* library) {
   FreeDecodedPath(library, gPythonHome);
   gPythonHome = nullptr;
   dlclose(library);
-  ClearEntries(PythonLookup::WhenPathChosen);
-  ClearEntries(PythonLookup::AtLoad);
+  ClearPythonEntries(PythonLookup::WhenPathChosen);
+  ClearPythonEntries(PythonLookup::AtLoad);
   ClearFirstUseEntries();
 }
 
@@ -346,10 +289,6 @@ bool LookUpOnFirstUse(PythonEntryId id) noexcept {
   }
   return entry.read() != nullptr;
 }
-
-void ResetListEntryPoints() noexcept { ClearEntries(PythonLookup::OnFirstListUse); }
-
-void ResetDictionaryEntryPoints() noexcept { ClearEntries(PythonLookup::OnFirstDictionaryUse); }
 
 void ResetPythonLoaderState() noexcept {
   gPythonFound = false;
