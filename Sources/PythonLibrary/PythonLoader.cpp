@@ -217,6 +217,21 @@ void* SearchLibrary(int64_t preferredVersion) {
   return nullptr;
 }
 
+// The end of every load: the entries looked up at load are filled from the
+// opened library, which then is the loaded one, or it is closed again when
+// one the load needs is missing (the message written).
+bool AdoptLibrary(void* library) {
+  if (const char* message = FillPythonEntries(PythonLookup::AtLoad, LoadFromLibrary, library)) {
+    std::puts(message);
+    CloseFailedLibrary(library);
+    return false;
+  }
+  gPythonFound = true;
+  PythonDLLHandle = library;
+  gPythonEntryPointsLoaded = true;
+  return true;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -228,13 +243,7 @@ void LoadPythonEntryPoints(int64_t preferredVersion) noexcept {
   if (!library) return;
   gPythonFound = true;
   if (gPythonPath) SetPythonHome(library, gPythonPath.get());
-  if (const char* message = FillPythonEntries(PythonLookup::AtLoad, LoadFromLibrary, library)) {
-    std::puts(message);
-    CloseFailedLibrary(library);
-    return;
-  }
-  PythonDLLHandle = library;
-  gPythonEntryPointsLoaded = true;
+  AdoptLibrary(library);
 }
 
 bool LoadPythonLibraryFile(const std::string& path, int minor) noexcept {
@@ -248,15 +257,7 @@ bool LoadPythonLibraryFile(const std::string& path, int minor) noexcept {
   PythonDLLHandle = nullptr;
   ClearFirstUseEntries();
   FillPythonEntries(PythonLookup::WhenPathChosen, LoadFromLibrary, library);
-  if (const char* message = FillPythonEntries(PythonLookup::AtLoad, LoadFromLibrary, library)) {
-    std::puts(message);
-    CloseFailedLibrary(library);
-    return false;
-  }
-  gPythonFound = true;
-  PythonDLLHandle = library;
-  gPythonEntryPointsLoaded = true;
-  return true;
+  return AdoptLibrary(library);
 }
 
 std::string LoadedLibraryPath() {
