@@ -9,10 +9,10 @@
 #include "HostGlue.h"
 #include "PythonEngine/PythonErrors.h"
 #include "PythonEngine/PythonLifecycle.h"
+#include "PythonEngine/TracebackText.h"
 #include "PythonLibrary/PythonAbi.h"
 #include "PythonLibrary/PythonLoader.h"
 #include "PythonResult/PythonResult.h"
-#include "PythonRuntime/ErrorText.h"
 #include "PythonValues/PythonValues.h"
 
 namespace {

@@ -2,7 +2,7 @@
 // its items, calling it, and how Python names and shows it.
 #include "PythonEntity/PythonEntity.h"
 #include "PythonLibrary/PythonLoader.h"
-#include "PythonRuntime/ErrorText.h"
+#include "PythonLibrary/PythonObjects.h"
 #include "PythonValues/PythonAttributes.h"
 #include "PythonValues/PythonValueTypes.h"
 #include "Registration/ClassRecords.h"

@@ -1,5 +1,6 @@
 // The type tests, read from the object's type and its flags, the shared None, True and False, a few
-// conversions, and raising an error with a message.
+// conversions, raising an error with a message, attributes read without an error left, and the qualified
+// name of a type.
 
 #include "PythonLibrary/PythonObjects.h"
 
@@ -79,4 +80,45 @@ size_t PythonTypeObjectSize() {
 
 void RaisePythonError(PyObjectRef* exceptionEntry, const char* message) noexcept {
   if (exceptionEntry && *exceptionEntry && EPyErr_SetString) EPyErr_SetString(*exceptionEntry, message);
+}
+
+PyObjectRef NewPythonAttributeOrNull(PyObjectRef object, const char* name) {
+  if (!object || !EPyObject_GetAttrString) return nullptr;
+  PyObjectRef value = EPyObject_GetAttrString(object, name);
+  if (!value && EPyErr_Clear) EPyErr_Clear();
+  return value;
+}
+
+PyObjectRef NewPythonStrAttributeOrNull(PyObjectRef object, const char* name) {
+  PyObjectRef value = NewPythonAttributeOrNull(object, name);
+  if (value && !IsPythonStr(value)) {
+    ReleasePythonRef(value);
+    return nullptr;
+  }
+  return value;
+}
+
+PyObjectRef NewTypeName(PyObjectRef type) {
+  PyObjectRef name = NewPythonStrAttributeOrNull(type, "__qualname__");
+  if (!name) name = NewPythonStrAttributeOrNull(type, "__name__");
+  if (!name) {
+    const char* made = reinterpret_cast<PyTypeObjectHeader*>(type)->tp_name;
+    name = made && EPyUnicode_DecodeUTF8
+               ? EPyUnicode_DecodeUTF8(made, static_cast<Py_ssize_t>(std::strlen(made)), "replace")
+               : nullptr;
+    if (!name && EPyErr_Clear) EPyErr_Clear();
+    return name;
+  }
+  PyObjectRef module = NewPythonStrAttributeOrNull(type, "__module__");
+  if (!module || !HasPythonEntries(EPyUnicode_FromFormat, EPyUnicode_CompareWithASCIIString) ||
+      EPyUnicode_CompareWithASCIIString(module, "builtins") == 0) {
+    if (module) ReleasePythonRef(module);
+    return name;
+  }
+  PyObjectRef full = EPyUnicode_FromFormat("%U.%U", module, name);
+  if (!full) EPyErr_Clear();
+  ReleasePythonRef(module);
+  if (!full) return name;
+  ReleasePythonRef(name);
+  return full;
 }

@@ -58,6 +58,18 @@ bool PythonTextHoldsNul(PyObjectRef text);
 // it cannot decode kept as escapes); null when Python refuses (error set).
 PyObjectRef NewPythonPath(const char* bytes, size_t length);
 
+// A new reference to attribute `name`, or null with no error left.
+PyObjectRef NewPythonAttributeOrNull(PyObjectRef object, const char* name);
+// A new reference to attribute `name` when it is a str, or null with no error left.
+PyObjectRef NewPythonStrAttributeOrNull(PyObjectRef object, const char* name);
+
+// "ValueError", "json.decoder.JSONDecodeError": the module is left out for
+// builtins and when it is not a str (a class may carry any object as
+// __module__ or __qualname__); the qualified name falls back on the bare
+// name, then on the name the type was made with. A new str, or null. Read
+// from attributes alone, running no Python code of its own.
+PyObjectRef NewTypeName(PyObjectRef type);
+
 // The size of a zero-filled block that a type object of the loaded library
 // fits in, the fields each version adds after tp_finalize included.
 size_t PythonTypeObjectSize();

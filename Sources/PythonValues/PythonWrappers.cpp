@@ -5,7 +5,7 @@
 
 #include "HostGlue.h"
 #include "PythonLibrary/PythonLoader.h"
-#include "PythonRuntime/ErrorText.h"
+#include "PythonLibrary/PythonObjects.h"
 #include "PythonValues/PythonValues.h"
 
 PythonEntityData* PythonEntityDataOf(REALobjectStruct* instance) {

@@ -1,7 +1,7 @@
 // The traceback written as Python's own printer writes it (chained exceptions, repeated frames, syntax
-// errors, notes), from attributes alone, and the qualified name of an error type.
+// errors, notes), from attributes alone.
 
-#include "PythonRuntime/ErrorText.h"
+#include "PythonEngine/TracebackText.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -20,24 +20,6 @@ constexpr size_t kMaxChainedExceptions = 32;
 // Identical frames in a row past this many are counted, as Python does.
 constexpr int kRepeatedFramesShown = 3;
 
-// A new reference to attribute `name`, or null with no error left.
-PyObjectRef Attribute(PyObjectRef object, const char* name) {
-  if (!object || !EPyObject_GetAttrString) return nullptr;
-  PyObjectRef value = EPyObject_GetAttrString(object, name);
-  if (!value && EPyErr_Clear) EPyErr_Clear();
-  return value;
-}
-
-// A new reference to attribute `name` when it is a str, or null.
-PyObjectRef TextAttribute(PyObjectRef object, const char* name) {
-  PyObjectRef value = Attribute(object, name);
-  if (value && !IsPythonStr(value)) {
-    ReleasePythonRef(value);
-    return nullptr;
-  }
-  return value;
-}
-
 bool IsNone(PyObjectRef object) { return !object || object == e__Py_NoneStruct; }
 
 // The UTF-8 of a str, lone surrogates as backslash escapes; "" for anything else.
@@ -54,7 +36,7 @@ std::string Utf8Of(PyObjectRef text) {
 }
 
 std::string TextAttributeUtf8(PyObjectRef object, const char* name) {
-  PyObjectRef text = TextAttribute(object, name);
+  PyObjectRef text = NewPythonStrAttributeOrNull(object, name);
   std::string result = Utf8Of(text);
   if (text) ReleasePythonRef(text);
   return result;
@@ -62,7 +44,7 @@ std::string TextAttributeUtf8(PyObjectRef object, const char* name) {
 
 // An int attribute, or `otherwise`.
 long IntAttribute(PyObjectRef object, const char* name, long otherwise) {
-  PyObjectRef number = Attribute(object, name);
+  PyObjectRef number = NewPythonAttributeOrNull(object, name);
   long result = otherwise;
   if (IsPythonInt(number) && EPyLong_AsLong) {
     result = EPyLong_AsLong(number);
@@ -99,7 +81,7 @@ std::string SourceLine(const std::string& file, long number) {
 
 // The name Python's traceback prints: the module left out for builtins and __main__.
 std::string TypeNameForTraceback(PyObjectRef type) {
-  PyObjectRef module = TextAttribute(type, "__module__");
+  PyObjectRef module = NewPythonStrAttributeOrNull(type, "__module__");
   const bool plain =
       module && EPyUnicode_CompareWithASCIIString && EPyUnicode_CompareWithASCIIString(module, "__main__") == 0;
   if (module) ReleasePythonRef(module);
@@ -129,9 +111,9 @@ class TracebackWriter {
 
  private:
   void Chained(PyObjectRef value) {
-    PyObjectRef cause = Attribute(value, "__cause__");
-    PyObjectRef context = IsNone(cause) ? Attribute(value, "__context__") : nullptr;
-    PyObjectRef suppress = IsNone(cause) ? Attribute(value, "__suppress_context__") : nullptr;
+    PyObjectRef cause = NewPythonAttributeOrNull(value, "__cause__");
+    PyObjectRef context = IsNone(cause) ? NewPythonAttributeOrNull(value, "__context__") : nullptr;
+    PyObjectRef suppress = IsNone(cause) ? NewPythonAttributeOrNull(value, "__suppress_context__") : nullptr;
     const bool suppressed = suppress == e__Py_TrueStruct;
     if (!IsNone(cause)) {
       Earlier(cause, "\nThe above exception was the direct cause of the following exception:\n\n");
@@ -144,7 +126,7 @@ class TracebackWriter {
 
   void Earlier(PyObjectRef exception, const char* joint) {
     if (std::find(seen_.begin(), seen_.end(), exception) != seen_.end()) return;
-    PyObjectRef traceback = Attribute(exception, "__traceback__");
+    PyObjectRef traceback = NewPythonAttributeOrNull(exception, "__traceback__");
     Exception(exception, traceback, reinterpret_cast<PyObjectRef>(exception->ob_type));
     if (traceback) ReleasePythonRef(traceback);
     text += joint;
@@ -157,8 +139,8 @@ class TracebackWriter {
     int repeats = 0;
     PyObjectRef entry = NewReference(traceback);
     while (!IsNone(entry)) {
-      PyObjectRef frame = Attribute(entry, "tb_frame");
-      PyObjectRef code = Attribute(frame, "f_code");
+      PyObjectRef frame = NewPythonAttributeOrNull(entry, "tb_frame");
+      PyObjectRef code = NewPythonAttributeOrNull(frame, "f_code");
       const std::string file = TextAttributeUtf8(code, "co_filename");
       const std::string name = TextAttributeUtf8(code, "co_name");
       const long line = IntAttribute(entry, "tb_lineno", -1);
@@ -178,7 +160,7 @@ class TracebackWriter {
         const std::string source = SourceLine(file, line);
         if (!source.empty()) text += "    " + source + "\n";
       }
-      PyObjectRef next = Attribute(entry, "tb_next");
+      PyObjectRef next = NewPythonAttributeOrNull(entry, "tb_next");
       ReleasePythonRef(entry);
       entry = next;
     }
@@ -225,7 +207,7 @@ class TracebackWriter {
   }
 
   void Notes(PyObjectRef value) {
-    PyObjectRef notes = Attribute(value, "__notes__");
+    PyObjectRef notes = NewPythonAttributeOrNull(value, "__notes__");
     if (IsPythonList(notes) && EPyList_Size && EPyList_GetItem) {
       for (Py_ssize_t i = 0, count = EPyList_Size(notes); i < count; ++i) {
         PyObjectRef note = EPyList_GetItem(notes, i);
@@ -239,31 +221,6 @@ class TracebackWriter {
 };
 
 }  // namespace
-
-PyObjectRef NewTypeName(PyObjectRef type) {
-  PyObjectRef name = TextAttribute(type, "__qualname__");
-  if (!name) name = TextAttribute(type, "__name__");
-  if (!name) {
-    const char* made = reinterpret_cast<PyTypeObjectHeader*>(type)->tp_name;
-    name = made && EPyUnicode_DecodeUTF8
-               ? EPyUnicode_DecodeUTF8(made, static_cast<Py_ssize_t>(std::strlen(made)), "replace")
-               : nullptr;
-    if (!name && EPyErr_Clear) EPyErr_Clear();
-    return name;
-  }
-  PyObjectRef module = TextAttribute(type, "__module__");
-  if (!module || !HasPythonEntries(EPyUnicode_FromFormat, EPyUnicode_CompareWithASCIIString) ||
-      EPyUnicode_CompareWithASCIIString(module, "builtins") == 0) {
-    if (module) ReleasePythonRef(module);
-    return name;
-  }
-  PyObjectRef full = EPyUnicode_FromFormat("%U.%U", module, name);
-  if (!full) EPyErr_Clear();
-  ReleasePythonRef(module);
-  if (!full) return name;
-  ReleasePythonRef(name);
-  return full;
-}
 
 std::string TracebackText(PyObjectRef type, PyObjectRef value, PyObjectRef traceback) {
   TracebackWriter writer;
