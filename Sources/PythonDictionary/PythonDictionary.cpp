@@ -31,7 +31,7 @@ class Key {
   ~Key() {
     if (object_) ReleasePythonRef(object_);
   }
-  PyObjectRef get() const { return object_; }
+  PyObjectRef Get() const { return object_; }
 
  private:
   PyObjectRef object_;  // owned; null for none
@@ -64,7 +64,7 @@ int64_t PythonDictionary_Count(REALobjectStruct* self, intptr_t) {
 // Empties the dict itself: every holder of it sees it empty.
 void PythonDictionary_Clear(REALobjectStruct* self) {
   HeldReference dict = HeldEntityObject(self);
-  if (dict && EPyDict_Clear) EPyDict_Clear(dict.get());
+  if (dict && EPyDict_Clear) EPyDict_Clear(dict.Get());
 }
 
 template <typename KeyArgument>
@@ -72,8 +72,8 @@ int8_t Contains(REALobjectStruct* self, KeyArgument keyArgument) {
   HeldReference dict = HeldEntityObject(self);
   if (!dict || !EPyDict_Contains) return false;
   Key key(keyArgument);
-  if (!key.get()) return false;
-  const int found = EPyDict_Contains(dict.get(), key.get());
+  if (!key.Get()) return false;
+  const int found = EPyDict_Contains(dict.Get(), key.Get());
   if (found == -1) ThrowPythonException(PythonExceptionCode::ContainsFailed);
   return found == 1;
 }
@@ -85,7 +85,7 @@ REALobjectStruct* GetValue(REALobjectStruct* self, KeyArgument keyArgument) {
   HeldReference dict = HeldEntityObject(self);
   if (!dict || !EPyDict_GetItemWithError) return nullptr;
   Key key(keyArgument);
-  return key.get() ? CheckedValue<values::Entity>(EPyDict_GetItemWithError(dict.get(), key.get())) : nullptr;
+  return key.Get() ? CheckedValue<values::Entity>(EPyDict_GetItemWithError(dict.Get(), key.Get())) : nullptr;
 }
 
 // The dict takes its own references; a refused entry leaves Python's error set.
@@ -95,7 +95,7 @@ void SetValue(REALobjectStruct* self, KeyArgument keyArgument, REALobjectStruct*
   HeldReference item = HeldArgumentObject(value);
   if (!dict || !item || !EPyDict_SetItem) return;
   Key key(keyArgument);
-  if (key.get()) EPyDict_SetItem(dict.get(), key.get(), item.get());
+  if (key.Get()) EPyDict_SetItem(dict.Get(), key.Get(), item.Get());
 }
 
 // A String key that is absent raises; an entity key leaves the KeyError set.
@@ -104,8 +104,8 @@ void Remove(REALobjectStruct* self, KeyArgument keyArgument) {
   HeldReference dict = HeldEntityObject(self);
   if (!dict || !LookUpOnFirstUse(PythonEntryId::EPyDict_DelItem)) return;
   Key key(keyArgument);
-  if (!key.get()) return;
-  const int removed = EPyDict_DelItem(dict.get(), key.get());
+  if (!key.Get()) return;
+  const int removed = EPyDict_DelItem(dict.Get(), key.Get());
   if constexpr (std::is_same_v<KeyArgument, REALstringStruct*>) {
     if (removed == -1) ThrowPythonException(PythonExceptionCode::RemoveFailed);
   }
@@ -116,7 +116,7 @@ template <PyObjectRef (*&Snapshot)(PyObjectRef)>
 REALobjectStruct* ListOf(REALobjectStruct* self) {
   HeldReference dict = HeldEntityObject(self);
   if (!dict || !Snapshot) return nullptr;
-  PyObjectRef list = Snapshot(dict.get());
+  PyObjectRef list = Snapshot(dict.Get());
   return list ? NewListWrapper(list) : nullptr;
 }
 
@@ -124,7 +124,7 @@ REALobjectStruct* ListOf(REALobjectStruct* self) {
 REALobjectStruct* PythonDictionary_Copy(REALobjectStruct* self) {
   HeldReference dict = HeldEntityObject(self);
   if (!dict || !LookUpOnFirstUse(PythonEntryId::EPyDict_Copy)) return nullptr;
-  PyObjectRef copy = EPyDict_Copy(dict.get());
+  PyObjectRef copy = EPyDict_Copy(dict.Get());
   return copy ? NewDictionaryWrapper(copy) : nullptr;
 }
 
@@ -132,7 +132,7 @@ void Merge(REALobjectStruct* self, REALobjectStruct* other, int8_t overrideExist
   HeldReference dict = HeldEntityObject(self);
   HeldReference otherDict = HeldArgumentObject(other);
   if (!dict || !otherDict || !LookUpOnFirstUse(PythonEntryId::EPyDict_Merge)) return;
-  if (EPyDict_Merge(dict.get(), otherDict.get(), overrideExisting ? 1 : 0) == -1)
+  if (EPyDict_Merge(dict.Get(), otherDict.Get(), overrideExisting ? 1 : 0) == -1)
     ThrowPythonException(PythonExceptionCode::MergeFailed);
 }
 
@@ -143,7 +143,7 @@ REALobjectStruct* SetDefault(REALobjectStruct* self, REALstringStruct* keyText, 
   HeldReference fallback = HeldArgumentObject(defaultValue);
   if (!dict || !fallback) return nullptr;
   Key key(keyText);
-  return key.get() ? CheckedValue<values::Entity>(EPyDict_SetDefault(dict.get(), key.get(), fallback.get())) : nullptr;
+  return key.Get() ? CheckedValue<values::Entity>(EPyDict_SetDefault(dict.Get(), key.Get(), fallback.Get())) : nullptr;
 }
 
 REALproperty PythonDictionaryProperties[] = {

@@ -20,8 +20,8 @@ namespace {
 // need have neither. Bytes the host cannot convert go as they are held.
 std::string MessageText(REALstringStruct* message) {
   HostStringBytes utf8(message, HostStringBytes::Utf8);
-  if (utf8.available()) return utf8.text();
-  return HostStringBytes(message, HostStringBytes::AsStored).text();
+  if (utf8.Available()) return utf8.Text();
+  return HostStringBytes(message, HostStringBytes::AsStored).Text();
 }
 
 }  // namespace

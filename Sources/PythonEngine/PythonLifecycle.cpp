@@ -112,7 +112,7 @@ void StartInterpreter() {
 void Python_InitWithName(REALstringStruct* applicationName) {
   if (!EnsurePythonLoaded()) return;
   HostStringBytes name(applicationName, HostStringBytes::AsStored);
-  if (EPy_SetProgramName) EPy_SetProgramName(KeepProgramName(DecodeProgramName(name.data(), name.size())));
+  if (EPy_SetProgramName) EPy_SetProgramName(KeepProgramName(DecodeProgramName(name.Data(), name.Size())));
   StartInterpreter();
 }
 
@@ -155,12 +155,12 @@ void Python_Finalize() {
 void Python_AddSearchPath(REALobjectStruct* folder) {
   if (!folder || !PythonLoadedAndRunning()) return;
   if (!EnsurePythonEntries(EPySys_GetObject, EPyList_Append)) return;
-  OwnedString nativePath;
-  if (!REALGetPropValueString(folder, "NativePath", nativePath.out())) return;
-  HostStringBytes bytes(nativePath.get(), HostStringBytes::AsStored);
+  ScopedString nativePath;
+  if (!REALGetPropValueString(folder, "NativePath", nativePath.Out())) return;
+  HostStringBytes bytes(nativePath.Get(), HostStringBytes::AsStored);
   PyObjectRef searchPath = EPySys_GetObject("path");
-  if (searchPath && nativePath.get() && bytes.available()) {
-    if (PyObjectRef path = NewPythonPath(bytes.data(), bytes.size())) {
+  if (searchPath && nativePath.Get() && bytes.Available()) {
+    if (PyObjectRef path = NewPythonPath(bytes.Data(), bytes.Size())) {
       EPyList_Append(searchPath, path);
       ReleasePythonRef(path);
     }

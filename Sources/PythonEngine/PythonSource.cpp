@@ -44,9 +44,9 @@ PyObjectRef RunInMain(REALstringStruct* source, int start) {
   }
   // The code run may remove __main__ from sys.modules and empty its namespace.
   HeldReference main(EPyImport_AddModule("__main__"));
-  HeldReference globals(main ? EPyModule_GetDict(main.get()) : nullptr);
+  HeldReference globals(main ? EPyModule_GetDict(main.Get()) : nullptr);
   if (!globals) return nullptr;
-  return EPyRun_StringFlags(text.c_str(), start, globals.get(), globals.get(), nullptr);
+  return EPyRun_StringFlags(text.c_str(), start, globals.Get(), globals.Get(), nullptr);
 }
 
 // A text as a host string, characters UTF-8 cannot hold written as escapes.

@@ -55,13 +55,13 @@ REALstringStruct* HostText(const std::string& text) {
 
 int64_t BufferSize(REALobjectStruct* self, intptr_t) {
   HeldReference object = HeldEntityObject(self);
-  AcquiredBuffer buffer(object.get(), PyBUF_FULL_RO);
+  AcquiredBuffer buffer(object.Get(), PyBUF_FULL_RO);
   return buffer ? buffer.view().len : -1;
 }
 
 REALstringStruct* BufferFormat(REALobjectStruct* self, intptr_t) {
   HeldReference object = HeldEntityObject(self);
-  AcquiredBuffer buffer(object.get(), PyBUF_FULL_RO);
+  AcquiredBuffer buffer(object.Get(), PyBUF_FULL_RO);
   if (!buffer) return nullptr;
   return HostText(buffer.view().format ? buffer.view().format : "B");  // no format means unsigned bytes
 }
@@ -69,7 +69,7 @@ REALstringStruct* BufferFormat(REALobjectStruct* self, intptr_t) {
 // The extents joined by commas ("480,640,3"); empty for a scalar (no dimension).
 REALstringStruct* BufferShape(REALobjectStruct* self, intptr_t) {
   HeldReference object = HeldEntityObject(self);
-  AcquiredBuffer buffer(object.get(), PyBUF_FULL_RO);
+  AcquiredBuffer buffer(object.Get(), PyBUF_FULL_RO);
   if (!buffer) return nullptr;
   const Py_buffer& view = buffer.view();
   std::string shape;
@@ -136,10 +136,10 @@ bool RefuseObjectPointers(const Py_buffer& view, const char* member) {
 // Nothing is written unless every byte fits.
 int64_t CopyBuffer(REALobjectStruct* self, REALobjectStruct* into) {
   // Getting the buffer may run Python code that drops the last host reference to the block.
-  const OwnedObject keptBlock = OwnedObject::Retain(into);
+  const ScopedObject keptBlock = ScopedObject::Borrow(into);
   HeldReference object = HeldEntityObject(self);
   if (!object || RefuseNilBlock(into, "CopyBuffer")) return -1;
-  AcquiredBuffer buffer(object.get(), PyBUF_FULL_RO);
+  AcquiredBuffer buffer(object.Get(), PyBUF_FULL_RO);
   if (!buffer) return -1;
   const Py_buffer& view = buffer.view();
   if (RefuseObjectPointers(view, "CopyBuffer")) return -1;
@@ -167,7 +167,7 @@ int64_t CopyBuffer(REALobjectStruct* self, REALobjectStruct* into) {
 // is exported), whatever Python code does with the object meanwhile.
 REALobjectStruct* BufferView(REALobjectStruct* self) {
   // Making the view may run Python code that drops the last host reference to the entity.
-  const OwnedObject keptSelf = OwnedObject::Retain(self);
+  const ScopedObject keptSelf = ScopedObject::Borrow(self);
   HeldReference object = HeldEntityObject(self);
   if (!object) return nullptr;
   if (!EPyMemoryView_FromObject) {
@@ -177,7 +177,7 @@ REALobjectStruct* BufferView(REALobjectStruct* self) {
   PyObjectRef& kept = EntityBufferDataOf(self)->view;
   const bool firstView = !kept;
   if (firstView) {
-    PyObjectRef view = EPyMemoryView_FromObject(object.get());
+    PyObjectRef view = EPyMemoryView_FromObject(object.Get());
     if (!view) return nullptr;
     if (kept)
       ReleasePythonRef(view);  // a BufferView that the exporter's code called kept one meanwhile
@@ -208,11 +208,11 @@ int64_t ItemSizeOf(REALstringStruct* formatText, PyObjectRef* format) {
     return 0;
   }
   HostStringBytes text(formatText, HostStringBytes::Utf8);
-  if (!text.available()) {
+  if (!text.Available()) {
     RaisePythonError(e__PyExc_UnicodeError, "the format cannot be converted to UTF-8 text");
     return 0;
   }
-  const std::string_view chosen = text.size() ? text.view() : std::string_view("B");  // bytes by default
+  const std::string_view chosen = text.Size() ? text.View() : std::string_view("B");  // bytes by default
   *format = EPyBytes_FromStringAndSize(chosen.data(), static_cast<Py_ssize_t>(chosen.size()));
   PyObjectRef structModule = *format ? EPyImport_ImportModule("struct") : nullptr;
   PyObjectRef calcsize = structModule ? EPyObject_GetAttrString(structModule, "calcsize") : nullptr;
@@ -236,7 +236,7 @@ REALobjectStruct* FromMemoryBlock(REALobjectStruct* block, REALstringStruct* for
   const char* member = Shared ? "FromMemoryBlockShared" : "FromMemoryBlock";
   if (RefuseNilBlock(block, member)) return nullptr;
   // Reading the format runs Python code, which may drop the last host reference to the block.
-  const OwnedObject keptBlock = OwnedObject::Retain(block);
+  const ScopedObject keptBlock = ScopedObject::Borrow(block);
   PyObjectRef format = nullptr;
   const int64_t itemSize = ItemSizeOf(formatText, &format);
   const HeldReference keptFormat(format);  // the exporter takes its own
@@ -256,7 +256,7 @@ REALobjectStruct* FromMemoryBlock(REALobjectStruct* block, REALstringStruct* for
     RaisePythonError(e__PyExc_SystemError, member, ": the host tells no address of the MemoryBlock");
     return nullptr;
   }
-  const ExportedItems items{memory.size, itemSize, keptFormat.get()};
+  const ExportedItems items{memory.size, itemSize, keptFormat.Get()};
   PyObjectRef exporter =
       Shared ? NewBlockExporter(block, memory.address, items) : NewCopyExporter(memory.address, items);
   if (!exporter) return nullptr;

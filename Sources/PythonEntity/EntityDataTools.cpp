@@ -30,8 +30,8 @@ bool RunDataToolsSource() {
   if (!module) return false;
   // Code run in a namespace without __builtins__ gets none before 3.8.
   HeldReference builtins(EPyImport_ImportModule("builtins"), HeldReference::kAdopt);
-  if (!builtins || EPyObject_SetAttrString(module.get(), "__builtins__", builtins.get()) != 0) return false;
-  PyObjectRef namespace_ = EPyModule_GetDict(module.get());  // borrowed
+  if (!builtins || EPyObject_SetAttrString(module.Get(), "__builtins__", builtins.Get()) != 0) return false;
+  PyObjectRef namespace_ = EPyModule_GetDict(module.Get());  // borrowed
   if (!namespace_) return false;
   HeldReference ran(EPyRun_StringFlags(kDataToolsSource, kFileInput, namespace_, namespace_, nullptr),
                     HeldReference::kAdopt);
@@ -67,8 +67,8 @@ PyObjectRef CallDataTool(const char* name, Objects... arguments) {
   HeldReference tuple(EPyTuple_New(sizeof...(Objects)), HeldReference::kAdopt);
   if (!tuple) return nullptr;
   Py_ssize_t index = 0;
-  for (PyObjectRef argument : {arguments...}) EPyTuple_SetItem(tuple.get(), index++, NewReference(argument));
-  return EPyObject_CallObject(function.get(), tuple.get());
+  for (PyObjectRef argument : {arguments...}) EPyTuple_SetItem(tuple.Get(), index++, NewReference(argument));
+  return EPyObject_CallObject(function.Get(), tuple.Get());
 }
 
 // A host string as a Python str, held; none with Python's error set when the
@@ -86,30 +86,30 @@ REALobjectStruct* MemoryBlockOfBytes(PyObjectRef bytes) {
   const Py_ssize_t size = EPyBytes_Size(bytes);
   const char* data = size >= 0 ? EPyBytes_AsString(bytes) : nullptr;
   if (!data) return nullptr;
-  OwnedObject block(CreateMemoryBlock(size));
-  if (!block.get()) {
+  ScopedObject block = ScopedObject::Adopt(CreateMemoryBlock(size));
+  if (!block.Get()) {
     RaisePythonError(e__PyExc_MemoryError, "ImageData: the host made no MemoryBlock of ", std::to_string(size),
                      " bytes");
     return nullptr;
   }
-  void* memory = MemoryBlockAddress(block.get());
+  void* memory = MemoryBlockAddress(block.Get());
   if (!memory) {
     RaisePythonError(e__PyExc_SystemError, "ImageData: the host tells no address of the MemoryBlock");
     return nullptr;
   }
   std::memcpy(memory, data, static_cast<size_t>(size));
-  return block.release();
+  return block.HandOver();
 }
 
 // The encoded bytes of a Figure, a Pillow Image, a numpy array or anything with _repr_png_/_repr_jpeg_.
 REALobjectStruct* ImageData(REALobjectStruct* self, REALstringStruct* format) {
   HeldReference object = HeldEntityObject(self);
-  const OwnedString keptFormat = OwnedString::Retain(format);
+  const ScopedString keptFormat = ScopedString::Borrow(format);
   if (!object) return nullptr;
   HeldReference formatText(TextArgument(format), HeldReference::kAdopt);
   if (!formatText) return nullptr;
-  HeldReference bytes(CallDataTool("image_data", object.get(), formatText.get()), HeldReference::kAdopt);
-  return bytes ? MemoryBlockOfBytes(bytes.get()) : nullptr;
+  HeldReference bytes(CallDataTool("image_data", object.Get(), formatText.Get()), HeldReference::kAdopt);
+  return bytes ? MemoryBlockOfBytes(bytes.Get()) : nullptr;
 }
 
 // A Pillow Image decoded from PNG or JPEG bytes in the block.
@@ -120,7 +120,7 @@ REALobjectStruct* FromImageData(REALobjectStruct* block) {
     return nullptr;
   }
   // Decoding runs Python code, which may drop the last host reference to the block.
-  const OwnedObject keptBlock = OwnedObject::Retain(block);
+  const ScopedObject keptBlock = ScopedObject::Borrow(block);
   if (!HasPythonEntries(EPyBytes_FromStringAndSize)) return nullptr;
   const int64_t size = REALMemoryBlockGetSize(block);
   if (size < 0) {
@@ -134,24 +134,24 @@ REALobjectStruct* FromImageData(REALobjectStruct* block) {
   }
   HeldReference bytes(EPyBytes_FromStringAndSize(static_cast<const char*>(address), static_cast<Py_ssize_t>(size)),
                       HeldReference::kAdopt);
-  PyObjectRef image = bytes ? CallDataTool("from_image_data", bytes.get()) : nullptr;
+  PyObjectRef image = bytes ? CallDataTool("from_image_data", bytes.Get()) : nullptr;
   return image ? NewEntity(image) : nullptr;
 }
 
 REALobjectStruct* ColumnNames(REALobjectStruct* self) {
   HeldReference object = HeldEntityObject(self);
   if (!object) return nullptr;
-  PyObjectRef names = CallDataTool("column_names", object.get());
+  PyObjectRef names = CallDataTool("column_names", object.Get());
   return names ? NewListWrapper(names) : nullptr;
 }
 
 REALobjectStruct* Column(REALobjectStruct* self, REALstringStruct* name) {
   HeldReference object = HeldEntityObject(self);
-  const OwnedString keptName = OwnedString::Retain(name);
+  const ScopedString keptName = ScopedString::Borrow(name);
   if (!object) return nullptr;
   HeldReference nameText(TextArgument(name), HeldReference::kAdopt);
   if (!nameText) return nullptr;
-  PyObjectRef column = CallDataTool("column", object.get(), nameText.get());
+  PyObjectRef column = CallDataTool("column", object.Get(), nameText.Get());
   return column ? NewEntity(column) : nullptr;
 }
 

@@ -29,13 +29,13 @@ void PythonEntity_Constructor(REALobjectStruct*) {}
 // str() of the object, cut at its first NUL character.
 REALstringStruct* ToString(REALobjectStruct* instance) {
   HeldReference object = HeldEntityObject(instance);
-  return object ? HostStringFromStr(object.get()) : nullptr;
+  return object ? HostStringFromStr(object.Get()) : nullptr;
 }
 
 int64_t Hash(REALobjectStruct* instance) {
   HeldReference object = HeldEntityObject(instance);
   if (!object || !EPyObject_Hash) return -1;
-  return EPyObject_Hash(object.get());
+  return EPyObject_Hash(object.Get());
 }
 
 // A new reference for the caller, who owns it.

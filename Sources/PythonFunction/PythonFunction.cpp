@@ -59,9 +59,9 @@ REALobjectStruct* NewFunctionOfAttribute(PyObjectRef owner, REALstringStruct* na
                                          REALobjectStruct* ownerInstance) {
   // Held before the lookup runs Python code (a __getattr__), which may call
   // host code that drops the last host reference to either owner or the name.
-  OwnedObject module = OwnedObject::Retain(ownerModule);
-  OwnedObject instance = OwnedObject::Retain(ownerInstance);
-  const OwnedString keptName = OwnedString::Retain(name);
+  ScopedObject module = ScopedObject::Borrow(ownerModule);
+  ScopedObject instance = ScopedObject::Borrow(ownerInstance);
+  const ScopedString keptName = ScopedString::Borrow(name);
   PyObjectRef attribute = GetPythonAttribute(owner, name);
   if (!attribute) return nullptr;
   if (!EPyCallable_Check || !EPyCallable_Check(attribute)) {
@@ -71,8 +71,8 @@ REALobjectStruct* NewFunctionOfAttribute(PyObjectRef owner, REALstringStruct* na
   REALobjectStruct* function = NewNamedObjectWrapper(&PythonFunctionClass, name, attribute);
   if (!function) return nullptr;
   PythonFunctionData* data = PythonFunctionDataOf(function);
-  data->ownerModule.Adopt(module.release());
-  data->ownerInstance.Adopt(instance.release());
+  data->ownerModule.Adopt(module.HandOver());
+  data->ownerInstance.Adopt(instance.HandOver());
   return function;
 }
 

@@ -21,7 +21,7 @@
 
 bool gPythonFound = false;
 bool gPythonEntryPointsLoaded = false;
-HeldObject gPythonPath;
+ObjectField gPythonPath;
 void* PythonDLLHandle = nullptr;
 wchar_t* gPythonHome = nullptr;
 
@@ -71,26 +71,26 @@ void CloseFailedLibrary(void* library) {
   ClearFirstUseEntries();
 }
 
-OwnedObject ParentOf(REALobjectStruct* item) {
+ScopedObject ParentOf(REALobjectStruct* item) {
   REALobjectStruct* parent = nullptr;
-  if (!REALGetPropValueObject(item, "Parent", &parent)) return OwnedObject();
-  return OwnedObject(parent);
+  if (!REALGetPropValueObject(item, "Parent", &parent)) return ScopedObject();
+  return ScopedObject::Adopt(parent);
 }
 
 std::optional<std::string> NativePathOf(REALobjectStruct* item) {
-  OwnedString path;
-  if (!REALGetPropValueString(item, "NativePath", path.out())) return std::nullopt;
-  HostStringBytes utf8(path.get(), HostStringBytes::Utf8);
-  if (!utf8.available()) return std::nullopt;
-  return utf8.text();
+  ScopedString path;
+  if (!REALGetPropValueString(item, "NativePath", path.Out())) return std::nullopt;
+  HostStringBytes utf8(path.Get(), HostStringBytes::Utf8);
+  if (!utf8.Available()) return std::nullopt;
+  return utf8.Text();
 }
 
 // The host compares names as the file system of its platform would.
 bool IsNamedLib(REALobjectStruct* folder) {
-  OwnedString name;
-  if (!REALGetPropValueString(folder, "Name", name.out())) return false;
-  OwnedString lib(REALBuildStringWithEncoding("lib", 3, kREALTextEncodingASCII));
-  return REALCompareStrings(name.get(), lib.get()) == 0;
+  ScopedString name;
+  if (!REALGetPropValueString(folder, "Name", name.Out())) return false;
+  ScopedString lib = ScopedString::Adopt(REALBuildStringWithEncoding("lib", 3, kREALTextEncodingASCII));
+  return REALCompareStrings(name.Get(), lib.Get()) == 0;
 }
 
 // ---------------------------------------------------------------------------
@@ -121,19 +121,19 @@ bool HoldsStandardLibrary(const std::string& folder, int minor) {
 // such folder no home is set, and Python falls back on its built-in prefix,
 // which serves better than a home without a standard library.
 std::optional<std::string> PythonHomeFor(void* library, REALobjectStruct* libraryFile) {
-  OwnedObject folder = ParentOf(libraryFile);
-  if (!folder.get()) return std::nullopt;
-  if (IsNamedLib(folder.get())) folder = ParentOf(folder.get());
-  if (!folder.get()) return std::nullopt;
-  std::optional<std::string> home = NativePathOf(folder.get());
+  ScopedObject folder = ParentOf(libraryFile);
+  if (!folder.Get()) return std::nullopt;
+  if (IsNamedLib(folder.Get())) folder = ParentOf(folder.Get());
+  if (!folder.Get()) return std::nullopt;
+  std::optional<std::string> home = NativePathOf(folder.Get());
   const int minor = MinorVersionOf(library);
   if (!home || minor < 0 || HoldsStandardLibrary(*home, minor)) return home;
 
-  OwnedObject above = ParentOf(folder.get());
-  if (!above.get() || !IsNamedLib(above.get())) return std::nullopt;
-  OwnedObject prefix = ParentOf(above.get());
-  if (!prefix.get()) return std::nullopt;
-  std::optional<std::string> prefixPath = NativePathOf(prefix.get());
+  ScopedObject above = ParentOf(folder.Get());
+  if (!above.Get() || !IsNamedLib(above.Get())) return std::nullopt;
+  ScopedObject prefix = ParentOf(above.Get());
+  if (!prefix.Get()) return std::nullopt;
+  std::optional<std::string> prefixPath = NativePathOf(prefix.Get());
   if (prefixPath && HoldsStandardLibrary(*prefixPath, minor)) return prefixPath;
   return std::nullopt;
 }
@@ -239,10 +239,10 @@ bool AdoptLibrary(void* library) {
 void LoadPythonEntryPoints(int64_t preferredVersion) noexcept {
   PythonDLLHandle = nullptr;
   ClearFirstUseEntries();
-  void* library = gPythonPath ? OpenChosenLibrary(gPythonPath.get()) : SearchLibrary(preferredVersion);
+  void* library = gPythonPath ? OpenChosenLibrary(gPythonPath.Get()) : SearchLibrary(preferredVersion);
   if (!library) return;
   gPythonFound = true;
-  if (gPythonPath) SetPythonHome(library, gPythonPath.get());
+  if (gPythonPath) SetPythonHome(library, gPythonPath.Get());
   AdoptLibrary(library);
 }
 
@@ -294,5 +294,5 @@ bool LookUpOnFirstUse(PythonEntryId id) noexcept {
 void ResetPythonLoaderState() noexcept {
   gPythonFound = false;
   gPythonEntryPointsLoaded = false;
-  gPythonPath.Take();  // a lock of an earlier start of the plugin is not this one's to give back
+  gPythonPath.HandOver();  // a lock of an earlier start of the plugin is not this one's to give back
 }

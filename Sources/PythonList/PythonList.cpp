@@ -42,13 +42,13 @@ int64_t PythonList_Count(REALobjectStruct* self, intptr_t) {
 void PythonList_Append(REALobjectStruct* self, REALobjectStruct* value) {
   HeldReference list = HeldEntityObject(self);
   HeldReference item = HeldArgumentObject(value);
-  if (list && item && EPyList_Append) EPyList_Append(list.get(), item.get());
+  if (list && item && EPyList_Append) EPyList_Append(list.Get(), item.Get());
 }
 
 void PythonList_Insert(REALobjectStruct* self, int64_t index, REALobjectStruct* value) {
   HeldReference list = HeldEntityObject(self);
   HeldReference item = HeldArgumentObject(value);
-  if (list && item && EPyList_Insert) EPyList_Insert(list.get(), static_cast<Py_ssize_t>(index), item.get());
+  if (list && item && EPyList_Insert) EPyList_Insert(list.Get(), static_cast<Py_ssize_t>(index), item.Get());
 }
 
 // Out of range: Nil with Python's IndexError set.
@@ -64,13 +64,13 @@ void PythonList_SetItem(REALobjectStruct* self, int64_t index, REALobjectStruct*
   HeldReference list = HeldEntityObject(self);
   HeldReference item = HeldArgumentObject(value);
   if (list && item && EPyList_SetItem)
-    EPyList_SetItem(list.get(), static_cast<Py_ssize_t>(index), NewReference(item.get()));
+    EPyList_SetItem(list.Get(), static_cast<Py_ssize_t>(index), NewReference(item.Get()));
 }
 
 REALobjectStruct* PythonList_AsTuple(REALobjectStruct* self) {
   HeldReference list = HeldEntityObject(self);
   if (!list || !EPyList_AsTuple) return nullptr;
-  PyObjectRef tuple = EPyList_AsTuple(list.get());
+  PyObjectRef tuple = EPyList_AsTuple(list.Get());
   return tuple ? NewParametersWrapper(tuple) : nullptr;
 }
 
@@ -81,14 +81,14 @@ template <PythonEntryId Entry, int (*&Operation)(PyObjectRef), PythonExceptionCo
 void InPlace(REALobjectStruct* self) {
   HeldReference list = HeldEntityObject(self);
   if (!list || !LookUpOnFirstUse(Entry)) return;
-  if (Operation(list.get()) == -1) ThrowPythonException(Code);
+  if (Operation(list.Get()) == -1) ThrowPythonException(Code);
 }
 
 REALobjectStruct* GetSlice(REALobjectStruct* self, int64_t lowIndex, int64_t highIndex) {
   HeldReference list = HeldEntityObject(self);
   if (!list || !LookUpOnFirstUse(PythonEntryId::EPyList_GetSlice)) return nullptr;
   PyObjectRef slice =
-      EPyList_GetSlice(list.get(), static_cast<Py_ssize_t>(lowIndex), static_cast<Py_ssize_t>(highIndex));
+      EPyList_GetSlice(list.Get(), static_cast<Py_ssize_t>(lowIndex), static_cast<Py_ssize_t>(highIndex));
   return slice ? NewListWrapper(slice) : nullptr;
 }
 
@@ -109,9 +109,9 @@ void Extend(REALobjectStruct* self, REALobjectStruct* items) {
   HeldReference list = HeldEntityObject(self);
   HeldReference iterable(HoldsPythonObject(items) ? PythonEntityObjectOf(items) : nullptr);
   if (!list || !iterable) return;
-  if (HasUnsetItems(iterable.get()))
+  if (HasUnsetItems(iterable.Get()))
     return RaisePythonError(e__PyExc_ValueError, "Extend was given a Python3Parameters with unset items");
-  ExtendPythonList(list.get(), iterable.get());
+  ExtendPythonList(list.Get(), iterable.Get());
 }
 
 REALproperty PythonListProperties[] = {

@@ -41,7 +41,7 @@ PyObjectRef Held(REALobjectStruct* self) {
 template <typename T>
 typename T::Type Get(REALobjectStruct* self) {
   HeldReference object(Held(self));
-  return ConvertedValue<T>(object.get());
+  return ConvertedValue<T>(object.Get());
 }
 
 template <bool (*Test)(PyObjectRef)>

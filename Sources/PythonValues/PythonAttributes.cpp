@@ -12,7 +12,7 @@ namespace {
 // The name as a new Python text; null for a missing or empty name, which
 // names nothing, and when the text cannot be made (Python's error then set).
 PyObjectRef AttributeName(REALstringStruct* name) {
-  if (HostStringBytes(name, HostStringBytes::AsStored).size() == 0) return nullptr;
+  if (HostStringBytes(name, HostStringBytes::AsStored).Size() == 0) return nullptr;
   return NewPythonName(name);
 }
 

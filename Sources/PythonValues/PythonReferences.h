@@ -25,7 +25,7 @@ class HeldReference {
   ~HeldReference() {
     if (object_ && gPythonInitialized) ReleasePythonRef(object_);
   }
-  PyObjectRef get() const noexcept { return object_; }
+  PyObjectRef Get() const noexcept { return object_; }
   explicit operator bool() const noexcept { return object_ != nullptr; }
 
  private:

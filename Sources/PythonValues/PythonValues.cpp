@@ -39,11 +39,11 @@ PyObjectRef NewPythonText(REALstringStruct* string, bool* hostRefused) {
   if (hostRefused) *hostRefused = false;
   if (!EPyUnicode_FromStringAndSize) return nullptr;
   HostStringBytes utf8(string, HostStringBytes::Utf8);
-  if (!utf8.available()) {
+  if (!utf8.Available()) {
     if (hostRefused) *hostRefused = true;
     return nullptr;
   }
-  return EPyUnicode_FromStringAndSize(utf8.data(), static_cast<Py_ssize_t>(utf8.size()));
+  return EPyUnicode_FromStringAndSize(utf8.Data(), static_cast<Py_ssize_t>(utf8.Size()));
 }
 
 REALstringStruct* HostStringOfBytes(const char* bytes, int64_t size, uint32_t encoding) {

@@ -47,16 +47,16 @@ PyObjectRef& NamedObjectField(REALobjectStruct* wrapper) { return PythonObjectDa
 
 REALobjectStruct* NewNamedObjectWrapper(REALclassDefinition* record, REALstringStruct* name, PyObjectRef object) {
   REALobjectStruct* wrapper = NewWrapper<NamedObjectField>(record, object);
-  if (wrapper) PythonObjectDataOf(wrapper)->name.Retain(name);
+  if (wrapper) PythonObjectDataOf(wrapper)->name.Borrow(name);
   return wrapper;
 }
 
 // Named as GetErrorTypeName names types; a name that cannot be made leaves it empty.
 REALobjectStruct* NewInstanceOfValue(PyObjectRef object) {
   PyObjectRef typeName = object ? NewTypeName(reinterpret_cast<PyObjectRef>(object->ob_type)) : nullptr;
-  OwnedString name(typeName ? HostStringFromStr(typeName) : nullptr);
+  ScopedString name = ScopedString::Adopt(typeName ? HostStringFromStr(typeName) : nullptr);
   if (typeName) ReleasePythonRef(typeName);
-  return NewNamedObjectWrapper(&PythonInstanceClass, name.get(), object);
+  return NewNamedObjectWrapper(&PythonInstanceClass, name.Get(), object);
 }
 
 PyObjectRef CallWithWrappers(PyObjectRef callable, REALobjectStruct* parameters, REALobjectStruct* keywords) {
@@ -70,10 +70,10 @@ PyObjectRef CallWithWrappers(PyObjectRef callable, REALobjectStruct* parameters,
   if (arguments) {
     if (!IsPythonTuple(arguments))
       RaisePythonError(e__PyExc_TypeError, "argument list must be a tuple");
-    else if (keywordDict && !IsPythonDict(keywordDict.get()))
+    else if (keywordDict && !IsPythonDict(keywordDict.Get()))
       RaisePythonError(e__PyExc_TypeError, "keyword list must be a dictionary");
     else
-      result = EPyObject_Call(callable, arguments, keywordDict.get());
+      result = EPyObject_Call(callable, arguments, keywordDict.Get());
   }
   if (arguments) ReleasePythonRef(arguments);
   return result;

@@ -30,7 +30,7 @@ struct PythonParametersData {
 };
 // Python3Object: the base of every named program-object wrapper.
 struct PythonObjectData {
-  HeldString name;     // given back by Python3Object's destructor; may be empty
+  StringField name;     // given back by Python3Object's destructor; may be empty
   PyObjectRef object;  // owned reference, or null
 };
 
