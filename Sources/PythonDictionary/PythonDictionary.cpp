@@ -63,13 +63,13 @@ int64_t PythonDictionary_Count(REALobjectStruct* self, intptr_t) {
 
 // Empties the dict itself: every holder of it sees it empty.
 void PythonDictionary_Clear(REALobjectStruct* self) {
-  HeldReference dict = HeldEntityObject(self);
+  ScopedReference dict = ScopedEntityObject(self);
   if (dict && EPyDict_Clear) EPyDict_Clear(dict.Get());
 }
 
 template <typename KeyArgument>
 int8_t Contains(REALobjectStruct* self, KeyArgument keyArgument) {
-  HeldReference dict = HeldEntityObject(self);
+  ScopedReference dict = ScopedEntityObject(self);
   if (!dict || !EPyDict_Contains) return false;
   Key key(keyArgument);
   if (!key.Get()) return false;
@@ -82,7 +82,7 @@ int8_t Contains(REALobjectStruct* self, KeyArgument keyArgument) {
 // its error left set.
 template <typename KeyArgument>
 REALobjectStruct* GetValue(REALobjectStruct* self, KeyArgument keyArgument) {
-  HeldReference dict = HeldEntityObject(self);
+  ScopedReference dict = ScopedEntityObject(self);
   if (!dict || !EPyDict_GetItemWithError) return nullptr;
   Key key(keyArgument);
   return key.Get() ? CheckedValue<values::Entity>(EPyDict_GetItemWithError(dict.Get(), key.Get())) : nullptr;
@@ -91,8 +91,8 @@ REALobjectStruct* GetValue(REALobjectStruct* self, KeyArgument keyArgument) {
 // The dict takes its own references; a refused entry leaves Python's error set.
 template <typename KeyArgument>
 void SetValue(REALobjectStruct* self, KeyArgument keyArgument, REALobjectStruct* value) {
-  HeldReference dict = HeldEntityObject(self);
-  HeldReference item = HeldArgumentObject(value);
+  ScopedReference dict = ScopedEntityObject(self);
+  ScopedReference item = ScopedArgumentObject(value);
   if (!dict || !item || !EPyDict_SetItem) return;
   Key key(keyArgument);
   if (key.Get()) EPyDict_SetItem(dict.Get(), key.Get(), item.Get());
@@ -101,7 +101,7 @@ void SetValue(REALobjectStruct* self, KeyArgument keyArgument, REALobjectStruct*
 // A String key that is absent raises; an entity key leaves the KeyError set.
 template <typename KeyArgument>
 void Remove(REALobjectStruct* self, KeyArgument keyArgument) {
-  HeldReference dict = HeldEntityObject(self);
+  ScopedReference dict = ScopedEntityObject(self);
   if (!dict || !LookUpOnFirstUse(PythonEntryId::EPyDict_DelItem)) return;
   Key key(keyArgument);
   if (!key.Get()) return;
@@ -114,7 +114,7 @@ void Remove(REALobjectStruct* self, KeyArgument keyArgument) {
 // A new list of the keys or values, in the dict's order; a snapshot.
 template <PyObjectRef (*&Snapshot)(PyObjectRef)>
 REALobjectStruct* ListOf(REALobjectStruct* self) {
-  HeldReference dict = HeldEntityObject(self);
+  ScopedReference dict = ScopedEntityObject(self);
   if (!dict || !Snapshot) return nullptr;
   PyObjectRef list = Snapshot(dict.Get());
   return list ? NewListWrapper(list) : nullptr;
@@ -122,15 +122,15 @@ REALobjectStruct* ListOf(REALobjectStruct* self) {
 
 // A shallow copy: a new dict of the same keys and values.
 REALobjectStruct* PythonDictionary_Copy(REALobjectStruct* self) {
-  HeldReference dict = HeldEntityObject(self);
+  ScopedReference dict = ScopedEntityObject(self);
   if (!dict || !LookUpOnFirstUse(PythonEntryId::EPyDict_Copy)) return nullptr;
   PyObjectRef copy = EPyDict_Copy(dict.Get());
   return copy ? NewDictionaryWrapper(copy) : nullptr;
 }
 
 void Merge(REALobjectStruct* self, REALobjectStruct* other, int8_t overrideExisting) {
-  HeldReference dict = HeldEntityObject(self);
-  HeldReference otherDict = HeldArgumentObject(other);
+  ScopedReference dict = ScopedEntityObject(self);
+  ScopedReference otherDict = ScopedArgumentObject(other);
   if (!dict || !otherDict || !LookUpOnFirstUse(PythonEntryId::EPyDict_Merge)) return;
   if (EPyDict_Merge(dict.Get(), otherDict.Get(), overrideExisting ? 1 : 0) == -1)
     ThrowPythonException(PythonExceptionCode::MergeFailed);
@@ -139,8 +139,8 @@ void Merge(REALobjectStruct* self, REALobjectStruct* other, int8_t overrideExist
 // The value under the key, which gets the default when it has none.
 REALobjectStruct* SetDefault(REALobjectStruct* self, REALstringStruct* keyText, REALobjectStruct* defaultValue) {
   if (!LookUpOnFirstUse(PythonEntryId::EPyDict_SetDefault)) return nullptr;
-  HeldReference dict = HeldEntityObject(self);
-  HeldReference fallback = HeldArgumentObject(defaultValue);
+  ScopedReference dict = ScopedEntityObject(self);
+  ScopedReference fallback = ScopedArgumentObject(defaultValue);
   if (!dict || !fallback) return nullptr;
   Key key(keyText);
   return key.Get() ? CheckedValue<values::Entity>(EPyDict_SetDefault(dict.Get(), key.Get(), fallback.Get())) : nullptr;

@@ -43,8 +43,8 @@ PyObjectRef RunInMain(REALstringStruct* source, int start) {
     return nullptr;
   }
   // The code run may remove __main__ from sys.modules and empty its namespace.
-  HeldReference main(EPyImport_AddModule("__main__"));
-  HeldReference globals(main ? EPyModule_GetDict(main.Get()) : nullptr);
+  ScopedReference main = ScopedReference::Borrow(EPyImport_AddModule("__main__"));
+  ScopedReference globals = ScopedReference::Borrow(main ? EPyModule_GetDict(main.Get()) : nullptr);
   if (!globals) return nullptr;
   return EPyRun_StringFlags(text.c_str(), start, globals.Get(), globals.Get(), nullptr);
 }

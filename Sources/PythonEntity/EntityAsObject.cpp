@@ -25,7 +25,7 @@ bool RefuseNil(REALobjectStruct* wrapper, PyObjectRef object, const char* what) 
 }
 
 REALobjectStruct* GetAttribute(REALobjectStruct* self, REALstringStruct* name) {
-  HeldReference object = HeldEntityObject(self);
+  ScopedReference object = ScopedEntityObject(self);
   const ScopedString keptName = ScopedString::Borrow(name);
   if (!object || RefuseEmptyName(name)) return nullptr;
   PyObjectRef attribute = GetPythonAttribute(object.Get(), name);
@@ -33,8 +33,8 @@ REALobjectStruct* GetAttribute(REALobjectStruct* self, REALstringStruct* name) {
 }
 
 int8_t SetAttribute(REALobjectStruct* self, REALstringStruct* name, REALobjectStruct* value) {
-  HeldReference object = HeldEntityObject(self);
-  HeldReference item = HeldArgumentObject(value);
+  ScopedReference object = ScopedEntityObject(self);
+  ScopedReference item = ScopedArgumentObject(value);
   const ScopedString keptName = ScopedString::Borrow(name);
   if (!object || RefuseEmptyName(name) || RefuseNil(value, item.Get(), "SetAttribute: the value holds no object"))
     return false;
@@ -42,13 +42,13 @@ int8_t SetAttribute(REALobjectStruct* self, REALstringStruct* name, REALobjectSt
 }
 
 int8_t HasAttribute(REALobjectStruct* self, REALstringStruct* name) {
-  HeldReference object = HeldEntityObject(self);
+  ScopedReference object = ScopedEntityObject(self);
   const ScopedString keptName = ScopedString::Borrow(name);
   return object && HasPythonAttribute(object.Get(), name);
 }
 
 REALobjectStruct* InvokeWithKeywords(REALobjectStruct* self, REALobjectStruct* parameters, REALobjectStruct* keywords) {
-  HeldReference object = HeldEntityObject(self);
+  ScopedReference object = ScopedEntityObject(self);
   const ScopedObject keptParameters = ScopedObject::Borrow(parameters);
   const ScopedObject keptKeywords = ScopedObject::Borrow(keywords);
   PyObjectRef result = object ? CallWithWrappers(object.Get(), parameters, keywords) : nullptr;
@@ -63,12 +63,12 @@ REALobjectStruct* Invoke(REALobjectStruct* self, REALobjectStruct* parameters) {
 // last host reference to the arguments: each is held for the whole call.
 REALobjectStruct* CallMethodWithKeywords(REALobjectStruct* self, REALstringStruct* name, REALobjectStruct* parameters,
                                          REALobjectStruct* keywords) {
-  HeldReference object = HeldEntityObject(self);
+  ScopedReference object = ScopedEntityObject(self);
   const ScopedString keptName = ScopedString::Borrow(name);
   const ScopedObject keptParameters = ScopedObject::Borrow(parameters);
   const ScopedObject keptKeywords = ScopedObject::Borrow(keywords);
   if (!object || RefuseEmptyName(name)) return nullptr;
-  HeldReference method(GetPythonAttribute(object.Get(), name), HeldReference::kAdopt);
+  ScopedReference method = ScopedReference::Adopt(GetPythonAttribute(object.Get(), name));
   PyObjectRef result = method ? CallWithWrappers(method.Get(), parameters, keywords) : nullptr;
   return result ? NewResultWrapper(result) : nullptr;
 }
@@ -78,8 +78,8 @@ REALobjectStruct* CallMethod(REALobjectStruct* self, REALstringStruct* name, REA
 }
 
 REALobjectStruct* GetItem(REALobjectStruct* self, REALobjectStruct* keyWrapper) {
-  HeldReference object = HeldEntityObject(self);
-  HeldReference key = HeldArgumentObject(keyWrapper);
+  ScopedReference object = ScopedEntityObject(self);
+  ScopedReference key = ScopedArgumentObject(keyWrapper);
   if (!object || !EPyObject_GetItem || RefuseNil(keyWrapper, key.Get(), "GetItem: the key holds no object"))
     return nullptr;
   PyObjectRef item = EPyObject_GetItem(object.Get(), key.Get());
@@ -87,9 +87,9 @@ REALobjectStruct* GetItem(REALobjectStruct* self, REALobjectStruct* keyWrapper) 
 }
 
 int8_t SetItem(REALobjectStruct* self, REALobjectStruct* keyWrapper, REALobjectStruct* value) {
-  HeldReference object = HeldEntityObject(self);
-  HeldReference key = HeldArgumentObject(keyWrapper);
-  HeldReference item = HeldArgumentObject(value);
+  ScopedReference object = ScopedEntityObject(self);
+  ScopedReference key = ScopedArgumentObject(keyWrapper);
+  ScopedReference item = ScopedArgumentObject(value);
   if (!object || !EPyObject_SetItem || RefuseNil(keyWrapper, key.Get(), "SetItem: the key holds no object") ||
       RefuseNil(value, item.Get(), "SetItem: the value holds no object"))
     return false;
@@ -98,29 +98,29 @@ int8_t SetItem(REALobjectStruct* self, REALobjectStruct* keyWrapper, REALobjectS
 
 // list(value): every iterable, generators included, walked once.
 REALobjectStruct* Items(REALobjectStruct* self) {
-  HeldReference object = HeldEntityObject(self);
+  ScopedReference object = ScopedEntityObject(self);
   if (!object || !EPySequence_List) return nullptr;
   PyObjectRef list = EPySequence_List(object.Get());
   return list ? NewListWrapper(list) : nullptr;
 }
 
 int64_t Length(REALobjectStruct* self, intptr_t) {
-  HeldReference object = HeldEntityObject(self);
+  ScopedReference object = ScopedEntityObject(self);
   if (!object || !EPyObject_Size) return -1;
   return EPyObject_Size(object.Get());
 }
 
 REALstringStruct* Repr(REALobjectStruct* self, intptr_t) {
-  HeldReference object = HeldEntityObject(self);
+  ScopedReference object = ScopedEntityObject(self);
   if (!object || !EPyObject_Repr) return nullptr;
-  HeldReference text(EPyObject_Repr(object.Get()), HeldReference::kAdopt);
+  ScopedReference text = ScopedReference::Adopt(EPyObject_Repr(object.Get()));
   return text ? HostStringFromStr(text.Get()) : nullptr;
 }
 
 REALstringStruct* TypeName(REALobjectStruct* self, intptr_t) {
   PyObjectRef object = PythonEntityObjectOf(self);
   if (!object) return nullptr;
-  HeldReference name(NewTypeName(reinterpret_cast<PyObjectRef>(object->ob_type)), HeldReference::kAdopt);
+  ScopedReference name = ScopedReference::Adopt(NewTypeName(reinterpret_cast<PyObjectRef>(object->ob_type)));
   return name ? HostStringFromStr(name.Get()) : nullptr;
 }
 

@@ -54,13 +54,13 @@ REALstringStruct* HostText(const std::string& text) {
 // Reading an exporter. Any layout is accepted (strided, indirect, read-only).
 
 int64_t BufferSize(REALobjectStruct* self, intptr_t) {
-  HeldReference object = HeldEntityObject(self);
+  ScopedReference object = ScopedEntityObject(self);
   AcquiredBuffer buffer(object.Get(), PyBUF_FULL_RO);
   return buffer ? buffer.view().len : -1;
 }
 
 REALstringStruct* BufferFormat(REALobjectStruct* self, intptr_t) {
-  HeldReference object = HeldEntityObject(self);
+  ScopedReference object = ScopedEntityObject(self);
   AcquiredBuffer buffer(object.Get(), PyBUF_FULL_RO);
   if (!buffer) return nullptr;
   return HostText(buffer.view().format ? buffer.view().format : "B");  // no format means unsigned bytes
@@ -68,7 +68,7 @@ REALstringStruct* BufferFormat(REALobjectStruct* self, intptr_t) {
 
 // The extents joined by commas ("480,640,3"); empty for a scalar (no dimension).
 REALstringStruct* BufferShape(REALobjectStruct* self, intptr_t) {
-  HeldReference object = HeldEntityObject(self);
+  ScopedReference object = ScopedEntityObject(self);
   AcquiredBuffer buffer(object.Get(), PyBUF_FULL_RO);
   if (!buffer) return nullptr;
   const Py_buffer& view = buffer.view();
@@ -137,7 +137,7 @@ bool RefuseObjectPointers(const Py_buffer& view, const char* member) {
 int64_t CopyBuffer(REALobjectStruct* self, REALobjectStruct* into) {
   // Getting the buffer may run Python code that drops the last host reference to the block.
   const ScopedObject keptBlock = ScopedObject::Borrow(into);
-  HeldReference object = HeldEntityObject(self);
+  ScopedReference object = ScopedEntityObject(self);
   if (!object || RefuseNilBlock(into, "CopyBuffer")) return -1;
   AcquiredBuffer buffer(object.Get(), PyBUF_FULL_RO);
   if (!buffer) return -1;
@@ -168,7 +168,7 @@ int64_t CopyBuffer(REALobjectStruct* self, REALobjectStruct* into) {
 REALobjectStruct* BufferView(REALobjectStruct* self) {
   // Making the view may run Python code that drops the last host reference to the entity.
   const ScopedObject keptSelf = ScopedObject::Borrow(self);
-  HeldReference object = HeldEntityObject(self);
+  ScopedReference object = ScopedEntityObject(self);
   if (!object) return nullptr;
   if (!EPyMemoryView_FromObject) {
     RaisePythonError(e__PyExc_SystemError, "the Python library makes no memoryview");
@@ -239,7 +239,7 @@ REALobjectStruct* FromMemoryBlock(REALobjectStruct* block, REALstringStruct* for
   const ScopedObject keptBlock = ScopedObject::Borrow(block);
   PyObjectRef format = nullptr;
   const int64_t itemSize = ItemSizeOf(formatText, &format);
-  const HeldReference keptFormat(format);  // the exporter takes its own
+  const ScopedReference keptFormat = ScopedReference::Borrow(format);  // the exporter takes its own
   if (format) ReleasePythonRef(format);
   if (itemSize == 0 || !EPyMemoryView_FromObject) return nullptr;
   const BlockMemory memory = MemoryOf(block);

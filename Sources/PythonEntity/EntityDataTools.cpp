@@ -26,15 +26,15 @@ bool RunDataToolsSource() {
     RaisePythonError(e__PyExc_SystemError, "the Python library cannot run the data tools");
     return false;
   }
-  HeldReference module(EPyImport_AddModule(kDataToolsModule));  // borrowed from sys.modules
+  ScopedReference module = ScopedReference::Borrow(EPyImport_AddModule(kDataToolsModule));  // borrowed from sys.modules
   if (!module) return false;
   // Code run in a namespace without __builtins__ gets none before 3.8.
-  HeldReference builtins(EPyImport_ImportModule("builtins"), HeldReference::kAdopt);
+  ScopedReference builtins = ScopedReference::Adopt(EPyImport_ImportModule("builtins"));
   if (!builtins || EPyObject_SetAttrString(module.Get(), "__builtins__", builtins.Get()) != 0) return false;
   PyObjectRef namespace_ = EPyModule_GetDict(module.Get());  // borrowed
   if (!namespace_) return false;
-  HeldReference ran(EPyRun_StringFlags(kDataToolsSource, kFileInput, namespace_, namespace_, nullptr),
-                    HeldReference::kAdopt);
+  ScopedReference ran =
+      ScopedReference::Adopt(EPyRun_StringFlags(kDataToolsSource, kFileInput, namespace_, namespace_, nullptr));
   return static_cast<bool>(ran);
 }
 
@@ -58,13 +58,13 @@ PyObjectRef DataToolsFunction(const char* name) {
 // Every argument is held by the caller for the whole call.
 template <typename... Objects>
 PyObjectRef CallDataTool(const char* name, Objects... arguments) {
-  HeldReference function(DataToolsFunction(name), HeldReference::kAdopt);
+  ScopedReference function = ScopedReference::Adopt(DataToolsFunction(name));
   if (!function) return nullptr;
   if (!HasPythonEntries(EPyTuple_New, EPyTuple_SetItem, EPyObject_CallObject)) {
     RaisePythonError(e__PyExc_SystemError, "the Python library cannot call a function");
     return nullptr;
   }
-  HeldReference tuple(EPyTuple_New(sizeof...(Objects)), HeldReference::kAdopt);
+  ScopedReference tuple = ScopedReference::Adopt(EPyTuple_New(sizeof...(Objects)));
   if (!tuple) return nullptr;
   Py_ssize_t index = 0;
   for (PyObjectRef argument : {arguments...}) EPyTuple_SetItem(tuple.Get(), index++, NewReference(argument));
@@ -103,12 +103,12 @@ REALobjectStruct* MemoryBlockOfBytes(PyObjectRef bytes) {
 
 // The encoded bytes of a Figure, a Pillow Image, a numpy array or anything with _repr_png_/_repr_jpeg_.
 REALobjectStruct* ImageData(REALobjectStruct* self, REALstringStruct* format) {
-  HeldReference object = HeldEntityObject(self);
+  ScopedReference object = ScopedEntityObject(self);
   const ScopedString keptFormat = ScopedString::Borrow(format);
   if (!object) return nullptr;
-  HeldReference formatText(TextArgument(format), HeldReference::kAdopt);
+  ScopedReference formatText = ScopedReference::Adopt(TextArgument(format));
   if (!formatText) return nullptr;
-  HeldReference bytes(CallDataTool("image_data", object.Get(), formatText.Get()), HeldReference::kAdopt);
+  ScopedReference bytes = ScopedReference::Adopt(CallDataTool("image_data", object.Get(), formatText.Get()));
   return bytes ? MemoryBlockOfBytes(bytes.Get()) : nullptr;
 }
 
@@ -132,24 +132,24 @@ REALobjectStruct* FromImageData(REALobjectStruct* block) {
     RaisePythonError(e__PyExc_SystemError, "FromImageData: the host tells no address of the MemoryBlock");
     return nullptr;
   }
-  HeldReference bytes(EPyBytes_FromStringAndSize(static_cast<const char*>(address), static_cast<Py_ssize_t>(size)),
-                      HeldReference::kAdopt);
+  ScopedReference bytes = ScopedReference::Adopt(
+      EPyBytes_FromStringAndSize(static_cast<const char*>(address), static_cast<Py_ssize_t>(size)));
   PyObjectRef image = bytes ? CallDataTool("from_image_data", bytes.Get()) : nullptr;
   return image ? NewEntity(image) : nullptr;
 }
 
 REALobjectStruct* ColumnNames(REALobjectStruct* self) {
-  HeldReference object = HeldEntityObject(self);
+  ScopedReference object = ScopedEntityObject(self);
   if (!object) return nullptr;
   PyObjectRef names = CallDataTool("column_names", object.Get());
   return names ? NewListWrapper(names) : nullptr;
 }
 
 REALobjectStruct* Column(REALobjectStruct* self, REALstringStruct* name) {
-  HeldReference object = HeldEntityObject(self);
+  ScopedReference object = ScopedEntityObject(self);
   const ScopedString keptName = ScopedString::Borrow(name);
   if (!object) return nullptr;
-  HeldReference nameText(TextArgument(name), HeldReference::kAdopt);
+  ScopedReference nameText = ScopedReference::Adopt(TextArgument(name));
   if (!nameText) return nullptr;
   PyObjectRef column = CallDataTool("column", object.Get(), nameText.Get());
   return column ? NewEntity(column) : nullptr;

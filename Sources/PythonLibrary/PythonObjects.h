@@ -1,13 +1,14 @@
 // Python objects as the plugin handles them without the host: references
 // counted on the object header directly (the plugin never calls the library
-// for reference counting), the type tests, the shared objects, and raising
-// an error.
+// for reference counting) and the scoped reference, the type tests, the
+// shared objects, type names, and raising an error.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <exception>
 #include <string>
+#include <utility>
 
 #include "PythonLibrary/PythonAbi.h"
 
@@ -34,6 +35,41 @@ inline PyObjectRef NewReference(PyObjectRef borrowed) {
 inline void ReleasePythonRef(PyObjectRef object) {
   if (!IsImmortalPythonObject(object) && --object->ob_refcnt == 0) object->ob_type->tp_dealloc(object);
 }
+
+// A reference that lives in a block of code and is given back when the block
+// is left: a temporary, or a reference of a member's own to an object it hands
+// into a call that can run Python code (that code may call host code that
+// drops the last host reference to the wrapper or argument the object came
+// from). Borrow takes a reference of its own to a borrowed object; Adopt takes
+// over a new one; null stays null. Given back as ReleasePythonRef gives back a
+// temporary, within the operation that took it, so to the interpreter it came
+// from (Finalize is refused inside a call into Python).
+class ScopedReference {
+ public:
+  ScopedReference() noexcept = default;
+  static ScopedReference Borrow(PyObjectRef borrowed) noexcept { return ScopedReference(NewReference(borrowed)); }
+  static ScopedReference Adopt(PyObjectRef owned) noexcept { return ScopedReference(owned); }
+  ScopedReference(const ScopedReference&) = delete;
+  ScopedReference& operator=(const ScopedReference&) = delete;
+  ScopedReference(ScopedReference&& other) noexcept : object_(other.HandOver()) {}
+  // The reference held before goes when `other` does.
+  ScopedReference& operator=(ScopedReference&& other) noexcept {
+    std::swap(object_, other.object_);
+    return *this;
+  }
+  ~ScopedReference() {
+    if (object_) ReleasePythonRef(object_);
+  }
+  PyObjectRef Get() const noexcept { return object_; }
+  explicit operator bool() const noexcept { return object_ != nullptr; }
+  // Hands the reference to the caller (a result, a field) and holds nothing.
+  PyObjectRef HandOver() noexcept { return std::exchange(object_, nullptr); }
+
+ private:
+  explicit ScopedReference(PyObjectRef owned) noexcept : object_(owned) {}
+
+  PyObjectRef object_ = nullptr;  // owned; null for none
+};
 
 bool IsPythonInt(PyObjectRef object);    // int, bool and int subclasses
 bool IsPythonStr(PyObjectRef object);    // str and its subclasses

@@ -48,7 +48,7 @@ REALobjectStruct* PythonModule_GetClass(REALobjectStruct* self, REALstringStruct
 
 int8_t PythonModule_Reload(REALobjectStruct* self) {
   const ScopedObject keptSelf = ScopedObject::Borrow(self);
-  HeldReference module(PythonObjectOf(self));
+  ScopedReference module = ScopedReference::Borrow(PythonObjectOf(self));
   if (!module || !EPyImport_ReloadModule) return false;
   PyObjectRef reloaded = EPyImport_ReloadModule(module.Get());
   if (!reloaded) {

@@ -40,7 +40,7 @@ PyObjectRef Held(REALobjectStruct* self) {
 // returns. A conversion may run Python code (__index__, __float__, __bool__).
 template <typename T>
 typename T::Type Get(REALobjectStruct* self) {
-  HeldReference object(Held(self));
+  ScopedReference object = ScopedReference::Borrow(Held(self));
   return ConvertedValue<T>(object.Get());
 }
 

@@ -19,7 +19,7 @@ PyObjectRef AttributeName(REALstringStruct* name) {
 // Runs `use` with the name's text; `otherwise` when there is none.
 template <typename Result, typename Use>
 Result WithName(PyObjectRef object, REALstringStruct* name, Result otherwise, Use use) {
-  HeldReference held(object);  // attribute access runs Python code
+  ScopedReference held = ScopedReference::Borrow(object);  // attribute access runs Python code
   if (!object) return otherwise;
   PyObjectRef key = AttributeName(name);
   if (!key) return otherwise;

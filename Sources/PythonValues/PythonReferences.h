@@ -1,5 +1,7 @@
-// The references that wrappers and members own, and the rule that none of
-// them is ever given back to an interpreter other than the one it came from.
+// The references that wrappers keep in the fields of their data blocks, and
+// the rule that none of them is ever given back to an interpreter other than
+// the one it came from. (What lives in a block of code is a ScopedReference,
+// PythonLibrary/PythonObjects.h.)
 #pragma once
 
 #include <cstdint>
@@ -8,29 +10,6 @@
 #include "PythonRuntime/HostEntry.h"
 #include "PythonRuntime/InterpreterState.h"
 #include "PythonValues/OwnedFieldTable.h"
-
-// A reference of a member's own to an object it hands into a call that can
-// run Python code: that code may call host code that drops the last host
-// reference to the wrapper or argument the object came from. Given back when
-// the member is done, within the same host call (Finalize is refused inside one).
-class HeldReference {
- public:
-  explicit HeldReference(PyObjectRef borrowed) noexcept : object_(NewReference(borrowed)) {}
-  // Takes over a new reference instead (null for none).
-  struct AdoptTag {};
-  static constexpr AdoptTag kAdopt{};
-  HeldReference(PyObjectRef owned, AdoptTag) noexcept : object_(owned) {}
-  HeldReference(const HeldReference&) = delete;
-  HeldReference& operator=(const HeldReference&) = delete;
-  ~HeldReference() {
-    if (object_ && gPythonInitialized) ReleasePythonRef(object_);
-  }
-  PyObjectRef Get() const noexcept { return object_; }
-  explicit operator bool() const noexcept { return object_ != nullptr; }
-
- private:
-  PyObjectRef object_;  // owned; null for none
-};
 
 // A wrapper's owned reference lives in a field of its data block. Every such
 // field is known, so that Finalize can forget the references that die with

@@ -61,11 +61,11 @@ REALobjectStruct* NewInstanceOfValue(PyObjectRef object) {
 
 PyObjectRef CallWithWrappers(PyObjectRef callable, REALobjectStruct* parameters, REALobjectStruct* keywords) {
   if (!callable || !HasPythonEntries(EPyObject_Call, EPyTuple_New)) return nullptr;
-  HeldReference heldCallable(callable);
+  ScopedReference heldCallable = ScopedReference::Borrow(callable);
   PyObjectRef arguments = parameters ? NewReference(PythonEntityObjectOf(parameters)) : EPyTuple_New(0);
   // A dictionary that holds nothing (made from the null Ptr a host function
   // receives when called without keywords) means no keywords, as Nil does.
-  HeldReference keywordDict = HeldArgumentObject(keywords);
+  ScopedReference keywordDict = ScopedArgumentObject(keywords);
   PyObjectRef result = nullptr;
   if (arguments) {
     if (!IsPythonTuple(arguments))

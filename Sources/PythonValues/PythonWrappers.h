@@ -30,7 +30,7 @@ struct PythonParametersData {
 };
 // Python3Object: the base of every named program-object wrapper.
 struct PythonObjectData {
-  StringField name;     // given back by Python3Object's destructor; may be empty
+  StringField name;    // given back by Python3Object's destructor; may be empty
   PyObjectRef object;  // owned reference, or null
 };
 
@@ -46,12 +46,12 @@ PyObjectRef PythonObjectOf(REALobjectStruct* instance);
 
 // The same, held by a reference of the caller's own for the length of a call
 // that can run Python code.
-inline HeldReference HeldEntityObject(REALobjectStruct* instance) {
-  return HeldReference(PythonEntityObjectOf(instance));
+inline ScopedReference ScopedEntityObject(REALobjectStruct* instance) {
+  return ScopedReference::Borrow(PythonEntityObjectOf(instance));
 }
 // The object an argument wrapper holds, held the same way; none for Nil.
-inline HeldReference HeldArgumentObject(REALobjectStruct* wrapper) {
-  return HeldReference(wrapper ? PythonEntityObjectOf(wrapper) : nullptr);
+inline ScopedReference ScopedArgumentObject(REALobjectStruct* wrapper) {
+  return ScopedReference::Borrow(wrapper ? PythonEntityObjectOf(wrapper) : nullptr);
 }
 
 // True for a Python3EntityBase of any class that holds an object of the

@@ -45,14 +45,13 @@ void PythonXojoModule_AddValue(REALobjectStruct* self, REALstringStruct* name, R
   HostModule* module = DataOf(self)->state;
   std::string text = NameToRegister(module, name, kMember, false);
   if (text.empty()) return;
-  HeldReference object = HeldArgumentObject(value);
+  ScopedReference object = ScopedArgumentObject(value);
   if (!object)
     return ThrowPythonException(PythonExceptionCode::RegistrationRefused,
                                 "Python3XojoModule.AddValue: the value holds no Python object (values are made "
                                 "while Python runs)");
-  HeldReference data(
-      EPyMarshal_WriteObjectToString ? EPyMarshal_WriteObjectToString(object.Get(), kMarshalVersion) : nullptr,
-      HeldReference::kAdopt);
+  ScopedReference data = ScopedReference::Adopt(
+      EPyMarshal_WriteObjectToString ? EPyMarshal_WriteObjectToString(object.Get(), kMarshalVersion) : nullptr);
   if (!data || !IsPythonBytes(data.Get()) || !HasPythonEntries(EPyBytes_AsString, EPyBytes_Size)) {
     if (EPyErr_Clear) EPyErr_Clear();
     return ThrowPythonException(
