@@ -21,7 +21,7 @@ void PythonBytes_Destructor(REALobjectStruct*) {}
 // the wrapper holding nothing.
 void Store(REALobjectStruct* self, const void* bytes, int64_t size) {
   if ((!bytes && size > 0) || !PythonIsRunning() || !EPyBytes_FromStringAndSize) return;
-  ReplaceOwnedPythonRef(PythonEntityDataOf(self)->object,
+  ReplaceReferenceField(PythonEntityDataOf(self)->object,
                         EPyBytes_FromStringAndSize(static_cast<const char*>(bytes), static_cast<Py_ssize_t>(size)));
 }
 

@@ -42,7 +42,7 @@ void Destructor(REALobjectStruct*) {}
 
 void PythonDictionary_Constructor(REALobjectStruct* self) {
   if (LookUpOnFirstUse(PythonEntryId::EPyDict_Copy)) LookUpOnFirstUse(PythonEntryId::EPyDict_DelItem);
-  if (PythonIsRunning() && EPyDict_New) ReplaceOwnedPythonRef(PythonEntityDataOf(self)->object, EPyDict_New());
+  if (PythonIsRunning() && EPyDict_New) ReplaceReferenceField(PythonEntityDataOf(self)->object, EPyDict_New());
 }
 
 // The keyword arguments a host function receives (null when there are
@@ -53,7 +53,7 @@ void PythonDictionary_ConstructorPtr(REALobjectStruct* self, void* dictionaryPtr
   if (!dict || !PythonIsRunning()) return;
   if (!IsPythonDict(dict))
     return RaisePythonError(e__PyExc_TypeError, "Python3Dictionary.Constructor: the Ptr is no dict");
-  ReplaceOwnedPythonRef(PythonEntityDataOf(self)->object, NewReference(dict));
+  ReplaceReferenceField(PythonEntityDataOf(self)->object, NewReference(dict));
 }
 
 int64_t PythonDictionary_Count(REALobjectStruct* self, intptr_t) {

@@ -131,7 +131,7 @@ void Python_Finalize() {
     return;
   }
   if (EPyErr_Clear) EPyErr_Clear();
-  ReleaseOwnedPythonRefs();
+  ReleaseReferenceFields();
   if (EPyErr_Clear) EPyErr_Clear();  // what a release ran may have raised
   NoteThreadsOutlivingInterpreter();
   ReleaseWaitingWriters();
@@ -145,7 +145,7 @@ void Python_Finalize() {
   NoteInterpreterFinalized();
   DeliverEveryQueuedText();  // what the joined threads wrote
   LetOutlivingThreadsEnd();
-  ForgetOwnedPythonRefs();
+  ForgetReferenceFields();
   EndInterpreter();
   ReleaseRegisteredModules();
 }

@@ -174,7 +174,7 @@ REALobjectStruct* BufferView(REALobjectStruct* self) {
     RaisePythonError(e__PyExc_SystemError, "the Python library makes no memoryview");
     return nullptr;
   }
-  PyObjectRef& kept = EntityBufferDataOf(self)->view;
+  ReferenceField& kept = EntityBufferDataOf(self)->view;
   const bool firstView = !kept;
   if (firstView) {
     PyObjectRef view = EPyMemoryView_FromObject(object.Get());
@@ -182,7 +182,7 @@ REALobjectStruct* BufferView(REALobjectStruct* self) {
     if (kept)
       ReleasePythonRef(view);  // a BufferView that the exporter's code called kept one meanwhile
     else
-      StoreOwnedPythonRef(kept, view);
+      StoreReferenceField(kept, view);
   }
   AcquiredBuffer writable(kept, PyBUF_C_CONTIGUOUS | PyBUF_WRITABLE | PyBUF_FORMAT);
   const bool refused = writable && RefuseObjectPointers(writable.view(), "BufferView");

@@ -18,7 +18,7 @@ namespace {
 // The wrapper gets a new empty list; any list it held stays as it is for
 // whoever else holds it.
 void NewEmptyList(REALobjectStruct* self) {
-  if (PythonIsRunning() && EPyList_New) ReplaceOwnedPythonRef(PythonEntityDataOf(self)->object, EPyList_New(0));
+  if (PythonIsRunning() && EPyList_New) ReplaceReferenceField(PythonEntityDataOf(self)->object, EPyList_New(0));
 }
 
 void Constructor(REALobjectStruct* self) {

@@ -55,7 +55,7 @@ int8_t PythonModule_Reload(REALobjectStruct* self) {
     if (EPyErr_Clear) EPyErr_Clear();
     return false;
   }
-  ReplaceOwnedPythonRef(PythonObjectDataOf(self)->object, reloaded);
+  ReplaceReferenceField(PythonObjectDataOf(self)->object, reloaded);
   return true;
 }
 

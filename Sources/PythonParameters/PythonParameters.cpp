@@ -41,7 +41,7 @@ PyObjectRef NewTupleOfNone(int64_t size) {
 }
 
 void PythonParameters_Constructor(REALobjectStruct* self, int64_t parameterCount) {
-  if (PythonIsRunning()) StoreOwnedPythonRef(PythonEntityDataOf(self)->object, NewTupleOfNone(parameterCount));
+  if (PythonIsRunning()) StoreReferenceField(PythonEntityDataOf(self)->object, NewTupleOfNone(parameterCount));
   SetLastError(self, PY_NO_ERROR);
 }
 
@@ -49,7 +49,7 @@ void PythonParameters_ConstructorPtr(REALobjectStruct* self, void* paramPtr) {
   if (paramPtr && PythonIsRunning()) {
     auto tuple = static_cast<PyObjectRef>(paramPtr);
     TakePythonRef(tuple);
-    StoreOwnedPythonRef(PythonEntityDataOf(self)->object, tuple);
+    StoreReferenceField(PythonEntityDataOf(self)->object, tuple);
   }
   SetLastError(self, PY_NO_ERROR);
 }

@@ -38,7 +38,7 @@ PyObjectRef PythonObjectOf(REALobjectStruct* instance) {
 // offset in every object, so the address is that of a known field only in
 // the wrapper that holds it.
 bool HoldsPythonObject(REALobjectStruct* object) {
-  return object && IsOwnedPythonRefField(&PythonEntityDataOf(object)->object);
+  return object && IsReferenceField(&PythonEntityDataOf(object)->object);
 }
 
 PyObjectRef& EntityField(REALobjectStruct* wrapper) { return PythonEntityDataOf(wrapper)->object; }
