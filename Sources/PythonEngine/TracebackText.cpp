@@ -25,35 +25,30 @@ bool IsNone(PyObjectRef object) { return !object || object == e__Py_NoneStruct; 
 // The UTF-8 of a str, lone surrogates as backslash escapes; "" for anything else.
 std::string Utf8Of(PyObjectRef text) {
   if (!IsPythonStr(text) || !HasPythonEntries(EPyUnicode_AsEncodedString, EPyBytes_AsString, EPyBytes_Size)) return {};
-  PyObjectRef bytes = EPyUnicode_AsEncodedString(text, "utf-8", "backslashreplace");
+  const ScopedReference bytes = ScopedReference::Adopt(EPyUnicode_AsEncodedString(text, "utf-8", "backslashreplace"));
   if (!bytes) {
     EPyErr_Clear();
     return {};
   }
-  std::string result(EPyBytes_AsString(bytes), static_cast<size_t>(EPyBytes_Size(bytes)));
-  ReleasePythonRef(bytes);
-  return result;
+  return std::string(EPyBytes_AsString(bytes.Get()), static_cast<size_t>(EPyBytes_Size(bytes.Get())));
 }
 
 std::string TextAttributeUtf8(PyObjectRef object, const char* name) {
-  PyObjectRef text = NewPythonStrAttributeOrNull(object, name);
-  std::string result = Utf8Of(text);
-  if (text) ReleasePythonRef(text);
-  return result;
+  const ScopedReference text = ScopedReference::Adopt(NewPythonStrAttributeOrNull(object, name));
+  return Utf8Of(text.Get());
 }
 
 // An int attribute, or `otherwise`.
 long IntAttribute(PyObjectRef object, const char* name, long otherwise) {
-  PyObjectRef number = NewPythonAttributeOrNull(object, name);
+  const ScopedReference number = ScopedReference::Adopt(NewPythonAttributeOrNull(object, name));
   long result = otherwise;
-  if (IsPythonInt(number) && EPyLong_AsLong) {
-    result = EPyLong_AsLong(number);
+  if (IsPythonInt(number.Get()) && EPyLong_AsLong) {
+    result = EPyLong_AsLong(number.Get());
     if (result == -1 && EPyErr_Occurred && EPyErr_Occurred()) {
       EPyErr_Clear();
       result = otherwise;
     }
   }
-  if (number) ReleasePythonRef(number);
   return result;
 }
 
@@ -81,17 +76,18 @@ std::string SourceLine(const std::string& file, long number) {
 
 // The name Python's traceback prints: the module left out for builtins and __main__.
 std::string TypeNameForTraceback(PyObjectRef type) {
-  PyObjectRef module = NewPythonStrAttributeOrNull(type, "__module__");
-  const bool plain =
-      module && EPyUnicode_CompareWithASCIIString && EPyUnicode_CompareWithASCIIString(module, "__main__") == 0;
-  if (module) ReleasePythonRef(module);
+  bool plain = false;
+  {
+    const ScopedReference module = ScopedReference::Adopt(NewPythonStrAttributeOrNull(type, "__module__"));
+    plain =
+        module && EPyUnicode_CompareWithASCIIString && EPyUnicode_CompareWithASCIIString(module.Get(), "__main__") == 0;
+  }
   if (plain) {
     std::string name = TextAttributeUtf8(type, "__qualname__");
     if (!name.empty()) return name;
   }
-  PyObjectRef name = NewTypeName(type);
-  std::string result = Utf8Of(name);
-  if (name) ReleasePythonRef(name);
+  const ScopedReference name = ScopedReference::Adopt(NewTypeName(type));
+  std::string result = Utf8Of(name.Get());
   return result.empty() ? "<unknown>" : result;
 }
 
@@ -111,24 +107,26 @@ class TracebackWriter {
 
  private:
   void Chained(PyObjectRef value) {
-    PyObjectRef cause = NewPythonAttributeOrNull(value, "__cause__");
-    PyObjectRef context = IsNone(cause) ? NewPythonAttributeOrNull(value, "__context__") : nullptr;
-    PyObjectRef suppress = IsNone(cause) ? NewPythonAttributeOrNull(value, "__suppress_context__") : nullptr;
-    const bool suppressed = suppress == e__Py_TrueStruct;
-    if (!IsNone(cause)) {
-      Earlier(cause, "\nThe above exception was the direct cause of the following exception:\n\n");
-    } else if (!IsNone(context) && !suppressed) {
-      Earlier(context, "\nDuring handling of the above exception, another exception occurred:\n\n");
+    const ScopedReference cause = ScopedReference::Adopt(NewPythonAttributeOrNull(value, "__cause__"));
+    const bool caused = !IsNone(cause.Get());
+    const ScopedReference context =
+        ScopedReference::Adopt(caused ? nullptr : NewPythonAttributeOrNull(value, "__context__"));
+    const ScopedReference suppress =
+        ScopedReference::Adopt(caused ? nullptr : NewPythonAttributeOrNull(value, "__suppress_context__"));
+    const bool suppressed = suppress.Get() == e__Py_TrueStruct;
+    if (caused) {
+      Earlier(cause.Get(), "\nThe above exception was the direct cause of the following exception:\n\n");
+    } else if (!IsNone(context.Get()) && !suppressed) {
+      Earlier(context.Get(), "\nDuring handling of the above exception, another exception occurred:\n\n");
     }
-    for (PyObjectRef object : {cause, context, suppress})
-      if (object) ReleasePythonRef(object);
   }
 
   void Earlier(PyObjectRef exception, const char* joint) {
     if (std::find(seen_.begin(), seen_.end(), exception) != seen_.end()) return;
-    PyObjectRef traceback = NewPythonAttributeOrNull(exception, "__traceback__");
-    Exception(exception, traceback, reinterpret_cast<PyObjectRef>(exception->ob_type));
-    if (traceback) ReleasePythonRef(traceback);
+    {
+      const ScopedReference traceback = ScopedReference::Adopt(NewPythonAttributeOrNull(exception, "__traceback__"));
+      Exception(exception, traceback.Get(), reinterpret_cast<PyObjectRef>(exception->ob_type));
+    }
     text += joint;
   }
 
@@ -137,15 +135,16 @@ class TracebackWriter {
     std::string lastFile, lastName;
     long lastLine = -1;
     int repeats = 0;
-    PyObjectRef entry = NewReference(traceback);
-    while (!IsNone(entry)) {
-      PyObjectRef frame = NewPythonAttributeOrNull(entry, "tb_frame");
-      PyObjectRef code = NewPythonAttributeOrNull(frame, "f_code");
-      const std::string file = TextAttributeUtf8(code, "co_filename");
-      const std::string name = TextAttributeUtf8(code, "co_name");
-      const long line = IntAttribute(entry, "tb_lineno", -1);
-      for (PyObjectRef object : {code, frame})
-        if (object) ReleasePythonRef(object);
+    ScopedReference entry = ScopedReference::Borrow(traceback);
+    while (!IsNone(entry.Get())) {
+      std::string file, name;
+      {
+        const ScopedReference frame = ScopedReference::Adopt(NewPythonAttributeOrNull(entry.Get(), "tb_frame"));
+        const ScopedReference code = ScopedReference::Adopt(NewPythonAttributeOrNull(frame.Get(), "f_code"));
+        file = TextAttributeUtf8(code.Get(), "co_filename");
+        name = TextAttributeUtf8(code.Get(), "co_name");
+      }
+      const long line = IntAttribute(entry.Get(), "tb_lineno", -1);
       if (file == lastFile && name == lastName && line == lastLine) {
         ++repeats;
       } else {
@@ -160,11 +159,8 @@ class TracebackWriter {
         const std::string source = SourceLine(file, line);
         if (!source.empty()) text += "    " + source + "\n";
       }
-      PyObjectRef next = NewPythonAttributeOrNull(entry, "tb_next");
-      ReleasePythonRef(entry);
-      entry = next;
+      entry = ScopedReference::Adopt(NewPythonAttributeOrNull(entry.Get(), "tb_next"));
     }
-    if (entry) ReleasePythonRef(entry);
     Repeated(repeats);
   }
 
@@ -182,10 +178,9 @@ class TracebackWriter {
       SyntaxErrorLines(value);
       message = TextAttributeUtf8(value, "msg");
     } else if (value && EPyObject_Str) {
-      PyObjectRef words = EPyObject_Str(value);
+      const ScopedReference words = ScopedReference::Adopt(EPyObject_Str(value));
       if (!words) EPyErr_Clear();
-      message = Utf8Of(words);
-      if (words) ReleasePythonRef(words);
+      message = Utf8Of(words.Get());
     }
     text += TypeNameForTraceback(type) + (message.empty() ? "" : ": " + message) + "\n";
     if (value) Notes(value);
@@ -207,14 +202,13 @@ class TracebackWriter {
   }
 
   void Notes(PyObjectRef value) {
-    PyObjectRef notes = NewPythonAttributeOrNull(value, "__notes__");
-    if (IsPythonList(notes) && EPyList_Size && EPyList_GetItem) {
-      for (Py_ssize_t i = 0, count = EPyList_Size(notes); i < count; ++i) {
-        PyObjectRef note = EPyList_GetItem(notes, i);
+    const ScopedReference notes = ScopedReference::Adopt(NewPythonAttributeOrNull(value, "__notes__"));
+    if (IsPythonList(notes.Get()) && EPyList_Size && EPyList_GetItem) {
+      for (Py_ssize_t i = 0, count = EPyList_Size(notes.Get()); i < count; ++i) {
+        PyObjectRef note = EPyList_GetItem(notes.Get(), i);
         if (IsPythonStr(note)) text += Utf8Of(note) + "\n";
       }
     }
-    if (notes) ReleasePythonRef(notes);
   }
 
   std::vector<PyObjectRef> seen_;  // borrowed: each is kept alive by the chain being read

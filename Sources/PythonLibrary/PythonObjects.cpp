@@ -90,35 +90,29 @@ PyObjectRef NewPythonAttributeOrNull(PyObjectRef object, const char* name) {
 }
 
 PyObjectRef NewPythonStrAttributeOrNull(PyObjectRef object, const char* name) {
-  PyObjectRef value = NewPythonAttributeOrNull(object, name);
-  if (value && !IsPythonStr(value)) {
-    ReleasePythonRef(value);
-    return nullptr;
-  }
-  return value;
+  ScopedReference value = ScopedReference::Adopt(NewPythonAttributeOrNull(object, name));
+  return IsPythonStr(value.Get()) ? value.HandOver() : nullptr;
 }
 
 PyObjectRef NewTypeName(PyObjectRef type) {
-  PyObjectRef name = NewPythonStrAttributeOrNull(type, "__qualname__");
-  if (!name) name = NewPythonStrAttributeOrNull(type, "__name__");
+  ScopedReference name = ScopedReference::Adopt(NewPythonStrAttributeOrNull(type, "__qualname__"));
+  if (!name) name = ScopedReference::Adopt(NewPythonStrAttributeOrNull(type, "__name__"));
   if (!name) {
     const char* made = reinterpret_cast<PyTypeObjectHeader*>(type)->tp_name;
-    name = made && EPyUnicode_DecodeUTF8
-               ? EPyUnicode_DecodeUTF8(made, static_cast<Py_ssize_t>(std::strlen(made)), "replace")
-               : nullptr;
-    if (!name && EPyErr_Clear) EPyErr_Clear();
-    return name;
+    PyObjectRef madeName = made && EPyUnicode_DecodeUTF8
+                               ? EPyUnicode_DecodeUTF8(made, static_cast<Py_ssize_t>(std::strlen(made)), "replace")
+                               : nullptr;
+    if (!madeName && EPyErr_Clear) EPyErr_Clear();
+    return madeName;
   }
-  PyObjectRef module = NewPythonStrAttributeOrNull(type, "__module__");
+  const ScopedReference module = ScopedReference::Adopt(NewPythonStrAttributeOrNull(type, "__module__"));
   if (!module || !HasPythonEntries(EPyUnicode_FromFormat, EPyUnicode_CompareWithASCIIString) ||
-      EPyUnicode_CompareWithASCIIString(module, "builtins") == 0) {
-    if (module) ReleasePythonRef(module);
-    return name;
+      EPyUnicode_CompareWithASCIIString(module.Get(), "builtins") == 0)
+    return name.HandOver();
+  PyObjectRef full = EPyUnicode_FromFormat("%U.%U", module.Get(), name.Get());
+  if (!full) {
+    EPyErr_Clear();
+    return name.HandOver();
   }
-  PyObjectRef full = EPyUnicode_FromFormat("%U.%U", module, name);
-  if (!full) EPyErr_Clear();
-  ReleasePythonRef(module);
-  if (!full) return name;
-  ReleasePythonRef(name);
   return full;
 }
