@@ -22,20 +22,10 @@ namespace {
 // empty string may come as no string at all), or the object a value wrapper
 // holds, shared. Null when the host cannot give the text or the wrapper holds
 // nothing.
-class Key {
- public:
-  explicit Key(REALstringStruct* text) : object_(NewPythonText(text)) {}
-  explicit Key(REALobjectStruct* wrapper) : object_(NewReference(wrapper ? PythonEntityObjectOf(wrapper) : nullptr)) {}
-  Key(const Key&) = delete;
-  Key& operator=(const Key&) = delete;
-  ~Key() {
-    if (object_) ReleasePythonRef(object_);
-  }
-  PyObjectRef Get() const { return object_; }
-
- private:
-  PyObjectRef object_;  // owned; null for none
-};
+ScopedReference KeyOf(REALstringStruct* text) { return ScopedReference::Adopt(NewPythonText(text)); }
+ScopedReference KeyOf(REALobjectStruct* wrapper) {
+  return ScopedReference::Borrow(wrapper ? PythonEntityObjectOf(wrapper) : nullptr);
+}
 
 // The reference lives in the Python3EntityBase block, whose destructor releases it.
 void Destructor(REALobjectStruct*) {}
@@ -71,7 +61,7 @@ template <typename KeyArgument>
 int8_t Contains(REALobjectStruct* self, KeyArgument keyArgument) {
   ScopedReference dict = ScopedEntityObject(self);
   if (!dict || !EPyDict_Contains) return false;
-  Key key(keyArgument);
+  const ScopedReference key = KeyOf(keyArgument);
   if (!key.Get()) return false;
   const int found = EPyDict_Contains(dict.Get(), key.Get());
   if (found == -1) ThrowPythonException(PythonExceptionCode::ContainsFailed);
@@ -84,7 +74,7 @@ template <typename KeyArgument>
 REALobjectStruct* GetValue(REALobjectStruct* self, KeyArgument keyArgument) {
   ScopedReference dict = ScopedEntityObject(self);
   if (!dict || !EPyDict_GetItemWithError) return nullptr;
-  Key key(keyArgument);
+  const ScopedReference key = KeyOf(keyArgument);
   return key.Get() ? CheckedValue<values::Entity>(EPyDict_GetItemWithError(dict.Get(), key.Get())) : nullptr;
 }
 
@@ -94,7 +84,7 @@ void SetValue(REALobjectStruct* self, KeyArgument keyArgument, REALobjectStruct*
   ScopedReference dict = ScopedEntityObject(self);
   ScopedReference item = ScopedArgumentObject(value);
   if (!dict || !item || !EPyDict_SetItem) return;
-  Key key(keyArgument);
+  const ScopedReference key = KeyOf(keyArgument);
   if (key.Get()) EPyDict_SetItem(dict.Get(), key.Get(), item.Get());
 }
 
@@ -103,7 +93,7 @@ template <typename KeyArgument>
 void Remove(REALobjectStruct* self, KeyArgument keyArgument) {
   ScopedReference dict = ScopedEntityObject(self);
   if (!dict || !LookUpOnFirstUse(PythonEntryId::EPyDict_DelItem)) return;
-  Key key(keyArgument);
+  const ScopedReference key = KeyOf(keyArgument);
   if (!key.Get()) return;
   const int removed = EPyDict_DelItem(dict.Get(), key.Get());
   if constexpr (std::is_same_v<KeyArgument, REALstringStruct*>) {
@@ -142,7 +132,7 @@ REALobjectStruct* SetDefault(REALobjectStruct* self, REALstringStruct* keyText, 
   ScopedReference dict = ScopedEntityObject(self);
   ScopedReference fallback = ScopedArgumentObject(defaultValue);
   if (!dict || !fallback) return nullptr;
-  Key key(keyText);
+  const ScopedReference key = KeyOf(keyText);
   return key.Get() ? CheckedValue<values::Entity>(EPyDict_SetDefault(dict.Get(), key.Get(), fallback.Get())) : nullptr;
 }
 

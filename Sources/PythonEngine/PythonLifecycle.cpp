@@ -160,10 +160,8 @@ void Python_AddSearchPath(REALobjectStruct* folder) {
   HostStringBytes bytes(nativePath.Get(), HostStringBytes::AsStored);
   PyObjectRef searchPath = EPySys_GetObject("path");
   if (searchPath && nativePath.Get() && bytes.Available()) {
-    if (PyObjectRef path = NewPythonPath(bytes.Data(), bytes.Size())) {
-      EPyList_Append(searchPath, path);
-      ReleasePythonRef(path);
-    }
+    if (const ScopedReference path = ScopedReference::Adopt(NewPythonPath(bytes.Data(), bytes.Size())))
+      EPyList_Append(searchPath, path.Get());
   }
 }
 
@@ -171,13 +169,14 @@ namespace {}  // namespace
 
 REALobjectStruct* Python_GetModule(REALstringStruct* name) {
   if (!PythonLoadedAndRunning() || !EnsurePythonEntries(EPyImport_Import)) return nullptr;
-  PyObjectRef text = NewPythonName(name);
-  if (!text) return nullptr;
   PyObjectRef module = nullptr;
-  if (PythonTextHoldsNul(text))
-    RaiseModuleNotFound(text);  // import cuts a name at a NUL (3.11 finds "os" for "os\0evil")
-  else
-    module = EPyImport_Import(text);
-  ReleasePythonRef(text);
+  {
+    const ScopedReference text = ScopedReference::Adopt(NewPythonName(name));
+    if (!text) return nullptr;
+    if (PythonTextHoldsNul(text.Get()))
+      RaiseModuleNotFound(text.Get());  // import cuts a name at a NUL (3.11 finds "os" for "os\0evil")
+    else
+      module = EPyImport_Import(text.Get());
+  }
   return module ? NewNamedObjectWrapper(&PythonModuleClass, name, module) : nullptr;
 }

@@ -62,13 +62,9 @@ REALobjectStruct* NewFunctionOfAttribute(PyObjectRef owner, REALstringStruct* na
   ScopedObject module = ScopedObject::Borrow(ownerModule);
   ScopedObject instance = ScopedObject::Borrow(ownerInstance);
   const ScopedString keptName = ScopedString::Borrow(name);
-  PyObjectRef attribute = GetPythonAttribute(owner, name);
-  if (!attribute) return nullptr;
-  if (!EPyCallable_Check || !EPyCallable_Check(attribute)) {
-    ReleasePythonRef(attribute);
-    return nullptr;
-  }
-  REALobjectStruct* function = NewNamedObjectWrapper(&PythonFunctionClass, name, attribute);
+  ScopedReference attribute = ScopedReference::Adopt(GetPythonAttribute(owner, name));
+  if (!attribute || !EPyCallable_Check || !EPyCallable_Check(attribute.Get())) return nullptr;
+  REALobjectStruct* function = NewNamedObjectWrapper(&PythonFunctionClass, name, attribute.HandOver());
   if (!function) return nullptr;
   PythonFunctionData* data = PythonFunctionDataOf(function);
   data->ownerModule.Adopt(module.HandOver());

@@ -53,29 +53,32 @@ REALobjectStruct* NewNamedObjectWrapper(REALclassDefinition* record, REALstringS
 
 // Named as GetErrorTypeName names types; a name that cannot be made leaves it empty.
 REALobjectStruct* NewInstanceOfValue(PyObjectRef object) {
-  PyObjectRef typeName = object ? NewTypeName(reinterpret_cast<PyObjectRef>(object->ob_type)) : nullptr;
-  ScopedString name = ScopedString::Adopt(typeName ? HostStringFromStr(typeName) : nullptr);
-  if (typeName) ReleasePythonRef(typeName);
+  ScopedString name;
+  {
+    const ScopedReference typeName =
+        ScopedReference::Adopt(object ? NewTypeName(reinterpret_cast<PyObjectRef>(object->ob_type)) : nullptr);
+    name = ScopedString::Adopt(typeName ? HostStringFromStr(typeName.Get()) : nullptr);
+  }
   return NewNamedObjectWrapper(&PythonInstanceClass, name.Get(), object);
 }
 
 PyObjectRef CallWithWrappers(PyObjectRef callable, REALobjectStruct* parameters, REALobjectStruct* keywords) {
   if (!callable || !HasPythonEntries(EPyObject_Call, EPyTuple_New)) return nullptr;
   ScopedReference heldCallable = ScopedReference::Borrow(callable);
-  PyObjectRef arguments = parameters ? NewReference(PythonEntityObjectOf(parameters)) : EPyTuple_New(0);
+  const ScopedReference arguments =
+      parameters ? ScopedReference::Borrow(PythonEntityObjectOf(parameters)) : ScopedReference::Adopt(EPyTuple_New(0));
   // A dictionary that holds nothing (made from the null Ptr a host function
   // receives when called without keywords) means no keywords, as Nil does.
   ScopedReference keywordDict = ScopedArgumentObject(keywords);
   PyObjectRef result = nullptr;
   if (arguments) {
-    if (!IsPythonTuple(arguments))
+    if (!IsPythonTuple(arguments.Get()))
       RaisePythonError(e__PyExc_TypeError, "argument list must be a tuple");
     else if (keywordDict && !IsPythonDict(keywordDict.Get()))
       RaisePythonError(e__PyExc_TypeError, "keyword list must be a dictionary");
     else
-      result = EPyObject_Call(callable, arguments, keywordDict.Get());
+      result = EPyObject_Call(callable, arguments.Get(), keywordDict.Get());
   }
-  if (arguments) ReleasePythonRef(arguments);
   return result;
 }
 
