@@ -51,7 +51,8 @@ void ThrowPythonException(PythonExceptionCode code, const char* message) {
   auto construct = reinterpret_cast<RuntimeExceptionConstructor>(
       REALLoadObjectMethod(exception.Get(), "Constructor(message as String, errorCode as Integer)"));
   if (construct) {
-    ScopedString text = ScopedString::Adopt(REALBuildStringWithEncoding(message, static_cast<int>(strlen(message)), kREALTextEncodingUTF8));
+    ScopedString text = ScopedString::Adopt(
+        REALBuildStringWithEncoding(message, static_cast<int>(strlen(message)), kREALTextEncodingUTF8));
     construct(exception.Get(), text.Get(), errorCode);
   }
   REALRaiseException(exception.Get());

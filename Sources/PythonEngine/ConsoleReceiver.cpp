@@ -63,7 +63,8 @@ void Emit(int stream, const char* text, size_t length) noexcept {
       }
     return;
   }
-  ScopedString output = ScopedString::Adopt(REALBuildStringWithEncoding(text, static_cast<int>(length), kREALTextEncodingUTF8));
+  ScopedString output =
+      ScopedString::Adopt(REALBuildStringWithEncoding(text, static_cast<int>(length), kREALTextEncodingUTF8));
   // The handler may replace the receiver; it must outlive its own event.
   ScopedObject keptReceiver = ScopedObject::Borrow(receiver);
   ++consoleEventNesting;

@@ -61,7 +61,7 @@ struct Exporter {
   int64_t itemSize;    // the views' itemsize and stride
   int64_t itemCount;   // the views' one extent: length / itemSize
   PyObjectRef format;  // bytes holding the struct format; owned
-  ObjectField block;    // the MemoryBlock whose memory it is, locked; empty for a copy
+  ObjectField block;   // the MemoryBlock whose memory it is, locked; empty for a copy
 };
 
 Exporter* ExporterOf(PyObjectRef self) { return reinterpret_cast<Exporter*>(self); }

@@ -17,7 +17,7 @@
 
 extern bool gPythonFound;              // a library file has been opened
 extern bool gPythonEntryPointsLoaded;  // the table is complete: Python may be called
-extern ObjectField gPythonPath;         // library file chosen by SetPythonPath; may be empty
+extern ObjectField gPythonPath;        // library file chosen by SetPythonPath; may be empty
 extern void* PythonDLLHandle;          // the loaded library; null until a load completes
 extern wchar_t* gPythonHome;           // home handed to Py_SetPythonHome; never freed; may be null
 
