@@ -49,9 +49,9 @@ class CheckLayersTest(unittest.TestCase):
 
     def test_member_defined_above_its_class(self):
         self.append("Sources/PythonEngine/PythonErrors.cpp",
-                    "\nnamespace planted {\nbool OwnedFieldTable::Grow() noexcept { return false; }\n}\n")
-        self.assertReported("Sources/PythonEngine/PythonErrors.cpp defines OwnedFieldTable::Grow, "
-                            "declared in Sources/PythonValues/OwnedFieldTable.h")
+                    "\nnamespace planted {\nbool ReferenceFieldTable::Grow() noexcept { return false; }\n}\n")
+        self.assertReported("Sources/PythonEngine/PythonErrors.cpp defines ReferenceFieldTable::Grow, "
+                            "declared in Sources/PythonValues/ReferenceFieldTable.h")
 
     def test_definition_in_an_anonymous_namespace_is_its_own(self):
         self.append("Sources/PythonValues/PythonReferences.h", "\nvoid PlantedFunction();\n")

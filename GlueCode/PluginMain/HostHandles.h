@@ -1,5 +1,5 @@
-// Host objects and strings the plugin holds within an operation, and the
-// bytes of a host string.
+// Host objects and strings the plugin holds within an operation (Scoped) or
+// keeps in a data block or a global (Field), and the bytes of a host string.
 #pragma once
 
 #include <cstddef>
@@ -16,40 +16,48 @@ inline void LockHostHandle(REALstringStruct* string) { REALLockString(string); }
 inline void UnlockHostHandle(REALarrayStruct* array) { REALUnlockObject(reinterpret_cast<REALobjectStruct*>(array)); }
 inline void LockHostHandle(REALarrayStruct* array) { REALLockObject(reinterpret_cast<REALobjectStruct*>(array)); }
 
+// Two kinds of holder, one word each: a Scoped handle lives in a block of
+// code and gives its lock back when it goes; a Field is kept in a data block
+// or a global and gives its lock back when it is set again or reset. Both
+// take a handle in one of two ways: Adopt takes over the lock the handle
+// carries (what a creating or reading host service returns); Borrow takes a
+// lock of its own (for a handle received as an argument). HandOver gives the
+// lock to the caller and holds nothing.
+
 // Holds one lock on a host object or string and gives it back when it goes.
-// Constructed from a handle it takes over the lock the handle carries (what a
-// creating or reading host service returns); Retain takes a lock of its own
-// (for a handle received as an argument).
 template <typename Handle>
-class HostRef {
+class ScopedHandle {
  public:
-  explicit HostRef(Handle* handle = nullptr) noexcept : handle_(handle) {}
-  static HostRef Retain(Handle* handle) noexcept {
+  ScopedHandle() noexcept = default;
+  static ScopedHandle Adopt(Handle* handle) noexcept { return ScopedHandle(handle); }
+  static ScopedHandle Borrow(Handle* handle) noexcept {
     if (handle) LockHostHandle(handle);
-    return HostRef(handle);
+    return ScopedHandle(handle);
   }
-  HostRef(const HostRef&) = delete;
-  HostRef& operator=(const HostRef&) = delete;
-  HostRef(HostRef&& other) noexcept : handle_(other.release()) {}
-  HostRef& operator=(HostRef&& other) noexcept {
+  ScopedHandle(const ScopedHandle&) = delete;
+  ScopedHandle& operator=(const ScopedHandle&) = delete;
+  ScopedHandle(ScopedHandle&& other) noexcept : handle_(other.HandOver()) {}
+  ScopedHandle& operator=(ScopedHandle&& other) noexcept {
     std::swap(handle_, other.handle_);
     return *this;
   }
-  ~HostRef() {
+  ~ScopedHandle() {
     if (handle_) UnlockHostHandle(handle_);
   }
-  Handle* get() const noexcept { return handle_; }
+  Handle* Get() const noexcept { return handle_; }
   // Hands the lock to the caller (a result returned to the host, a field of a data block).
-  Handle* release() noexcept { return std::exchange(handle_, nullptr); }
+  Handle* HandOver() noexcept { return std::exchange(handle_, nullptr); }
   // For host services that write a new handle through a pointer; holds nothing before.
-  Handle** out() noexcept { return &handle_; }
+  Handle** Out() noexcept { return &handle_; }
 
  private:
-  Handle* handle_;
+  explicit ScopedHandle(Handle* handle) noexcept : handle_(handle) {}
+
+  Handle* handle_ = nullptr;
 };
 
-using OwnedObject = HostRef<REALobjectStruct>;
-using OwnedString = HostRef<REALstringStruct>;
+using ScopedObject = ScopedHandle<REALobjectStruct>;
+using ScopedString = ScopedHandle<REALstringStruct>;
 
 // A host object or string kept in a data block or a global: the field holds
 // one lock on what it holds, and gives it back when it is set again or reset.
@@ -57,12 +65,12 @@ using OwnedString = HostRef<REALstringStruct>;
 // given back by itself, since a block ends when its class's destructor says
 // (Reset) and a global may outlive the host's services at exit.
 template <typename Handle>
-class HeldHandle {
+class HandleField {
  public:
-  Handle* get() const noexcept { return handle_; }
+  Handle* Get() const noexcept { return handle_; }
   explicit operator bool() const noexcept { return handle_ != nullptr; }
   // Keeps `handle` with a lock of the field's own (for a handle received as an argument).
-  void Retain(Handle* handle) noexcept {
+  void Borrow(Handle* handle) noexcept {
     if (handle) LockHostHandle(handle);
     Adopt(handle);
   }
@@ -81,15 +89,15 @@ class HeldHandle {
     if (Handle* held = std::exchange(handle_, nullptr)) UnlockHostHandle(held);
   }
   // Hands what it holds, with its lock, to the caller, and holds nothing.
-  Handle* Take() noexcept { return std::exchange(handle_, nullptr); }
+  Handle* HandOver() noexcept { return std::exchange(handle_, nullptr); }
 
  private:
   Handle* handle_ = nullptr;  // locked by the field; null for none
 };
 
-using HeldObject = HeldHandle<REALobjectStruct>;
-using HeldString = HeldHandle<REALstringStruct>;
-using HeldArray = HeldHandle<REALarrayStruct>;
+using ObjectField = HandleField<REALobjectStruct>;
+using StringField = HandleField<REALstringStruct>;
+using ArrayField = HandleField<REALarrayStruct>;
 
 // The bytes of a host string, for as long as this lives. A null handle is the
 // host's empty string. Utf8 asks the host to convert the text (it may refuse);
@@ -102,11 +110,11 @@ class HostStringBytes {
   HostStringBytes(const HostStringBytes&) = delete;
   HostStringBytes& operator=(const HostStringBytes&) = delete;
 
-  bool available() const noexcept { return available_; }  // false: the host refused the conversion
-  const char* data() const noexcept { return data_; }     // never null
-  size_t size() const noexcept { return size_; }
-  std::string_view view() const noexcept { return {data_, size_}; }
-  std::string text() const { return std::string(data_, size_); }
+  bool Available() const noexcept { return available_; }  // false: the host refused the conversion
+  const char* Data() const noexcept { return data_; }     // never null
+  size_t Size() const noexcept { return size_; }
+  std::string_view View() const noexcept { return {data_, size_}; }
+  std::string Text() const { return std::string(data_, size_); }
 
  private:
   StringDataRecord lease_{};  // filled by the host for Utf8; given back by the destructor

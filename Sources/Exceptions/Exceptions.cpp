@@ -45,14 +45,15 @@ void ThrowPythonException(PythonExceptionCode code) { ThrowPythonException(code,
 
 void ThrowPythonException(PythonExceptionCode code, const char* message) {
   const auto errorCode = static_cast<int64_t>(code);
-  OwnedObject exception(REALnewInstanceOfClass(&PythonExceptionClass));
-  if (!exception.get()) return;
+  ScopedObject exception = ScopedObject::Adopt(REALnewInstanceOfClass(&PythonExceptionClass));
+  if (!exception.Get()) return;
   using RuntimeExceptionConstructor = void (*)(REALobjectStruct*, REALstringStruct*, int64_t);
   auto construct = reinterpret_cast<RuntimeExceptionConstructor>(
-      REALLoadObjectMethod(exception.get(), "Constructor(message as String, errorCode as Integer)"));
+      REALLoadObjectMethod(exception.Get(), "Constructor(message as String, errorCode as Integer)"));
   if (construct) {
-    OwnedString text(REALBuildStringWithEncoding(message, static_cast<int>(strlen(message)), kREALTextEncodingUTF8));
-    construct(exception.get(), text.get(), errorCode);
+    ScopedString text = ScopedString::Adopt(
+        REALBuildStringWithEncoding(message, static_cast<int>(strlen(message)), kREALTextEncodingUTF8));
+    construct(exception.Get(), text.Get(), errorCode);
   }
-  REALRaiseException(exception.get());
+  REALRaiseException(exception.Get());
 }

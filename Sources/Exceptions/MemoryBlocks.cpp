@@ -15,13 +15,13 @@ REALclassRefStruct* MemoryBlockRef = nullptr;  // the host's class; valid for th
 // serve every later one.
 REALobjectStruct* CreateMemoryBlock(int64_t size) {
   if (!MemoryBlockRef) MemoryBlockRef = REALGetClassRef("MemoryBlock");
-  OwnedObject block(REALnewInstanceWithClass(MemoryBlockRef));
-  if (!block.get()) return nullptr;
+  ScopedObject block = ScopedObject::Adopt(REALnewInstanceWithClass(MemoryBlockRef));
+  if (!block.Get()) return nullptr;
   if (!EMemoryBlockConstructor)
-    EMemoryBlockConstructor = REALLoadObjectMethod(block.get(), "Constructor(bytes as Integer)");
+    EMemoryBlockConstructor = REALLoadObjectMethod(block.Get(), "Constructor(bytes as Integer)");
   if (!EMemoryBlockConstructor) return nullptr;
-  reinterpret_cast<void (*)(REALobjectStruct*, int64_t)>(EMemoryBlockConstructor)(block.get(), size);
-  return block.release();
+  reinterpret_cast<void (*)(REALobjectStruct*, int64_t)>(EMemoryBlockConstructor)(block.Get(), size);
+  return block.HandOver();
 }
 
 void* MemoryBlockAddress(REALobjectStruct* memoryBlock) {

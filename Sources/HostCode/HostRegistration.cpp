@@ -11,9 +11,9 @@ std::string NameFromHost(REALstringStruct* name) {
   return bytes ? std::string(bytes, length) : std::string();
 }
 
-void AppendToObjectArray(HeldArray& array, REALobjectStruct* object) {
+void AppendToObjectArray(ArrayField& array, REALobjectStruct* object) {
   if (!array) array.Adopt(REALCreateArray(kREALObjectArrayType, -1));
-  if (array) REALInsertArrayValueObject(array.get(), REALGetArrayUBound(array.get()) + 1, object);
+  if (array) REALInsertArrayValueObject(array.Get(), REALGetArrayUBound(array.Get()) + 1, object);
 }
 
 bool MayChange(const PythonVisibleState* state, const char* member) {
@@ -45,4 +45,4 @@ std::string NameToRegister(const PythonVisibleState* state, REALstringStruct* na
   return text;
 }
 
-void StoreObjectName(REALobjectStruct* self, REALstringStruct* name) { PythonObjectDataOf(self)->name.Retain(name); }
+void StoreObjectName(REALobjectStruct* self, REALstringStruct* name) { PythonObjectDataOf(self)->name.Borrow(name); }

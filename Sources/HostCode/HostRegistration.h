@@ -70,4 +70,4 @@ void DestroyHostState(State*& field) {
 
 // Appends to a host array of objects, creating it when null; the array takes
 // its own reference.
-void AppendToObjectArray(HeldArray& array, REALobjectStruct* object);
+void AppendToObjectArray(ArrayField& array, REALobjectStruct* object);

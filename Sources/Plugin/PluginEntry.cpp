@@ -19,9 +19,9 @@
 void PluginEntry() {
   ResetPythonLoaderState();
   LoadEntryPoints();
-  consoleOutputInstance.Take();  // held by an earlier start of the plugin, if any
+  consoleOutputInstance.HandOver();  // held by an earlier start of the plugin, if any
   gPythonInitialized = false;
-  gRegisteredModules.Take();
+  gRegisteredModules.HandOver();
 
   REALRegisterInterface(&PythonIterableInterface);
   REALRegisterClass(&PythonEntityBaseClass);

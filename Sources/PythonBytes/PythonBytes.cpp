@@ -21,7 +21,7 @@ void PythonBytes_Destructor(REALobjectStruct*) {}
 // the wrapper holding nothing.
 void Store(REALobjectStruct* self, const void* bytes, int64_t size) {
   if ((!bytes && size > 0) || !PythonIsRunning() || !EPyBytes_FromStringAndSize) return;
-  ReplaceOwnedPythonRef(PythonEntityDataOf(self)->object,
+  ReplaceReferenceField(PythonEntityDataOf(self)->object,
                         EPyBytes_FromStringAndSize(static_cast<const char*>(bytes), static_cast<Py_ssize_t>(size)));
 }
 
@@ -29,7 +29,7 @@ void Store(REALobjectStruct* self, const void* bytes, int64_t size) {
 // string at all.
 void PythonBytes_ConstructorString(REALobjectStruct* self, REALstringStruct* value) {
   HostStringBytes bytes(value, HostStringBytes::kAsStored);
-  if (bytes.available()) Store(self, bytes.data(), static_cast<int64_t>(bytes.size()));
+  if (bytes.Available()) Store(self, bytes.Data(), static_cast<int64_t>(bytes.Size()));
 }
 
 void PythonBytes_ConstructorMemoryBlock(REALobjectStruct* self, REALobjectStruct* memoryBlock) {
@@ -56,12 +56,12 @@ REALobjectStruct* PythonBytes_ToMemoryBlock(REALobjectStruct* self) {
   PyObjectRef bytes = HeldBytes(self);
   if (!bytes) return nullptr;
   const Py_ssize_t size = EPyBytes_Size(bytes);
-  OwnedObject block(CreateMemoryBlock(size));
-  if (!block.get() || size == 0) return block.release();
-  void* memory = MemoryBlockAddress(block.get());
+  ScopedObject block = ScopedObject::Adopt(CreateMemoryBlock(size));
+  if (!block.Get() || size == 0) return block.HandOver();
+  void* memory = MemoryBlockAddress(block.Get());
   if (!memory) return nullptr;
   std::memcpy(memory, EPyBytes_AsString(bytes), static_cast<size_t>(size));
-  return block.release();
+  return block.HandOver();
 }
 
 REALproperty PythonBytesProperties[] = {

@@ -19,14 +19,14 @@ REALobjectStruct* CreateInstanceWithKeywords(REALobjectStruct* self, REALobjectS
                                              REALobjectStruct* keywords) {
   // The class's code may call host code that drops the last host reference to
   // this wrapper, which is read afterwards.
-  const OwnedObject keptSelf = OwnedObject::Retain(self);
+  const ScopedObject keptSelf = ScopedObject::Borrow(self);
   PyObjectRef made = CallWithWrappers(PythonObjectOf(self), parameters, keywords);
   if (!made) return nullptr;
-  REALobjectStruct* instance = NewNamedObjectWrapper(&PythonInstanceClass, PythonObjectDataOf(self)->name.get(), made);
+  REALobjectStruct* instance = NewNamedObjectWrapper(&PythonInstanceClass, PythonObjectDataOf(self)->name.Get(), made);
   if (!instance) return nullptr;
   PythonInstanceData* data = PythonInstanceDataOf(instance);
-  data->ownerClass.Retain(self);
-  data->ownerModule.Retain(PythonClassDataOf(self)->ownerModule.get());
+  data->ownerClass.Borrow(self);
+  data->ownerModule.Borrow(PythonClassDataOf(self)->ownerModule.Get());
   return instance;
 }
 

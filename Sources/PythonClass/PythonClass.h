@@ -5,7 +5,7 @@
 #include "HostHandles.h"
 
 struct PythonClassData {
-  HeldObject ownerModule;  // the Python3Module it came from; may be empty
+  ObjectField ownerModule;  // the Python3Module it came from; may be empty
 };
 
 PythonClassData* PythonClassDataOf(REALobjectStruct* instance);

@@ -22,27 +22,17 @@ namespace {
 // empty string may come as no string at all), or the object a value wrapper
 // holds, shared. Null when the host cannot give the text or the wrapper holds
 // nothing.
-class Key {
- public:
-  explicit Key(REALstringStruct* text) : object_(NewPythonText(text)) {}
-  explicit Key(REALobjectStruct* wrapper) : object_(NewReference(wrapper ? PythonEntityObjectOf(wrapper) : nullptr)) {}
-  Key(const Key&) = delete;
-  Key& operator=(const Key&) = delete;
-  ~Key() {
-    if (object_) ReleasePythonRef(object_);
-  }
-  PyObjectRef Get() const { return object_; }
-
- private:
-  PyObjectRef object_;  // owned; null for none
-};
+ScopedReference KeyOf(REALstringStruct* text) { return ScopedReference::Adopt(NewPythonText(text)); }
+ScopedReference KeyOf(REALobjectStruct* wrapper) {
+  return ScopedReference::Borrow(wrapper ? PythonEntityObjectOf(wrapper) : nullptr);
+}
 
 // The reference lives in the Python3EntityBase block, whose destructor releases it.
 void Destructor(REALobjectStruct*) {}
 
 void PythonDictionary_Constructor(REALobjectStruct* self) {
   if (LookUpOnFirstUse(PythonEntryId::EPyDict_Copy)) LookUpOnFirstUse(PythonEntryId::EPyDict_DelItem);
-  if (PythonIsRunning() && EPyDict_New) ReplaceOwnedPythonRef(PythonEntityDataOf(self)->object, EPyDict_New());
+  if (PythonIsRunning() && EPyDict_New) ReplaceReferenceField(PythonEntityDataOf(self)->object, EPyDict_New());
 }
 
 // The keyword arguments a host function receives (null when there are
@@ -53,7 +43,7 @@ void PythonDictionary_ConstructorPtr(REALobjectStruct* self, void* dictionaryPtr
   if (!dict || !PythonIsRunning()) return;
   if (!IsPythonDict(dict))
     return RaisePythonError(e__PyExc_TypeError, "Python3Dictionary.Constructor: the Ptr is no dict");
-  ReplaceOwnedPythonRef(PythonEntityDataOf(self)->object, NewReference(dict));
+  ReplaceReferenceField(PythonEntityDataOf(self)->object, NewReference(dict));
 }
 
 int64_t PythonDictionary_Count(REALobjectStruct* self, intptr_t) {
@@ -63,17 +53,17 @@ int64_t PythonDictionary_Count(REALobjectStruct* self, intptr_t) {
 
 // Empties the dict itself: every holder of it sees it empty.
 void PythonDictionary_Clear(REALobjectStruct* self) {
-  HeldReference dict = HeldEntityObject(self);
-  if (dict && EPyDict_Clear) EPyDict_Clear(dict.get());
+  ScopedReference dict = ScopedEntityObject(self);
+  if (dict && EPyDict_Clear) EPyDict_Clear(dict.Get());
 }
 
 template <typename KeyArgument>
 int8_t Contains(REALobjectStruct* self, KeyArgument keyArgument) {
-  HeldReference dict = HeldEntityObject(self);
+  ScopedReference dict = ScopedEntityObject(self);
   if (!dict || !EPyDict_Contains) return false;
-  Key key(keyArgument);
+  const ScopedReference key = KeyOf(keyArgument);
   if (!key.Get()) return false;
-  const int found = EPyDict_Contains(dict.get(), key.Get());
+  const int found = EPyDict_Contains(dict.Get(), key.Get());
   if (found == -1) ThrowPythonException(PythonExceptionCode::ContainsFailed);
   return found == 1;
 }
@@ -82,30 +72,30 @@ int8_t Contains(REALobjectStruct* self, KeyArgument keyArgument) {
 // its error left set.
 template <typename KeyArgument>
 REALobjectStruct* GetValue(REALobjectStruct* self, KeyArgument keyArgument) {
-  HeldReference dict = HeldEntityObject(self);
+  ScopedReference dict = ScopedEntityObject(self);
   if (!dict || !EPyDict_GetItemWithError) return nullptr;
-  Key key(keyArgument);
-  return key.Get() ? CheckedValue<values::Entity>(EPyDict_GetItemWithError(dict.get(), key.Get())) : nullptr;
+  const ScopedReference key = KeyOf(keyArgument);
+  return key.Get() ? CheckedValue<values::Entity>(EPyDict_GetItemWithError(dict.Get(), key.Get())) : nullptr;
 }
 
 // The dict takes its own references; a refused entry leaves Python's error set.
 template <typename KeyArgument>
 void SetValue(REALobjectStruct* self, KeyArgument keyArgument, REALobjectStruct* value) {
-  HeldReference dict = HeldEntityObject(self);
-  HeldReference item = HeldArgumentObject(value);
+  ScopedReference dict = ScopedEntityObject(self);
+  ScopedReference item = ScopedArgumentObject(value);
   if (!dict || !item || !EPyDict_SetItem) return;
-  Key key(keyArgument);
-  if (key.Get()) EPyDict_SetItem(dict.get(), key.Get(), item.get());
+  const ScopedReference key = KeyOf(keyArgument);
+  if (key.Get()) EPyDict_SetItem(dict.Get(), key.Get(), item.Get());
 }
 
 // A String key that is absent raises; an entity key leaves the KeyError set.
 template <typename KeyArgument>
 void Remove(REALobjectStruct* self, KeyArgument keyArgument) {
-  HeldReference dict = HeldEntityObject(self);
+  ScopedReference dict = ScopedEntityObject(self);
   if (!dict || !LookUpOnFirstUse(PythonEntryId::EPyDict_DelItem)) return;
-  Key key(keyArgument);
+  const ScopedReference key = KeyOf(keyArgument);
   if (!key.Get()) return;
-  const int removed = EPyDict_DelItem(dict.get(), key.Get());
+  const int removed = EPyDict_DelItem(dict.Get(), key.Get());
   if constexpr (std::is_same_v<KeyArgument, REALstringStruct*>) {
     if (removed == -1) ThrowPythonException(PythonExceptionCode::RemoveFailed);
   }
@@ -114,36 +104,36 @@ void Remove(REALobjectStruct* self, KeyArgument keyArgument) {
 // A new list of the keys or values, in the dict's order; a snapshot.
 template <PyObjectRef (*&Snapshot)(PyObjectRef)>
 REALobjectStruct* ListOf(REALobjectStruct* self) {
-  HeldReference dict = HeldEntityObject(self);
+  ScopedReference dict = ScopedEntityObject(self);
   if (!dict || !Snapshot) return nullptr;
-  PyObjectRef list = Snapshot(dict.get());
+  PyObjectRef list = Snapshot(dict.Get());
   return list ? NewListWrapper(list) : nullptr;
 }
 
 // A shallow copy: a new dict of the same keys and values.
 REALobjectStruct* PythonDictionary_Copy(REALobjectStruct* self) {
-  HeldReference dict = HeldEntityObject(self);
+  ScopedReference dict = ScopedEntityObject(self);
   if (!dict || !LookUpOnFirstUse(PythonEntryId::EPyDict_Copy)) return nullptr;
-  PyObjectRef copy = EPyDict_Copy(dict.get());
+  PyObjectRef copy = EPyDict_Copy(dict.Get());
   return copy ? NewDictionaryWrapper(copy) : nullptr;
 }
 
 void Merge(REALobjectStruct* self, REALobjectStruct* other, int8_t overrideExisting) {
-  HeldReference dict = HeldEntityObject(self);
-  HeldReference otherDict = HeldArgumentObject(other);
+  ScopedReference dict = ScopedEntityObject(self);
+  ScopedReference otherDict = ScopedArgumentObject(other);
   if (!dict || !otherDict || !LookUpOnFirstUse(PythonEntryId::EPyDict_Merge)) return;
-  if (EPyDict_Merge(dict.get(), otherDict.get(), overrideExisting ? 1 : 0) == -1)
+  if (EPyDict_Merge(dict.Get(), otherDict.Get(), overrideExisting ? 1 : 0) == -1)
     ThrowPythonException(PythonExceptionCode::MergeFailed);
 }
 
 // The value under the key, which gets the default when it has none.
 REALobjectStruct* SetDefault(REALobjectStruct* self, REALstringStruct* keyText, REALobjectStruct* defaultValue) {
   if (!LookUpOnFirstUse(PythonEntryId::EPyDict_SetDefault)) return nullptr;
-  HeldReference dict = HeldEntityObject(self);
-  HeldReference fallback = HeldArgumentObject(defaultValue);
+  ScopedReference dict = ScopedEntityObject(self);
+  ScopedReference fallback = ScopedArgumentObject(defaultValue);
   if (!dict || !fallback) return nullptr;
-  Key key(keyText);
-  return key.Get() ? CheckedValue<values::Entity>(EPyDict_SetDefault(dict.get(), key.Get(), fallback.get())) : nullptr;
+  const ScopedReference key = KeyOf(keyText);
+  return key.Get() ? CheckedValue<values::Entity>(EPyDict_SetDefault(dict.Get(), key.Get(), fallback.Get())) : nullptr;
 }
 
 REALproperty PythonDictionaryProperties[] = {

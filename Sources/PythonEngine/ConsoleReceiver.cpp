@@ -8,7 +8,7 @@
 #include "HostHandles.h"
 #include "Registration/ClassRecords.h"
 
-HeldObject consoleOutputInstance;
+ObjectField consoleOutputInstance;
 
 namespace {
 
@@ -52,7 +52,7 @@ REALproc HandlerOf(REALobjectStruct* receiver, int stream) {
 // Raises the stream's event of the current receiver. Standard error that no
 // handler takes goes where it always went, to the process's standard error.
 void Emit(int stream, const char* text, size_t length) noexcept {
-  REALobjectStruct* receiver = consoleOutputInstance.get();
+  REALobjectStruct* receiver = consoleOutputInstance.Get();
   REALproc handler = receiver ? HandlerOf(receiver, stream) : nullptr;
   if (!handler) {
     if (stream == kStandardError)
@@ -63,11 +63,12 @@ void Emit(int stream, const char* text, size_t length) noexcept {
       }
     return;
   }
-  OwnedString output(REALBuildStringWithEncoding(text, static_cast<int>(length), kREALTextEncodingUTF8));
+  ScopedString output =
+      ScopedString::Adopt(REALBuildStringWithEncoding(text, static_cast<int>(length), kREALTextEncodingUTF8));
   // The handler may replace the receiver; it must outlive its own event.
-  OwnedObject keptReceiver = OwnedObject::Retain(receiver);
+  ScopedObject keptReceiver = ScopedObject::Borrow(receiver);
   ++gConsoleEventNesting;
-  reinterpret_cast<void (*)(REALobjectStruct*, REALstringStruct*)>(handler)(receiver, output.get());
+  reinterpret_cast<void (*)(REALobjectStruct*, REALstringStruct*)>(handler)(receiver, output.Get());
   --gConsoleEventNesting;
 }
 
@@ -114,13 +115,13 @@ bool ConsoleEventsNestTooDeeply() noexcept { return gConsoleEventNesting >= kMax
 void Python_SetConsoleOutput(REALobjectStruct* output) {
   FlushPartialLines();
   gWholeLines = false;
-  consoleOutputInstance.Retain(output);
+  consoleOutputInstance.Borrow(output);
 }
 
 void Python_SetConsoleOutputLines(REALobjectStruct* output, int8_t lines) {
   FlushPartialLines();
   gWholeLines = lines != 0;
-  consoleOutputInstance.Retain(output);
+  consoleOutputInstance.Borrow(output);
 }
 
 REALclassDefinition PythonEngineConsoleOutputClass =

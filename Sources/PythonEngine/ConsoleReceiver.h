@@ -10,7 +10,7 @@
 #include "REALplugin.h"
 
 // Receiver of Python's standard output and error; may be empty.
-extern HeldObject consoleOutputInstance;
+extern ObjectField consoleOutputInstance;
 
 struct PythonEngineConsoleOutputData {
   REALproc handlers[2];  // the instance's ConsoleOutput and ErrorOutput handlers; each null while it has none

@@ -37,9 +37,9 @@ PyObjectRef WriteText(int stream, PyObjectRef text) noexcept {
     return nullptr;
   }
   const Py_ssize_t characters = EPyObject_Size(text);
-  HeldReference utf8(EPyUnicode_AsEncodedString(text, "utf-8", "backslashreplace"), HeldReference::kAdopt);
+  ScopedReference utf8 = ScopedReference::Adopt(EPyUnicode_AsEncodedString(text, "utf-8", "backslashreplace"));
   if (!utf8) return nullptr;
-  const std::string_view bytes(EPyBytes_AsString(utf8.get()), static_cast<size_t>(EPyBytes_Size(utf8.get())));
+  const std::string_view bytes(EPyBytes_AsString(utf8.Get()), static_cast<size_t>(EPyBytes_Size(utf8.Get())));
   if (!OnHostThread()) {
     QueueThreadText(stream, bytes);
     return EPyLong_FromLongLong(characters);

@@ -15,15 +15,17 @@ void InstallConsoleStreams() noexcept {
   if (!HasPythonEntries(EPyModule_Create2, EPyModule_GetDict, EPyRun_StringFlags, EPyErr_Clear)) return;
   SetEndOfCallWork(&FlushPartialLines);
   SetThreadTextReceiver(&ReceiveThreadText);
-  PyObjectRef module = NewConsoleStreamModule();
-  // Code run in a namespace without __builtins__ gets none before 3.8 (not even import).
-  PyObjectRef builtins = module && EPyImport_ImportModule ? EPyImport_ImportModule("builtins") : nullptr;
-  const bool ready =
-      builtins && EPyObject_SetAttrString && EPyObject_SetAttrString(module, "__builtins__", builtins) == 0;
-  PyObjectRef globals = ready ? EPyModule_GetDict(module) : nullptr;  // borrowed
-  PyObjectRef ran =
-      globals ? EPyRun_StringFlags(kConsoleStreamsSource, Py_file_input, globals, globals, nullptr) : nullptr;
-  for (PyObjectRef object : {ran, builtins, module})
-    if (object) ReleasePythonRef(object);
+  {
+    const ScopedReference module = ScopedReference::Adopt(NewConsoleStreamModule());
+    // Code run in a namespace without __builtins__ gets none before 3.8 (not even import).
+    const ScopedReference builtins =
+        ScopedReference::Adopt(module && EPyImport_ImportModule ? EPyImport_ImportModule("builtins") : nullptr);
+    const bool ready = builtins && EPyObject_SetAttrString &&
+                       EPyObject_SetAttrString(module.Get(), "__builtins__", builtins.Get()) == 0;
+    PyObjectRef globals = ready ? EPyModule_GetDict(module.Get()) : nullptr;  // borrowed
+    const ScopedReference ran = ScopedReference::Adopt(
+        globals ? EPyRun_StringFlags(kConsoleStreamsSource, Py_file_input, globals, globals, nullptr)
+                   : nullptr);
+  }
   EPyErr_Clear();  // without them, Python's own streams stay
 }

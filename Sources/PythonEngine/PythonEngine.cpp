@@ -25,7 +25,7 @@ void Python_SetPythonPath(REALobjectStruct* path) {
   if (!REALGetPropValueBoolean(path, "Exists", &exists) || !exists) return;
   bool directory = false;
   if (!REALGetPropValueBoolean(path, "Directory", &directory) || directory) return;
-  gPythonPath.Retain(path);
+  gPythonPath.Borrow(path);
 }
 
 bool Python_IsRunning() { return PythonIsRunning(); }
@@ -35,12 +35,12 @@ bool Python_SetVirtualEnvironment(REALobjectStruct* folder) {
     return false;
   bool directory = false;
   if (!REALGetPropValueBoolean(folder, "Directory", &directory) || !directory) return false;
-  OwnedString nativePath;
-  if (!REALGetPropValueString(folder, "NativePath", nativePath.out()) || !nativePath.get()) return false;
-  HostStringBytes path(nativePath.get(), HostStringBytes::kAsStored);
-  if (!path.available()) return false;
+  ScopedString nativePath;
+  if (!REALGetPropValueString(folder, "NativePath", nativePath.Out()) || !nativePath.Get()) return false;
+  HostStringBytes path(nativePath.Get(), HostStringBytes::kAsStored);
+  if (!path.Available()) return false;
   try {
-    std::optional<VirtualEnvironment> environment = ReadVirtualEnvironment(std::string(path.data(), path.size()));
+    std::optional<VirtualEnvironment> environment = ReadVirtualEnvironment(std::string(path.Data(), path.Size()));
     return environment && ChooseVirtualEnvironment(std::move(*environment));
   } catch (const std::exception&) {
     return false;

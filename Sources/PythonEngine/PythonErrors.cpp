@@ -20,8 +20,8 @@ namespace {
 // need have neither. Bytes the host cannot convert go as they are held.
 std::string MessageText(REALstringStruct* message) {
   HostStringBytes utf8(message, HostStringBytes::kUtf8);
-  if (utf8.available()) return utf8.text();
-  return HostStringBytes(message, HostStringBytes::kAsStored).text();
+  if (utf8.Available()) return utf8.Text();
+  return HostStringBytes(message, HostStringBytes::kAsStored).Text();
 }
 
 }  // namespace
@@ -30,11 +30,8 @@ bool Python_ErrorOccurred() { return PythonLoadedAndRunning() && EPyErr_Occurred
 
 REALstringStruct* Python_GetError() {
   if (!PythonLoadedAndRunning()) return nullptr;
-  PyObjectRef exception = TakeRaisedException();
-  if (!exception) return nullptr;
-  REALstringStruct* result = HostStringFromStr(exception);
-  ReleasePythonRef(exception);
-  return result;
+  const ScopedReference exception = ScopedReference::Adopt(TakeRaisedException());
+  return exception ? HostStringFromStr(exception.Get()) : nullptr;
 }
 
 void Python_ClearError() {
@@ -49,9 +46,8 @@ void Python_SetTypeError(int64_t errorType, REALstringStruct* message) {
   PyObjectRef type = PythonExceptionType(errorType);
   if (!type) return;
   const std::string text = MessageText(message);
-  PyObjectRef value =
-      EPyUnicode_DecodeUTF8(text.c_str(), static_cast<Py_ssize_t>(std::strlen(text.c_str())), "replace");
+  const ScopedReference value = ScopedReference::Adopt(
+      EPyUnicode_DecodeUTF8(text.c_str(), static_cast<Py_ssize_t>(std::strlen(text.c_str())), "replace"));
   if (!value) return;  // Python's own error (no memory) is set instead
-  EPyErr_SetObject(type, value);
-  ReleasePythonRef(value);
+  EPyErr_SetObject(type, value.Get());
 }

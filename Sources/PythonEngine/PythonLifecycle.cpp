@@ -112,7 +112,7 @@ void StartInterpreter() {
 void Python_InitWithName(REALstringStruct* applicationName) {
   if (!EnsurePythonLoaded()) return;
   HostStringBytes name(applicationName, HostStringBytes::kAsStored);
-  if (EPy_SetProgramName) EPy_SetProgramName(KeepProgramName(DecodeProgramName(name.data(), name.size())));
+  if (EPy_SetProgramName) EPy_SetProgramName(KeepProgramName(DecodeProgramName(name.Data(), name.Size())));
   StartInterpreter();
 }
 
@@ -131,7 +131,7 @@ void Python_Finalize() {
     return;
   }
   if (EPyErr_Clear) EPyErr_Clear();
-  ReleaseOwnedPythonRefs();
+  ReleaseReferenceFields();
   if (EPyErr_Clear) EPyErr_Clear();  // what a release ran may have raised
   NoteThreadsOutlivingInterpreter();
   ReleaseWaitingWriters();
@@ -145,7 +145,7 @@ void Python_Finalize() {
   NoteInterpreterFinalized();
   DeliverEveryQueuedText();  // what the joined threads wrote
   LetOutlivingThreadsEnd();
-  ForgetOwnedPythonRefs();
+  ForgetReferenceFields();
   EndInterpreter();
   ReleaseRegisteredModules();
 }
@@ -155,15 +155,13 @@ void Python_Finalize() {
 void Python_AddSearchPath(REALobjectStruct* folder) {
   if (!folder || !PythonLoadedAndRunning()) return;
   if (!EnsurePythonEntries(EPySys_GetObject, EPyList_Append)) return;
-  OwnedString nativePath;
-  if (!REALGetPropValueString(folder, "NativePath", nativePath.out())) return;
-  HostStringBytes bytes(nativePath.get(), HostStringBytes::kAsStored);
+  ScopedString nativePath;
+  if (!REALGetPropValueString(folder, "NativePath", nativePath.Out())) return;
+  HostStringBytes bytes(nativePath.Get(), HostStringBytes::kAsStored);
   PyObjectRef searchPath = EPySys_GetObject("path");
-  if (searchPath && nativePath.get() && bytes.available()) {
-    if (PyObjectRef path = NewPythonPath(bytes.data(), bytes.size())) {
-      EPyList_Append(searchPath, path);
-      ReleasePythonRef(path);
-    }
+  if (searchPath && nativePath.Get() && bytes.Available()) {
+    if (const ScopedReference path = ScopedReference::Adopt(NewPythonPath(bytes.Data(), bytes.Size())))
+      EPyList_Append(searchPath, path.Get());
   }
 }
 
@@ -171,13 +169,14 @@ namespace {}  // namespace
 
 REALobjectStruct* Python_GetModule(REALstringStruct* name) {
   if (!PythonLoadedAndRunning() || !EnsurePythonEntries(EPyImport_Import)) return nullptr;
-  PyObjectRef text = NewPythonName(name);
-  if (!text) return nullptr;
   PyObjectRef module = nullptr;
-  if (PythonTextHoldsNul(text))
-    RaiseModuleNotFound(text);  // import cuts a name at a NUL (3.11 finds "os" for "os\0evil")
-  else
-    module = EPyImport_Import(text);
-  ReleasePythonRef(text);
+  {
+    const ScopedReference text = ScopedReference::Adopt(NewPythonName(name));
+    if (!text) return nullptr;
+    if (PythonTextHoldsNul(text.Get()))
+      RaiseModuleNotFound(text.Get());  // import cuts a name at a NUL (3.11 finds "os" for "os\0evil")
+    else
+      module = EPyImport_Import(text.Get());
+  }
   return module ? NewNamedObjectWrapper(&PythonModuleClass, name, module) : nullptr;
 }

@@ -9,10 +9,10 @@
 #include "HostGlue.h"
 #include "PythonEngine/PythonErrors.h"
 #include "PythonEngine/PythonLifecycle.h"
+#include "PythonEngine/TracebackText.h"
 #include "PythonLibrary/PythonAbi.h"
 #include "PythonLibrary/PythonLoader.h"
 #include "PythonResult/PythonResult.h"
-#include "PythonRuntime/ErrorText.h"
 #include "PythonValues/PythonValues.h"
 
 namespace {
@@ -43,21 +43,19 @@ PyObjectRef RunInMain(REALstringStruct* source, int start) {
     return nullptr;
   }
   // The code run may remove __main__ from sys.modules and empty its namespace.
-  HeldReference main(EPyImport_AddModule("__main__"));
-  HeldReference globals(main ? EPyModule_GetDict(main.get()) : nullptr);
+  ScopedReference main = ScopedReference::Borrow(EPyImport_AddModule("__main__"));
+  ScopedReference globals = ScopedReference::Borrow(main ? EPyModule_GetDict(main.Get()) : nullptr);
   if (!globals) return nullptr;
-  return EPyRun_StringFlags(text.c_str(), start, globals.get(), globals.get(), nullptr);
+  return EPyRun_StringFlags(text.c_str(), start, globals.Get(), globals.Get(), nullptr);
 }
 
 // A text as a host string, characters UTF-8 cannot hold written as escapes.
 REALstringStruct* HostStringOfText(PyObjectRef text) {
   if (!IsPythonStr(text) || !HasPythonEntries(EPyUnicode_AsEncodedString, EPyBytes_AsString, EPyBytes_Size))
     return nullptr;
-  PyObjectRef utf8 = EPyUnicode_AsEncodedString(text, "utf-8", "backslashreplace");
+  const ScopedReference utf8 = ScopedReference::Adopt(EPyUnicode_AsEncodedString(text, "utf-8", "backslashreplace"));
   if (!utf8) return nullptr;
-  REALstringStruct* result = HostStringOfBytes(EPyBytes_AsString(utf8), EPyBytes_Size(utf8), kREALTextEncodingUTF8);
-  ReleasePythonRef(utf8);
-  return result;
+  return HostStringOfBytes(EPyBytes_AsString(utf8.Get()), EPyBytes_Size(utf8.Get()), kREALTextEncodingUTF8);
 }
 
 // The pending error, taken aside while `read` looks at it (normalized) and put
@@ -80,10 +78,8 @@ REALstringStruct* ReadPendingError(Read read) {
 }  // namespace
 
 bool Python_Execute(REALstringStruct* source) {
-  PyObjectRef result = RunInMain(source, Py_file_input);
-  if (!result) return false;
-  ReleasePythonRef(result);
-  return true;
+  const ScopedReference result = ScopedReference::Adopt(RunInMain(source, Py_file_input));
+  return static_cast<bool>(result);
 }
 
 REALobjectStruct* Python_Evaluate(REALstringStruct* expression) {
@@ -93,10 +89,8 @@ REALobjectStruct* Python_Evaluate(REALstringStruct* expression) {
 
 REALstringStruct* Python_GetErrorTypeName() {
   return ReadPendingError([](PyObjectRef type, PyObjectRef, PyObjectRef) -> REALstringStruct* {
-    PyObjectRef name = NewTypeName(type);
-    REALstringStruct* result = HostStringOfText(name);
-    if (name) ReleasePythonRef(name);
-    return result;
+    const ScopedReference name = ScopedReference::Adopt(NewTypeName(type));
+    return HostStringOfText(name.Get());
   });
 }
 

@@ -61,7 +61,7 @@ struct Exporter {
   int64_t itemSize;    // the views' itemsize and stride
   int64_t itemCount;   // the views' one extent: length / itemSize
   PyObjectRef format;  // bytes holding the struct format; owned
-  HeldObject block;    // the MemoryBlock whose memory it is, locked; empty for a copy
+  ObjectField block;   // the MemoryBlock whose memory it is, locked; empty for a copy
 };
 
 Exporter* ExporterOf(PyObjectRef self) { return reinterpret_cast<Exporter*>(self); }
@@ -95,7 +95,7 @@ PyBufferProcs gExporterBufferProcs = {&GetBuffer, nullptr};
 // host's thread (ReleaseHostObjectForPython), after the memory is gone from Python.
 void Dealloc(PyObjectRef self) noexcept {
   Exporter* exporter = ExporterOf(self);
-  REALobjectStruct* block = exporter->block.Take();
+  REALobjectStruct* block = exporter->block.HandOver();
   if (!block) FreeCopy(exporter->memory);
   if (exporter->format) ReleasePythonRef(exporter->format);
   TypeOf(self)->tp_free(self);
@@ -173,6 +173,6 @@ PyObjectRef NewBlockExporter(REALobjectStruct* block, void* memory, const Export
   PyObjectRef self = NewExporter(items);
   if (!self) return nullptr;
   ExporterOf(self)->memory = memory;
-  ExporterOf(self)->block.Retain(block);
+  ExporterOf(self)->block.Borrow(block);
   return self;
 }

@@ -2,7 +2,7 @@
 // its items, calling it, and how Python names and shows it.
 #include "PythonEntity/PythonEntity.h"
 #include "PythonLibrary/PythonLoader.h"
-#include "PythonRuntime/ErrorText.h"
+#include "PythonLibrary/PythonObjects.h"
 #include "PythonValues/PythonAttributes.h"
 #include "PythonValues/PythonValueTypes.h"
 #include "Registration/ClassRecords.h"
@@ -13,7 +13,7 @@ namespace {
 // an empty name, which a member that reports its failures must not be.
 bool RefuseEmptyName(REALstringStruct* name) {
   HostStringBytes bytes(name, HostStringBytes::kAsStored);
-  if (name && bytes.size() > 0) return false;
+  if (name && bytes.Size() > 0) return false;
   RaisePythonError(e__PyExc_AttributeError, "an attribute name must not be empty");
   return true;
 }
@@ -25,33 +25,33 @@ bool RefuseNil(REALobjectStruct* wrapper, PyObjectRef object, const char* what) 
 }
 
 REALobjectStruct* GetAttribute(REALobjectStruct* self, REALstringStruct* name) {
-  HeldReference object = HeldEntityObject(self);
-  const OwnedString keptName = OwnedString::Retain(name);
+  ScopedReference object = ScopedEntityObject(self);
+  const ScopedString keptName = ScopedString::Borrow(name);
   if (!object || RefuseEmptyName(name)) return nullptr;
-  PyObjectRef attribute = GetPythonAttribute(object.get(), name);
+  PyObjectRef attribute = GetPythonAttribute(object.Get(), name);
   return attribute ? NewEntity(attribute) : nullptr;
 }
 
 int8_t SetAttribute(REALobjectStruct* self, REALstringStruct* name, REALobjectStruct* value) {
-  HeldReference object = HeldEntityObject(self);
-  HeldReference item = HeldArgumentObject(value);
-  const OwnedString keptName = OwnedString::Retain(name);
-  if (!object || RefuseEmptyName(name) || RefuseNil(value, item.get(), "SetAttribute: the value holds no object"))
+  ScopedReference object = ScopedEntityObject(self);
+  ScopedReference item = ScopedArgumentObject(value);
+  const ScopedString keptName = ScopedString::Borrow(name);
+  if (!object || RefuseEmptyName(name) || RefuseNil(value, item.Get(), "SetAttribute: the value holds no object"))
     return false;
-  return SetPythonAttribute(object.get(), name, item.get()) == 0;
+  return SetPythonAttribute(object.Get(), name, item.Get()) == 0;
 }
 
 int8_t HasAttribute(REALobjectStruct* self, REALstringStruct* name) {
-  HeldReference object = HeldEntityObject(self);
-  const OwnedString keptName = OwnedString::Retain(name);
-  return object && HasPythonAttribute(object.get(), name);
+  ScopedReference object = ScopedEntityObject(self);
+  const ScopedString keptName = ScopedString::Borrow(name);
+  return object && HasPythonAttribute(object.Get(), name);
 }
 
 REALobjectStruct* InvokeWithKeywords(REALobjectStruct* self, REALobjectStruct* parameters, REALobjectStruct* keywords) {
-  HeldReference object = HeldEntityObject(self);
-  const OwnedObject keptParameters = OwnedObject::Retain(parameters);
-  const OwnedObject keptKeywords = OwnedObject::Retain(keywords);
-  PyObjectRef result = object ? CallWithWrappers(object.get(), parameters, keywords) : nullptr;
+  ScopedReference object = ScopedEntityObject(self);
+  const ScopedObject keptParameters = ScopedObject::Borrow(parameters);
+  const ScopedObject keptKeywords = ScopedObject::Borrow(keywords);
+  PyObjectRef result = object ? CallWithWrappers(object.Get(), parameters, keywords) : nullptr;
   return result ? NewResultWrapper(result) : nullptr;
 }
 
@@ -63,13 +63,13 @@ REALobjectStruct* Invoke(REALobjectStruct* self, REALobjectStruct* parameters) {
 // last host reference to the arguments: each is held for the whole call.
 REALobjectStruct* CallMethodWithKeywords(REALobjectStruct* self, REALstringStruct* name, REALobjectStruct* parameters,
                                          REALobjectStruct* keywords) {
-  HeldReference object = HeldEntityObject(self);
-  const OwnedString keptName = OwnedString::Retain(name);
-  const OwnedObject keptParameters = OwnedObject::Retain(parameters);
-  const OwnedObject keptKeywords = OwnedObject::Retain(keywords);
+  ScopedReference object = ScopedEntityObject(self);
+  const ScopedString keptName = ScopedString::Borrow(name);
+  const ScopedObject keptParameters = ScopedObject::Borrow(parameters);
+  const ScopedObject keptKeywords = ScopedObject::Borrow(keywords);
   if (!object || RefuseEmptyName(name)) return nullptr;
-  HeldReference method(GetPythonAttribute(object.get(), name), HeldReference::kAdopt);
-  PyObjectRef result = method ? CallWithWrappers(method.get(), parameters, keywords) : nullptr;
+  ScopedReference method = ScopedReference::Adopt(GetPythonAttribute(object.Get(), name));
+  PyObjectRef result = method ? CallWithWrappers(method.Get(), parameters, keywords) : nullptr;
   return result ? NewResultWrapper(result) : nullptr;
 }
 
@@ -78,50 +78,50 @@ REALobjectStruct* CallMethod(REALobjectStruct* self, REALstringStruct* name, REA
 }
 
 REALobjectStruct* GetItem(REALobjectStruct* self, REALobjectStruct* keyWrapper) {
-  HeldReference object = HeldEntityObject(self);
-  HeldReference key = HeldArgumentObject(keyWrapper);
-  if (!object || !EPyObject_GetItem || RefuseNil(keyWrapper, key.get(), "GetItem: the key holds no object"))
+  ScopedReference object = ScopedEntityObject(self);
+  ScopedReference key = ScopedArgumentObject(keyWrapper);
+  if (!object || !EPyObject_GetItem || RefuseNil(keyWrapper, key.Get(), "GetItem: the key holds no object"))
     return nullptr;
-  PyObjectRef item = EPyObject_GetItem(object.get(), key.get());
+  PyObjectRef item = EPyObject_GetItem(object.Get(), key.Get());
   return item ? NewEntity(item) : nullptr;
 }
 
 int8_t SetItem(REALobjectStruct* self, REALobjectStruct* keyWrapper, REALobjectStruct* value) {
-  HeldReference object = HeldEntityObject(self);
-  HeldReference key = HeldArgumentObject(keyWrapper);
-  HeldReference item = HeldArgumentObject(value);
-  if (!object || !EPyObject_SetItem || RefuseNil(keyWrapper, key.get(), "SetItem: the key holds no object") ||
-      RefuseNil(value, item.get(), "SetItem: the value holds no object"))
+  ScopedReference object = ScopedEntityObject(self);
+  ScopedReference key = ScopedArgumentObject(keyWrapper);
+  ScopedReference item = ScopedArgumentObject(value);
+  if (!object || !EPyObject_SetItem || RefuseNil(keyWrapper, key.Get(), "SetItem: the key holds no object") ||
+      RefuseNil(value, item.Get(), "SetItem: the value holds no object"))
     return false;
-  return EPyObject_SetItem(object.get(), key.get(), item.get()) == 0;
+  return EPyObject_SetItem(object.Get(), key.Get(), item.Get()) == 0;
 }
 
 // list(value): every iterable, generators included, walked once.
 REALobjectStruct* Items(REALobjectStruct* self) {
-  HeldReference object = HeldEntityObject(self);
+  ScopedReference object = ScopedEntityObject(self);
   if (!object || !EPySequence_List) return nullptr;
-  PyObjectRef list = EPySequence_List(object.get());
+  PyObjectRef list = EPySequence_List(object.Get());
   return list ? NewListWrapper(list) : nullptr;
 }
 
 int64_t Length(REALobjectStruct* self, intptr_t) {
-  HeldReference object = HeldEntityObject(self);
+  ScopedReference object = ScopedEntityObject(self);
   if (!object || !EPyObject_Size) return -1;
-  return EPyObject_Size(object.get());
+  return EPyObject_Size(object.Get());
 }
 
 REALstringStruct* Repr(REALobjectStruct* self, intptr_t) {
-  HeldReference object = HeldEntityObject(self);
+  ScopedReference object = ScopedEntityObject(self);
   if (!object || !EPyObject_Repr) return nullptr;
-  HeldReference text(EPyObject_Repr(object.get()), HeldReference::kAdopt);
-  return text ? HostStringFromStr(text.get()) : nullptr;
+  ScopedReference text = ScopedReference::Adopt(EPyObject_Repr(object.Get()));
+  return text ? HostStringFromStr(text.Get()) : nullptr;
 }
 
 REALstringStruct* TypeName(REALobjectStruct* self, intptr_t) {
   PyObjectRef object = PythonEntityObjectOf(self);
   if (!object) return nullptr;
-  HeldReference name(NewTypeName(reinterpret_cast<PyObjectRef>(object->ob_type)), HeldReference::kAdopt);
-  return name ? HostStringFromStr(name.get()) : nullptr;
+  ScopedReference name = ScopedReference::Adopt(NewTypeName(reinterpret_cast<PyObjectRef>(object->ob_type)));
+  return name ? HostStringFromStr(name.Get()) : nullptr;
 }
 
 }  // namespace

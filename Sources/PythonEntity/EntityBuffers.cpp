@@ -54,22 +54,22 @@ REALstringStruct* HostText(const std::string& text) {
 // Reading an exporter. Any layout is accepted (strided, indirect, read-only).
 
 int64_t BufferSize(REALobjectStruct* self, intptr_t) {
-  HeldReference object = HeldEntityObject(self);
-  AcquiredBuffer buffer(object.get(), PyBUF_FULL_RO);
+  ScopedReference object = ScopedEntityObject(self);
+  AcquiredBuffer buffer(object.Get(), PyBUF_FULL_RO);
   return buffer ? buffer.View().len : -1;
 }
 
 REALstringStruct* BufferFormat(REALobjectStruct* self, intptr_t) {
-  HeldReference object = HeldEntityObject(self);
-  AcquiredBuffer buffer(object.get(), PyBUF_FULL_RO);
+  ScopedReference object = ScopedEntityObject(self);
+  AcquiredBuffer buffer(object.Get(), PyBUF_FULL_RO);
   if (!buffer) return nullptr;
   return HostText(buffer.View().format ? buffer.View().format : "B");  // no format means unsigned bytes
 }
 
 // The extents joined by commas ("480,640,3"); empty for a scalar (no dimension).
 REALstringStruct* BufferShape(REALobjectStruct* self, intptr_t) {
-  HeldReference object = HeldEntityObject(self);
-  AcquiredBuffer buffer(object.get(), PyBUF_FULL_RO);
+  ScopedReference object = ScopedEntityObject(self);
+  AcquiredBuffer buffer(object.Get(), PyBUF_FULL_RO);
   if (!buffer) return nullptr;
   const Py_buffer& view = buffer.View();
   std::string shape;
@@ -136,10 +136,10 @@ bool RefuseObjectPointers(const Py_buffer& view, const char* member) {
 // Nothing is written unless every byte fits.
 int64_t CopyBuffer(REALobjectStruct* self, REALobjectStruct* into) {
   // Getting the buffer may run Python code that drops the last host reference to the block.
-  const OwnedObject keptBlock = OwnedObject::Retain(into);
-  HeldReference object = HeldEntityObject(self);
+  const ScopedObject keptBlock = ScopedObject::Borrow(into);
+  ScopedReference object = ScopedEntityObject(self);
   if (!object || RefuseNilBlock(into, "CopyBuffer")) return -1;
-  AcquiredBuffer buffer(object.get(), PyBUF_FULL_RO);
+  AcquiredBuffer buffer(object.Get(), PyBUF_FULL_RO);
   if (!buffer) return -1;
   const Py_buffer& view = buffer.View();
   if (RefuseObjectPointers(view, "CopyBuffer")) return -1;
@@ -167,22 +167,20 @@ int64_t CopyBuffer(REALobjectStruct* self, REALobjectStruct* into) {
 // is exported), whatever Python code does with the object meanwhile.
 REALobjectStruct* BufferView(REALobjectStruct* self) {
   // Making the view may run Python code that drops the last host reference to the entity.
-  const OwnedObject keptSelf = OwnedObject::Retain(self);
-  HeldReference object = HeldEntityObject(self);
+  const ScopedObject keptSelf = ScopedObject::Borrow(self);
+  ScopedReference object = ScopedEntityObject(self);
   if (!object) return nullptr;
   if (!EPyMemoryView_FromObject) {
     RaisePythonError(e__PyExc_SystemError, "the Python library makes no memoryview");
     return nullptr;
   }
-  PyObjectRef& kept = EntityBufferDataOf(self)->view;
+  ReferenceField& kept = EntityBufferDataOf(self)->view;
   const bool firstView = !kept;
   if (firstView) {
-    PyObjectRef view = EPyMemoryView_FromObject(object.get());
+    ScopedReference view = ScopedReference::Adopt(EPyMemoryView_FromObject(object.Get()));
     if (!view) return nullptr;
-    if (kept)
-      ReleasePythonRef(view);  // a BufferView that the exporter's code called kept one meanwhile
-    else
-      StoreOwnedPythonRef(kept, view);
+    // Unless a BufferView that the exporter's code called kept one meanwhile.
+    if (!kept) StoreReferenceField(kept, view.HandOver());
   }
   AcquiredBuffer writable(kept, PyBUF_C_CONTIGUOUS | PyBUF_WRITABLE | PyBUF_FORMAT);
   const bool refused = writable && RefuseObjectPointers(writable.View(), "BufferView");
@@ -198,31 +196,29 @@ REALobjectStruct* BufferView(REALobjectStruct* self) {
 // Views of a MemoryBlock.
 
 // The size of one item of a struct format, as Python's struct module counts
-// it; the format as bytes in `format` (a new reference). 0 with Python's
-// error set when the format is no struct format or describes no bytes.
-int64_t ItemSizeOf(REALstringStruct* formatText, PyObjectRef* format) {
-  *format = nullptr;
+// it; the format as bytes in `format`. 0 with Python's error set when the
+// format is no struct format or describes no bytes.
+int64_t ItemSizeOf(REALstringStruct* formatText, ScopedReference* format) {
+  *format = ScopedReference();
   if (!HasPythonEntries(EPyBytes_FromStringAndSize, EPyImport_ImportModule, EPyObject_GetAttrString, EPy_BuildValue,
                         EPyObject_CallObject, EPyLong_AsLongLong)) {
     RaisePythonError(e__PyExc_SystemError, "the Python library cannot read a struct format");
     return 0;
   }
   HostStringBytes text(formatText, HostStringBytes::kUtf8);
-  if (!text.available()) {
+  if (!text.Available()) {
     RaisePythonError(e__PyExc_UnicodeError, "the format cannot be converted to UTF-8 text");
     return 0;
   }
-  const std::string_view chosen = text.size() ? text.view() : std::string_view("B");  // bytes by default
-  *format = EPyBytes_FromStringAndSize(chosen.data(), static_cast<Py_ssize_t>(chosen.size()));
-  PyObjectRef structModule = *format ? EPyImport_ImportModule("struct") : nullptr;
-  PyObjectRef calcsize = structModule ? EPyObject_GetAttrString(structModule, "calcsize") : nullptr;
-  if (structModule) ReleasePythonRef(structModule);
-  PyObjectRef arguments = calcsize ? EPy_BuildValue("(O)", *format) : nullptr;
-  PyObjectRef size = arguments ? EPyObject_CallObject(calcsize, arguments) : nullptr;
-  for (PyObjectRef temporary : {calcsize, arguments})
-    if (temporary) ReleasePythonRef(temporary);
-  const int64_t itemSize = size ? EPyLong_AsLongLong(size) : 0;
-  if (size) ReleasePythonRef(size);
+  const std::string_view chosen = text.Size() ? text.View() : std::string_view("B");  // bytes by default
+  *format = ScopedReference::Adopt(EPyBytes_FromStringAndSize(chosen.data(), static_cast<Py_ssize_t>(chosen.size())));
+  const ScopedReference structModule = ScopedReference::Adopt(*format ? EPyImport_ImportModule("struct") : nullptr);
+  const ScopedReference calcsize =
+      ScopedReference::Adopt(structModule ? EPyObject_GetAttrString(structModule.Get(), "calcsize") : nullptr);
+  const ScopedReference arguments = ScopedReference::Adopt(calcsize ? EPy_BuildValue("(O)", format->Get()) : nullptr);
+  const ScopedReference size =
+      ScopedReference::Adopt(arguments ? EPyObject_CallObject(calcsize.Get(), arguments.Get()) : nullptr);
+  const int64_t itemSize = size ? EPyLong_AsLongLong(size.Get()) : 0;
   if (size && itemSize <= 0)
     RaisePythonError(e__PyExc_ValueError, "the format \"", std::string(chosen), "\" describes no bytes");
   return itemSize > 0 ? itemSize : 0;
@@ -236,11 +232,9 @@ REALobjectStruct* FromMemoryBlock(REALobjectStruct* block, REALstringStruct* for
   const char* member = Shared ? "FromMemoryBlockShared" : "FromMemoryBlock";
   if (RefuseNilBlock(block, member)) return nullptr;
   // Reading the format runs Python code, which may drop the last host reference to the block.
-  const OwnedObject keptBlock = OwnedObject::Retain(block);
-  PyObjectRef format = nullptr;
+  const ScopedObject keptBlock = ScopedObject::Borrow(block);
+  ScopedReference format;  // the exporter takes its own
   const int64_t itemSize = ItemSizeOf(formatText, &format);
-  const HeldReference keptFormat(format);  // the exporter takes its own
-  if (format) ReleasePythonRef(format);
   if (itemSize == 0 || !EPyMemoryView_FromObject) return nullptr;
   const BlockMemory memory = MemoryOf(block);
   if (memory.size < 0) {
@@ -256,12 +250,11 @@ REALobjectStruct* FromMemoryBlock(REALobjectStruct* block, REALstringStruct* for
     RaisePythonError(e__PyExc_SystemError, member, ": the host tells no address of the MemoryBlock");
     return nullptr;
   }
-  const ExportedItems items{memory.size, itemSize, keptFormat.get()};
-  PyObjectRef exporter =
-      Shared ? NewBlockExporter(block, memory.address, items) : NewCopyExporter(memory.address, items);
+  const ExportedItems items{memory.size, itemSize, format.Get()};
+  const ScopedReference exporter = ScopedReference::Adopt(Shared ? NewBlockExporter(block, memory.address, items)
+                                                                 : NewCopyExporter(memory.address, items));
   if (!exporter) return nullptr;
-  PyObjectRef view = EPyMemoryView_FromObject(exporter);
-  ReleasePythonRef(exporter);  // the view holds it
+  PyObjectRef view = EPyMemoryView_FromObject(exporter.Get());  // the view holds the exporter
   return view ? NewEntity(view) : nullptr;
 }
 

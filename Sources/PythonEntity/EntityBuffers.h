@@ -13,7 +13,7 @@ struct EntityBufferData {
   // Owned reference to a memoryview of the held object, through which the
   // entity keeps the object's buffer exported for the MemoryBlocks that
   // BufferView returned; null until the first BufferView that succeeds.
-  PyObjectRef view;
+  ReferenceField view;
 };
 
 // Gives back the buffer a BufferView kept.

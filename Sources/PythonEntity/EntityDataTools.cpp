@@ -26,14 +26,15 @@ bool RunDataToolsSource() {
     RaisePythonError(e__PyExc_SystemError, "the Python library cannot run the data tools");
     return false;
   }
-  HeldReference module(EPyImport_AddModule(kDataToolsModule));  // borrowed from sys.modules
+  ScopedReference module = ScopedReference::Borrow(EPyImport_AddModule(kDataToolsModule));  // borrowed from sys.modules
   if (!module) return false;
   // Code run in a namespace without __builtins__ gets none before 3.8.
-  HeldReference builtins(EPyImport_ImportModule("builtins"), HeldReference::kAdopt);
-  if (!builtins || EPyObject_SetAttrString(module.get(), "__builtins__", builtins.get()) != 0) return false;
-  PyObjectRef globals = EPyModule_GetDict(module.get());  // borrowed
+  ScopedReference builtins = ScopedReference::Adopt(EPyImport_ImportModule("builtins"));
+  if (!builtins || EPyObject_SetAttrString(module.Get(), "__builtins__", builtins.Get()) != 0) return false;
+  PyObjectRef globals = EPyModule_GetDict(module.Get());  // borrowed
   if (!globals) return false;
-  HeldReference ran(EPyRun_StringFlags(kDataToolsSource, kFileInput, globals, globals, nullptr), HeldReference::kAdopt);
+  ScopedReference ran =
+      ScopedReference::Adopt(EPyRun_StringFlags(kDataToolsSource, kFileInput, globals, globals, nullptr));
   return static_cast<bool>(ran);
 }
 
@@ -57,17 +58,17 @@ PyObjectRef DataToolsFunction(const char* name) {
 // Every argument is held by the caller for the whole call.
 template <typename... Objects>
 PyObjectRef CallDataTool(const char* name, Objects... arguments) {
-  HeldReference function(DataToolsFunction(name), HeldReference::kAdopt);
+  ScopedReference function = ScopedReference::Adopt(DataToolsFunction(name));
   if (!function) return nullptr;
   if (!HasPythonEntries(EPyTuple_New, EPyTuple_SetItem, EPyObject_CallObject)) {
     RaisePythonError(e__PyExc_SystemError, "the Python library cannot call a function");
     return nullptr;
   }
-  HeldReference tuple(EPyTuple_New(sizeof...(Objects)), HeldReference::kAdopt);
+  ScopedReference tuple = ScopedReference::Adopt(EPyTuple_New(sizeof...(Objects)));
   if (!tuple) return nullptr;
   Py_ssize_t index = 0;
-  for (PyObjectRef argument : {arguments...}) EPyTuple_SetItem(tuple.get(), index++, NewReference(argument));
-  return EPyObject_CallObject(function.get(), tuple.get());
+  for (PyObjectRef argument : {arguments...}) EPyTuple_SetItem(tuple.Get(), index++, NewReference(argument));
+  return EPyObject_CallObject(function.Get(), tuple.Get());
 }
 
 // A host string as a Python str, held; none with Python's error set when the
@@ -85,30 +86,30 @@ REALobjectStruct* MemoryBlockOfBytes(PyObjectRef bytes) {
   const Py_ssize_t size = EPyBytes_Size(bytes);
   const char* data = size >= 0 ? EPyBytes_AsString(bytes) : nullptr;
   if (!data) return nullptr;
-  OwnedObject block(CreateMemoryBlock(size));
-  if (!block.get()) {
+  ScopedObject block = ScopedObject::Adopt(CreateMemoryBlock(size));
+  if (!block.Get()) {
     RaisePythonError(e__PyExc_MemoryError, "ImageData: the host made no MemoryBlock of ", std::to_string(size),
                      " bytes");
     return nullptr;
   }
-  void* memory = MemoryBlockAddress(block.get());
+  void* memory = MemoryBlockAddress(block.Get());
   if (!memory) {
     RaisePythonError(e__PyExc_SystemError, "ImageData: the host tells no address of the MemoryBlock");
     return nullptr;
   }
   std::memcpy(memory, data, static_cast<size_t>(size));
-  return block.release();
+  return block.HandOver();
 }
 
 // The encoded bytes of a Figure, a Pillow Image, a numpy array or anything with _repr_png_/_repr_jpeg_.
 REALobjectStruct* ImageData(REALobjectStruct* self, REALstringStruct* format) {
-  HeldReference object = HeldEntityObject(self);
-  const OwnedString keptFormat = OwnedString::Retain(format);
+  ScopedReference object = ScopedEntityObject(self);
+  const ScopedString keptFormat = ScopedString::Borrow(format);
   if (!object) return nullptr;
-  HeldReference formatText(TextArgument(format), HeldReference::kAdopt);
+  ScopedReference formatText = ScopedReference::Adopt(TextArgument(format));
   if (!formatText) return nullptr;
-  HeldReference bytes(CallDataTool("image_data", object.get(), formatText.get()), HeldReference::kAdopt);
-  return bytes ? MemoryBlockOfBytes(bytes.get()) : nullptr;
+  ScopedReference bytes = ScopedReference::Adopt(CallDataTool("image_data", object.Get(), formatText.Get()));
+  return bytes ? MemoryBlockOfBytes(bytes.Get()) : nullptr;
 }
 
 // A Pillow Image decoded from PNG or JPEG bytes in the block.
@@ -119,7 +120,7 @@ REALobjectStruct* FromImageData(REALobjectStruct* block) {
     return nullptr;
   }
   // Decoding runs Python code, which may drop the last host reference to the block.
-  const OwnedObject keptBlock = OwnedObject::Retain(block);
+  const ScopedObject keptBlock = ScopedObject::Borrow(block);
   if (!HasPythonEntries(EPyBytes_FromStringAndSize)) return nullptr;
   const int64_t size = REALMemoryBlockGetSize(block);
   if (size < 0) {
@@ -131,26 +132,26 @@ REALobjectStruct* FromImageData(REALobjectStruct* block) {
     RaisePythonError(e__PyExc_SystemError, "FromImageData: the host tells no address of the MemoryBlock");
     return nullptr;
   }
-  HeldReference bytes(EPyBytes_FromStringAndSize(static_cast<const char*>(address), static_cast<Py_ssize_t>(size)),
-                      HeldReference::kAdopt);
-  PyObjectRef image = bytes ? CallDataTool("from_image_data", bytes.get()) : nullptr;
+  ScopedReference bytes = ScopedReference::Adopt(
+      EPyBytes_FromStringAndSize(static_cast<const char*>(address), static_cast<Py_ssize_t>(size)));
+  PyObjectRef image = bytes ? CallDataTool("from_image_data", bytes.Get()) : nullptr;
   return image ? NewEntity(image) : nullptr;
 }
 
 REALobjectStruct* ColumnNames(REALobjectStruct* self) {
-  HeldReference object = HeldEntityObject(self);
+  ScopedReference object = ScopedEntityObject(self);
   if (!object) return nullptr;
-  PyObjectRef names = CallDataTool("column_names", object.get());
+  PyObjectRef names = CallDataTool("column_names", object.Get());
   return names ? NewListWrapper(names) : nullptr;
 }
 
 REALobjectStruct* Column(REALobjectStruct* self, REALstringStruct* name) {
-  HeldReference object = HeldEntityObject(self);
-  const OwnedString keptName = OwnedString::Retain(name);
+  ScopedReference object = ScopedEntityObject(self);
+  const ScopedString keptName = ScopedString::Borrow(name);
   if (!object) return nullptr;
-  HeldReference nameText(TextArgument(name), HeldReference::kAdopt);
+  ScopedReference nameText = ScopedReference::Adopt(TextArgument(name));
   if (!nameText) return nullptr;
-  PyObjectRef column = CallDataTool("column", object.get(), nameText.get());
+  PyObjectRef column = CallDataTool("column", object.Get(), nameText.Get());
   return column ? NewEntity(column) : nullptr;
 }
 

@@ -28,14 +28,14 @@ void PythonEntity_Constructor(REALobjectStruct*) {}
 
 // str() of the object, cut at its first NUL character.
 REALstringStruct* ToString(REALobjectStruct* instance) {
-  HeldReference object = HeldEntityObject(instance);
-  return object ? HostStringFromStr(object.get()) : nullptr;
+  ScopedReference object = ScopedEntityObject(instance);
+  return object ? HostStringFromStr(object.Get()) : nullptr;
 }
 
 int64_t Hash(REALobjectStruct* instance) {
-  HeldReference object = HeldEntityObject(instance);
+  ScopedReference object = ScopedEntityObject(instance);
   if (!object || !EPyObject_Hash) return -1;
-  return EPyObject_Hash(object.get());
+  return EPyObject_Hash(object.Get());
 }
 
 // A new reference for the caller, who owns it.

@@ -14,11 +14,9 @@ namespace {
 // set; otherwise the library converts, and reports its own failures.
 template <typename T>
 typename T::Type GetField(REALobjectStruct* self, REALstringStruct* name) {
-  PyObjectRef attribute = GetPythonAttribute(PythonObjectOf(self), name);
+  const ScopedReference attribute = ScopedReference::Adopt(GetPythonAttribute(PythonObjectOf(self), name));
   if (!attribute) return T::Neutral();
-  typename T::Type value = ConvertedValue<T>(attribute);
-  ReleasePythonRef(attribute);
-  return value;
+  return ConvertedValue<T>(attribute.Get());
 }
 
 // A value that cannot be made leaves the attribute as it was; a refused
@@ -27,10 +25,8 @@ template <typename T>
 void SetField(REALobjectStruct* self, REALstringStruct* name, typename T::Type value) {
   PyObjectRef owner = PythonObjectOf(self);
   if (!owner) return;
-  PyObjectRef item = T::ToPython(value);
-  if (!item) return;
-  SetPythonAttribute(owner, name, item);
-  ReleasePythonRef(item);
+  const ScopedReference item = ScopedReference::Adopt(T::ToPython(value));
+  if (item) SetPythonAttribute(owner, name, item.Get());
 }
 
 // Never leaves an error of the lookup set.

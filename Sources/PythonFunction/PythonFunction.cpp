@@ -59,20 +59,16 @@ REALobjectStruct* NewFunctionOfAttribute(PyObjectRef owner, REALstringStruct* na
                                          REALobjectStruct* ownerInstance) {
   // Held before the lookup runs Python code (a __getattr__), which may call
   // host code that drops the last host reference to either owner or the name.
-  OwnedObject module = OwnedObject::Retain(ownerModule);
-  OwnedObject instance = OwnedObject::Retain(ownerInstance);
-  const OwnedString keptName = OwnedString::Retain(name);
-  PyObjectRef attribute = GetPythonAttribute(owner, name);
-  if (!attribute) return nullptr;
-  if (!EPyCallable_Check || !EPyCallable_Check(attribute)) {
-    ReleasePythonRef(attribute);
-    return nullptr;
-  }
-  REALobjectStruct* function = NewNamedObjectWrapper(&PythonFunctionClass, name, attribute);
+  ScopedObject module = ScopedObject::Borrow(ownerModule);
+  ScopedObject instance = ScopedObject::Borrow(ownerInstance);
+  const ScopedString keptName = ScopedString::Borrow(name);
+  ScopedReference attribute = ScopedReference::Adopt(GetPythonAttribute(owner, name));
+  if (!attribute || !EPyCallable_Check || !EPyCallable_Check(attribute.Get())) return nullptr;
+  REALobjectStruct* function = NewNamedObjectWrapper(&PythonFunctionClass, name, attribute.HandOver());
   if (!function) return nullptr;
   PythonFunctionData* data = PythonFunctionDataOf(function);
-  data->ownerModule.Adopt(module.release());
-  data->ownerInstance.Adopt(instance.release());
+  data->ownerModule.Adopt(module.HandOver());
+  data->ownerInstance.Adopt(instance.HandOver());
   return function;
 }
 

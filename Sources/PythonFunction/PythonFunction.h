@@ -7,8 +7,8 @@
 #include "PythonValues/PythonReferences.h"
 
 struct PythonFunctionData {
-  HeldObject ownerModule;    // the Python3Module it came from; may be empty
-  HeldObject ownerInstance;  // the Python3Instance it came from; may be empty
+  ObjectField ownerModule;    // the Python3Module it came from; may be empty
+  ObjectField ownerInstance;  // the Python3Instance it came from; may be empty
 };
 
 PythonFunctionData* PythonFunctionDataOf(REALobjectStruct* instance);

@@ -18,7 +18,7 @@ void PythonInstance_Destructor(REALobjectStruct* instance) {
 
 // A method comes back bound: Python supplies the instance as its first argument.
 REALobjectStruct* PythonInstance_GetFunction(REALobjectStruct* self, REALstringStruct* name) {
-  return NewFunctionOfAttribute(PythonObjectOf(self), name, PythonInstanceDataOf(self)->ownerModule.get(), self);
+  return NewFunctionOfAttribute(PythonObjectOf(self), name, PythonInstanceDataOf(self)->ownerModule.Get(), self);
 }
 
 REALmethodDefinition PythonInstanceOwnMethods[] = {

@@ -5,8 +5,8 @@
 #include "HostHandles.h"
 
 struct PythonInstanceData {
-  HeldObject ownerClass;   // the Python3Class that made it; may be empty
-  HeldObject ownerModule;  // that class's module; may be empty
+  ObjectField ownerClass;   // the Python3Class that made it; may be empty
+  ObjectField ownerModule;  // that class's module; may be empty
 };
 
 PythonInstanceData* PythonInstanceDataOf(REALobjectStruct* instance);

@@ -38,8 +38,8 @@ PyObjectRef TakeRaisedException() noexcept {
   PyObjectRef type = nullptr, value = nullptr, traceback = nullptr;
   EPyErr_Fetch(&type, &value, &traceback);
   if (type) EPyErr_NormalizeException(&type, &value, &traceback);
-  for (PyObjectRef part : {type, traceback})
-    if (part) ReleasePythonRef(part);
+  const ScopedReference droppedType = ScopedReference::Adopt(type);
+  const ScopedReference droppedTraceback = ScopedReference::Adopt(traceback);
   return value;
 }
 
@@ -52,15 +52,14 @@ int ExtendPythonList(PyObjectRef list, PyObjectRef iterable) noexcept {
 
 void RaiseModuleNotFound(PyObjectRef name) noexcept {
   if (!HasPythonEntries(EPyUnicode_FromFormat, EPyErr_SetObject)) return;
-  PyObjectRef message = EPyUnicode_FromFormat("No module named %R", name);
+  const ScopedReference message = ScopedReference::Adopt(EPyUnicode_FromFormat("No module named %R", name));
   if (!message) return;
   PyObjectRef* notFound = e__PyExc_ModuleNotFoundError;
   if (notFound && *notFound && EPyErr_SetImportErrorSubclass) {
-    EPyErr_SetImportErrorSubclass(*notFound, message, name, nullptr);
+    EPyErr_SetImportErrorSubclass(*notFound, message.Get(), name, nullptr);
   } else if (e__PyExc_ImportError && *e__PyExc_ImportError) {
-    EPyErr_SetObject(*e__PyExc_ImportError, message);
+    EPyErr_SetObject(*e__PyExc_ImportError, message.Get());
   }
-  ReleasePythonRef(message);
 }
 
 PyObjectRef* RecursionErrorEntry() noexcept {

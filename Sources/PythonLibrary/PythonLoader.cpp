@@ -1,5 +1,5 @@
-// The entry-point table expanded from PythonEntryPoints.def, the search for a library file from the newest
-// version down, and the Python home of a library file chosen by path.
+// The search for a library file from the newest version down, opening it and filling the entry-point table
+// from it, and the Python home of a library file chosen by path.
 
 #include "PythonLibrary/PythonLoader.h"
 
@@ -21,62 +21,9 @@
 
 bool gPythonFound = false;
 bool gPythonEntryPointsLoaded = false;
-HeldObject gPythonPath;
+ObjectField gPythonPath;
 void* PythonDLLHandle = nullptr;
 wchar_t* gPythonHome = nullptr;
-
-#define PYTHON_FUNCTION(entry, symbol, result, parameters, missing, lookup) result(*entry) parameters = nullptr;
-#define PYTHON_DATA(entry, symbol, type, missing, lookup) type* entry = nullptr;
-#include "PythonLibrary/PythonEntryPoints.def"
-
-// Entries are stored and read through small functions of their own type, so
-// no entry is ever accessed as a `void*` object.
-const PythonEntryDescription kPythonEntries[] = {
-#define PYTHON_FUNCTION(entry, symbol, result, parameters, missing, lookup)           \
-  {symbol, [](void* address) { entry = reinterpret_cast<decltype(entry)>(address); }, \
-   []() { return reinterpret_cast<void*>(entry); }, missing, PythonLookup::lookup},
-#define PYTHON_DATA(entry, symbol, type, missing, lookup)                                                          \
-  {symbol, [](void* address) { entry = static_cast<type*>(address); }, []() { return static_cast<void*>(entry); }, \
-   missing, PythonLookup::lookup},
-#include "PythonLibrary/PythonEntryPoints.def"
-};
-const size_t kPythonEntryCount = sizeof(kPythonEntries) / sizeof(kPythonEntries[0]);
-
-PyObjectRef** const kPythonExceptionEntries[] = {
-#define PYTHON_EXCEPTION(entry, symbol) &entry,
-#include "PythonLibrary/PythonEntryPoints.def"
-};
-static_assert(sizeof(kPythonExceptionEntries) / sizeof(kPythonExceptionEntries[0]) == kPythonErrorTypeCount,
-              "one exception entry per Python3ErrorTypes constant");
-// Constant k selects entry k - 1: the constants count 1, 2, 3, ... in the list's order.
-namespace {
-constexpr int64_t kErrorTypeValues[] = {
-#define PYTHON_ERROR_TYPE(Name, value, description) value,
-#include "PythonLibrary/PythonErrorTypes.def"
-};
-constexpr bool CountsFromOne() {
-  for (int64_t i = 0; i < kPythonErrorTypeCount; ++i)
-    if (kErrorTypeValues[i] != i + 1) return false;
-  return true;
-}
-static_assert(CountsFromOne(), "the Python3ErrorTypes constants count 1, 2, 3, ... in the order of their list");
-}  // namespace
-
-PyObjectRef PythonExceptionType(int64_t errorType) noexcept {
-  if (!IsPythonErrorType(errorType)) return nullptr;
-  PyObjectRef* variable = *kPythonExceptionEntries[errorType - 1];
-  return variable ? *variable : nullptr;
-}
-
-const char* FillPythonEntries(PythonLookup when, PythonSymbolLoader load, void* context) noexcept {
-  const char* firstMissing = nullptr;
-  for (const PythonEntryDescription& entry : kPythonEntries) {
-    if (entry.lookup != when) continue;
-    entry.store(load(context, entry.symbol));
-    if (!firstMissing && entry.messageWhenMissing && !entry.read()) firstMissing = entry.messageWhenMissing;
-  }
-  return firstMissing;
-}
 
 const char* const LoadTryOrder[kLoadTryOrderCount] = {
     "libpython3.14.so", "libpython3.14m.so.1.0", "libpython3.13.so", "libpython3.13m.so.1.0",
@@ -99,7 +46,7 @@ constexpr int kOldestMinor = 4;
 static_assert(kLoadTryOrderCount == 2 * (kNewestMinor - kOldestMinor + 1), "two rows per minor version");
 
 // ---------------------------------------------------------------------------
-// Symbol loaders for FillPythonEntries.
+// The symbol loader for FillPythonEntries.
 
 void* LoadFromLibrary(void* library, const char* symbol) {
   dlerror();
@@ -107,13 +54,9 @@ void* LoadFromLibrary(void* library, const char* symbol) {
   return dlerror() ? nullptr : address;
 }
 
-void* LoadNothing(void*, const char*) { return nullptr; }
-
-void ClearEntries(PythonLookup when) { FillPythonEntries(when, LoadNothing, nullptr); }
-
 void ClearFirstUseEntries() {
-  ClearEntries(PythonLookup::OnFirstListUse);
-  ClearEntries(PythonLookup::OnFirstDictionaryUse);
+  ClearPythonEntries(PythonLookup::OnFirstListUse);
+  ClearPythonEntries(PythonLookup::OnFirstDictionaryUse);
 }
 
 // After a failed check the library is closed, and every entry resolved so far
@@ -123,31 +66,31 @@ void CloseFailedLibrary(void* library) {
   FreeDecodedPath(library, gPythonHome);
   gPythonHome = nullptr;
   dlclose(library);
-  ClearEntries(PythonLookup::WhenPathChosen);
-  ClearEntries(PythonLookup::AtLoad);
+  ClearPythonEntries(PythonLookup::WhenPathChosen);
+  ClearPythonEntries(PythonLookup::AtLoad);
   ClearFirstUseEntries();
 }
 
-OwnedObject ParentOf(REALobjectStruct* item) {
+ScopedObject ParentOf(REALobjectStruct* item) {
   REALobjectStruct* parent = nullptr;
-  if (!REALGetPropValueObject(item, "Parent", &parent)) return OwnedObject();
-  return OwnedObject(parent);
+  if (!REALGetPropValueObject(item, "Parent", &parent)) return ScopedObject();
+  return ScopedObject::Adopt(parent);
 }
 
 std::optional<std::string> NativePathOf(REALobjectStruct* item) {
-  OwnedString path;
-  if (!REALGetPropValueString(item, "NativePath", path.out())) return std::nullopt;
-  HostStringBytes utf8(path.get(), HostStringBytes::kUtf8);
-  if (!utf8.available()) return std::nullopt;
-  return utf8.text();
+  ScopedString path;
+  if (!REALGetPropValueString(item, "NativePath", path.Out())) return std::nullopt;
+  HostStringBytes utf8(path.Get(), HostStringBytes::kUtf8);
+  if (!utf8.Available()) return std::nullopt;
+  return utf8.Text();
 }
 
 // The host compares names as the file system of its platform would.
 bool IsNamedLib(REALobjectStruct* folder) {
-  OwnedString name;
-  if (!REALGetPropValueString(folder, "Name", name.out())) return false;
-  OwnedString lib(REALBuildStringWithEncoding("lib", 3, kREALTextEncodingASCII));
-  return REALCompareStrings(name.get(), lib.get()) == 0;
+  ScopedString name;
+  if (!REALGetPropValueString(folder, "Name", name.Out())) return false;
+  ScopedString lib = ScopedString::Adopt(REALBuildStringWithEncoding("lib", 3, kREALTextEncodingASCII));
+  return REALCompareStrings(name.Get(), lib.Get()) == 0;
 }
 
 // ---------------------------------------------------------------------------
@@ -178,19 +121,19 @@ bool HoldsStandardLibrary(const std::string& folder, int minor) {
 // such folder no home is set, and Python falls back on its built-in prefix,
 // which serves better than a home without a standard library.
 std::optional<std::string> PythonHomeFor(void* library, REALobjectStruct* libraryFile) {
-  OwnedObject folder = ParentOf(libraryFile);
-  if (!folder.get()) return std::nullopt;
-  if (IsNamedLib(folder.get())) folder = ParentOf(folder.get());
-  if (!folder.get()) return std::nullopt;
-  std::optional<std::string> home = NativePathOf(folder.get());
+  ScopedObject folder = ParentOf(libraryFile);
+  if (!folder.Get()) return std::nullopt;
+  if (IsNamedLib(folder.Get())) folder = ParentOf(folder.Get());
+  if (!folder.Get()) return std::nullopt;
+  std::optional<std::string> home = NativePathOf(folder.Get());
   const int minor = MinorVersionOf(library);
   if (!home || minor < 0 || HoldsStandardLibrary(*home, minor)) return home;
 
-  OwnedObject above = ParentOf(folder.get());
-  if (!above.get() || !IsNamedLib(above.get())) return std::nullopt;
-  OwnedObject prefix = ParentOf(above.get());
-  if (!prefix.get()) return std::nullopt;
-  std::optional<std::string> prefixPath = NativePathOf(prefix.get());
+  ScopedObject above = ParentOf(folder.Get());
+  if (!above.Get() || !IsNamedLib(above.Get())) return std::nullopt;
+  ScopedObject prefix = ParentOf(above.Get());
+  if (!prefix.Get()) return std::nullopt;
+  std::optional<std::string> prefixPath = NativePathOf(prefix.Get());
   if (prefixPath && HoldsStandardLibrary(*prefixPath, minor)) return prefixPath;
   return std::nullopt;
 }
@@ -274,6 +217,21 @@ void* SearchLibrary(int64_t preferredVersion) {
   return nullptr;
 }
 
+// The end of every load: the entries looked up at load are filled from the
+// opened library, which then is the loaded one, or it is closed again when
+// one the load needs is missing (the message written).
+bool AdoptLibrary(void* library) {
+  if (const char* message = FillPythonEntries(PythonLookup::AtLoad, LoadFromLibrary, library)) {
+    std::puts(message);
+    CloseFailedLibrary(library);
+    return false;
+  }
+  gPythonFound = true;
+  PythonDLLHandle = library;
+  gPythonEntryPointsLoaded = true;
+  return true;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -281,17 +239,11 @@ void* SearchLibrary(int64_t preferredVersion) {
 void LoadPythonEntryPoints(int64_t preferredVersion) noexcept {
   PythonDLLHandle = nullptr;
   ClearFirstUseEntries();
-  void* library = gPythonPath ? OpenChosenLibrary(gPythonPath.get()) : SearchLibrary(preferredVersion);
+  void* library = gPythonPath ? OpenChosenLibrary(gPythonPath.Get()) : SearchLibrary(preferredVersion);
   if (!library) return;
   gPythonFound = true;
-  if (gPythonPath) SetPythonHome(library, gPythonPath.get());
-  if (const char* message = FillPythonEntries(PythonLookup::AtLoad, LoadFromLibrary, library)) {
-    std::puts(message);
-    CloseFailedLibrary(library);
-    return;
-  }
-  PythonDLLHandle = library;
-  gPythonEntryPointsLoaded = true;
+  if (gPythonPath) SetPythonHome(library, gPythonPath.Get());
+  AdoptLibrary(library);
 }
 
 bool LoadPythonLibraryFile(const std::string& path, int minor) noexcept {
@@ -305,15 +257,7 @@ bool LoadPythonLibraryFile(const std::string& path, int minor) noexcept {
   PythonDLLHandle = nullptr;
   ClearFirstUseEntries();
   FillPythonEntries(PythonLookup::WhenPathChosen, LoadFromLibrary, library);
-  if (const char* message = FillPythonEntries(PythonLookup::AtLoad, LoadFromLibrary, library)) {
-    std::puts(message);
-    CloseFailedLibrary(library);
-    return false;
-  }
-  gPythonFound = true;
-  PythonDLLHandle = library;
-  gPythonEntryPointsLoaded = true;
-  return true;
+  return AdoptLibrary(library);
 }
 
 std::string LoadedLibraryPath() {
@@ -347,12 +291,8 @@ bool LookUpOnFirstUse(PythonEntryId id) noexcept {
   return entry.read() != nullptr;
 }
 
-void ResetListEntryPoints() noexcept { ClearEntries(PythonLookup::OnFirstListUse); }
-
-void ResetDictionaryEntryPoints() noexcept { ClearEntries(PythonLookup::OnFirstDictionaryUse); }
-
 void ResetPythonLoaderState() noexcept {
   gPythonFound = false;
   gPythonEntryPointsLoaded = false;
-  gPythonPath.Take();  // a lock of an earlier start of the plugin is not this one's to give back
+  gPythonPath.HandOver();  // a lock of an earlier start of the plugin is not this one's to give back
 }

@@ -1,5 +1,6 @@
 // The type tests, read from the object's type and its flags, the shared None, True and False, a few
-// conversions, and raising an error with a message.
+// conversions, raising an error with a message, attributes read without an error left, and the qualified
+// name of a type.
 
 #include "PythonLibrary/PythonObjects.h"
 
@@ -79,4 +80,39 @@ size_t PythonTypeObjectSize() {
 
 void RaisePythonError(PyObjectRef* exceptionEntry, const char* message) noexcept {
   if (exceptionEntry && *exceptionEntry && EPyErr_SetString) EPyErr_SetString(*exceptionEntry, message);
+}
+
+PyObjectRef NewPythonAttributeOrNull(PyObjectRef object, const char* name) {
+  if (!object || !EPyObject_GetAttrString) return nullptr;
+  PyObjectRef value = EPyObject_GetAttrString(object, name);
+  if (!value && EPyErr_Clear) EPyErr_Clear();
+  return value;
+}
+
+PyObjectRef NewPythonStrAttributeOrNull(PyObjectRef object, const char* name) {
+  ScopedReference value = ScopedReference::Adopt(NewPythonAttributeOrNull(object, name));
+  return IsPythonStr(value.Get()) ? value.HandOver() : nullptr;
+}
+
+PyObjectRef NewTypeName(PyObjectRef type) {
+  ScopedReference name = ScopedReference::Adopt(NewPythonStrAttributeOrNull(type, "__qualname__"));
+  if (!name) name = ScopedReference::Adopt(NewPythonStrAttributeOrNull(type, "__name__"));
+  if (!name) {
+    const char* made = reinterpret_cast<PyTypeObjectHeader*>(type)->tp_name;
+    PyObjectRef madeName = made && EPyUnicode_DecodeUTF8
+                               ? EPyUnicode_DecodeUTF8(made, static_cast<Py_ssize_t>(std::strlen(made)), "replace")
+                               : nullptr;
+    if (!madeName && EPyErr_Clear) EPyErr_Clear();
+    return madeName;
+  }
+  const ScopedReference module = ScopedReference::Adopt(NewPythonStrAttributeOrNull(type, "__module__"));
+  if (!module || !HasPythonEntries(EPyUnicode_FromFormat, EPyUnicode_CompareWithASCIIString) ||
+      EPyUnicode_CompareWithASCIIString(module.Get(), "builtins") == 0)
+    return name.HandOver();
+  PyObjectRef full = EPyUnicode_FromFormat("%U.%U", module.Get(), name.Get());
+  if (!full) {
+    EPyErr_Clear();
+    return name.HandOver();
+  }
+  return full;
 }

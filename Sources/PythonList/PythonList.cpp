@@ -18,7 +18,7 @@ namespace {
 // The wrapper gets a new empty list; any list it held stays as it is for
 // whoever else holds it.
 void NewEmptyList(REALobjectStruct* self) {
-  if (PythonIsRunning() && EPyList_New) ReplaceOwnedPythonRef(PythonEntityDataOf(self)->object, EPyList_New(0));
+  if (PythonIsRunning() && EPyList_New) ReplaceReferenceField(PythonEntityDataOf(self)->object, EPyList_New(0));
 }
 
 void Constructor(REALobjectStruct* self) {
@@ -40,15 +40,15 @@ int64_t PythonList_Count(REALobjectStruct* self, intptr_t) {
 
 // Append and Insert: the list takes its own reference to the value's object.
 void PythonList_Append(REALobjectStruct* self, REALobjectStruct* value) {
-  HeldReference list = HeldEntityObject(self);
-  HeldReference item = HeldArgumentObject(value);
-  if (list && item && EPyList_Append) EPyList_Append(list.get(), item.get());
+  ScopedReference list = ScopedEntityObject(self);
+  ScopedReference item = ScopedArgumentObject(value);
+  if (list && item && EPyList_Append) EPyList_Append(list.Get(), item.Get());
 }
 
 void PythonList_Insert(REALobjectStruct* self, int64_t index, REALobjectStruct* value) {
-  HeldReference list = HeldEntityObject(self);
-  HeldReference item = HeldArgumentObject(value);
-  if (list && item && EPyList_Insert) EPyList_Insert(list.get(), static_cast<Py_ssize_t>(index), item.get());
+  ScopedReference list = ScopedEntityObject(self);
+  ScopedReference item = ScopedArgumentObject(value);
+  if (list && item && EPyList_Insert) EPyList_Insert(list.Get(), static_cast<Py_ssize_t>(index), item.Get());
 }
 
 // Out of range: Nil with Python's IndexError set.
@@ -61,16 +61,16 @@ REALobjectStruct* PythonList_GetItem(REALobjectStruct* self, int64_t index) {
 // The list takes over a new reference, also when it refuses the index; the
 // item it replaces is released, which may run its __del__.
 void PythonList_SetItem(REALobjectStruct* self, int64_t index, REALobjectStruct* value) {
-  HeldReference list = HeldEntityObject(self);
-  HeldReference item = HeldArgumentObject(value);
+  ScopedReference list = ScopedEntityObject(self);
+  ScopedReference item = ScopedArgumentObject(value);
   if (list && item && EPyList_SetItem)
-    EPyList_SetItem(list.get(), static_cast<Py_ssize_t>(index), NewReference(item.get()));
+    EPyList_SetItem(list.Get(), static_cast<Py_ssize_t>(index), NewReference(item.Get()));
 }
 
 REALobjectStruct* PythonList_AsTuple(REALobjectStruct* self) {
-  HeldReference list = HeldEntityObject(self);
+  ScopedReference list = ScopedEntityObject(self);
   if (!list || !EPyList_AsTuple) return nullptr;
-  PyObjectRef tuple = EPyList_AsTuple(list.get());
+  PyObjectRef tuple = EPyList_AsTuple(list.Get());
   return tuple ? NewParametersWrapper(tuple) : nullptr;
 }
 
@@ -79,16 +79,16 @@ REALobjectStruct* PythonList_AsTuple(REALobjectStruct* self) {
 // __lt__, which may Clear this very wrapper.
 template <PythonEntryId Entry, int (*&Operation)(PyObjectRef), PythonExceptionCode Code>
 void InPlace(REALobjectStruct* self) {
-  HeldReference list = HeldEntityObject(self);
+  ScopedReference list = ScopedEntityObject(self);
   if (!list || !LookUpOnFirstUse(Entry)) return;
-  if (Operation(list.get()) == -1) ThrowPythonException(Code);
+  if (Operation(list.Get()) == -1) ThrowPythonException(Code);
 }
 
 REALobjectStruct* GetSlice(REALobjectStruct* self, int64_t lowIndex, int64_t highIndex) {
-  HeldReference list = HeldEntityObject(self);
+  ScopedReference list = ScopedEntityObject(self);
   if (!list || !LookUpOnFirstUse(PythonEntryId::EPyList_GetSlice)) return nullptr;
   PyObjectRef slice =
-      EPyList_GetSlice(list.get(), static_cast<Py_ssize_t>(lowIndex), static_cast<Py_ssize_t>(highIndex));
+      EPyList_GetSlice(list.Get(), static_cast<Py_ssize_t>(lowIndex), static_cast<Py_ssize_t>(highIndex));
   return slice ? NewListWrapper(slice) : nullptr;
 }
 
@@ -106,12 +106,12 @@ bool HasUnsetItems(PyObjectRef tuple) {
 // plugin's own value wrappers hold an object; any other host object
 // implementing the interface is ignored.
 void Extend(REALobjectStruct* self, REALobjectStruct* items) {
-  HeldReference list = HeldEntityObject(self);
-  HeldReference iterable(HoldsPythonObject(items) ? PythonEntityObjectOf(items) : nullptr);
+  ScopedReference list = ScopedEntityObject(self);
+  ScopedReference iterable = ScopedReference::Borrow(HoldsPythonObject(items) ? PythonEntityObjectOf(items) : nullptr);
   if (!list || !iterable) return;
-  if (HasUnsetItems(iterable.get()))
+  if (HasUnsetItems(iterable.Get()))
     return RaisePythonError(e__PyExc_ValueError, "Extend was given a Python3Parameters with unset items");
-  ExtendPythonList(list.get(), iterable.get());
+  ExtendPythonList(list.Get(), iterable.Get());
 }
 
 REALproperty PythonListProperties[] = {

@@ -37,25 +37,25 @@ REALobjectStruct* PythonModule_GetFunction(REALobjectStruct* self, REALstringStr
 // code that drops the last host reference to it.
 
 REALobjectStruct* PythonModule_GetClass(REALobjectStruct* self, REALstringStruct* name) {
-  const OwnedObject keptSelf = OwnedObject::Retain(self);
-  const OwnedString keptName = OwnedString::Retain(name);
+  const ScopedObject keptSelf = ScopedObject::Borrow(self);
+  const ScopedString keptName = ScopedString::Borrow(name);
   PyObjectRef attribute = Attribute(self, name);
   if (!attribute) return nullptr;
   REALobjectStruct* pythonClass = NewNamedObjectWrapper(&PythonClassClass, name, attribute);
-  if (pythonClass) PythonClassDataOf(pythonClass)->ownerModule.Retain(self);
+  if (pythonClass) PythonClassDataOf(pythonClass)->ownerModule.Borrow(self);
   return pythonClass;
 }
 
 int8_t PythonModule_Reload(REALobjectStruct* self) {
-  const OwnedObject keptSelf = OwnedObject::Retain(self);
-  HeldReference module(PythonObjectOf(self));
+  const ScopedObject keptSelf = ScopedObject::Borrow(self);
+  ScopedReference module = ScopedReference::Borrow(PythonObjectOf(self));
   if (!module || !EPyImport_ReloadModule) return false;
-  PyObjectRef reloaded = EPyImport_ReloadModule(module.get());
+  PyObjectRef reloaded = EPyImport_ReloadModule(module.Get());
   if (!reloaded) {
     if (EPyErr_Clear) EPyErr_Clear();
     return false;
   }
-  ReplaceOwnedPythonRef(PythonObjectDataOf(self)->object, reloaded);
+  ReplaceReferenceField(PythonObjectDataOf(self)->object, reloaded);
   return true;
 }
 

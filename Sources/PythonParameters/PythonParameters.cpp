@@ -29,19 +29,16 @@ void SetLastError(REALobjectStruct* self, int32_t code) { PythonParametersDataOf
 // without a test, whether the tuple is a call's arguments or an item of one.
 PyObjectRef NewTupleOfNone(int64_t size) {
   if (!HasPythonEntries(EPyTuple_New, EPyTuple_SetItem)) return nullptr;
-  PyObjectRef tuple = EPyTuple_New(static_cast<Py_ssize_t>(size));
+  ScopedReference tuple = ScopedReference::Adopt(EPyTuple_New(static_cast<Py_ssize_t>(size)));
   for (int64_t index = 0; tuple && index < size; ++index) {
     PyObjectRef none = NewPythonNone();
-    if (!none || EPyTuple_SetItem(tuple, static_cast<Py_ssize_t>(index), none) != 0) {
-      ReleasePythonRef(tuple);
-      tuple = nullptr;
-    }
+    if (!none || EPyTuple_SetItem(tuple.Get(), static_cast<Py_ssize_t>(index), none) != 0) tuple = ScopedReference();
   }
-  return tuple;
+  return tuple.HandOver();
 }
 
 void PythonParameters_Constructor(REALobjectStruct* self, int64_t parameterCount) {
-  if (PythonIsRunning()) StoreOwnedPythonRef(PythonEntityDataOf(self)->object, NewTupleOfNone(parameterCount));
+  if (PythonIsRunning()) StoreReferenceField(PythonEntityDataOf(self)->object, NewTupleOfNone(parameterCount));
   SetLastError(self, PY_NO_ERROR);
 }
 
@@ -49,7 +46,7 @@ void PythonParameters_ConstructorPtr(REALobjectStruct* self, void* paramPtr) {
   if (paramPtr && PythonIsRunning()) {
     auto tuple = static_cast<PyObjectRef>(paramPtr);
     TakePythonRef(tuple);
-    StoreOwnedPythonRef(PythonEntityDataOf(self)->object, tuple);
+    StoreReferenceField(PythonEntityDataOf(self)->object, tuple);
   }
   SetLastError(self, PY_NO_ERROR);
 }

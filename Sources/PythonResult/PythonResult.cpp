@@ -23,11 +23,11 @@ void PythonResult_Destructor(REALobjectStruct* instance) {
 template <typename T>
 void Construct(REALobjectStruct* self, typename T::Type value) {
   if (!PythonIsRunning()) return;
-  StoreOwnedPythonRef(PythonResultDataOf(self)->object, T::ToPython(value));
+  StoreReferenceField(PythonResultDataOf(self)->object, T::ToPython(value));
 }
 
 void PythonResult_Constructor(REALobjectStruct* self) {
-  if (PythonIsRunning()) StoreOwnedPythonRef(PythonResultDataOf(self)->object, NewPythonNone());
+  if (PythonIsRunning()) StoreReferenceField(PythonResultDataOf(self)->object, NewPythonNone());
 }
 
 // The stored object, or null when there is none or Python is not running.
@@ -40,8 +40,8 @@ PyObjectRef Held(REALobjectStruct* self) {
 // returns. A conversion may run Python code (__index__, __float__, __bool__).
 template <typename T>
 typename T::Type Get(REALobjectStruct* self) {
-  HeldReference object(Held(self));
-  return ConvertedValue<T>(object.get());
+  ScopedReference object = ScopedReference::Borrow(Held(self));
+  return ConvertedValue<T>(object.Get());
 }
 
 template <bool (*Test)(PyObjectRef)>

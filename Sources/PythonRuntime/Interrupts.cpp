@@ -12,7 +12,6 @@
 #include <condition_variable>
 #include <cstdio>
 #include <exception>
-#include <initializer_list>
 #include <mutex>
 #include <new>
 #include <thread>
@@ -156,12 +155,14 @@ PyObjectRef PythonHandlerOf(int signum) {
   if (!HasPythonEntries(EPyImport_ImportModule, EPyObject_GetAttrString, EPy_BuildValue, EPyObject_CallObject,
                         EPyErr_Clear))
     return nullptr;
-  PyObjectRef module = EPyImport_ImportModule("_signal");
-  PyObjectRef getsignal = module ? EPyObject_GetAttrString(module, "getsignal") : nullptr;
-  PyObjectRef arguments = getsignal ? EPy_BuildValue("(i)", signum) : nullptr;
-  PyObjectRef handler = arguments ? EPyObject_CallObject(getsignal, arguments) : nullptr;
-  for (PyObjectRef object : {arguments, getsignal, module})
-    if (object) ReleasePythonRef(object);
+  PyObjectRef handler = nullptr;
+  {
+    const ScopedReference module = ScopedReference::Adopt(EPyImport_ImportModule("_signal"));
+    const ScopedReference getsignal =
+        ScopedReference::Adopt(module ? EPyObject_GetAttrString(module.Get(), "getsignal") : nullptr);
+    const ScopedReference arguments = ScopedReference::Adopt(getsignal ? EPy_BuildValue("(i)", signum) : nullptr);
+    handler = arguments ? EPyObject_CallObject(getsignal.Get(), arguments.Get()) : nullptr;
+  }
   if (!handler) EPyErr_Clear();
   return handler;
 }
@@ -177,13 +178,11 @@ bool IsDefault(PyObjectRef handler) { return IsHandlerNumber(handler, 0); }  // 
 int RunHandler(PyObjectRef handler, int signum) {
   if (!HasPythonEntries(EPy_BuildValue, EPyObject_CallObject) || !e__Py_NoneStruct) return 0;
   PyObjectRef frame = EPyEval_GetFrame ? EPyEval_GetFrame() : nullptr;  // borrowed
-  PyObjectRef arguments = EPy_BuildValue("(iO)", signum, frame ? frame : e__Py_NoneStruct);
+  const ScopedReference arguments =
+      ScopedReference::Adopt(EPy_BuildValue("(iO)", signum, frame ? frame : e__Py_NoneStruct));
   if (!arguments) return -1;
-  PyObjectRef result = EPyObject_CallObject(handler, arguments);
-  ReleasePythonRef(arguments);
-  if (!result) return -1;
-  ReleasePythonRef(result);
-  return 0;
+  const ScopedReference result = ScopedReference::Adopt(EPyObject_CallObject(handler, arguments.Get()));
+  return result ? 0 : -1;
 }
 
 int RaiseKeyboardInterrupt() {
@@ -198,16 +197,10 @@ int RaiseKeyboardInterrupt() {
 int InterruptNow(void* call) noexcept {
   gInterruptScheduled.store(false);
   if (!ForTheCurrentCall(call)) return 0;
-  PyObjectRef handler = PythonHandlerOf(SIGINT);
-  int result = 0;
-  if (IsIgnored(handler))
-    result = 0;
-  else if (IsPythonCallable(handler))
-    result = RunHandler(handler, SIGINT);
-  else
-    result = RaiseKeyboardInterrupt();
-  if (handler) ReleasePythonRef(handler);
-  return result;
+  const ScopedReference handler = ScopedReference::Adopt(PythonHandlerOf(SIGINT));
+  if (IsIgnored(handler.Get())) return 0;
+  if (IsPythonCallable(handler.Get())) return RunHandler(handler.Get(), SIGINT);
+  return RaiseKeyboardInterrupt();
 }
 
 // Signals simulated by _thread.interrupt_main and raise_signal: each runs
@@ -220,21 +213,20 @@ int SignalNow(void* call) noexcept {
     const uint64_t bit = uint64_t{1} << (signum - 1);
     if (!(tripped & bit)) continue;
     tripped &= ~bit;
-    PyObjectRef handler = PythonHandlerOf(signum);
+    const ScopedReference handler = ScopedReference::Adopt(PythonHandlerOf(signum));
     int result = 0;
-    if (IsPythonCallable(handler)) {
-      result = RunHandler(handler, signum);
+    if (IsPythonCallable(handler.Get())) {
+      result = RunHandler(handler.Get(), signum);
     } else if (!handler && signum == SIGINT) {
       result = RaiseKeyboardInterrupt();
-    } else if (handler && !IsIgnored(handler) && !IsDefault(handler) && e__PyExc_OSError && *e__PyExc_OSError &&
-               EPyErr_WriteUnraisable) {
+    } else if (handler && !IsIgnored(handler.Get()) && !IsDefault(handler.Get()) && e__PyExc_OSError &&
+               *e__PyExc_OSError && EPyErr_WriteUnraisable) {
       // Its handler was changed to one outside Python since it was asked for.
       char message[64];
       std::snprintf(message, sizeof message, "Signal %i ignored due to race condition", signum);
       RaisePythonError(e__PyExc_OSError, message);
       EPyErr_WriteUnraisable(e__Py_NoneStruct);
     }
-    if (handler) ReleasePythonRef(handler);
     if (result < 0) return -1;  // as Python does, what else was tripped is not handled
   }
   return 0;
@@ -267,10 +259,8 @@ int TraceForYields(PyObjectRef, PyObjectRef, int what, PyObjectRef) noexcept {
 // then neither install ours nor remove theirs. Python's error state is kept.
 bool PythonTracesThisThread() {
   PyObjectRef gettrace = EPySys_GetObject("gettrace");  // borrowed
-  PyObjectRef trace = gettrace ? EPyObject_CallObject(gettrace, nullptr) : nullptr;
-  const bool traced = !trace || !IsPythonNone(trace);
-  if (trace) ReleasePythonRef(trace);
-  return traced;
+  const ScopedReference trace = ScopedReference::Adopt(gettrace ? EPyObject_CallObject(gettrace, nullptr) : nullptr);
+  return !trace || !IsPythonNone(trace.Get());
 }
 
 void SetTraceForYields(HostCall* own, bool install) {
@@ -360,10 +350,8 @@ PyObjectRef InterruptMain(PyObjectRef, PyObjectRef arguments) noexcept {
     RaisePythonError(e__PyExc_ValueError, "signal number out of range");
     return nullptr;
   }
-  PyObjectRef handler = PythonHandlerOf(signum);
-  const bool handled = !IsIgnored(handler) && !IsDefault(handler) && (handler || signum == SIGINT);
-  if (handler) ReleasePythonRef(handler);
-  if (handled) TripSignal(signum);
+  const ScopedReference handler = ScopedReference::Adopt(PythonHandlerOf(signum));
+  if (!IsIgnored(handler.Get()) && !IsDefault(handler.Get()) && (handler || signum == SIGINT)) TripSignal(signum);
   return NewPythonNone();
 }
 
@@ -375,18 +363,16 @@ PyObjectRef RaiseSignal(PyObjectRef original, PyObjectRef arguments) noexcept {
   int signum = 0;
   if (!EPyArg_ParseTuple || !EPyArg_ParseTuple(arguments, "i:raise_signal", &signum)) return nullptr;
   if (signum == SIGINT) {
-    PyObjectRef handler = PythonHandlerOf(SIGINT);
-    if (IsPythonCallable(handler)) {
+    const ScopedReference handler = ScopedReference::Adopt(PythonHandlerOf(SIGINT));
+    if (IsPythonCallable(handler.Get())) {
       const HostCall* own = tCall;
       int result = 0;
       if (own && own->mainThread.load())
-        result = RunHandler(handler, SIGINT);
+        result = RunHandler(handler.Get(), SIGINT);
       else
         TripSignal(SIGINT);
-      ReleasePythonRef(handler);
       return result < 0 ? nullptr : NewPythonNone();
     }
-    if (handler) ReleasePythonRef(handler);
   }
   return EPyObject_CallObject ? EPyObject_CallObject(original, arguments) : nullptr;
 }
@@ -394,17 +380,14 @@ PyObjectRef RaiseSignal(PyObjectRef original, PyObjectRef arguments) noexcept {
 PyMethodDef gInterruptMainDefinition = {
     "interrupt_main", InterruptMain, METH_VARARGS,
     "Simulates the arrival of a signal (SIGINT by default) in the application's current call."};
-PyMethodDef gInterruptMainNoArgumentsDefinition = {
-    "interrupt_main", InterruptMain, METH_NOARGS, "Simulates the arrival of SIGINT in the application's current call."};
+PyMethodDef gInterruptMainNoArgumentsDefinition = {"interrupt_main", InterruptMain, METH_NOARGS,
+                                                  "Simulates the arrival of SIGINT in the application's current call."};
 PyMethodDef gRaiseSignalDefinition = {"raise_signal", RaiseSignal, METH_VARARGS, "Sends a signal to the process."};
 
 // Sets module.name to a new function of `definition`, with `self`.
 void Replace(PyObjectRef module, const char* name, PyMethodDef* definition, PyObjectRef self) {
-  PyObjectRef function = EPyCFunction_NewEx(definition, self, nullptr);
-  if (function) {
-    EPyObject_SetAttrString(module, name, function);
-    ReleasePythonRef(function);
-  }
+  if (const ScopedReference function = ScopedReference::Adopt(EPyCFunction_NewEx(definition, self, nullptr)))
+    EPyObject_SetAttrString(module, name, function.Get());
 }
 
 // SIGINT's Python handler becomes default_int_handler, as in a standalone
@@ -414,20 +397,21 @@ void Replace(PyObjectRef module, const char* name, PyMethodDef* definition, PyOb
 // signal module, imported later, copies it.
 void SetUpSigint() {
   gStartDispositionKnown = sigaction(SIGINT, nullptr, &gStartDisposition) == 0;
-  PyObjectRef module = EPyImport_ImportModule("_signal");
-  if (module) {
-    PyObjectRef handler = EPyObject_GetAttrString(module, "default_int_handler");
-    PyObjectRef setter = handler ? EPyObject_GetAttrString(module, "signal") : nullptr;
-    PyObjectRef arguments = setter ? EPy_BuildValue("(iO)", SIGINT, handler) : nullptr;
-    PyObjectRef previous = arguments ? EPyObject_CallObject(setter, arguments) : nullptr;
-    for (PyObjectRef object : {previous, arguments, setter, handler})
-      if (object) ReleasePythonRef(object);
-    EPyErr_Clear();
-    if (PyObjectRef original = EPyObject_GetAttrString(module, "raise_signal")) {  // 3.8 and later
-      Replace(module, "raise_signal", &gRaiseSignalDefinition, original);
-      ReleasePythonRef(original);
+  if (const ScopedReference module = ScopedReference::Adopt(EPyImport_ImportModule("_signal"))) {
+    {
+      const ScopedReference handler =
+          ScopedReference::Adopt(EPyObject_GetAttrString(module.Get(), "default_int_handler"));
+      const ScopedReference setter =
+          ScopedReference::Adopt(handler ? EPyObject_GetAttrString(module.Get(), "signal") : nullptr);
+      const ScopedReference arguments =
+          ScopedReference::Adopt(setter ? EPy_BuildValue("(iO)", SIGINT, handler.Get()) : nullptr);
+      const ScopedReference previous =
+          ScopedReference::Adopt(arguments ? EPyObject_CallObject(setter.Get(), arguments.Get()) : nullptr);
     }
-    ReleasePythonRef(module);
+    EPyErr_Clear();
+    // raise_signal: 3.8 and later
+    if (const ScopedReference original = ScopedReference::Adopt(EPyObject_GetAttrString(module.Get(), "raise_signal")))
+      Replace(module.Get(), "raise_signal", &gRaiseSignalDefinition, original.Get());
   }
   EPyErr_Clear();
   if (gStartDispositionKnown) sigaction(SIGINT, &gStartDisposition, nullptr);
@@ -533,13 +517,11 @@ void InstallInterruptHooks() noexcept {
                         EPyObject_CallObject, EPy_BuildValue, EPySys_GetObject, EPyErr_Clear))
     return;
   SetUpSigint();
-  PyObjectRef threadModule = EPyImport_ImportModule("_thread");
-  if (threadModule) {
+  if (const ScopedReference threadModule = ScopedReference::Adopt(EPyImport_ImportModule("_thread"))) {
     // Before 3.10 it takes no argument.
-    Replace(threadModule, "interrupt_main",
+    Replace(threadModule.Get(), "interrupt_main",
             LoadedLibraryMinorVersion() >= 10 ? &gInterruptMainDefinition : &gInterruptMainNoArgumentsDefinition,
             nullptr);
-    ReleasePythonRef(threadModule);
   }
   EPyErr_Clear();
 }

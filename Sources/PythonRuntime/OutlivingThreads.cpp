@@ -38,13 +38,6 @@ ThreadIds ProcessThreads() {
 
 long CurrentThreadId() { return static_cast<long>(syscall(SYS_gettid)); }
 
-// A new reference to attribute `name` of `object`, or null with no error left.
-PyObjectRef Attribute(PyObjectRef object, const char* name) {
-  PyObjectRef value = EPyObject_GetAttrString(object, name);
-  if (!value) EPyErr_Clear();
-  return value;
-}
-
 // Calls threading.enumerate() and reports each live daemon thread: its system
 // id when the library knows it (native_id, from 3.8), else -1. Only a
 // threading module that Python code imported can have started any, so it is
@@ -56,26 +49,23 @@ void ForEachDaemonThread(Report report) {
                            EPyObject_CallObject, EPyList_Size, EPyList_GetItem, EPyObject_IsTrue, EPyLong_AsLong,
                            EPyErr_Clear))
     return;
-  PyObjectRef modules = EPySys_GetObject("modules");
-  PyObjectRef name = EPyUnicode_FromStringAndSize("threading", 9);
-  PyObjectRef threading = name && modules ? EPyDict_GetItem(modules, name) : nullptr;
-  if (threading) TakePythonRef(threading);
-  if (name) ReleasePythonRef(name);
-  PyObjectRef enumerate = threading ? Attribute(threading, "enumerate") : nullptr;
-  PyObjectRef threads = enumerate ? EPyObject_CallObject(enumerate, nullptr) : nullptr;
-  for (Py_ssize_t i = 0, count = threads ? EPyList_Size(threads) : 0; i < count; ++i) {
-    PyObjectRef thread = EPyList_GetItem(threads, i);
-    PyObjectRef daemon = thread ? Attribute(thread, "daemon") : nullptr;
-    const bool isDaemon = daemon && EPyObject_IsTrue(daemon) == 1;
-    if (daemon) ReleasePythonRef(daemon);
-    if (!isDaemon) continue;
-    PyObjectRef nativeId = Attribute(thread, "native_id");
-    long id = nativeId ? EPyLong_AsLong(nativeId) : -1;
-    if (nativeId) ReleasePythonRef(nativeId);
-    report(id);
+  {
+    PyObjectRef modules = EPySys_GetObject("modules");  // borrowed
+    const ScopedReference name = ScopedReference::Adopt(EPyUnicode_FromStringAndSize("threading", 9));
+    const ScopedReference threading =
+        ScopedReference::Borrow(name && modules ? EPyDict_GetItem(modules, name.Get()) : nullptr);
+    const ScopedReference enumerate =
+        ScopedReference::Adopt(threading ? NewPythonAttributeOrNull(threading.Get(), "enumerate") : nullptr);
+    const ScopedReference threads =
+        ScopedReference::Adopt(enumerate ? EPyObject_CallObject(enumerate.Get(), nullptr) : nullptr);
+    for (Py_ssize_t i = 0, count = threads ? EPyList_Size(threads.Get()) : 0; i < count; ++i) {
+      PyObjectRef thread = EPyList_GetItem(threads.Get(), i);
+      const ScopedReference daemon = ScopedReference::Adopt(NewPythonAttributeOrNull(thread, "daemon"));
+      if (!daemon || EPyObject_IsTrue(daemon.Get()) != 1) continue;
+      const ScopedReference nativeId = ScopedReference::Adopt(NewPythonAttributeOrNull(thread, "native_id"));
+      report(nativeId ? EPyLong_AsLong(nativeId.Get()) : -1);
+    }
   }
-  for (PyObjectRef object : {threads, enumerate, threading})
-    if (object) ReleasePythonRef(object);
   EPyErr_Clear();
 }
 

@@ -65,11 +65,10 @@ std::optional<std::string> LibraryInterpreter() {
 void SetExecutable() {
   const std::optional<std::string> interpreter = LibraryInterpreter();
   if (!interpreter || !HasPythonEntries(EPySys_SetObject, EPySys_GetObject)) return;
-  PyObjectRef path = NewPythonPath(interpreter->data(), interpreter->size());
+  const ScopedReference path = ScopedReference::Adopt(NewPythonPath(interpreter->data(), interpreter->size()));
   if (!path) return;
-  EPySys_SetObject("executable", path);
-  if (EPySys_GetObject("_base_executable")) EPySys_SetObject("_base_executable", path);
-  ReleasePythonRef(path);
+  EPySys_SetObject("executable", path.Get());
+  if (EPySys_GetObject("_base_executable")) EPySys_SetObject("_base_executable", path.Get());
 }
 
 // 3.6 embedded has no sys.argv, which multiprocessing reads; 3.7 has an
@@ -78,10 +77,8 @@ void EnsureArgv() {
   if (!HasPythonEntries(EPySys_GetObject, EPySys_SetObject, EPy_BuildValue, EPyList_Size)) return;
   PyObjectRef existing = EPySys_GetObject("argv");
   if (existing && (!IsPythonList(existing) || EPyList_Size(existing) > 0)) return;
-  if (PyObjectRef argv = EPy_BuildValue("[s]", "")) {
-    EPySys_SetObject("argv", argv);
-    ReleasePythonRef(argv);
-  }
+  if (const ScopedReference argv = ScopedReference::Adopt(EPy_BuildValue("[s]", "")))
+    EPySys_SetObject("argv", argv.Get());
 }
 
 }  // namespace

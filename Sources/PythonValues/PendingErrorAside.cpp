@@ -5,15 +5,15 @@ void PendingErrorAside::SetAside() noexcept {
   if (!HasPythonEntries(EPyErr_Fetch, EPyErr_Restore)) return;
   PyObjectRef type = nullptr, value = nullptr, traceback = nullptr;
   EPyErr_Fetch(&type, &value, &traceback);
-  StoreOwnedPythonRef(type_, type);
-  StoreOwnedPythonRef(value_, value);
-  StoreOwnedPythonRef(traceback_, traceback);
+  StoreReferenceField(type_, type);
+  StoreReferenceField(value_, value);
+  StoreReferenceField(traceback_, traceback);
   active_ = true;
 }
 
 void PendingErrorAside::PutBack() noexcept {
   PyObjectRef type = type_, value = value_, traceback = traceback_;
-  for (PyObjectRef* field : {&type_, &value_, &traceback_}) StoreOwnedPythonRef(*field, nullptr);
+  for (ReferenceField* field : {&type_, &value_, &traceback_}) StoreReferenceField(*field, nullptr);
   if (!type) return;  // Finalize ended the interpreter it belonged to
   const bool raised = EPyErr_Occurred && EPyErr_Occurred();
   if (raised && raised_ == Raised::IsDropped && EPyErr_Clear) EPyErr_Clear();

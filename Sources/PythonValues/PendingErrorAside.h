@@ -40,7 +40,7 @@ class PendingErrorAside {
   Raised raised_;
   bool active_ = false;  // an error was set aside (Finalize may have emptied the fields since)
   // The fetched error, owned and known to Finalize, which empties them; each may be null.
-  PyObjectRef type_ = nullptr;
-  PyObjectRef value_ = nullptr;
-  PyObjectRef traceback_ = nullptr;
+  ReferenceField type_ = nullptr;
+  ReferenceField value_ = nullptr;
+  ReferenceField traceback_ = nullptr;
 };

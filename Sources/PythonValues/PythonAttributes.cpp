@@ -12,20 +12,17 @@ namespace {
 // The name as a new Python text; null for a missing or empty name, which
 // names nothing, and when the text cannot be made (Python's error then set).
 PyObjectRef AttributeName(REALstringStruct* name) {
-  if (HostStringBytes(name, HostStringBytes::kAsStored).size() == 0) return nullptr;
+  if (HostStringBytes(name, HostStringBytes::kAsStored).Size() == 0) return nullptr;
   return NewPythonName(name);
 }
 
 // Runs `use` with the name's text; `otherwise` when there is none.
 template <typename Result, typename Use>
 Result WithName(PyObjectRef object, REALstringStruct* name, Result otherwise, Use use) {
-  HeldReference held(object);  // attribute access runs Python code
+  ScopedReference held = ScopedReference::Borrow(object);  // attribute access runs Python code
   if (!object) return otherwise;
-  PyObjectRef key = AttributeName(name);
-  if (!key) return otherwise;
-  Result result = use(key);
-  ReleasePythonRef(key);
-  return result;
+  const ScopedReference key = ScopedReference::Adopt(AttributeName(name));
+  return key ? use(key.Get()) : otherwise;
 }
 
 }  // namespace
@@ -41,10 +38,8 @@ PyObjectRef GetPythonAttribute(PyObjectRef object, REALstringStruct* name) {
 bool HasPythonAttribute(PyObjectRef object, REALstringStruct* name) {
   if (!HasPythonEntries(EPyObject_GetAttr, EPyErr_Clear)) return false;
   const bool has = WithName(object, name, false, [&](PyObjectRef key) {
-    PyObjectRef attribute = EPyObject_GetAttr(object, key);
-    if (!attribute) return false;
-    ReleasePythonRef(attribute);
-    return true;
+    const ScopedReference attribute = ScopedReference::Adopt(EPyObject_GetAttr(object, key));
+    return static_cast<bool>(attribute);
   });
   if (!has && object) EPyErr_Clear();
   return has;

@@ -1,5 +1,7 @@
-// The references that wrappers and members own, and the rule that none of
-// them is ever given back to an interpreter other than the one it came from.
+// The references that wrappers keep in the fields of their data blocks, and
+// the rule that none of them is ever given back to an interpreter other than
+// the one it came from. (What lives in a block of code is a ScopedReference,
+// PythonLibrary/PythonObjects.h.)
 #pragma once
 
 #include <cstdint>
@@ -7,30 +9,7 @@
 #include "PythonLibrary/PythonObjects.h"
 #include "PythonRuntime/HostEntry.h"
 #include "PythonRuntime/InterpreterState.h"
-#include "PythonValues/OwnedFieldTable.h"
-
-// A reference of a member's own to an object it hands into a call that can
-// run Python code: that code may call host code that drops the last host
-// reference to the wrapper or argument the object came from. Given back when
-// the member is done, within the same host call (Finalize is refused inside one).
-class HeldReference {
- public:
-  explicit HeldReference(PyObjectRef borrowed) noexcept : object_(NewReference(borrowed)) {}
-  // Takes over a new reference instead (null for none).
-  struct AdoptTag {};
-  static constexpr AdoptTag kAdopt{};
-  HeldReference(PyObjectRef owned, AdoptTag) noexcept : object_(owned) {}
-  HeldReference(const HeldReference&) = delete;
-  HeldReference& operator=(const HeldReference&) = delete;
-  ~HeldReference() {
-    if (object_ && gPythonInitialized) ReleasePythonRef(object_);
-  }
-  PyObjectRef get() const noexcept { return object_; }
-  explicit operator bool() const noexcept { return object_ != nullptr; }
-
- private:
-  PyObjectRef object_;  // owned; null for none
-};
+#include "PythonValues/ReferenceFieldTable.h"
 
 // A wrapper's owned reference lives in a field of its data block. Every such
 // field is known, so that Finalize can forget the references that die with
@@ -38,37 +17,37 @@ class HeldReference {
 // object of the old interpreter into the new one. Storing and releasing take
 // constant time and allocate nothing per wrapper.
 // Inline: every wrapper made or destroyed passes here.
-inline void StoreOwnedPythonRef(PyObjectRef& field, PyObjectRef object);  // field takes over the reference
+inline void StoreReferenceField(ReferenceField& field, PyObjectRef object);  // field takes over the reference
 // Releases while the interpreter runs, taking the interpreter lock for the
 // current host entry if it has not; leaves the field null.
-inline void ReleaseOwnedPythonRef(PyObjectRef& field);
-void ReplaceOwnedPythonRef(PyObjectRef& field, PyObjectRef object);  // releases the old, takes over the new
+inline void ReleaseOwnedPythonRef(ReferenceField& field);
+void ReplaceReferenceField(ReferenceField& field, PyObjectRef object);  // releases the old, takes over the new
 // True when the address is that of a field holding an owned reference; reads
 // nothing at the address, which may lie inside any object.
-bool IsOwnedPythonRefField(const PyObjectRef* field);
+bool IsReferenceField(const ReferenceField* field);
 // Before the interpreter stops: every known field gives its reference back
 // and becomes null, so what only wrappers kept alive (host objects in
 // capsules among them) is freed with the interpreter.
-void ReleaseOwnedPythonRefs();
-void ForgetOwnedPythonRefs();  // the interpreter is gone: every known field becomes null
+void ReleaseReferenceFields();
+void ForgetReferenceFields();  // the interpreter is gone: every known field becomes null
 
 // Out of memory for one more field: a field that Finalize could not forget
 // must stay empty, so the reference is given back.
-void RefuseUnknownField(PyObjectRef& field, PyObjectRef object);
+void RefuseUnknownField(ReferenceField& field, PyObjectRef object);
 
-inline void StoreOwnedPythonRef(PyObjectRef& field, PyObjectRef object) {
+inline void StoreReferenceField(ReferenceField& field, PyObjectRef object) {
   field = object;
   if (!object)
-    gOwnedFields.Erase(&field);
-  else if (!gOwnedFields.Insert(&field))
+    gReferenceFields.Erase(&field);
+  else if (!gReferenceFields.Insert(&field))
     RefuseUnknownField(field, object);
 }
 
-inline void ReleaseOwnedPythonRef(PyObjectRef& field) {
+inline void ReleaseOwnedPythonRef(ReferenceField& field) {
   PyObjectRef object = field;
   field = nullptr;
   if (!object) return;  // a field in the table is never null
   // Taken first: the lock also keeps the table to one host thread at a time.
   if (gPythonInitialized && host_entries::tEntries.lockHeld == host_entries::LockHeld::None) HoldInterpreterLock();
-  if (gOwnedFields.Erase(&field) && gPythonInitialized) ReleasePythonRef(object);
+  if (gReferenceFields.Erase(&field) && gPythonInitialized) ReleasePythonRef(object);
 }

@@ -39,11 +39,11 @@ PyObjectRef NewPythonText(REALstringStruct* string, bool* hostRefused) {
   if (hostRefused) *hostRefused = false;
   if (!EPyUnicode_FromStringAndSize) return nullptr;
   HostStringBytes utf8(string, HostStringBytes::kUtf8);
-  if (!utf8.available()) {
+  if (!utf8.Available()) {
     if (hostRefused) *hostRefused = true;
     return nullptr;
   }
-  return EPyUnicode_FromStringAndSize(utf8.data(), static_cast<Py_ssize_t>(utf8.size()));
+  return EPyUnicode_FromStringAndSize(utf8.Data(), static_cast<Py_ssize_t>(utf8.Size()));
 }
 
 REALstringStruct* HostStringOfBytes(const char* bytes, int64_t size, uint32_t encoding) {
@@ -63,16 +63,13 @@ PyObjectRef NewPythonName(REALstringStruct* name) {
 
 REALstringStruct* HostStringFromStr(PyObjectRef object) {
   if (!object || !HasPythonEntries(EPyObject_Str, EPyUnicode_AsEncodedString, EPyBytes_AsString)) return nullptr;
-  PyObjectRef text = EPyObject_Str(object);
+  const ScopedReference text = ScopedReference::Adopt(EPyObject_Str(object));
   if (!text) return nullptr;
-  PyObjectRef utf8 = EPyUnicode_AsEncodedString(text, "utf-8", "backslashreplace");
-  ReleasePythonRef(text);
+  const ScopedReference utf8 =
+      ScopedReference::Adopt(EPyUnicode_AsEncodedString(text.Get(), "utf-8", "backslashreplace"));
   if (!utf8) return nullptr;
-  REALstringStruct* result = nullptr;
-  if (const char* bytes = EPyBytes_AsString(utf8))
-    result = HostStringOfBytes(bytes, static_cast<int64_t>(strlen(bytes)), kREALTextEncodingUTF8);
-  ReleasePythonRef(utf8);
-  return result;
+  const char* bytes = EPyBytes_AsString(utf8.Get());
+  return bytes ? HostStringOfBytes(bytes, static_cast<int64_t>(strlen(bytes)), kREALTextEncodingUTF8) : nullptr;
 }
 
 REALstringStruct* HostStringFromPythonText(PyObjectRef text) {

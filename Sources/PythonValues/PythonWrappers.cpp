@@ -5,7 +5,7 @@
 
 #include "HostGlue.h"
 #include "PythonLibrary/PythonLoader.h"
-#include "PythonRuntime/ErrorText.h"
+#include "PythonLibrary/PythonObjects.h"
 #include "PythonValues/PythonValues.h"
 
 PythonEntityData* PythonEntityDataOf(REALobjectStruct* instance) {
@@ -38,7 +38,7 @@ PyObjectRef PythonObjectOf(REALobjectStruct* instance) {
 // offset in every object, so the address is that of a known field only in
 // the wrapper that holds it.
 bool HoldsPythonObject(REALobjectStruct* object) {
-  return object && IsOwnedPythonRefField(&PythonEntityDataOf(object)->object);
+  return object && IsReferenceField(&PythonEntityDataOf(object)->object);
 }
 
 PyObjectRef& EntityField(REALobjectStruct* wrapper) { return PythonEntityDataOf(wrapper)->object; }
@@ -47,35 +47,38 @@ PyObjectRef& NamedObjectField(REALobjectStruct* wrapper) { return PythonObjectDa
 
 REALobjectStruct* NewNamedObjectWrapper(REALclassDefinition* record, REALstringStruct* name, PyObjectRef object) {
   REALobjectStruct* wrapper = NewWrapper<NamedObjectField>(record, object);
-  if (wrapper) PythonObjectDataOf(wrapper)->name.Retain(name);
+  if (wrapper) PythonObjectDataOf(wrapper)->name.Borrow(name);
   return wrapper;
 }
 
 // Named as GetErrorTypeName names types; a name that cannot be made leaves it empty.
 REALobjectStruct* NewInstanceOfValue(PyObjectRef object) {
-  PyObjectRef typeName = object ? NewTypeName(reinterpret_cast<PyObjectRef>(object->ob_type)) : nullptr;
-  OwnedString name(typeName ? HostStringFromStr(typeName) : nullptr);
-  if (typeName) ReleasePythonRef(typeName);
-  return NewNamedObjectWrapper(&PythonInstanceClass, name.get(), object);
+  ScopedString name;
+  {
+    const ScopedReference typeName =
+        ScopedReference::Adopt(object ? NewTypeName(reinterpret_cast<PyObjectRef>(object->ob_type)) : nullptr);
+    name = ScopedString::Adopt(typeName ? HostStringFromStr(typeName.Get()) : nullptr);
+  }
+  return NewNamedObjectWrapper(&PythonInstanceClass, name.Get(), object);
 }
 
 PyObjectRef CallWithWrappers(PyObjectRef callable, REALobjectStruct* parameters, REALobjectStruct* keywords) {
   if (!callable || !HasPythonEntries(EPyObject_Call, EPyTuple_New)) return nullptr;
-  HeldReference heldCallable(callable);
-  PyObjectRef arguments = parameters ? NewReference(PythonEntityObjectOf(parameters)) : EPyTuple_New(0);
+  ScopedReference heldCallable = ScopedReference::Borrow(callable);
+  const ScopedReference arguments =
+      parameters ? ScopedReference::Borrow(PythonEntityObjectOf(parameters)) : ScopedReference::Adopt(EPyTuple_New(0));
   // A dictionary that holds nothing (made from the null Ptr a host function
   // receives when called without keywords) means no keywords, as Nil does.
-  HeldReference keywordDict = HeldArgumentObject(keywords);
+  ScopedReference keywordDict = ScopedArgumentObject(keywords);
   PyObjectRef result = nullptr;
   if (arguments) {
-    if (!IsPythonTuple(arguments))
+    if (!IsPythonTuple(arguments.Get()))
       RaisePythonError(e__PyExc_TypeError, "argument list must be a tuple");
-    else if (keywordDict && !IsPythonDict(keywordDict.get()))
+    else if (keywordDict && !IsPythonDict(keywordDict.Get()))
       RaisePythonError(e__PyExc_TypeError, "keyword list must be a dictionary");
     else
-      result = EPyObject_Call(callable, arguments, keywordDict.get());
+      result = EPyObject_Call(callable, arguments.Get(), keywordDict.Get());
   }
-  if (arguments) ReleasePythonRef(arguments);
   return result;
 }
 

@@ -18,11 +18,11 @@
 
 // Python3EntityBase: the base of every value wrapper.
 struct PythonEntityData {
-  PyObjectRef object;  // owned reference, or null when the wrapper holds nothing
+  ReferenceField object;  // owned reference, or null when the wrapper holds nothing
 };
 // Python3Result.
 struct PythonResultData {
-  PyObjectRef object;  // owned reference, or null after a failed constructor
+  ReferenceField object;  // owned reference, or null after a failed constructor
 };
 // Python3Parameters: the tuple itself lives in the Python3EntityBase block.
 struct PythonParametersData {
@@ -30,8 +30,8 @@ struct PythonParametersData {
 };
 // Python3Object: the base of every named program-object wrapper.
 struct PythonObjectData {
-  HeldString name;     // given back by Python3Object's destructor; may be empty
-  PyObjectRef object;  // owned reference, or null
+  StringField name;       // given back by Python3Object's destructor; may be empty
+  ReferenceField object;  // owned reference, or null
 };
 
 PythonEntityData* PythonEntityDataOf(REALobjectStruct* instance);
@@ -46,12 +46,12 @@ PyObjectRef PythonObjectOf(REALobjectStruct* instance);
 
 // The same, held by a reference of the caller's own for the length of a call
 // that can run Python code.
-inline HeldReference HeldEntityObject(REALobjectStruct* instance) {
-  return HeldReference(PythonEntityObjectOf(instance));
+inline ScopedReference ScopedEntityObject(REALobjectStruct* instance) {
+  return ScopedReference::Borrow(PythonEntityObjectOf(instance));
 }
 // The object an argument wrapper holds, held the same way; none for Nil.
-inline HeldReference HeldArgumentObject(REALobjectStruct* wrapper) {
-  return HeldReference(wrapper ? PythonEntityObjectOf(wrapper) : nullptr);
+inline ScopedReference ScopedArgumentObject(REALobjectStruct* wrapper) {
+  return ScopedReference::Borrow(wrapper ? PythonEntityObjectOf(wrapper) : nullptr);
 }
 
 // True for a Python3EntityBase of any class that holds an object of the
@@ -69,7 +69,7 @@ REALobjectStruct* NewWrapper(REALclassDefinition* record, PyObjectRef object) {
     if (object) ReleasePythonRef(object);
     return nullptr;
   }
-  StoreOwnedPythonRef(FieldOf(wrapper), object);
+  StoreReferenceField(FieldOf(wrapper), object);
   return wrapper;
 }
 PyObjectRef& EntityField(REALobjectStruct* wrapper);

@@ -16,7 +16,7 @@ namespace {
 // Python subclasses add their fields after it.
 struct HostInstance {
   PyObjectHeader header;
-  HeldObject data;  // zero-filled by Python's allocation; may be empty
+  ObjectField data;  // zero-filled by Python's allocation; may be empty
 };
 
 }  // namespace
@@ -30,7 +30,7 @@ HostType* HostType::OfInstance(PyObjectRef object) noexcept {
   return nullptr;
 }
 
-HeldObject* HostType::DataSlotOf(PyObjectRef object) noexcept {
+ObjectField* HostType::DataSlotOf(PyObjectRef object) noexcept {
   return OfInstance(object) ? &reinterpret_cast<HostInstance*>(object)->data : nullptr;
 }
 
@@ -38,7 +38,7 @@ HeldObject* HostType::DataSlotOf(PyObjectRef object) noexcept {
 // What Python calls.
 
 void HostType::Dealloc(PyObjectRef self) noexcept {
-  REALobjectStruct* data = reinterpret_cast<HostInstance*>(self)->data.Take();
+  REALobjectStruct* data = reinterpret_cast<HostInstance*>(self)->data.HandOver();
   // The instance's own type: a Python subclass frees its instances its way.
   PyTypeObjectLayout* type = TypeOf(self);
   if (type->tp_free) type->tp_free(self);

@@ -37,7 +37,7 @@ class HostType final : public HostFunctionTable {
 
   // The host-object slot of an instance of a host-defined type (or of a
   // Python subclass of one); null for any other object.
-  static HeldObject* DataSlotOf(PyObjectRef object) noexcept;
+  static ObjectField* DataSlotOf(PyObjectRef object) noexcept;
 
  private:
   struct HostProperty {  // the closure of its table entry

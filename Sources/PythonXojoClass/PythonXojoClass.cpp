@@ -54,17 +54,17 @@ void SetToStringFunction(REALobjectStruct* self, void* fuction) {
 
 // The host-object slot of pySelf, when it is an instance of a host-defined
 // type in the running interpreter.
-HeldObject* DataSlot(void* pySelf) {
+ObjectField* DataSlot(void* pySelf) {
   return pySelf && PythonIsRunning() ? HostType::DataSlotOf(static_cast<PyObjectRef>(pySelf)) : nullptr;
 }
 
 REALobjectStruct* GetData(void* pySelf) {
-  HeldObject* slot = DataSlot(pySelf);
+  ObjectField* slot = DataSlot(pySelf);
   return slot ? slot->NewReference() : nullptr;
 }
 
 void SetData(void* pySelf, REALobjectStruct* value) {
-  if (HeldObject* slot = DataSlot(pySelf)) slot->Retain(value);
+  if (ObjectField* slot = DataSlot(pySelf)) slot->Borrow(value);
 }
 
 void Destructor(REALobjectStruct* self) { DestroyHostState(DataOf(self)->state); }

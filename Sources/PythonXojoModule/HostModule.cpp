@@ -66,10 +66,8 @@ PyObjectRef HostModule::Create() noexcept {
   }
   if (!EPyModule_Create2) return nullptr;
   if (!SeenByRunningInterpreter() && !BuildForPython(Name(), [this] { return Rebuild(); })) return nullptr;
-  PyObjectRef module = EPyModule_Create2(Definition(), kPythonApiVersion);
+  ScopedReference module = ScopedReference::Adopt(EPyModule_Create2(Definition(), kPythonApiVersion));
   if (!module) return nullptr;
   MarkSeen();
-  if (AddValuesTo(module)) return module;
-  ReleasePythonRef(module);
-  return nullptr;
+  return AddValuesTo(module.Get()) ? module.HandOver() : nullptr;
 }

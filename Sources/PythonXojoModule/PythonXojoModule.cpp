@@ -45,15 +45,14 @@ void PythonXojoModule_AddValue(REALobjectStruct* self, REALstringStruct* name, R
   HostModule* module = DataOf(self)->state;
   std::string text = NameToRegister(module, name, kMember, false);
   if (text.empty()) return;
-  HeldReference object = HeldArgumentObject(value);
+  ScopedReference object = ScopedArgumentObject(value);
   if (!object)
     return ThrowPythonException(PythonExceptionCode::RegistrationRefused,
                                 "Python3XojoModule.AddValue: the value holds no Python object (values are made "
                                 "while Python runs)");
-  HeldReference data(
-      EPyMarshal_WriteObjectToString ? EPyMarshal_WriteObjectToString(object.get(), kMarshalVersion) : nullptr,
-      HeldReference::kAdopt);
-  if (!data || !IsPythonBytes(data.get()) || !HasPythonEntries(EPyBytes_AsString, EPyBytes_Size)) {
+  ScopedReference data = ScopedReference::Adopt(
+      EPyMarshal_WriteObjectToString ? EPyMarshal_WriteObjectToString(object.Get(), kMarshalVersion) : nullptr);
+  if (!data || !IsPythonBytes(data.Get()) || !HasPythonEntries(EPyBytes_AsString, EPyBytes_Size)) {
     if (EPyErr_Clear) EPyErr_Clear();
     return ThrowPythonException(
         PythonExceptionCode::RegistrationRefused,
@@ -62,7 +61,7 @@ void PythonXojoModule_AddValue(REALobjectStruct* self, REALstringStruct* name, R
             .c_str());
   }
   module->AddValue(std::move(text),
-                   std::string(EPyBytes_AsString(data.get()), static_cast<size_t>(EPyBytes_Size(data.get()))));
+                   std::string(EPyBytes_AsString(data.Get()), static_cast<size_t>(EPyBytes_Size(data.Get()))));
 }
 
 void PythonXojoModule_AddClass(REALobjectStruct* self, REALobjectStruct* classToAdd) {
@@ -71,7 +70,7 @@ void PythonXojoModule_AddClass(REALobjectStruct* self, REALobjectStruct* classTo
 
 void* PythonXojoModule_ModuleCreateProc(REALobjectStruct* self) {
   if (!PythonIsRunning()) return nullptr;
-  const OwnedObject keptSelf = OwnedObject::Retain(self);  // Python may collect garbage, running __del__s
+  const ScopedObject keptSelf = ScopedObject::Borrow(self);  // Python may collect garbage, running __del__s
   PythonXojoModuleData* data = DataOf(self);
   if (!data->state) {
     RaisePythonError(e__PyExc_RuntimeError, "Python3XojoModule.ModuleCreateProc: the module has no name");
@@ -79,11 +78,11 @@ void* PythonXojoModule_ModuleCreateProc(REALobjectStruct* self) {
   }
   PyObjectRef module = data->state->Create();
   if (module && data->classList) {
-    const int64_t last = REALGetArrayUBound(data->classList.get());
+    const int64_t last = REALGetArrayUBound(data->classList.Get());
     for (int64_t index = 0; index <= last; ++index) {
-      OwnedObject xojoClass;
-      REALGetArrayValueObject(data->classList.get(), index, xojoClass.out());
-      if (xojoClass.get()) PublishHostType(xojoClass.get(), module);
+      ScopedObject xojoClass;
+      REALGetArrayValueObject(data->classList.Get(), index, xojoClass.Out());
+      if (xojoClass.Get()) PublishHostType(xojoClass.Get(), module);
     }
   }
   return module;

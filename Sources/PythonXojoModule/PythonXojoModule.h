@@ -13,8 +13,8 @@ class HostModule;
 constexpr size_t kPythonXojoModuleDataSize = 40;
 
 struct PythonXojoModuleData {
-  HostModule* state;    // owned; null before the constructor and after it refused the name
-  HeldArray classList;  // the Python3XojoClass objects added, each locked by the array; may be empty
+  HostModule* state;     // owned; null before the constructor and after it refused the name
+  ArrayField classList;  // the Python3XojoClass objects added, each locked by the array; may be empty
 };
 
 // The module's state, or null when it has none.

@@ -17,7 +17,7 @@
 #include "PythonXojoModule/HostModule.h"
 #include "PythonXojoModule/PythonXojoModule.h"
 
-HeldArray gRegisteredModules;
+ArrayField gRegisteredModules;
 
 namespace {
 
@@ -108,21 +108,21 @@ bool HasName(REALobjectStruct* xojoModule, const std::string& name) {
 // name kept before: a registration replaces the earlier one, which Python
 // will no longer create, so only the latest of each name is kept until Finalize.
 void KeepRegisteredModule(REALobjectStruct* xojoModule, const std::string& name) {
-  const int64_t last = gRegisteredModules ? REALGetArrayUBound(gRegisteredModules.get()) : -1;
-  std::vector<OwnedObject> earlier;
+  const int64_t last = gRegisteredModules ? REALGetArrayUBound(gRegisteredModules.Get()) : -1;
+  std::vector<ScopedObject> earlier;
   for (int64_t index = 0; index <= last; ++index) {
-    OwnedObject module;
-    REALGetArrayValueObject(gRegisteredModules.get(), index, module.out());
-    if (module.get()) earlier.push_back(std::move(module));
+    ScopedObject module;
+    REALGetArrayValueObject(gRegisteredModules.Get(), index, module.Out());
+    if (module.Get()) earlier.push_back(std::move(module));
   }
   const bool replaces = std::any_of(earlier.begin(), earlier.end(),
-                                    [&](const OwnedObject& module) { return HasName(module.get(), name); });
+                                    [&](const ScopedObject& module) { return HasName(module.Get(), name); });
   if (!replaces) return AppendToObjectArray(gRegisteredModules, xojoModule);
-  HeldArray kept = {};
-  for (const OwnedObject& module : earlier)
-    if (!HasName(module.get(), name)) AppendToObjectArray(kept, module.get());
+  ArrayField kept = {};
+  for (const ScopedObject& module : earlier)
+    if (!HasName(module.Get(), name)) AppendToObjectArray(kept, module.Get());
   AppendToObjectArray(kept, xojoModule);
-  gRegisteredModules.Adopt(kept.Take());
+  gRegisteredModules.Adopt(kept.HandOver());
 }
 
 void Refuse(const char* reason) {

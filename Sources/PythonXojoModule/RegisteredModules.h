@@ -9,7 +9,7 @@ class HostModule;
 
 // The Python3XojoModule objects registered, the latest of each name, kept
 // alive by the array while the interpreter runs; or null.
-extern HeldArray gRegisteredModules;
+extern ArrayField gRegisteredModules;
 
 // Python3Engine.RegisterXojoModule.
 void Python_RegisterXojoModule(REALobjectStruct* xojoModule, void* moduleCreatorFunction);

@@ -77,7 +77,7 @@ PROBE_EXPORT void PluginProbe_ResetDictionaryEntryPoints() { ResetDictionaryEntr
 
 PROBE_EXPORT bool PluginProbe_Found() { return gPythonFound; }
 PROBE_EXPORT bool PluginProbe_EntryPointsLoaded() { return gPythonEntryPointsLoaded; }
-PROBE_EXPORT REALobjectStruct* PluginProbe_PythonPath() { return gPythonPath.get(); }
+PROBE_EXPORT REALobjectStruct* PluginProbe_PythonPath() { return gPythonPath.Get(); }
 PROBE_EXPORT void* PluginProbe_LibraryHandle() { return PythonDLLHandle; }
 PROBE_EXPORT const wchar_t* PluginProbe_PythonHome() { return gPythonHome; }
 PROBE_EXPORT bool PluginProbe_EnsurePythonLoaded() { return EnsurePythonLoaded(); }

@@ -1,7 +1,7 @@
 // The traceback written as Python's own printer writes it (chained exceptions, repeated frames, syntax
-// errors, notes), from attributes alone, and the qualified name of an error type.
+// errors, notes), from attributes alone.
 
-#include "PythonRuntime/ErrorText.h"
+#include "PythonEngine/TracebackText.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -20,58 +20,35 @@ constexpr size_t kMaxChainedExceptions = 32;
 // Identical frames in a row past this many are counted, as Python does.
 constexpr int kRepeatedFramesShown = 3;
 
-// A new reference to attribute `name`, or null with no error left.
-PyObjectRef Attribute(PyObjectRef object, const char* name) {
-  if (!object || !EPyObject_GetAttrString) return nullptr;
-  PyObjectRef value = EPyObject_GetAttrString(object, name);
-  if (!value && EPyErr_Clear) EPyErr_Clear();
-  return value;
-}
-
-// A new reference to attribute `name` when it is a str, or null.
-PyObjectRef TextAttribute(PyObjectRef object, const char* name) {
-  PyObjectRef value = Attribute(object, name);
-  if (value && !IsPythonStr(value)) {
-    ReleasePythonRef(value);
-    return nullptr;
-  }
-  return value;
-}
-
 bool IsNone(PyObjectRef object) { return !object || object == e__Py_NoneStruct; }
 
 // The UTF-8 of a str, lone surrogates as backslash escapes; "" for anything else.
 std::string Utf8Of(PyObjectRef text) {
   if (!IsPythonStr(text) || !HasPythonEntries(EPyUnicode_AsEncodedString, EPyBytes_AsString, EPyBytes_Size)) return {};
-  PyObjectRef bytes = EPyUnicode_AsEncodedString(text, "utf-8", "backslashreplace");
+  const ScopedReference bytes = ScopedReference::Adopt(EPyUnicode_AsEncodedString(text, "utf-8", "backslashreplace"));
   if (!bytes) {
     EPyErr_Clear();
     return {};
   }
-  std::string result(EPyBytes_AsString(bytes), static_cast<size_t>(EPyBytes_Size(bytes)));
-  ReleasePythonRef(bytes);
-  return result;
+  return std::string(EPyBytes_AsString(bytes.Get()), static_cast<size_t>(EPyBytes_Size(bytes.Get())));
 }
 
 std::string TextAttributeUtf8(PyObjectRef object, const char* name) {
-  PyObjectRef text = TextAttribute(object, name);
-  std::string result = Utf8Of(text);
-  if (text) ReleasePythonRef(text);
-  return result;
+  const ScopedReference text = ScopedReference::Adopt(NewPythonStrAttributeOrNull(object, name));
+  return Utf8Of(text.Get());
 }
 
 // An int attribute, or `otherwise`.
 long IntAttribute(PyObjectRef object, const char* name, long otherwise) {
-  PyObjectRef number = Attribute(object, name);
+  const ScopedReference number = ScopedReference::Adopt(NewPythonAttributeOrNull(object, name));
   long result = otherwise;
-  if (IsPythonInt(number) && EPyLong_AsLong) {
-    result = EPyLong_AsLong(number);
+  if (IsPythonInt(number.Get()) && EPyLong_AsLong) {
+    result = EPyLong_AsLong(number.Get());
     if (result == -1 && EPyErr_Occurred && EPyErr_Occurred()) {
       EPyErr_Clear();
       result = otherwise;
     }
   }
-  if (number) ReleasePythonRef(number);
   return result;
 }
 
@@ -99,17 +76,18 @@ std::string SourceLine(const std::string& file, long number) {
 
 // The name Python's traceback prints: the module left out for builtins and __main__.
 std::string TypeNameForTraceback(PyObjectRef type) {
-  PyObjectRef module = TextAttribute(type, "__module__");
-  const bool plain =
-      module && EPyUnicode_CompareWithASCIIString && EPyUnicode_CompareWithASCIIString(module, "__main__") == 0;
-  if (module) ReleasePythonRef(module);
+  bool plain = false;
+  {
+    const ScopedReference module = ScopedReference::Adopt(NewPythonStrAttributeOrNull(type, "__module__"));
+    plain =
+        module && EPyUnicode_CompareWithASCIIString && EPyUnicode_CompareWithASCIIString(module.Get(), "__main__") == 0;
+  }
   if (plain) {
     std::string name = TextAttributeUtf8(type, "__qualname__");
     if (!name.empty()) return name;
   }
-  PyObjectRef name = NewTypeName(type);
-  std::string result = Utf8Of(name);
-  if (name) ReleasePythonRef(name);
+  const ScopedReference name = ScopedReference::Adopt(NewTypeName(type));
+  std::string result = Utf8Of(name.Get());
   return result.empty() ? "<unknown>" : result;
 }
 
@@ -129,24 +107,26 @@ class TracebackWriter {
 
  private:
   void Chained(PyObjectRef value) {
-    PyObjectRef cause = Attribute(value, "__cause__");
-    PyObjectRef context = IsNone(cause) ? Attribute(value, "__context__") : nullptr;
-    PyObjectRef suppress = IsNone(cause) ? Attribute(value, "__suppress_context__") : nullptr;
-    const bool suppressed = suppress == e__Py_TrueStruct;
-    if (!IsNone(cause)) {
-      Earlier(cause, "\nThe above exception was the direct cause of the following exception:\n\n");
-    } else if (!IsNone(context) && !suppressed) {
-      Earlier(context, "\nDuring handling of the above exception, another exception occurred:\n\n");
+    const ScopedReference cause = ScopedReference::Adopt(NewPythonAttributeOrNull(value, "__cause__"));
+    const bool caused = !IsNone(cause.Get());
+    const ScopedReference context =
+        ScopedReference::Adopt(caused ? nullptr : NewPythonAttributeOrNull(value, "__context__"));
+    const ScopedReference suppress =
+        ScopedReference::Adopt(caused ? nullptr : NewPythonAttributeOrNull(value, "__suppress_context__"));
+    const bool suppressed = suppress.Get() == e__Py_TrueStruct;
+    if (caused) {
+      Earlier(cause.Get(), "\nThe above exception was the direct cause of the following exception:\n\n");
+    } else if (!IsNone(context.Get()) && !suppressed) {
+      Earlier(context.Get(), "\nDuring handling of the above exception, another exception occurred:\n\n");
     }
-    for (PyObjectRef object : {cause, context, suppress})
-      if (object) ReleasePythonRef(object);
   }
 
   void Earlier(PyObjectRef exception, const char* joint) {
     if (std::find(seen_.begin(), seen_.end(), exception) != seen_.end()) return;
-    PyObjectRef traceback = Attribute(exception, "__traceback__");
-    Exception(exception, traceback, reinterpret_cast<PyObjectRef>(exception->ob_type));
-    if (traceback) ReleasePythonRef(traceback);
+    {
+      const ScopedReference traceback = ScopedReference::Adopt(NewPythonAttributeOrNull(exception, "__traceback__"));
+      Exception(exception, traceback.Get(), reinterpret_cast<PyObjectRef>(exception->ob_type));
+    }
     text += joint;
   }
 
@@ -155,15 +135,16 @@ class TracebackWriter {
     std::string lastFile, lastName;
     long lastLine = -1;
     int repeats = 0;
-    PyObjectRef entry = NewReference(traceback);
-    while (!IsNone(entry)) {
-      PyObjectRef frame = Attribute(entry, "tb_frame");
-      PyObjectRef code = Attribute(frame, "f_code");
-      const std::string file = TextAttributeUtf8(code, "co_filename");
-      const std::string name = TextAttributeUtf8(code, "co_name");
-      const long line = IntAttribute(entry, "tb_lineno", -1);
-      for (PyObjectRef object : {code, frame})
-        if (object) ReleasePythonRef(object);
+    ScopedReference entry = ScopedReference::Borrow(traceback);
+    while (!IsNone(entry.Get())) {
+      std::string file, name;
+      {
+        const ScopedReference frame = ScopedReference::Adopt(NewPythonAttributeOrNull(entry.Get(), "tb_frame"));
+        const ScopedReference code = ScopedReference::Adopt(NewPythonAttributeOrNull(frame.Get(), "f_code"));
+        file = TextAttributeUtf8(code.Get(), "co_filename");
+        name = TextAttributeUtf8(code.Get(), "co_name");
+      }
+      const long line = IntAttribute(entry.Get(), "tb_lineno", -1);
       if (file == lastFile && name == lastName && line == lastLine) {
         ++repeats;
       } else {
@@ -178,11 +159,8 @@ class TracebackWriter {
         const std::string source = SourceLine(file, line);
         if (!source.empty()) text += "    " + source + "\n";
       }
-      PyObjectRef next = Attribute(entry, "tb_next");
-      ReleasePythonRef(entry);
-      entry = next;
+      entry = ScopedReference::Adopt(NewPythonAttributeOrNull(entry.Get(), "tb_next"));
     }
-    if (entry) ReleasePythonRef(entry);
     Repeated(repeats);
   }
 
@@ -200,10 +178,9 @@ class TracebackWriter {
       SyntaxErrorLines(value);
       message = TextAttributeUtf8(value, "msg");
     } else if (value && EPyObject_Str) {
-      PyObjectRef words = EPyObject_Str(value);
+      const ScopedReference words = ScopedReference::Adopt(EPyObject_Str(value));
       if (!words) EPyErr_Clear();
-      message = Utf8Of(words);
-      if (words) ReleasePythonRef(words);
+      message = Utf8Of(words.Get());
     }
     text += TypeNameForTraceback(type) + (message.empty() ? "" : ": " + message) + "\n";
     if (value) Notes(value);
@@ -225,45 +202,19 @@ class TracebackWriter {
   }
 
   void Notes(PyObjectRef value) {
-    PyObjectRef notes = Attribute(value, "__notes__");
-    if (IsPythonList(notes) && EPyList_Size && EPyList_GetItem) {
-      for (Py_ssize_t i = 0, count = EPyList_Size(notes); i < count; ++i) {
-        PyObjectRef note = EPyList_GetItem(notes, i);
+    const ScopedReference notes = ScopedReference::Adopt(NewPythonAttributeOrNull(value, "__notes__"));
+    if (IsPythonList(notes.Get()) && EPyList_Size && EPyList_GetItem) {
+      for (Py_ssize_t i = 0, count = EPyList_Size(notes.Get()); i < count; ++i) {
+        PyObjectRef note = EPyList_GetItem(notes.Get(), i);
         if (IsPythonStr(note)) text += Utf8Of(note) + "\n";
       }
     }
-    if (notes) ReleasePythonRef(notes);
   }
 
   std::vector<PyObjectRef> seen_;  // borrowed: each is kept alive by the chain being read
 };
 
 }  // namespace
-
-PyObjectRef NewTypeName(PyObjectRef type) {
-  PyObjectRef name = TextAttribute(type, "__qualname__");
-  if (!name) name = TextAttribute(type, "__name__");
-  if (!name) {
-    const char* made = reinterpret_cast<PyTypeObjectHeader*>(type)->tp_name;
-    name = made && EPyUnicode_DecodeUTF8
-               ? EPyUnicode_DecodeUTF8(made, static_cast<Py_ssize_t>(std::strlen(made)), "replace")
-               : nullptr;
-    if (!name && EPyErr_Clear) EPyErr_Clear();
-    return name;
-  }
-  PyObjectRef module = TextAttribute(type, "__module__");
-  if (!module || !HasPythonEntries(EPyUnicode_FromFormat, EPyUnicode_CompareWithASCIIString) ||
-      EPyUnicode_CompareWithASCIIString(module, "builtins") == 0) {
-    if (module) ReleasePythonRef(module);
-    return name;
-  }
-  PyObjectRef full = EPyUnicode_FromFormat("%U.%U", module, name);
-  if (!full) EPyErr_Clear();
-  ReleasePythonRef(module);
-  if (!full) return name;
-  ReleasePythonRef(name);
-  return full;
-}
 
 std::string TracebackText(PyObjectRef type, PyObjectRef value, PyObjectRef traceback) {
   TracebackWriter writer;

@@ -1,15 +1,15 @@
 // The table's growth, and the one table of the process.
-#include "PythonValues/OwnedFieldTable.h"
+#include "PythonValues/ReferenceFieldTable.h"
 
 #include <new>
 
-OwnedFieldTable gOwnedFields;
+ReferenceFieldTable gReferenceFields;
 
-bool OwnedFieldTable::Grow() noexcept {
+bool ReferenceFieldTable::Grow() noexcept {
   const size_t capacity = capacity_ ? capacity_ * 2 : kFirstCapacity;
-  auto* slots = new (std::nothrow) PyObjectRef*[capacity]();
+  auto* slots = new (std::nothrow) ReferenceField*[capacity]();
   if (!slots) return false;
-  PyObjectRef** old = slots_;
+  ReferenceField** old = slots_;
   const size_t oldCapacity = capacity_;
   slots_ = slots;
   capacity_ = capacity;

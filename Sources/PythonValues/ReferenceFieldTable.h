@@ -8,14 +8,19 @@
 
 #include "PythonLibrary/PythonObjects.h"
 
+// A field of a data block that keeps an owned reference (null for none), known
+// to gReferenceFields while it holds one; stored and released through
+// PythonReferences.h.
+using ReferenceField = PyObjectRef;
+
 // The addresses of the fields that hold an owned reference, in an
 // open-addressing table with linear probing: storing and releasing cost a
 // multiplication and a probe or two, and allocate nothing once the table has
 // grown to the most wrappers alive at a time (it doubles, and never shrinks).
-class OwnedFieldTable {
+class ReferenceFieldTable {
  public:
   // False when the table cannot grow to take one more field.
-  bool Insert(PyObjectRef* field) noexcept {
+  bool Insert(ReferenceField* field) noexcept {
     if ((count_ + 1) * 2 > capacity_ && !Grow()) return false;
     size_t at = Home(field);
     while (slots_[at] && slots_[at] != field) at = (at + 1) & Mask();
@@ -25,7 +30,7 @@ class OwnedFieldTable {
   }
 
   // False when the field is not in the table.
-  bool Erase(PyObjectRef* field) noexcept {
+  bool Erase(ReferenceField* field) noexcept {
     if (count_ == 0) return false;
     size_t at = Home(field);
     while (slots_[at] != field) {
@@ -46,14 +51,14 @@ class OwnedFieldTable {
     return true;
   }
 
-  bool Contains(const PyObjectRef* field) const noexcept {
+  bool Contains(const ReferenceField* field) const noexcept {
     if (count_ == 0) return false;
     for (size_t at = Home(field); slots_[at]; at = (at + 1) & Mask())
       if (slots_[at] == field) return true;
     return false;
   }
 
-  PyObjectRef* Any() const noexcept {
+  ReferenceField* Any() const noexcept {
     for (size_t i = 0; count_ && i < capacity_; ++i)
       if (slots_[i]) return slots_[i];
     return nullptr;
@@ -76,18 +81,18 @@ class OwnedFieldTable {
   size_t Mask() const noexcept { return capacity_ - 1; }
 
   // Fibonacci hashing of the address: fields are 8-byte aligned.
-  size_t Home(const PyObjectRef* field) const noexcept {
+  size_t Home(const ReferenceField* field) const noexcept {
     return static_cast<size_t>((reinterpret_cast<uintptr_t>(field) >> 3) * 0x9E3779B97F4A7C15ull >> shift_);
   }
 
   bool Grow() noexcept;  // out of line: once per doubling
 
-  PyObjectRef** slots_ = nullptr;  // capacity_ entries, null where free; owned, never freed
-  size_t capacity_ = 0;            // a power of two, or 0 before the first field
+  ReferenceField** slots_ = nullptr;  // capacity_ entries, null where free; owned, never freed
+  size_t capacity_ = 0;               // a power of two, or 0 before the first field
   size_t count_ = 0;
   unsigned shift_ = 64;
 };
 
 // Constant-initialized and never destroyed: wrappers may be destroyed during
 // static destruction.
-extern OwnedFieldTable gOwnedFields;
+extern ReferenceFieldTable gReferenceFields;
