@@ -102,7 +102,16 @@ void NoteThreadsOutlivingInterpreter() noexcept {
     if (unnamed)
       for (long id : ProcessThreads())
         if (!threadsAtStart.count(id) && id != CurrentThreadId()) outliving.insert(id);
-    outlivingPending = anyDaemon;
+    outlivingPending = outlivingPending || anyDaemon;  // a task's worker may be noted already
+  } catch (const std::exception&) {
+    outlivingPending = true;
+  }
+}
+
+void NoteOutlivingThread(long systemId) noexcept {
+  try {
+    if (systemId > 0) outliving.insert(systemId);
+    outlivingPending = true;
   } catch (const std::exception&) {
     outlivingPending = true;
   }

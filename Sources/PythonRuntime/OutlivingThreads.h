@@ -12,6 +12,9 @@
 void NoteThreadsAtStart() noexcept;
 // Just before Py_Finalize, with the interpreter lock held.
 void NoteThreadsOutlivingInterpreter() noexcept;
+// Just before Py_Finalize, after NoteThreadsOutlivingInterpreter: a thread of
+// the plugin's own (a task's worker) that is still inside Python code.
+void NoteOutlivingThread(long systemId) noexcept;
 // Just after Py_Finalize: the lock is let go so that waiting threads end.
 void LetOutlivingThreadsEnd() noexcept;
 // Before a new start: true once every remembered thread has ended (it waits a

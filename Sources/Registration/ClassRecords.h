@@ -147,6 +147,17 @@ class ClassRecord {
     record_.destructor = &Entered<Function, Lock>::Call;
     return *this;
   }
+  // A destructor that must act before its entry begins: an outermost entry
+  // first runs deferred work, which may concern the object that is going.
+  // `Before` takes no lock and calls no Python; `Function` runs as destructor<Function>.
+  template <void (*Before)(REALobjectStruct*) noexcept, void (*Function)(REALobjectStruct*)>
+  ClassRecord& destructorAfter() {
+    record_.destructor = [](REALobjectStruct* instance) noexcept {
+      Before(instance);
+      Entered<Function>::Call(instance);
+    };
+    return *this;
+  }
   ClassRecord& describe(const char* description) {
     Describe(record_.name, description);
     return *this;
