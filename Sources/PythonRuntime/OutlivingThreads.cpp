@@ -9,6 +9,7 @@
 #include <exception>
 
 #include <chrono>
+#include <mutex>
 #include <cstdio>
 #include <cstdlib>
 #include <set>
@@ -25,6 +26,13 @@ using ThreadIds = std::set<long>;
 ThreadIds threadsAtStart;  // the process's threads when the interpreter started
 ThreadIds outliving;       // system ids of threads left running by Finalize
 bool outlivingPending = false;
+std::mutex pluginThreadsMutex;
+ThreadIds* pluginThreads = nullptr;  // under pluginThreadsMutex; made on first use, never freed
+
+bool IsPluginThread(long id) {
+  std::lock_guard<std::mutex> lock(pluginThreadsMutex);
+  return pluginThreads && pluginThreads->count(id) > 0;
+}
 
 ThreadIds ProcessThreads() {
   ThreadIds ids;
@@ -92,6 +100,7 @@ void NoteThreadsOutlivingInterpreter() noexcept {
   try {
     bool anyDaemon = false, unnamed = false;
     ForEachDaemonThread([&](long id) {
+      if (id > 0 && IsPluginThread(id)) return;  // a task's worker: its runs are ended already
       anyDaemon = true;
       if (id > 0)
         outliving.insert(id);
@@ -101,10 +110,22 @@ void NoteThreadsOutlivingInterpreter() noexcept {
     // Without system ids, every thread begun since the start may be one.
     if (unnamed)
       for (long id : ProcessThreads())
-        if (!threadsAtStart.count(id) && id != CurrentThreadId()) outliving.insert(id);
+        if (!threadsAtStart.count(id) && id != CurrentThreadId() && !IsPluginThread(id)) outliving.insert(id);
     outlivingPending = outlivingPending || anyDaemon;  // a task's worker may be noted already
   } catch (const std::exception&) {
     outlivingPending = true;
+  }
+}
+
+void NotePluginThread(long systemId, bool alive) noexcept {
+  try {
+    std::lock_guard<std::mutex> lock(pluginThreadsMutex);
+    if (!pluginThreads) pluginThreads = new ThreadIds;
+    if (alive)
+      pluginThreads->insert(systemId);
+    else
+      pluginThreads->erase(systemId);
+  } catch (const std::exception&) {
   }
 }
 

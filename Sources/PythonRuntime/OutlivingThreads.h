@@ -10,6 +10,11 @@
 // The interpreter has just started: the process's threads before any Python
 // thread exists (for libraries that cannot name their threads' system ids).
 void NoteThreadsAtStart() noexcept;
+// The plugin's own threads (tasks' workers), which Python may count as its
+// daemon threads once their code asked for threading.current_thread(): an
+// idle one is no thread of the interpreter's. From the thread itself, as it
+// begins and ends.
+void NotePluginThread(long systemId, bool alive) noexcept;
 // Just before Py_Finalize, with the interpreter lock held.
 void NoteThreadsOutlivingInterpreter() noexcept;
 // Just before Py_Finalize, after NoteThreadsOutlivingInterpreter: a thread of

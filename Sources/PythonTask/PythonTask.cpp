@@ -282,7 +282,8 @@ bool PythonTask_Wait(REALobjectStruct* self, int64_t milliseconds) {
     run = CurrentRunOf(self);
     if (!Runs(run)) return true;
     // Inside one of its own events the ending cannot be raised yet: its end is enough.
-    if (TaskDataOf(self)->inEvent && TaskRunEnded(*run)) return true;
+    const bool inEvent = TaskDataOf(self)->inEvent;
+    if (inEvent && TaskRunEnded(*run)) return true;
     const Clock::time_point now = Clock::now();
     if (now >= deadline) return false;
     const int64_t slice =
@@ -290,7 +291,7 @@ bool PythonTask_Wait(REALobjectStruct* self, int64_t milliseconds) {
     const bool release = host_entries::tEntries.lockHeld != host_entries::LockHeld::None && gPythonInitialized &&
                          HasPythonEntries(EPyEval_SaveThread, EPyEval_RestoreThread);
     PyThreadState* thread = release ? EPyEval_SaveThread() : nullptr;
-    WaitForTaskNews(slice);
+    WaitForTaskNews(*run, inEvent, slice);
     if (release) EPyEval_RestoreThread(thread);
   }
 }

@@ -170,14 +170,16 @@ void RunOnWorker(const TaskRunRef& shared) {
 
 // The thread's count is given back however it ends, a forced unwind included.
 struct WorkerPresence {
-  WorkerPresence() = default;
+  WorkerPresence() { NotePluginThread(id, true); }
   WorkerPresence(const WorkerPresence&) = delete;
   WorkerPresence& operator=(const WorkerPresence&) = delete;
   ~WorkerPresence() {
+    NotePluginThread(id, false);
     Runs& state = runs();
     std::lock_guard<std::mutex> lock(state.mutex);
     --state.workers;
   }
+  const long id = static_cast<long>(syscall(SYS_gettid));
 };
 
 // With the runs' mutex: the next run for this worker, once there is one.
@@ -323,11 +325,12 @@ void DeliverListedTaskRuns() noexcept {
     if (deliverer) deliverer(run);
 }
 
-void WaitForTaskNews(int64_t milliseconds) noexcept {
+void WaitForTaskNews(TaskRun& run, bool endingOnly, int64_t milliseconds) noexcept {
   Runs& state = runs();
   std::unique_lock<std::mutex> lock(state.mutex);
-  if (!state.listed.empty()) return;
-  state.news.wait_for(lock, std::chrono::milliseconds(std::max<int64_t>(milliseconds, 0)));
+  state.news.wait_for(lock, std::chrono::milliseconds(std::max<int64_t>(milliseconds, 0)), [&] {
+    return (run.ended && (endingOnly || !run.outcomeTaken)) || (!endingOnly && run.progressPending);
+  });
 }
 
 void AcceptTaskRuns() noexcept {

@@ -50,7 +50,7 @@ struct TaskRun {
 
   // On the host's thread only.
   REALobjectStruct* owner = nullptr;  // the task object; not locked; null once it has gone
-  bool outcomeTaken = false;          // its ending was handed to the host's thread
+  bool outcomeTaken = false;          // its ending was handed to the host's thread (set under the runs' mutex)
 };
 
 using TaskRunRef = std::shared_ptr<TaskRun>;
@@ -84,9 +84,10 @@ bool TaskRunEnded(TaskRun& run) noexcept;
 // Host's thread, with the lock: delivers what every listed run has now.
 void DeliverListedTaskRuns() noexcept;
 
-// Waits up to `milliseconds` for news of any run (progress or ending),
-// without the interpreter lock (the caller gave it up).
-void WaitForTaskNews(int64_t milliseconds) noexcept;
+// Waits up to `milliseconds` for news of the run to deliver (its progress or
+// ending; its end only, with endingOnly), without the interpreter lock (the
+// caller gave it up).
+void WaitForTaskNews(TaskRun& run, bool endingOnly, int64_t milliseconds) noexcept;
 
 // The interpreter has started: runs may be submitted.
 void AcceptTaskRuns() noexcept;
