@@ -42,6 +42,7 @@ struct Runs {
   uint64_t accepting = 0;            // the interpreter runs may be submitted for; 0 while none
   int workers = 0;                   // worker threads alive
   int idleWorkers = 0;               // of them, waiting for a run
+  int unnamedWorkers = 0;            // started, not yet known to OutlivingThreads by their system id
 };
 Runs& runs() {
   static Runs* state = new Runs;
@@ -170,7 +171,13 @@ void RunOnWorker(const TaskRunRef& shared) {
 
 // The thread's count is given back however it ends, a forced unwind included.
 struct WorkerPresence {
-  WorkerPresence() { NotePluginThread(id, true); }
+  WorkerPresence() {
+    NotePluginThread(id, true);
+    Runs& state = runs();
+    std::lock_guard<std::mutex> lock(state.mutex);
+    --state.unnamedWorkers;
+    state.news.notify_all();
+  }
   WorkerPresence(const WorkerPresence&) = delete;
   WorkerPresence& operator=(const WorkerPresence&) = delete;
   ~WorkerPresence() {
@@ -219,7 +226,10 @@ bool EnoughWorkers() {
   pthread_t thread;
   const bool started = pthread_create(&thread, &attributes, &WorkerMain, nullptr) == 0;
   pthread_attr_destroy(&attributes);
-  if (started) ++state.workers;
+  if (started) {
+    ++state.workers;
+    ++state.unnamedWorkers;
+  }
   return started || state.workers > 0;
 }
 
@@ -385,12 +395,20 @@ void EndTaskRuns() noexcept {
     }
   }
   for (const TaskRunRef& run : running) CancelTaskRun(run);
-  if (!running.empty() && HasPythonEntries(EPyEval_SaveThread, EPyEval_RestoreThread)) {
-    // The workers need the lock to end.
+  // Workers need the lock to end their runs; a worker just started is known
+  // by its system id once it runs, so that Python's daemon threads are told
+  // apart from it.
+  const auto settled = [&] { return state.running.empty() && state.unnamedWorkers <= 0; };
+  bool waits;
+  {
+    std::lock_guard<std::mutex> lock(state.mutex);
+    waits = !settled();
+  }
+  if (waits && HasPythonEntries(EPyEval_SaveThread, EPyEval_RestoreThread)) {
     PyThreadState* thread = EPyEval_SaveThread();
     {
       std::unique_lock<std::mutex> lock(state.mutex);
-      state.news.wait_until(lock, Clock::now() + kTaskEndPatience, [&] { return state.running.empty(); });
+      state.news.wait_until(lock, Clock::now() + kTaskEndPatience, settled);
     }
     EPyEval_RestoreThread(thread);
   }
