@@ -26,6 +26,7 @@
 #include "BenchWays.h"
 #include "BufferWays.h"
 #include "PluginWays.h"
+#include "TaskRows.h"
 #include "ThreadOutput.h"
 
 namespace bench {
@@ -316,6 +317,7 @@ int main(int argc, char** argv) {
   RegisterAll(LoadComparisonWays(version), options.iterations);
   RegisterBufferBenchmarks(options.iterations);
   RegisterThreadOutputBenchmarks(options.threadLines);
+  RegisterTaskBenchmarks();
   int benchmarkArgc = static_cast<int>(options.benchmarkArguments.size());
   benchmark::Initialize(&benchmarkArgc, options.benchmarkArguments.data());
   if (benchmark::ReportUnrecognizedArguments(benchmarkArgc, options.benchmarkArguments.data())) return 1;
@@ -326,6 +328,8 @@ int main(int argc, char** argv) {
   PrintThreadOutputSummary(
       [&](const std::string& counter) { return reporter.counter("ThreadOutput/idle", counter); },
       options.threadLines);
+  PrintTaskSummary(
+      [&](const std::string& benchmark, const std::string& counter) { return reporter.counter(benchmark, counter); });
   if (options.rssCalls > 0)
     std::printf("\nResident memory after %lld Invoke calls (3 args, prebuilt), past a warm-up: %+lld KiB\n",
                 static_cast<long long>(options.rssCalls),

@@ -270,20 +270,22 @@ void PythonTask_Cancel(REALobjectStruct* self) {
 
 bool PythonTask_IsRunning(REALobjectStruct* self, intptr_t) { return Runs(CurrentRunOf(self)); }
 
-// Delivers the task's events while it waits; the interpreter lock is given
-// up meanwhile, so that the task's code runs.
+// Delivers the task's events while it waits, taking the interpreter lock
+// only to raise them: meanwhile the task's code runs.
 bool PythonTask_Wait(REALobjectStruct* self, int64_t milliseconds) {
   const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(std::max<int64_t>(milliseconds, 0));
   OwnedObject kept = OwnedObject::Retain(self);
   for (;;) {
     TaskRunRef run = CurrentRunOf(self);
     if (!Runs(run)) return true;
-    DeliverTaskEvents(self);
-    run = CurrentRunOf(self);
-    if (!Runs(run)) return true;
     // Inside one of its own events the ending cannot be raised yet: its end is enough.
     const bool inEvent = TaskDataOf(self)->inEvent;
     if (inEvent && TaskRunEnded(*run)) return true;
+    if (!inEvent && TaskRunHasNews(*run)) {
+      HoldInterpreterLock();
+      DeliverTaskEvents(self);
+      continue;
+    }
     const Clock::time_point now = Clock::now();
     if (now >= deadline) return false;
     const int64_t slice =
@@ -297,7 +299,7 @@ bool PythonTask_Wait(REALobjectStruct* self, int64_t milliseconds) {
 }
 
 REALproperty PythonTaskProperties[] = {
-    records::ReadOnlyProperty<PythonTask_IsRunning>(
+    records::LockFreeProperty<PythonTask_IsRunning>(
         "IsRunning", "Boolean", "True from a successful Start until the task's ending event is raised."),
 };
 
@@ -325,7 +327,7 @@ REALmethodDefinition PythonTaskMethods[] = {
         "Cancel()",
         "The task's Python code gets KeyboardInterrupt at its next bytecode (C code and blocking waits first "
         "return); a task not yet begun never runs. From any thread, any time; the task ends with Cancelled."),
-    records::Method<PythonTask_Wait>(
+    records::LockOnDemandMethod<PythonTask_Wait>(
         "Wait(milliseconds as Integer) as Boolean",
         "Blocks up to that long, raising the task's events meanwhile; True once the task has ended."),
 };

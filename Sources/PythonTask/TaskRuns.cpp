@@ -317,6 +317,11 @@ TaskNews TakeTaskNews(TaskRun& run) noexcept {
   return news;
 }
 
+bool TaskRunHasNews(TaskRun& run) noexcept {
+  std::lock_guard<std::mutex> lock(runs().mutex);
+  return run.progressPending || (run.ended && !run.outcomeTaken);
+}
+
 bool TaskRunEnded(TaskRun& run) noexcept {
   std::lock_guard<std::mutex> lock(runs().mutex);
   return run.ended;

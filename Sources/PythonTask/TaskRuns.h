@@ -80,6 +80,7 @@ void CancelTaskRun(const TaskRunRef& run) noexcept;
 // Host's thread: the next thing to deliver of the run; Nothing when none.
 TaskNews TakeTaskNews(TaskRun& run) noexcept;
 bool TaskRunEnded(TaskRun& run) noexcept;
+bool TaskRunHasNews(TaskRun& run) noexcept;  // progress or an ending not yet taken
 
 // Host's thread, with the lock: delivers what every listed run has now.
 void DeliverListedTaskRuns() noexcept;

@@ -74,6 +74,17 @@ REALmethodDefinition FreeThreadedMethod(const char* declaration, const char* des
   return REALmethodDefinition{function, nullptr, declaration, REALmemberFlags, 0, {0, 0}};
 }
 
+// A member that takes the interpreter lock only where it needs it
+// (HoldInterpreterLock), so that it can wait for other threads without it.
+// What it runs keeps Python's error state itself.
+template <auto Function>
+REALmethodDefinition LockOnDemandMethod(const char* declaration, const char* description) {
+  const auto function =
+      reinterpret_cast<REALproc>(&Entered<Function, HostEntry::Lock::OnDemand, PendingError::Untouched>::Call);
+  Describe(reinterpret_cast<const void*>(function), description);
+  return REALmethodDefinition{function, nullptr, declaration, REALmemberFlags, 0, {0, 0}};
+}
+
 // A member that reads or changes Python's error indicator itself.
 template <auto Function>
 REALmethodDefinition ErrorStateMethod(const char* declaration, const char* description) {
@@ -92,6 +103,17 @@ template <auto Getter>
 REALproperty ReadOnlyProperty(const char* name, const char* type, const char* description) {
   Describe(reinterpret_cast<const void*>(proc<Getter>()), description);
   return REALproperty{nullptr, name, type, REALmemberFlags, 0, proc<Getter>(), nullptr, 0, {0, 0, 0, 0, 0}};
+}
+
+// A read-only property of the plugin's own state, which calls no Python: its
+// entry takes the interpreter lock only if deferred work needs it, so that a
+// poll from the application's run loop never waits for a thread running Python.
+template <auto Getter>
+REALproperty LockFreeProperty(const char* name, const char* type, const char* description) {
+  const auto getter =
+      reinterpret_cast<REALproc>(&Entered<Getter, HostEntry::Lock::OnDemand, PendingError::Untouched>::Call);
+  Describe(reinterpret_cast<const void*>(getter), description);
+  return REALproperty{nullptr, name, type, REALmemberFlags, 0, getter, nullptr, 0, {0, 0, 0, 0, 0}};
 }
 
 inline REALconstant Constant(const char* declaration, const char* description) {
