@@ -304,6 +304,17 @@ TEST_F(Tasks, CancelWhileRunningEndsPurePythonSleepsAndLoopsThatCheck) {
   EXPECT_TRUE(Wait(checking));
   EXPECT_EQ(EventsOf(checking), Events({"cancelled"}));
   EXPECT_TRUE(python.TruthOf("seen_cancelled"));
+
+  // From another thread of the application, as compiled code calls it there.
+  python.Run("started.clear()");
+  Object elsewhere = NewTask();
+  ASSERT_TRUE(Start(elsewhere, "spin"));
+  ASSERT_TRUE(Eventually("started.is_set()"));
+  const auto cancel = reinterpret_cast<void (*)(REALobjectStruct*)>(
+      host_.memberFunctions("Python3Task", "Cancel()").function);
+  std::thread([&] { cancel(elsewhere.get()); }).join();
+  EXPECT_TRUE(Wait(elsewhere));
+  EXPECT_EQ(EventsOf(elsewhere), Events({"cancelled"}));
 }
 
 TEST_F(Tasks, CancelBeforeItBeginsMeansItNeverRuns) {
