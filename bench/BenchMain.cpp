@@ -26,6 +26,7 @@
 #include "BenchWays.h"
 #include "BufferWays.h"
 #include "PluginWays.h"
+#include "TaskRows.h"
 #include "ThreadOutput.h"
 
 namespace bench {
@@ -142,7 +143,7 @@ struct Options {
   std::string plugin = PLUGIN_PATH;
   std::string library;
   int64_t rssCalls = 1000000;
-  int64_t iterations = 0;   // 0: as many as the minimum time needs
+  int64_t iterations = 0;  // 0: as many as the minimum time needs
   int64_t threadLines = 1500000;
   std::string figuresFile;  // print the table of these figures instead of measuring
   std::vector<char*> benchmarkArguments;
@@ -316,6 +317,7 @@ int main(int argc, char** argv) {
   RegisterAll(LoadComparisonWays(version), options.iterations);
   RegisterBufferBenchmarks(options.iterations);
   RegisterThreadOutputBenchmarks(options.threadLines);
+  RegisterTaskBenchmarks();
   int benchmarkArgc = static_cast<int>(options.benchmarkArguments.size());
   benchmark::Initialize(&benchmarkArgc, options.benchmarkArguments.data());
   if (benchmark::ReportUnrecognizedArguments(benchmarkArgc, options.benchmarkArguments.data())) return 1;
@@ -323,9 +325,10 @@ int main(int argc, char** argv) {
   benchmark::RunSpecifiedBenchmarks(&reporter);
   PrintSummary(reporter.figures(), "ns", "CPU time in ns (median of the repetitions)", version, options.library);
   PrintBufferSummary([&](const std::string& name) { return reporter.figures()(name); });
-  PrintThreadOutputSummary(
-      [&](const std::string& counter) { return reporter.counter("ThreadOutput/idle", counter); },
-      options.threadLines);
+  PrintThreadOutputSummary([&](const std::string& counter) { return reporter.counter("ThreadOutput/idle", counter); },
+                           options.threadLines);
+  PrintTaskSummary(
+      [&](const std::string& benchmark, const std::string& counter) { return reporter.counter(benchmark, counter); });
   if (options.rssCalls > 0)
     std::printf("\nResident memory after %lld Invoke calls (3 args, prebuilt), past a warm-up: %+lld KiB\n",
                 static_cast<long long>(options.rssCalls),

@@ -12,10 +12,13 @@
 // reads a Python exception, runs source text, lets Python code
 // call back into its functions, stops a runaway loop with Interrupt from a
 // Cancel button that runs while the plugin yields, hears a Python thread
-// while it idles and a logging warning through ErrorOutput, restarts the
+// while it idles and a logging warning through ErrorOutput, runs a
+// three-second computation as a Python3Task whose progress comes as events
+// while its run loop keeps turning (and cancels a second run), restarts the
 // interpreter and finalizes it.
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <fstream>
 #include <iostream>
@@ -344,6 +347,68 @@ void desktopBehaviours() {
                     {host().newString("import logging\nlogging.warning('disk space is low')")});
 }
 
+// The Compute button: a computation of three seconds runs as a Python3Task;
+// its progress comes as events while the application's run loop turns, which
+// it counts. A second run is stopped by Cancel.
+void computeInBackground(const Object& module) {
+  using Clock = std::chrono::steady_clock;
+  const auto milliseconds = [](Clock::duration span) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(span).count();
+  };
+  const Clock::time_point started = Clock::now();
+  const auto at = [&] { return "   " + std::to_string(milliseconds(Clock::now() - started)) + " ms: "; };
+  host().defineSubclass("ComputeTask", "Python3Task",
+                        {{"Progress",
+                          [&](const Object&, const std::vector<Value>& args) -> Value {
+                            std::cout << at() << "Progress " << static_cast<int>(xhost::asDouble(args.at(0)) * 100)
+                                      << "% (" << text(args.at(1)) << ")\n";
+                            return {};
+                          }},
+                         {"Finished",
+                          [&](const Object&, const std::vector<Value>& args) -> Value {
+                            std::cout << at() << "Finished: "
+                                      << xhost::asInteger(host().call(xhost::asObject(args.at(0)), "Int64Value"))
+                                      << "\n";
+                            return {};
+                          }},
+                         {"Failed",
+                          [&](const Object&, const std::vector<Value>& args) -> Value {
+                            std::cout << at() << "Failed: " << text(args.at(0)) << ": " << text(args.at(1)) << "\n";
+                            return {};
+                          }},
+                         {"Cancelled", [&](const Object&, const std::vector<Value>&) -> Value {
+                            std::cout << at() << "Cancelled\n";
+                            return {};
+                          }}});
+  Object compute = xhost::asObject(host().call(module, "GetFunction", {host().newString("compute")}));
+  for (const bool cancel : {false, true}) {
+    step(cancel ? "Compute again, and Cancel after half a second"
+                : "Compute: three seconds of Python as a Python3Task; the run loop keeps turning");
+    Object task = host().newObject("ComputeTask");
+    Object seconds = parameters(1);
+    host().assign(seconds, "DoubleValue", {int64_t{0}}, 3.0);
+    if (!xhost::asBoolean(host().call(task, "Start", {compute, seconds}))) return reportError();
+    int64_t turns = 0;
+    Clock::duration worstGap{};
+    Clock::time_point last = Clock::now();
+    const Clock::time_point began = last;
+    bool cancelled = false;
+    while (xhost::asBoolean(host().getProperty(task, "IsRunning"))) {
+      host().idle(std::chrono::milliseconds(10));  // one turn of the run loop: the window repaints, events come
+      ++turns;
+      worstGap = std::max(worstGap, Clock::now() - last);
+      last = Clock::now();
+      if (cancel && !cancelled && last - began > std::chrono::milliseconds(500)) {
+        std::cout << at() << "Cancel pressed\n";
+        host().call(task, "Cancel");
+        cancelled = true;
+      }
+    }
+    std::cout << "   the run loop turned " << turns << " times meanwhile, the longest turn " << milliseconds(worstGap)
+              << " ms\n";
+  }
+}
+
 // Source text without a module on disk, and an error read in detail.
 void runSourceText() {
   step("Execute: defining a function in __main__; Evaluate: calling it");
@@ -413,6 +478,7 @@ int run(const char* pluginPath, const char* pythonLibrary) {
   shareMemoryBlock(module);
   useInventoryFromPython();
   drawChart(module);
+  computeInBackground(module);
   module = Object();
   runSourceText();
   useReturnedObject();

@@ -38,7 +38,7 @@ LAYERS = [
 # floors below it.
 CLASS_FLOORS = [
     ["Sources/EntryPoints", "Sources/PythonErrorTypes", "Sources/PythonFields", "Sources/PythonFunction",
-     "Sources/PythonObject"],
+     "Sources/PythonObject", "Sources/PythonTask"],
     ["Sources/Exceptions", "Sources/PythonInstance"],
     ["Sources/HostCode", "Sources/PythonClass", "Sources/PythonEntity"],
     ["Sources/PythonBytes", "Sources/PythonDictionary", "Sources/PythonList", "Sources/PythonModuleUnit",

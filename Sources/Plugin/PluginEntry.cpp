@@ -39,6 +39,7 @@ void PluginEntry() {
   REALRegisterClass(&PythonModuleClass);
   REALRegisterClass(&PythonXojoClassClass);
   REALRegisterClass(&PythonXojoModuleClass);
+  REALRegisterClass(&PythonTaskClass);
   REALRegisterClass(&PythonEngineClass);
   REALRegisterModule(&PythonErrorTypesModule);
   REALRegisterClass(&PythonExceptionClass);

@@ -24,8 +24,7 @@ void InstallConsoleStreams() noexcept {
                        EPyObject_SetAttrString(module.Get(), "__builtins__", builtins.Get()) == 0;
     PyObjectRef globals = ready ? EPyModule_GetDict(module.Get()) : nullptr;  // borrowed
     const ScopedReference ran = ScopedReference::Adopt(
-        globals ? EPyRun_StringFlags(kConsoleStreamsSource, Py_file_input, globals, globals, nullptr)
-                   : nullptr);
+        globals ? EPyRun_StringFlags(kConsoleStreamsSource, Py_file_input, globals, globals, nullptr) : nullptr);
   }
   EPyErr_Clear();  // without them, Python's own streams stay
 }

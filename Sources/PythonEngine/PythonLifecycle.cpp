@@ -23,6 +23,7 @@
 #include "PythonRuntime/OutlivingThreads.h"
 #include "PythonRuntime/PythonSysSetup.h"
 #include "PythonRuntime/VisibleState.h"
+#include "PythonTask/PythonTask.h"
 #include "PythonValues/PythonValues.h"
 #include "PythonValues/PythonWrappers.h"
 #include "PythonXojoModule/RegisteredModules.h"
@@ -101,6 +102,7 @@ void StartInterpreter() {
   InstallDataTools();
   CompleteSysForChildProcesses();
   KeepRegisteredModulesForThisStart();
+  StartTasks();
   gPythonInitialized = true;
   AcceptWaitingWriters();
   AcceptInterrupts();
@@ -130,6 +132,8 @@ void Python_Finalize() {
                      "call it after the call into Python has returned");
     return;
   }
+  // Tasks end first: their events run host code, and their values are wrappers like any other.
+  EndTasks();
   if (EPyErr_Clear) EPyErr_Clear();
   ReleaseReferenceFields();
   if (EPyErr_Clear) EPyErr_Clear();  // what a release ran may have raised

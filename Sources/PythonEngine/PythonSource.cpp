@@ -9,11 +9,11 @@
 #include "HostGlue.h"
 #include "PythonEngine/PythonErrors.h"
 #include "PythonEngine/PythonLifecycle.h"
-#include "PythonEngine/TracebackText.h"
 #include "PythonLibrary/PythonAbi.h"
 #include "PythonLibrary/PythonLoader.h"
 #include "PythonResult/PythonResult.h"
 #include "PythonValues/PythonValues.h"
+#include "PythonValues/TracebackText.h"
 
 namespace {
 

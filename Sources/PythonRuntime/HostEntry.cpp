@@ -31,6 +31,9 @@ void CountHostThreadsInPython(int change) {
 // taken the lock, the application calls Python from several of its threads:
 // from then on no thread keeps the lock, so none waits a tick for it.
 std::atomic<bool> gBackgroundTicked{false};
+// The plugin's own threads that run Python code or are about to: they would
+// wait a tick for a kept lock, having no thread state yet to be seen by.
+std::atomic<int> gPluginThreadsWantingLock{0};
 std::atomic<bool> gSeveralHostThreadsUsePython{false};
 
 bool BackgroundDeliveryRuns();
@@ -42,7 +45,7 @@ bool BackgroundDeliveryRuns();
 // appears. A thread state made while this looks is found by that tick.
 bool MayKeepTheLock(const host_entries::ThreadEntries& entries) {
   if (!entries.backgroundTicks || gSeveralHostThreadsUsePython.load(std::memory_order_relaxed) || gPythonFinalizing ||
-      !BackgroundDeliveryRuns() ||
+      gPluginThreadsWantingLock.load(std::memory_order_acquire) > 0 || !BackgroundDeliveryRuns() ||
       !HasPythonEntries(EPyInterpreterState_Head, EPyInterpreterState_Next, EPyInterpreterState_ThreadHead,
                         EPyThreadState_Next))
     return false;
@@ -123,6 +126,10 @@ void NoteInterpreterFinalized() noexcept {
   entries.lockKept = false;
   NoteHostThreadLeavesPython();
   WakeWaitingWriters();  // writers left from the old interpreter stop waiting
+}
+
+void NoteLockWantedByPluginThreads(int change) noexcept {
+  gPluginThreadsWantingLock.fetch_add(change, std::memory_order_acq_rel);
 }
 
 bool HostThreadsRunPython() noexcept { return gHostThreadsInPython.load(std::memory_order_relaxed) > 0; }

@@ -116,6 +116,11 @@ void SetEndOfCallWork(void (*work)()) noexcept;
 void StartBackgroundDelivery() noexcept;
 void StopBackgroundDelivery() noexcept;
 
+// Threads of the plugin's own (a task's worker) that run Python code or are
+// about to: while any does, no host thread keeps the lock past its call.
+// Safe from any thread.
+void NoteLockWantedByPluginThreads(int change) noexcept;
+
 // True while a host thread's entries hold the interpreter lock: it may be
 // running Python code, or waiting inside it for another thread.
 bool HostThreadsRunPython() noexcept;

@@ -380,8 +380,8 @@ PyObjectRef RaiseSignal(PyObjectRef original, PyObjectRef arguments) noexcept {
 PyMethodDef gInterruptMainDefinition = {
     "interrupt_main", InterruptMain, METH_VARARGS,
     "Simulates the arrival of a signal (SIGINT by default) in the application's current call."};
-PyMethodDef gInterruptMainNoArgumentsDefinition = {"interrupt_main", InterruptMain, METH_NOARGS,
-                                                  "Simulates the arrival of SIGINT in the application's current call."};
+PyMethodDef gInterruptMainNoArgumentsDefinition = {
+    "interrupt_main", InterruptMain, METH_NOARGS, "Simulates the arrival of SIGINT in the application's current call."};
 PyMethodDef gRaiseSignalDefinition = {"raise_signal", RaiseSignal, METH_VARARGS, "Sends a signal to the process."};
 
 // Sets module.name to a new function of `definition`, with `self`.

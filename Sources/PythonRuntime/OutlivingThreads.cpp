@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <mutex>
 #include <set>
 #include <thread>
 
@@ -25,6 +26,13 @@ using ThreadIds = std::set<long>;
 ThreadIds gThreadsAtStart;  // the process's threads when the interpreter started
 ThreadIds gOutliving;       // system ids of threads left running by Finalize
 bool gOutlivingPending = false;
+std::mutex gPluginThreadsMutex;
+ThreadIds* gPluginThreads = nullptr;  // under gPluginThreadsMutex; made on first use, never freed
+
+bool IsPluginThread(long id) {
+  std::lock_guard<std::mutex> lock(gPluginThreadsMutex);
+  return gPluginThreads && gPluginThreads->count(id) > 0;
+}
 
 ThreadIds ProcessThreads() {
   ThreadIds ids;
@@ -82,6 +90,7 @@ void NoteThreadsOutlivingInterpreter() noexcept {
   try {
     bool anyDaemon = false, unnamed = false;
     ForEachDaemonThread([&](long id) {
+      if (id > 0 && IsPluginThread(id)) return;  // a task's worker: its runs are ended already
       anyDaemon = true;
       if (id > 0)
         gOutliving.insert(id);
@@ -91,8 +100,29 @@ void NoteThreadsOutlivingInterpreter() noexcept {
     // Without system ids, every thread begun since the start may be one.
     if (unnamed)
       for (long id : ProcessThreads())
-        if (!gThreadsAtStart.count(id) && id != CurrentThreadId()) gOutliving.insert(id);
-    gOutlivingPending = anyDaemon;
+        if (!gThreadsAtStart.count(id) && id != CurrentThreadId() && !IsPluginThread(id)) gOutliving.insert(id);
+    gOutlivingPending = gOutlivingPending || anyDaemon;  // a task's worker may be noted already
+  } catch (const std::exception&) {
+    gOutlivingPending = true;
+  }
+}
+
+void NotePluginThread(long systemId, bool alive) noexcept {
+  try {
+    std::lock_guard<std::mutex> lock(gPluginThreadsMutex);
+    if (!gPluginThreads) gPluginThreads = new ThreadIds;
+    if (alive)
+      gPluginThreads->insert(systemId);
+    else
+      gPluginThreads->erase(systemId);
+  } catch (const std::exception&) {
+  }
+}
+
+void NoteOutlivingThread(long systemId) noexcept {
+  try {
+    if (systemId > 0) gOutliving.insert(systemId);
+    gOutlivingPending = true;
   } catch (const std::exception&) {
     gOutlivingPending = true;
   }

@@ -29,3 +29,4 @@ extern REALclassDefinition PythonXojoModuleClass;
 extern REALclassDefinition PythonEngineClass;
 extern REALmoduleDefinition PythonErrorTypesModule;
 extern REALclassDefinition PythonExceptionClass;
+extern REALclassDefinition PythonTaskClass;

@@ -74,6 +74,17 @@ REALmethodDefinition FreeThreadedMethod(const char* declaration, const char* des
   return REALmethodDefinition{function, nullptr, declaration, REALmemberFlags, 0, {0, 0}};
 }
 
+// A member that takes the interpreter lock only where it needs it
+// (HoldInterpreterLock), so that it can wait for other threads without it.
+// What it runs keeps Python's error state itself.
+template <auto Function>
+REALmethodDefinition LockOnDemandMethod(const char* declaration, const char* description) {
+  const auto function =
+      reinterpret_cast<REALproc>(&Entered<Function, HostEntry::Lock::OnDemand, PendingError::Untouched>::Call);
+  Describe(reinterpret_cast<const void*>(function), description);
+  return REALmethodDefinition{function, nullptr, declaration, REALmemberFlags, 0, {0, 0}};
+}
+
 // A member that reads or changes Python's error indicator itself.
 template <auto Function>
 REALmethodDefinition ErrorStateMethod(const char* declaration, const char* description) {
@@ -92,6 +103,17 @@ template <auto Getter>
 REALproperty ReadOnlyProperty(const char* name, const char* type, const char* description) {
   Describe(reinterpret_cast<const void*>(Proc<Getter>()), description);
   return REALproperty{nullptr, name, type, REALmemberFlags, 0, Proc<Getter>(), nullptr, 0, {0, 0, 0, 0, 0}};
+}
+
+// A read-only property of the plugin's own state, which calls no Python: its
+// entry takes the interpreter lock only if deferred work needs it, so that a
+// poll from the application's run loop never waits for a thread running Python.
+template <auto Getter>
+REALproperty LockFreeProperty(const char* name, const char* type, const char* description) {
+  const auto getter =
+      reinterpret_cast<REALproc>(&Entered<Getter, HostEntry::Lock::OnDemand, PendingError::Untouched>::Call);
+  Describe(reinterpret_cast<const void*>(getter), description);
+  return REALproperty{nullptr, name, type, REALmemberFlags, 0, getter, nullptr, 0, {0, 0, 0, 0, 0}};
 }
 
 inline REALconstant Constant(const char* declaration, const char* description) {
@@ -145,6 +167,17 @@ class ClassRecord {
   template <void (*Function)(REALobjectStruct*), HostEntry::Lock Lock = HostEntry::Lock::OnEntry>
   ClassRecord& Destructor() {
     record_.destructor = &Entered<Function, Lock>::Call;
+    return *this;
+  }
+  // A destructor that must act before its entry begins: an outermost entry
+  // first runs deferred work, which may concern the object that is going.
+  // `Before` takes no lock and calls no Python; `Function` runs as Destructor<Function>.
+  template <void (*Before)(REALobjectStruct*) noexcept, void (*Function)(REALobjectStruct*)>
+  ClassRecord& DestructorAfter() {
+    record_.destructor = [](REALobjectStruct* instance) noexcept {
+      Before(instance);
+      Entered<Function>::Call(instance);
+    };
     return *this;
   }
   ClassRecord& Describe(const char* description) {

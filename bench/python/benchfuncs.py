@@ -99,3 +99,21 @@ def join_printing():
         sys.stdout = saved
         stream.close()
     return seconds[0]
+
+
+def busy(seconds):
+    """Pure Python for about `seconds`: a task that keeps the interpreter lock busy."""
+    import time
+    end = time.perf_counter() + seconds
+    total = 0
+    while time.perf_counter() < end:
+        for number in range(100):
+            total += number
+    return total
+
+
+def nap(seconds):
+    """Waits without the interpreter lock, as I/O does."""
+    import time
+    time.sleep(seconds)
+    return seconds

@@ -86,3 +86,27 @@ def chart(title, values):
     axes.set_ylabel("sold")
     figure.tight_layout()
     return figure
+
+
+def compute(seconds):
+    """A computation of pure Python that lasts about `seconds`, reporting its
+    progress ten times and stopping cleanly once cancelled: run as a
+    Python3Task, the application stays responsive meanwhile."""
+    import time
+
+    import python3task
+
+    started = time.perf_counter()
+    total, steps, reported = 0, 0, -1
+    while True:
+        elapsed = time.perf_counter() - started
+        if elapsed >= seconds or python3task.cancelled():
+            break
+        for number in range(1000):
+            total += number * number % 7
+        steps += 1
+        tenth = int(elapsed / seconds * 10)
+        if tenth != reported:
+            reported = tenth
+            python3task.progress(tenth / 10, "%d steps" % steps)
+    return total

@@ -74,7 +74,7 @@ TEST(PluginStart, RegistersEverythingWithoutOpeningPython) {
   gRecording = true;
   host.loadPlugin(PLUGIN_PATH);
   gRecording = false;
-  EXPECT_EQ(host.registrations().size(), 19u);
+  EXPECT_EQ(host.registrations().size(), 20u);
   EXPECT_EQ(gOpened, std::vector<std::string>{PLUGIN_PATH});
   EXPECT_EQ(gLookedUp, std::vector<std::string>{"REALPluginMain"});
   EXPECT_FALSE(pythonIsMapped());

@@ -47,6 +47,7 @@ const ExpectedClass kClasses[] = {
     {"Python3Module", "Python3Object", 4, false, true, ""},
     {"Python3XojoClass", "Python3Object", 448, false, true, ""},
     {"Python3XojoModule", "Python3Object", 40, false, true, ""},
+    {"Python3Task", nullptr, 16, true, true, ""},
     {"Python3Engine", nullptr, 1, false, false, ""},
     {"Python3Exception", "RuntimeException", 0, false, false, ""},
 };

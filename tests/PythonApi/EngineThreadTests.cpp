@@ -345,17 +345,16 @@ TEST_F(Threads, InterruptMainTakesTheArgumentsOfItsVersion) {
 TEST_F(Threads, InterruptMainDoesNothingUnderSigIgnAndSigDfl) {
   for (const char* disposition : {"SIG_IGN", "SIG_DFL"}) {
     SCOPED_TRACE(disposition);
-    const bool completed = Bool(Engine(
-        "Execute", {Str(std::string("import _thread, signal, threading, time\n"
-                                    "previous = signal.signal(signal.SIGINT, signal.") +
-                        disposition +
-                        ")\n"
-                        "try:\n"
-                        "    threading.Timer(0.02, _thread.interrupt_main).start()\n"
-                        "    end = time.time() + 0.3\n"
-                        "    while time.time() < end: pass\n"
-                        "finally:\n"
-                        "    signal.signal(signal.SIGINT, previous)\n")}));
+    const bool completed = Bool(Engine("Execute", {Str(std::string("import _thread, signal, threading, time\n"
+                                                                   "previous = signal.signal(signal.SIGINT, signal.") +
+                                                       disposition +
+                                                       ")\n"
+                                                       "try:\n"
+                                                       "    threading.Timer(0.02, _thread.interrupt_main).start()\n"
+                                                       "    end = time.time() + 0.3\n"
+                                                       "    while time.time() < end: pass\n"
+                                                       "finally:\n"
+                                                       "    signal.signal(signal.SIGINT, previous)\n")}));
     EXPECT_TRUE(completed) << Text(Engine("GetError"));
     Engine("ClearError");
   }

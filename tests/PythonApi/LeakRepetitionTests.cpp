@@ -137,6 +137,7 @@ TEST_F(LeakRepetitionTest, Python3EngineAndPython3Exception) { ExpectNoLeaks(Eng
 TEST_F(LeakRepetitionTest, Python3ModuleAndPython3Object) { ExpectNoLeaks(ModuleRows); }
 TEST_F(LeakRepetitionTest, Python3FunctionAndPython3Class) { ExpectNoLeaks(FunctionAndClassRows); }
 TEST_F(LeakRepetitionTest, Python3Instance) { ExpectNoLeaks(InstanceRows); }
+TEST_F(LeakRepetitionTest, Python3Task) { ExpectNoLeaks(TaskRows); }
 TEST_F(LeakRepetitionTest, Python3EntityBaseAndPython3Entity) { ExpectNoLeaks(EntityRows); }
 TEST_F(LeakRepetitionTest, Python3BytesAndPython3Result) { ExpectNoLeaks(BytesAndResultRows); }
 TEST_F(LeakRepetitionTest, Python3EntityBuffers) { ExpectNoLeaks(BufferRows); }

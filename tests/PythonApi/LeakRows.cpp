@@ -211,7 +211,7 @@ const std::vector<RowTable>& AllRowTables() {
   static const std::vector<RowTable> tables = {
       EngineRows,       ModuleRows,     FunctionAndClassRows, InstanceRows, EntityRows,   BytesAndResultRows,
       ListRows,         DictionaryRows, ParametersRows,       ConsoleRows,  HostCodeRows, PythonCallsHostRows,
-      RegistrationRows, BufferRows,     DataToolRows,
+      RegistrationRows, BufferRows,     DataToolRows,         TaskRows,
   };
   return tables;
 }

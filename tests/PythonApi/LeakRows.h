@@ -80,6 +80,8 @@ std::vector<Row> ParametersRows(LeakObjects& c);
 std::vector<Row> BufferRows(LeakObjects& c);    // Python3Entity's buffer members
 std::vector<Row> DataToolRows(LeakObjects& c);  // Python3Entity's image and column members
 std::vector<Row> ConsoleRows(LeakObjects& c);   // with LeakConsole and LeakFailingConsole defined, the first set
+// Python3Task, with LeakTask defined by the table itself.
+std::vector<Row> TaskRows(LeakObjects& c);
 // Host-defined modules and classes, with the module leakhost registered
 // (RegisterLeakHost) and imported.
 std::vector<Row> HostCodeRows(LeakObjects& c);

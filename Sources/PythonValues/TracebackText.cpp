@@ -1,7 +1,7 @@
 // The traceback written as Python's own printer writes it (chained exceptions, repeated frames, syntax
 // errors, notes), from attributes alone.
 
-#include "PythonEngine/TracebackText.h"
+#include "PythonValues/TracebackText.h"
 
 #include <algorithm>
 #include <cstdio>
