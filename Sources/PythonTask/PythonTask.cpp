@@ -214,6 +214,10 @@ bool StartCall(REALobjectStruct* self, PyObjectRef callable, REALobjectStruct* p
   } catch (const std::exception&) {
     return false;
   }
+  // Copying the dictionary hashes its keys, which can run Python code that lets
+  // go of the task, the callable or the arguments: each is kept meanwhile.
+  const ScopedObject keptTask = ScopedObject::Borrow(self);
+  const ScopedReference keptTuple = ScopedReference::Borrow(tuple), keptDict = ScopedReference::Borrow(dict);
   run->callable = NewReference(callable);
   run->arguments = tuple ? CopyOfTuple(tuple) : EPyTuple_New(0);
   run->keywords = dict ? CopyOfDict(dict) : nullptr;

@@ -169,6 +169,32 @@ TEST_F(Reentry, ADictionaryDroppedWhileItHashesAKeyIsNotFreedUnderIt) {
   EXPECT_TRUE(gDictionary.isNil());
 }
 
+// A task copies the keywords it was given as it starts; hashing a key may drop
+// the task, the callable and the dictionary, which it keeps until it is done.
+TEST_F(Reentry, ATaskDroppedWhileItCopiesItsKeywordsIsNotUsedAfterwards) {
+  python.Run(
+      "class ArmedKey:\n"
+      "    armed = False\n"
+      "    def __hash__(self):\n"
+      "        if ArmedKey.armed:\n"
+      "            reentry.drop_everything()\n"
+      "        return 1\n"
+      "    def __eq__(self, other):\n"
+      "        return self is other\n");
+  gDictionary = python.DictionaryOf("{ArmedKey(): 1}");
+  gValue = python.EntityOf("lambda *a, **k: len(k)");
+  gList = host_.newObject("Python3Task");  // dropped with the rest
+  python.Run("ArmedKey.armed = True");
+  Direct<bool>("Python3Task",
+               "Start(callable as Python3Entity, parameters as Python3Parameters, keywords as Python3Dictionary) as "
+               "Boolean",
+               gList.get(), gValue.get(), static_cast<REALobjectStruct*>(nullptr), gDictionary.get());
+  python.Run("ArmedKey.armed = False");
+  EXPECT_TRUE(gList.isNil() && gDictionary.isNil() && gValue.isNil());
+  EXPECT_EQ(python.IntegerOf("1 + 1"), 2) << "Python still runs";
+  if (ErrorOccurred()) Engine("ClearError");
+}
+
 // Reloading runs the module's code again, which frees what it held before;
 // a __del__ there drops the last host reference to the module's wrapper.
 TEST_F(Reentry, AModuleWrapperDroppedWhileItReloadsIsNotUsedAfterwards) {
