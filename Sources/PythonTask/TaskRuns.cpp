@@ -28,6 +28,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 constexpr auto kTaskEndPatience = std::chrono::seconds(2);
+// Idle workers beyond this many end after waiting this long for a run.
+constexpr int kIdleWorkersKept = 4;
+constexpr auto kIdleWorkerLinger = std::chrono::seconds(5);
 
 // Everything below is under `mutex`. Created on first use and never freed:
 // workers may still wait on it while the process exits.
@@ -183,10 +186,18 @@ struct WorkerPresence {
 };
 
 // With the runs' mutex: the next run for this worker, once there is one.
+// Null when the worker is one too many: a burst of tasks leaves no crowd of
+// idle threads behind.
 TaskRunRef TakeRun(std::unique_lock<std::mutex>& lock) {
   Runs& state = RunsState();
   ++state.idleWorkers;
-  state.workToDo.wait(lock, [&] { return !state.queued.empty(); });
+  while (state.queued.empty()) {
+    if (state.workToDo.wait_for(lock, kIdleWorkerLinger) == std::cv_status::timeout && state.queued.empty() &&
+        state.idleWorkers > kIdleWorkersKept) {
+      --state.idleWorkers;
+      return nullptr;
+    }
+  }
   --state.idleWorkers;
   TaskRunRef run = std::move(state.queued.front());
   state.queued.pop_front();
@@ -205,6 +216,7 @@ void* WorkerMain(void*) {
     } catch (const std::exception&) {
       return nullptr;
     }
+    if (!run) return nullptr;
     RunOnWorker(run);
   }
 }

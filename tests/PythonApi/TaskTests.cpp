@@ -4,6 +4,7 @@
 // Finalize with tasks in pure Python, in time.sleep and in C code.
 #include <algorithm>
 #include <chrono>
+#include <fstream>
 #include <map>
 #include <thread>
 
@@ -418,6 +419,42 @@ TEST_F(Tasks, ManyTasksRunAtOnceAndEachGetsItsOwnValue) {
     EXPECT_TRUE(Wait(task));
     EXPECT_EQ(EventsOf(task), Events({"finished met"}));
   }
+}
+
+int ThreadsOfTheProcess() {
+  std::ifstream status("/proc/self/status");
+  for (std::string line; std::getline(status, line);)
+    if (line.rfind("Threads:", 0) == 0) return std::stoi(line.substr(8));
+  return -1;
+}
+
+// A burst of tasks makes a worker each; once idle, all but four of them end.
+TEST_F(Tasks, AfterABurstOnlyAFewIdleWorkersStay) {
+  const int before = ThreadsOfTheProcess();
+  ASSERT_GT(before, 0);
+  python.Run("burst = threading.Barrier(12, timeout=10)\ndef gather():\n    burst.wait()\n    return 'met'\n");
+  std::vector<Object> burst;
+  for (int i = 0; i < 12; ++i) {
+    burst.push_back(NewTask());
+    ASSERT_TRUE(Bool(host_.call(burst.back(), "Start", {python.Function("gather"), Tuple({})})));
+  }
+  for (const Object& task : burst) {
+    EXPECT_TRUE(Wait(task));
+    EXPECT_EQ(EventsOf(task), Events({"finished met"}));
+  }
+  const int busiest = ThreadsOfTheProcess();
+  EXPECT_GE(busiest, before + 8) << "twelve tasks that wait for each other ran on workers of their own";
+  const Clock::time_point deadline = Clock::now() + std::chrono::seconds(20);
+  int now = busiest;
+  while ((now = ThreadsOfTheProcess()) > before + 4 && Clock::now() < deadline)
+    std::this_thread::sleep_for(milliseconds(100));
+  EXPECT_LE(now, before + 4) << "threads before the burst " << before << ", during " << busiest << ", 20 s after "
+                             << now;
+  // The workers that stayed still run tasks.
+  Object after = NewTask();
+  ASSERT_TRUE(Start(after, "add", {int64_t{1}, int64_t{2}}));
+  EXPECT_TRUE(Wait(after));
+  EXPECT_EQ(EventsOf(after), Events({"finished 3"}));
 }
 
 TEST_F(Tasks, WhatATaskPrintsIsThreadOutput) {
