@@ -21,6 +21,9 @@
 #include "PythonRuntime/HostEntry.h"
 #include "PythonRuntime/InterpreterState.h"
 
+// Python threads waiting for room in the queue.
+std::atomic<int> gWaitingWriters{0};
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -180,7 +183,6 @@ std::condition_variable gRoomForText;                // notified when text is ta
 std::condition_variable gWritersGone;                // notified as waiting writers leave
 std::deque<std::function<void()>>* gWork = nullptr;  // created on first use, never freed
 TextQueue* gText = nullptr;                          // created on first use, never freed
-std::atomic<int> gWaitingWriters{0};
 bool gClosing = false;  // under queueMutex: Python is about to stop, writers wait no more
 ThreadTextReceiver gReceiver = nullptr;
 
@@ -385,6 +387,4 @@ void ReleaseWaitingWriters() noexcept {
   EPyEval_RestoreThread(state);
 }
 
-void WakeWaitingWriters() noexcept {
-  if (gWaitingWriters.load(std::memory_order_relaxed) > 0) gRoomForText.notify_all();
-}
+void NotifyWaitingWriters() noexcept { gRoomForText.notify_all(); }

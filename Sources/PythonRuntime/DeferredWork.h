@@ -17,6 +17,7 @@
 // delivered joined.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <functional>
@@ -65,5 +66,10 @@ void ReleaseWaitingWriters() noexcept;
 void AcceptWaitingWriters() noexcept;
 
 // A host thread began running Python code: waiting writers write on, as that
-// code may be waiting for them.
-void WakeWaitingWriters() noexcept;
+// code may be waiting for them. Inline, as every host call that takes the
+// lock asks, and writers rarely wait.
+extern std::atomic<int> gWaitingWriters;
+void NotifyWaitingWriters() noexcept;
+inline void WakeWaitingWriters() noexcept {
+  if (gWaitingWriters.load(std::memory_order_relaxed) > 0) NotifyWaitingWriters();
+}

@@ -38,21 +38,48 @@ std::atomic<bool> gSeveralHostThreadsUsePython{false};
 
 bool BackgroundDeliveryRuns();
 
+// The interpreter and thread state that the last walk found alone, kept while
+// the lock stays on the thread that keeps it. CPython puts a new interpreter
+// and a new thread state at the head of its list, so while both heads are
+// still these, no other has appeared since and the lists need no walk. Set
+// and cleared under the interpreter lock; cleared whenever the lock is given
+// back, as this thread's state may then be deleted and another made at its
+// address.
+PyInterpreterState* gAloneInterpreter = nullptr;
+PyThreadState* gAloneThreadState = nullptr;
+
+void ForgetAloneThreadState() {
+  gAloneInterpreter = nullptr;
+  gAloneThreadState = nullptr;
+}
+
+// True when the interpreters have one thread state in all.
+bool OnlyOneThreadState() {
+  if (gAloneThreadState && EPyInterpreterState_Head() == gAloneInterpreter &&
+      EPyInterpreterState_ThreadHead(gAloneInterpreter) == gAloneThreadState)
+    return true;
+  ForgetAloneThreadState();
+  if (!HasPythonEntries(EPyInterpreterState_Head, EPyInterpreterState_Next, EPyInterpreterState_ThreadHead,
+                        EPyThreadState_Next))
+    return false;
+  PyInterpreterState* interpreter = EPyInterpreterState_Head();
+  if (!interpreter || EPyInterpreterState_Next(interpreter)) return false;
+  PyThreadState* first = EPyInterpreterState_ThreadHead(interpreter);
+  if (!first || EPyThreadState_Next(first)) return false;
+  gAloneInterpreter = interpreter;
+  gAloneThreadState = first;
+  return true;
+}
+
 // Whether the current thread, holding the interpreter lock at the end of its
 // outermost entry, may keep it: no other thread could be waiting for it (a
 // thread needs a thread state of its own to wait), and a tick of the
 // background task will come on this thread to hand it over to one that
 // appears. A thread state made while this looks is found by that tick.
 bool MayKeepTheLock(const host_entries::ThreadEntries& entries) {
-  if (!entries.backgroundTicks || gSeveralHostThreadsUsePython.load(std::memory_order_relaxed) || gPythonFinalizing ||
-      gPluginThreadsWantingLock.load(std::memory_order_acquire) > 0 || !BackgroundDeliveryRuns() ||
-      !HasPythonEntries(EPyInterpreterState_Head, EPyInterpreterState_Next, EPyInterpreterState_ThreadHead,
-                        EPyThreadState_Next))
-    return false;
-  PyInterpreterState* interpreter = EPyInterpreterState_Head();
-  if (!interpreter || EPyInterpreterState_Next(interpreter)) return false;
-  PyThreadState* first = EPyInterpreterState_ThreadHead(interpreter);
-  return first && !EPyThreadState_Next(first);
+  return entries.backgroundTicks && !gSeveralHostThreadsUsePython.load(std::memory_order_relaxed) &&
+         !gPythonFinalizing && gPluginThreadsWantingLock.load(std::memory_order_acquire) <= 0 &&
+         BackgroundDeliveryRuns() && OnlyOneThreadState();
 }
 
 }  // namespace
@@ -94,6 +121,7 @@ void GiveBackInterpreterLock(ThreadEntries& entries) noexcept {
     return;
   }
   entries.lockHeld = LockHeld::None;
+  ForgetAloneThreadState();
   if (!gPythonInitialized) return;
   if (held == LockHeld::Ensured)
     EPyGILState_Release(entries.gilState);
@@ -124,6 +152,7 @@ void NoteInterpreterFinalized() noexcept {
   if (entries.lockHeld != LockHeld::None && !entries.lockKept) CountHostThreadsInPython(-1);
   entries.lockHeld = LockHeld::None;
   entries.lockKept = false;
+  ForgetAloneThreadState();
   NoteHostThreadLeavesPython();
   WakeWaitingWriters();  // writers left from the old interpreter stop waiting
 }

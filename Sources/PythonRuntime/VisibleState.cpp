@@ -8,9 +8,9 @@
 #include <exception>
 #include <vector>
 
-namespace {
-
 uint64_t gCurrentInterpreter = 1;
+
+namespace {
 
 // States that the running interpreter saw after their owners were destroyed.
 std::vector<std::unique_ptr<PythonVisibleState>>& KeptStates() {
@@ -19,8 +19,6 @@ std::vector<std::unique_ptr<PythonVisibleState>>& KeptStates() {
 }
 
 }  // namespace
-
-uint64_t CurrentInterpreter() noexcept { return gCurrentInterpreter; }
 
 void DisposeVisibleState(std::unique_ptr<PythonVisibleState> state) noexcept {
   if (!state || !state->SeenByRunningInterpreter()) return;  // freed here

@@ -9,7 +9,8 @@
 #include <memory>
 
 // 1 for the first interpreter, increased by every Finalize.
-uint64_t CurrentInterpreter() noexcept;
+extern uint64_t gCurrentInterpreter;
+inline uint64_t CurrentInterpreter() noexcept { return gCurrentInterpreter; }
 
 // Memory that Python reads. Its owner frees it, unless the running interpreter
 // has seen it: then it is kept until that interpreter is finalized.
