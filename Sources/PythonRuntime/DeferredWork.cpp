@@ -178,11 +178,13 @@ class TextQueue {
   std::string toFile_;
 };
 
+// Python's daemon threads may still wait on these as the process exits: never destroyed.
 std::mutex gQueueMutex;
-std::condition_variable gRoomForText;                // notified when text is taken or a host call begins running Python
-std::condition_variable gWritersGone;                // notified as waiting writers leave
-std::deque<std::function<void()>>* gWork = nullptr;  // created on first use, never freed
-TextQueue* gText = nullptr;                          // created on first use, never freed
+std::condition_variable& gRoomForText =
+    *new std::condition_variable;  // notified when text is taken or a host call begins running Python
+std::condition_variable& gWritersGone = *new std::condition_variable;  // notified as waiting writers leave
+std::deque<std::function<void()>>* gWork = nullptr;                    // created on first use, never freed
+TextQueue* gText = nullptr;                                            // created on first use, never freed
 bool gClosing = false;  // under queueMutex: Python is about to stop, writers wait no more
 ThreadTextReceiver gReceiver = nullptr;
 

@@ -35,7 +35,7 @@ constexpr int kSignalCount = 65;  // Python's Py_NSIG on Linux: signals 1 to 64
 // none reaches an interpreter being finalized. Nothing waits for the
 // interpreter lock while holding it.
 std::mutex gPendingMutex;
-std::condition_variable gPokersDone;
+std::condition_variable& gPokersDone = *new std::condition_variable;
 bool gAccepting = false;  // under pendingMutex
 int gPokers = 0;          // under pendingMutex: threads holding or taking the interpreter lock for us
 
@@ -73,8 +73,10 @@ std::atomic<uint64_t> gTrippedSignals{0};  // bit signum - 1, by _thread.interru
 std::atomic<bool> gWakeNeeded{false};
 std::atomic<int64_t> gYieldInterval{0};  // milliseconds; 0 for never
 std::atomic<bool> gWatchdogStarted{false};
+// Condition variables that threads living for the process wait on are never
+// destroyed: the process's exit would wait for their waiters for ever.
 std::mutex gWatchdogMutex;  // only for waking the watchdog at once
-std::condition_variable gWatchdogWake;
+std::condition_variable& gWatchdogWake = *new std::condition_variable;
 
 // SIGINT's disposition as the application had it when the interpreter started.
 struct sigaction gStartDisposition;
