@@ -14,6 +14,7 @@
 #include <deque>
 #include <exception>
 #include <mutex>
+#include <new>
 #include <string>
 #include <utility>
 
@@ -180,11 +181,14 @@ class TextQueue {
 
 // Python's daemon threads may still wait on these as the process exits: never destroyed.
 std::mutex gQueueMutex;
-std::condition_variable& gRoomForText =
-    *new std::condition_variable;  // notified when text is taken or a host call begins running Python
-std::condition_variable& gWritersGone = *new std::condition_variable;  // notified as waiting writers leave
-std::deque<std::function<void()>>* gWork = nullptr;                    // created on first use, never freed
-TextQueue* gText = nullptr;                                            // created on first use, never freed
+alignas(std::condition_variable) unsigned char gRoomForTextStorage[sizeof(std::condition_variable)];
+std::condition_variable& gRoomForText = *::new (
+    gRoomForTextStorage) std::condition_variable;  // notified when text is taken or a host call begins running Python
+alignas(std::condition_variable) unsigned char gWritersGoneStorage[sizeof(std::condition_variable)];
+std::condition_variable& gWritersGone =
+    *::new (gWritersGoneStorage) std::condition_variable;  // notified as waiting writers leave
+std::deque<std::function<void()>>* gWork = nullptr;        // created on first use, never freed
+TextQueue* gText = nullptr;                                // created on first use, never freed
 bool gClosing = false;  // under queueMutex: Python is about to stop, writers wait no more
 ThreadTextReceiver gReceiver = nullptr;
 

@@ -35,7 +35,8 @@ constexpr int kSignalCount = 65;  // Python's Py_NSIG on Linux: signals 1 to 64
 // none reaches an interpreter being finalized. Nothing waits for the
 // interpreter lock while holding it.
 std::mutex gPendingMutex;
-std::condition_variable& gPokersDone = *new std::condition_variable;
+alignas(std::condition_variable) unsigned char gPokersDoneStorage[sizeof(std::condition_variable)];
+std::condition_variable& gPokersDone = *::new (gPokersDoneStorage) std::condition_variable;
 bool gAccepting = false;  // under pendingMutex
 int gPokers = 0;          // under pendingMutex: threads holding or taking the interpreter lock for us
 
@@ -76,7 +77,8 @@ std::atomic<bool> gWatchdogStarted{false};
 // Condition variables that threads living for the process wait on are never
 // destroyed: the process's exit would wait for their waiters for ever.
 std::mutex gWatchdogMutex;  // only for waking the watchdog at once
-std::condition_variable& gWatchdogWake = *new std::condition_variable;
+alignas(std::condition_variable) unsigned char gWatchdogWakeStorage[sizeof(std::condition_variable)];
+std::condition_variable& gWatchdogWake = *::new (gWatchdogWakeStorage) std::condition_variable;
 
 // SIGINT's disposition as the application had it when the interpreter started.
 struct sigaction gStartDisposition;
