@@ -77,6 +77,8 @@ const char* WayName(Way way) {
       return "pybind11";
     case Way::Host:
       return "host";
+    case Way::RawLockHeld:
+      return "raw-lock-held";
   }
   return "?";
 }
@@ -134,7 +136,7 @@ Figures ReadFigures(const std::string& file) {
   int way = 0, operation = 0;
   double value = 0;
   while (in >> way >> operation >> value)
-    if (operation >= 0 && static_cast<size_t>(operation) < kRowCount && way >= 0 && way <= static_cast<int>(Way::Host))
+    if (operation >= 0 && static_cast<size_t>(operation) < kRowCount && way >= 0 && way <= static_cast<int>(Way::RawLockHeld))
       figures.set(BenchmarkName(Rows()[static_cast<size_t>(operation)], static_cast<Way>(way)), value);
   return figures;
 }
@@ -211,6 +213,8 @@ WayFunction FunctionFor(const ComparisonWays* comparison, Way way, size_t row) {
       return comparison ? comparison->rawPerOperation.functions[row] : nullptr;
     case Way::Pybind11:
       return comparison ? comparison->pybind11.functions[row] : nullptr;
+    case Way::RawLockHeld:
+      return comparison ? comparison->rawLockHeld.functions[row] : nullptr;
   }
   return nullptr;
 }
@@ -218,7 +222,8 @@ WayFunction FunctionFor(const ComparisonWays* comparison, Way way, size_t row) {
 void RegisterAll(const ComparisonWays* comparison, int64_t iterations) {
   for (const Row& row : Rows()) {
     const size_t index = static_cast<size_t>(row.id);
-    for (Way way : {Way::Host, Way::Plugin, Way::PluginHandedOver, Way::Raw, Way::RawPerOperation, Way::Pybind11}) {
+    for (Way way : {Way::Host, Way::Plugin, Way::PluginHandedOver, Way::Raw, Way::RawPerOperation, Way::Pybind11,
+                    Way::RawLockHeld}) {
       WayFunction function = FunctionFor(comparison, way, index);
       if (!function) continue;
       const bool comparisonWay = way == Way::Raw || way == Way::RawPerOperation || way == Way::Pybind11;
@@ -259,39 +264,137 @@ std::string Ratio(double numerator, double denominator) {
   return text;
 }
 
-// `unit` heads the host's table; `what` says what the figures are.
+// The ratios a row can be held to (`Targets.def`).
+enum class TargetRatio { PluginOverRaw, OwnOverRaw, PluginLessHostOverRawHeld, PluginLessRawHeld, HandedOverOwnOverRaw };
+
+// The handed-over path: the plugin's own share beside the exchanges, at most this share of raw, on every row.
+constexpr double kHandedOverOwnLimit = 0.3;
+
+struct Target {
+  Operation id;
+  TargetRatio ratio;
+  double limit;
+};
+
+constexpr Target kTargets[] = {
+#define BENCH_TARGET(Id, ratio, limit) {Operation::Id, TargetRatio::ratio, limit},
+#include "Targets.def"
+};
+
+const char* RatioName(TargetRatio ratio) {
+  switch (ratio) {
+    case TargetRatio::PluginOverRaw:
+      return "plugin/raw";
+    case TargetRatio::OwnOverRaw:
+      return "own/raw";
+    case TargetRatio::PluginLessHostOverRawHeld:
+      return "(plugin-host)/(raw held)";
+    case TargetRatio::PluginLessRawHeld:
+      return "plugin-(raw held), instructions";
+    case TargetRatio::HandedOverOwnOverRaw:
+      return "handed-over own/raw";
+  }
+  return "?";
+}
+
+// One operation's figures, and the ratios it can be held to.
+struct RowFigures {
+  double plugin, handedOver, raw, rawPerOperation, rawLockHeld, pybind11, host;
+
+  RowFigures(const Figures& figures, const Row& row)
+      : plugin(figures(BenchmarkName(row, Way::Plugin))),
+        handedOver(figures(BenchmarkName(row, Way::PluginHandedOver))),
+        raw(figures(BenchmarkName(row, Way::Raw))),
+        rawPerOperation(figures(BenchmarkName(row, Way::RawPerOperation))),
+        rawLockHeld(figures(BenchmarkName(row, Way::RawLockHeld))),
+        pybind11(figures(BenchmarkName(row, Way::Pybind11))),
+        host(0) {
+    for (const auto& [hostRow, count] : row.hostShare)
+      host += count * figures(BenchmarkName(Rows()[static_cast<size_t>(hostRow)], Way::Host));
+  }
+  double own() const { return plugin - raw - host; }
+  static double Divided(double numerator, double denominator) {
+    return std::isnan(numerator) || std::isnan(denominator) || denominator <= 0 ? NAN : numerator / denominator;
+  }
+  double operator()(TargetRatio ratio) const {
+    switch (ratio) {
+      case TargetRatio::PluginOverRaw:
+        return Divided(plugin, raw);
+      case TargetRatio::OwnOverRaw:
+        return Divided(own(), raw);
+      case TargetRatio::PluginLessHostOverRawHeld:
+        return Divided(plugin - host, rawLockHeld);
+      case TargetRatio::PluginLessRawHeld:
+        return plugin - rawLockHeld;
+      case TargetRatio::HandedOverOwnOverRaw:
+        return Divided(handedOver - raw - host, raw);
+    }
+    return NAN;
+  }
+};
+
+// "met", "missed by X" or "-" (not measured, or not in this unit).
+std::string Verdict(double value, double limit) {
+  if (std::isnan(value)) return "-";
+  if (value <= limit) return "met";
+  return "missed by " + (limit >= 10 ? Figure(value - limit) : Ratio(value - limit, 1));
+}
+
+// `unit` heads the host's table; `what` says what the figures are; the
+// absolute target of instructions is judged in instructions only.
 void PrintSummary(const Figures& figures, const char* unit, const char* what, const std::string& version,
-                  const std::string& library) {
+                  const std::string& library, bool instructions) {
   std::printf("\n%s, %ld cores; Python %s (%s)\n", MachineName().c_str(), sysconf(_SC_NPROCESSORS_ONLN),
               version.c_str(), library.c_str());
   std::printf(
       "%s per operation. plugin: no other thread, the lock kept between calls; handed over: a Python thread "
       "waits, the lock is given back at every call's end. raw: the lock taken per host call of the plugin; "
-      "raw/op: once per operation (per item of the 1,000-item rows). host = the host's share of the plugin's "
-      "figure, own = plugin - raw - host.\n\n",
-      what);
+      "raw/op: once per operation (per item of the 1,000-item rows); raw held: held throughout, no other thread. "
+      "host = the host's share of the plugin's figure, own = plugin - raw - host; handed-over own = handed over - "
+      "raw - host. Held to: the target of the row and whether this run meets it; every row is held to a "
+      "handed-over own/raw of %.1f at most.\n\n",
+      what, kHandedOverOwnLimit);
   std::printf(
-      "| Operation | plugin | handed over | raw | raw/op | pybind11 | host | own | plugin/raw | plugin/pybind11 | "
-      "plugin/(pybind11+host) | own/raw | (plugin-host)/(raw/op) | (handed over-host)/(raw/op) |\n"
-      "|---|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|\n");
+      "| Operation | plugin | handed over | raw | raw/op | raw held | pybind11 | host | own | plugin/raw | "
+      "plugin/pybind11 | plugin/(pybind11+host) | own/raw | (plugin-host)/(raw held) | handed-over own/raw | "
+      "held to | met |\n"
+      "|---|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|---|---|\n");
+  std::vector<std::string> verdicts;
+  int missedHandedOver = 0, judgedHandedOver = 0;
   for (const Row& row : Rows()) {
     if (row.hostRow) continue;
-    const double plugin = figures(BenchmarkName(row, Way::Plugin));
-    const double handedOver = figures(BenchmarkName(row, Way::PluginHandedOver));
-    const double raw = figures(BenchmarkName(row, Way::Raw));
-    const double rawPerOperation = figures(BenchmarkName(row, Way::RawPerOperation));
-    const double pybind11 = figures(BenchmarkName(row, Way::Pybind11));
-    double host = 0;
-    for (const auto& [hostRow, count] : row.hostShare)
-      host += count * figures(BenchmarkName(Rows()[static_cast<size_t>(hostRow)], Way::Host));
-    const double own = plugin - raw - host;
-    std::printf("| %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s |\n", row.label,
-                Figure(plugin).c_str(), Figure(handedOver).c_str(), Figure(raw).c_str(),
-                Figure(rawPerOperation).c_str(), Figure(pybind11).c_str(), Figure(host).c_str(), Figure(own).c_str(),
-                Ratio(plugin, raw).c_str(), Ratio(plugin, pybind11).c_str(), Ratio(plugin, pybind11 + host).c_str(),
-                Ratio(own, raw).c_str(), Ratio(plugin - host, rawPerOperation).c_str(),
-                Ratio(handedOver - host, rawPerOperation).c_str());
+    const RowFigures f(figures, row);
+    std::string heldTo, met;
+    for (const Target& target : kTargets) {
+      if (target.id != row.id) continue;
+      const bool judged = instructions || target.ratio != TargetRatio::PluginLessRawHeld;
+      const double value = judged ? f(target.ratio) : NAN;
+      char limit[32];
+      std::snprintf(limit, sizeof limit, "%g", target.limit);
+      const std::string verdict = Verdict(value, target.limit);
+      heldTo += std::string(heldTo.empty() ? "" : "; ") + RatioName(target.ratio) + " <= " + limit;
+      met += std::string(met.empty() ? "" : "; ") + verdict;
+      verdicts.push_back(std::string("| ") + row.label + " | " + RatioName(target.ratio) + " <= " + limit + " | " +
+                         (target.ratio == TargetRatio::PluginLessRawHeld ? Figure(value) : Ratio(value, 1)) + " | " +
+                         verdict + " |");
+    }
+    const double handedOverOwn = f(TargetRatio::HandedOverOwnOverRaw);
+    if (!std::isnan(handedOverOwn)) {
+      ++judgedHandedOver;
+      if (handedOverOwn > kHandedOverOwnLimit) ++missedHandedOver;
+    }
+    std::printf("| %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s |\n", row.label,
+                Figure(f.plugin).c_str(), Figure(f.handedOver).c_str(), Figure(f.raw).c_str(),
+                Figure(f.rawPerOperation).c_str(), Figure(f.rawLockHeld).c_str(), Figure(f.pybind11).c_str(),
+                Figure(f.host).c_str(), Figure(f.own()).c_str(), Ratio(f.plugin, f.raw).c_str(),
+                Ratio(f.plugin, f.pybind11).c_str(), Ratio(f.plugin, f.pybind11 + f.host).c_str(),
+                Ratio(f.own(), f.raw).c_str(), Ratio(f.plugin - f.host, f.rawLockHeld).c_str(),
+                Ratio(handedOverOwn, 1).c_str(), heldTo.empty() ? "-" : heldTo.c_str(), met.empty() ? "-" : met.c_str());
   }
+  std::printf("\n| Target | held to | figure | met |\n|---|---|--:|---|\n");
+  for (const std::string& verdict : verdicts) std::printf("%s\n", verdict.c_str());
+  std::printf("| every row: handed-over own/raw | <= %.1f | %d of %d rows above | %s |\n", kHandedOverOwnLimit,
+              missedHandedOver, judgedHandedOver, missedHandedOver == 0 ? "met" : "missed");
   std::printf("\n| The host's own work | %s |\n|---|--:|\n", unit);
   for (const Row& row : Rows())
     if (row.hostRow) std::printf("| %s | %s |\n", row.label, Figure(figures(BenchmarkName(row, Way::Host))).c_str());
@@ -311,7 +414,7 @@ int main(int argc, char** argv) {
   }
   const std::string version = PythonVersion();
   if (!options.figuresFile.empty()) {
-    PrintSummary(ReadFigures(options.figuresFile), "instructions", "Instructions", version, options.library);
+    PrintSummary(ReadFigures(options.figuresFile), "instructions", "Instructions", version, options.library, true);
     return 0;
   }
   RegisterAll(LoadComparisonWays(version), options.iterations);
@@ -323,7 +426,8 @@ int main(int argc, char** argv) {
   if (benchmark::ReportUnrecognizedArguments(benchmarkArgc, options.benchmarkArguments.data())) return 1;
   SummaryReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
-  PrintSummary(reporter.figures(), "ns", "CPU time in ns (median of the repetitions)", version, options.library);
+  PrintSummary(reporter.figures(), "ns", "CPU time in ns (median of the repetitions)", version, options.library,
+               false);
   PrintBufferSummary([&](const std::string& name) { return reporter.figures()(name); });
   PrintThreadOutputSummary([&](const std::string& counter) { return reporter.counter("ThreadOutput/idle", counter); },
                            options.threadLines);

@@ -30,7 +30,10 @@ constexpr size_t kRowCount = static_cast<size_t>(Operation::Count);
 // of the raw API write it. Pybind11: its embedding API, the same steps as
 // Raw. Host: the host alone. The comparison ways run beside a waiting
 // Python thread too, so that the lock they take is really exchanged.
-enum class Way { Plugin, PluginHandedOver, Raw, RawPerOperation, Pybind11, Host };
+// RawLockHeld: the C API holding the lock throughout, with no other thread,
+// as a program that embeds Python alone writes it (last, so that the numbers
+// of the other ways stay what instructions.sh reads).
+enum class Way { Plugin, PluginHandedOver, Raw, RawPerOperation, Pybind11, Host, RawLockHeld };
 
 using WayFunction = void (*)(benchmark::State&);
 
@@ -111,6 +114,7 @@ struct ComparisonWays {
   WayTable<Way::Raw> raw;
   WayTable<Way::RawPerOperation> rawPerOperation;
   WayTable<Way::Pybind11> pybind11;
+  WayTable<Way::RawLockHeld> rawLockHeld;
 };
 
 }  // namespace bench

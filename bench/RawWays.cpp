@@ -407,6 +407,37 @@ BENCH_WAY(RawPerOperation, InvokeReadRelease) {
 BENCH_WAY(RawPerOperation, ListGetItem1000) { RawListGetItem<true>(state); }
 BENCH_WAY(RawPerOperation, ResultInt32Reads1000) { RawInt32Reads(state); }
 
+// Holding the lock throughout, with no other thread: the same steps as the
+// raw way, each still under PyGILState_Ensure/Release, which only nest in
+// the lock taken around the whole loop (or kept by the plugin on this
+// thread), as in a pybind11 program alone in its interpreter. For
+// ErrorOccurred the bare call, so that what the plugin adds to it is its
+// entry and exit.
+BENCH_WAY(RawLockHeld, MemberCall) {
+  GilState lock;
+  for (auto _ : state) benchmark::DoNotOptimize(PyErr_Occurred());
+}
+
+BENCH_WAY(RawLockHeld, InvokeReadRelease) {
+  GilState lock;
+  RawInvokePrebuilt<3>(state);
+}
+
+BENCH_WAY(RawLockHeld, ListGetItem1000) {
+  GilState lock;
+  RawListGetItem<false>(state);
+}
+
+BENCH_WAY(RawLockHeld, ResultInt32Reads1000) {
+  GilState lock;
+  RawInt32Reads(state);
+}
+
+const WayTable<Way::RawLockHeld>& RawLockHeldWays() {
+  static const WayTable<Way::RawLockHeld> table;
+  return table;
+}
+
 const WayTable<Way::RawPerOperation>& RawPerOperationWays() {
   static const WayTable<Way::RawPerOperation> table;
   return table;
