@@ -262,6 +262,11 @@ REALobjectStruct* FromMemoryBlock(REALobjectStruct* block, REALstringStruct* for
 
 void EntityBuffersDestructor(REALobjectStruct* instance) { ReleaseOwnedPythonRef(EntityBufferDataOf(instance)->view); }
 
+bool EntityHoldsBufferView(REALobjectStruct* instance) noexcept {
+  const EntityBufferData* data = EntityBufferDataOf(instance);
+  return data && data->view;
+}
+
 std::vector<REALproperty> EntityBufferProperties() {
   return {
       records::ReadOnlyProperty<BufferSize>(

@@ -18,6 +18,8 @@ struct EntityBufferData {
 
 // Gives back the buffer a BufferView kept.
 void EntityBuffersDestructor(REALobjectStruct* instance);
+// Whether the wrapper keeps a view that its destructor must release.
+bool EntityHoldsBufferView(REALobjectStruct* instance) noexcept;
 
 // The members, in the order of the class's tables.
 std::vector<REALproperty> EntityBufferProperties();

@@ -19,6 +19,7 @@ namespace {
 // Runs for every value wrapper, so the library is loaded before any value
 // conversion calls into it.
 void PythonEntity_DefaultConstructor(REALobjectStruct*) { EnsurePythonLoaded(); }
+bool PythonNotLoadedYet(REALobjectStruct*) noexcept { return !gPythonEntryPointsLoaded; }
 
 void PythonEntity_Destructor(REALobjectStruct* instance) {
   ReleaseOwnedPythonRef(PythonEntityDataOf(instance)->object);
@@ -161,14 +162,14 @@ std::vector<REALmethodDefinition>& PythonEntitySharedMethods() {
 REALclassDefinition PythonEntityBaseClass =
     records::ClassRecord("Python3EntityBase", nullptr, sizeof(PythonEntityData))
         .Describe("The base of every Python value wrapper: holds one Python object, released when the wrapper goes.")
-        .Initializer<PythonEntity_DefaultConstructor, records::kLockOnDemand>()
+        .InitializerWhen<PythonNotLoadedYet, PythonEntity_DefaultConstructor>()
         .Destructor<PythonEntity_Destructor, records::kLockOnDemand>()
         .Methods(PythonEntityBaseMethods);
 
 REALclassDefinition PythonEntityClass =
     records::ClassRecord("Python3Entity", "Python3EntityBase", sizeof(EntityBufferData))
         .Describe("Any Python value: tests of its type, conversions to Xojo values, and factories from Xojo values.")
-        .Destructor<EntityBuffersDestructor, records::kLockOnDemand>()
+        .DestructorWhen<EntityHoldsBufferView, EntityBuffersDestructor>()
         .Properties(PythonEntityProperties())
         .Methods(PythonEntityMethods())
         .SharedMethods(PythonEntitySharedMethods());

@@ -169,6 +169,23 @@ class ClassRecord {
     record_.destructor = &Entered<Function, Lock>::Call;
     return *this;
   }
+  // An initializer or destructor that the host runs for every wrapper it
+  // makes or frees and that mostly has nothing to do: entered (its lock, its
+  // deferred work) only when `Needed` finds work.
+  template <bool (*Needed)(REALobjectStruct*) noexcept, void (*Function)(REALobjectStruct*)>
+  ClassRecord& InitializerWhen() {
+    record_.constructor = [](REALobjectStruct* instance) noexcept {
+      if (Needed(instance)) Entered<Function, HostEntry::Lock::OnDemand>::Call(instance);
+    };
+    return *this;
+  }
+  template <bool (*Needed)(REALobjectStruct*) noexcept, void (*Function)(REALobjectStruct*)>
+  ClassRecord& DestructorWhen() {
+    record_.destructor = [](REALobjectStruct* instance) noexcept {
+      if (Needed(instance)) Entered<Function, HostEntry::Lock::OnDemand>::Call(instance);
+    };
+    return *this;
+  }
   // A destructor that must act before its entry begins: an outermost entry
   // first runs deferred work, which may concern the object that is going.
   // `Before` takes no lock and calls no Python; `Function` runs as Destructor<Function>.
