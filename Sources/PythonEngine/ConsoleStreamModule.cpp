@@ -37,9 +37,21 @@ PyObjectRef WriteText(int stream, PyObjectRef text) noexcept {
     return nullptr;
   }
   const Py_ssize_t characters = EPyObject_Size(text);
-  ScopedReference utf8 = ScopedReference::Adopt(EPyUnicode_AsEncodedString(text, "utf-8", "backslashreplace"));
-  if (!utf8) return nullptr;
-  const std::string_view bytes(EPyBytes_AsString(utf8.Get()), static_cast<size_t>(EPyBytes_Size(utf8.Get())));
+  // The text's own UTF-8, which Python keeps with it (an ASCII text is its
+  // own), and held here while the receiver's handler runs; a text with lone
+  // surrogates has none, and is encoded with escapes instead.
+  const ScopedReference held = ScopedReference::Borrow(text);
+  ScopedReference escaped;
+  Py_ssize_t size = 0;
+  const char* data = EPyUnicode_AsUTF8AndSize ? EPyUnicode_AsUTF8AndSize(text, &size) : nullptr;
+  if (!data) {
+    if (EPyErr_Clear) EPyErr_Clear();
+    escaped = ScopedReference::Adopt(EPyUnicode_AsEncodedString(text, "utf-8", "backslashreplace"));
+    if (!escaped) return nullptr;
+    data = EPyBytes_AsString(escaped.Get());
+    size = EPyBytes_Size(escaped.Get());
+  }
+  const std::string_view bytes(data, static_cast<size_t>(size));
   if (!OnHostThread()) {
     QueueThreadText(stream, bytes);
     return EPyLong_FromLongLong(characters);
