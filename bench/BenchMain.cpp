@@ -433,10 +433,12 @@ int main(int argc, char** argv) {
                            options.threadLines);
   PrintTaskSummary(
       [&](const std::string& benchmark, const std::string& counter) { return reporter.counter(benchmark, counter); });
-  if (options.rssCalls > 0)
-    std::printf("\nResident memory after %lld Invoke calls (3 args, prebuilt), past a warm-up: %+lld KiB\n",
-                static_cast<long long>(options.rssCalls),
-                static_cast<long long>(ResidentGrowthOverInvokes(options.rssCalls) / 1024));
+  if (options.rssCalls > 0) {
+    std::printf("\n| Resident memory over %lld calls, past a warm-up of a tenth as many | KiB |\n|---|--:|\n",
+                static_cast<long long>(options.rssCalls));
+    for (const ResidentGrowth& growth : ResidentGrowthOverCalls(options.rssCalls))
+      std::printf("| %s | %+lld |\n", growth.path, static_cast<long long>(growth.bytes / 1024));
+  }
   benchmark::Shutdown();
   return 0;
 }

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "BenchWays.h"
 
@@ -31,8 +32,13 @@ class AnotherPythonThread {
 };
 const WayTable<Way::Host>& HostWays();
 
-// How much the resident memory of the process grows over `calls` Invoke
-// calls made after a warm-up of a tenth as many, in bytes.
-int64_t ResidentGrowthOverInvokes(int64_t calls);
+// How much the resident memory of the process grows over `calls` calls of
+// each path that programs run most, each made after a warm-up of a tenth as
+// many, in bytes.
+struct ResidentGrowth {
+  const char* path;
+  int64_t bytes;
+};
+std::vector<ResidentGrowth> ResidentGrowthOverCalls(int64_t calls);
 
 }  // namespace bench
