@@ -1,11 +1,24 @@
 #include "Encoding.h"
 
 #include <cstdio>
+#include <cstring>
 
 #include "REALplugin.h"
 
 namespace xhost::detail {
 namespace {
+
+// The length of the run of ASCII bytes `bytes` starts with, read a word at a time.
+size_t asciiRun(std::string_view bytes) {
+  constexpr uint64_t kHighBits = 0x8080808080808080ull;
+  size_t i = 0;
+  for (uint64_t word; i + sizeof word <= bytes.size(); i += sizeof word) {
+    std::memcpy(&word, bytes.data() + i, sizeof word);
+    if (word & kHighBits) break;
+  }
+  while (i < bytes.size() && static_cast<unsigned char>(bytes[i]) < 0x80) ++i;
+  return i;
+}
 
 // Decodes one UTF-8 sequence at `i`; false on an invalid, overlong or surrogate form.
 bool nextUtf8(std::string_view bytes, size_t& i, char32_t& out) {
@@ -101,12 +114,20 @@ std::string encodingName(uint32_t encoding) {
 
 bool isValidUtf8(std::string_view bytes) {
   char32_t c;
-  for (size_t i = 0; i < bytes.size();)
-    if (static_cast<unsigned char>(bytes[i]) < 0x80)
-      ++i;
-    else if (!nextUtf8(bytes, i, c))
-      return false;
+  for (size_t i = 0; i < bytes.size();) {
+    i += asciiRun(bytes.substr(i));
+    if (i < bytes.size() && !nextUtf8(bytes, i, c)) return false;
+  }
   return true;
+}
+
+bool readsUnchanged(std::string_view bytes, uint32_t from, uint32_t to) {
+  if (!isSupportedEncoding(from) || !isSupportedEncoding(to)) return false;
+  if (to == kREALTextEncodingUnknown) return true;
+  // ASCII reads and writes the same in every supported encoding.
+  if (asciiRun(bytes) == bytes.size()) return true;
+  if (from == kREALTextEncodingLatin1) return to == kREALTextEncodingLatin1;
+  return from != kREALTextEncodingASCII && to == kREALTextEncodingUTF8 && isValidUtf8(bytes);
 }
 
 std::optional<std::string> convertText(std::string_view bytes, uint32_t from, uint32_t to) {

@@ -2,13 +2,12 @@
 // initializers and destructors, and a quarantine for dead handles.
 #pragma once
 
-#include <memory>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "ClassModel.h"
+#include "HandleIndex.h"
 
 namespace xhost::detail {
 
@@ -19,11 +18,12 @@ struct RefBaseline {
   int64_t refs = 0;
 };
 
+// Lives in the same allocation as the instance it describes, just before it.
 struct ObjectRecord {
   enum class Life { Alive, Dying, Dead };
   uint64_t serial = 0;
   const ClassInfo* cls = nullptr;   // never null
-  unsigned char* memory = nullptr;  // owned; poisoned and kept after death until the quarantine is flushed
+  unsigned char* memory = nullptr;  // the instance; poisoned and kept after death until the quarantine is flushed
   int64_t refs = 0;
   Life life = Life::Alive;
   RefBaseline baseline;
@@ -51,7 +51,8 @@ class ObjectHeap {
  private:
   void destroy(ObjectRecord& record);  // frees the record too unless dead handles are kept
   static void runInitializers(const ClassInfo* cls, REALobjectStruct* handle);
-  std::unordered_map<const void*, std::unique_ptr<ObjectRecord>> records_;
+  static void release(ObjectRecord* record);  // frees the record and its instance
+  HandleIndex<ObjectRecord> records_;
 };
 
 }  // namespace xhost::detail

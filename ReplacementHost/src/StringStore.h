@@ -2,31 +2,40 @@
 // string data lent to the plugin until it disposes of it.
 #pragma once
 
-#include <memory>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
+#include "HandleIndex.h"
 #include "ObjectHeap.h"
 
 namespace xhost::detail {
 
+// Lives in one allocation with its bytes, which follow it.
 struct StringRecord {
   uint64_t serial = 0;
-  std::string bytes;  // std::string keeps a terminating NUL for StringGetCString
+  char* data = nullptr;  // `size` bytes and a terminating NUL for StringGetCString
+  size_t size = 0;
   uint32_t encoding = kREALTextEncodingUTF8;
   int64_t refs = 0;
   bool alive = true;
   RefBaseline baseline;
+
+  std::string_view bytes() const { return {data, size}; }
 };
 
-// Converted bytes handed out through a StringDataRecord.
+// Converted bytes handed out through a StringDataRecord; lives in one
+// allocation with them.
 struct StringDataLease {
+  static constexpr size_t kSourceLength = 41;  // enough for a preview to show it was cut
   uint64_t serial = 0;
-  std::string buffer;  // what the record's data points to
-  std::string source;  // the string's first bytes, previewed in reports
+  char* buffer = nullptr;  // what the record's data points to: `size` bytes and a NUL
+  size_t size = 0;
+  char source[kSourceLength] = {};  // the string's first bytes, previewed in reports
+  size_t sourceSize = 0;
   bool disposed = false;
+
+  std::string_view sourceBytes() const { return {source, sourceSize}; }
 };
 
 class StringStore {
@@ -50,8 +59,9 @@ class StringStore {
   static std::string preview(std::string_view bytes);
 
  private:
-  std::unordered_map<const void*, std::unique_ptr<StringRecord>> records_;
-  std::unordered_map<const void*, std::unique_ptr<StringDataLease>> leases_;
+  StringDataLease* makeLease(std::string_view source, std::string_view buffer);
+  HandleIndex<StringRecord> records_;
+  HandleIndex<StringDataLease> leases_;
 };
 
 }  // namespace xhost::detail
