@@ -13,12 +13,14 @@ namespace xhost::detail {
 template <typename Record>
 class HandleIndex {
  public:
+  HandleIndex() { resize(kFirstCapacity); }
+
+  // Null for a null or unknown handle (a null handle meets an empty slot,
+  // whose record is null: the table is never full).
   Record* find(const void* handle) const {
-    if (!handle || slots_.empty()) return nullptr;
     for (size_t i = home(handle);; i = (i + 1) & mask_) {
       const Slot& slot = slots_[i];
-      if (slot.handle == handle) return slot.record;
-      if (!slot.handle) return nullptr;
+      if (slot.handle == handle || !slot.handle) return slot.record;
     }
   }
 
@@ -32,7 +34,7 @@ class HandleIndex {
   }
 
   void erase(const void* handle) {
-    if (!handle || slots_.empty()) return;
+    if (!handle) return;
     size_t hole = home(handle);
     while (slots_[hole].handle != handle) {
       if (!slots_[hole].handle) return;
@@ -76,14 +78,17 @@ class HandleIndex {
     Record* record = nullptr;
   };
 
+  static constexpr size_t kFirstCapacity = 64;  // a power of two
+
   size_t home(const void* handle) const {
     // Fibonacci hashing: the high bits of the product mix every bit of the address.
-    return static_cast<size_t>((reinterpret_cast<uintptr_t>(handle) * 0x9E3779B97F4A7C15ull) >> shift_) & mask_;
+    return static_cast<size_t>((reinterpret_cast<uint64_t>(handle) * 0x9E3779B97F4A7C15ull) >> shift_);
   }
 
-  void grow() {
+  void grow() { resize(slots_.size() * 2); }
+
+  void resize(size_t capacity) {
     std::vector<Slot> old = std::move(slots_);
-    size_t capacity = old.empty() ? 64 : old.size() * 2;
     slots_.assign(capacity, Slot{});
     mask_ = capacity - 1;
     shift_ = 64;

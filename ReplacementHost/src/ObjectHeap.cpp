@@ -77,23 +77,17 @@ void ObjectHeap::runInitializers(const ClassInfo* cls, REALobjectStruct* handle)
   if (cls->initializer) cls->initializer(handle);
 }
 
-ObjectRecord* ObjectHeap::find(const void* handle) const { return records_.find(handle); }
+void ObjectHeap::reportMisuse(const ObjectRecord& record, std::string_view context, const char* what) const {
+  reportProblem(std::string(context) + ": " + describe(record) + " " + what);
+}
 
-ObjectRecord* ObjectHeap::live(const void* handle, std::string_view context) const {
-  if (!handle) {
+void ObjectHeap::reportUnusable(const void* handle, const ObjectRecord* record, std::string_view context) const {
+  if (!handle)
     reportProblem(std::string(context) + ": Nil object");
-    return nullptr;
-  }
-  ObjectRecord* record = find(handle);
-  if (!record) {
+  else if (!record)
     reportProblem(std::string(context) + ": unknown object handle " + hexAddress(handle));
-    return nullptr;
-  }
-  if (record->life == ObjectRecord::Life::Dead) {
+  else
     reportProblem(std::string(context) + ": use of the dead object " + describe(*record));
-    return nullptr;
-  }
-  return record;
 }
 
 void ObjectHeap::lock(const void* handle, std::string_view context) {
@@ -101,7 +95,7 @@ void ObjectHeap::lock(const void* handle, std::string_view context) {
   ObjectRecord* record = live(handle, context);
   if (!record) return;
   if (record->life == ObjectRecord::Life::Dying) {
-    reportProblem(std::string(context) + ": " + describe(*record) + " locked while it is being destroyed");
+    reportMisuse(*record, context, "locked while it is being destroyed");
     return;
   }
   core().ledger.noteChange(record->baseline, record->refs);
@@ -113,11 +107,11 @@ void ObjectHeap::unlock(const void* handle, std::string_view context) {
   ObjectRecord* record = live(handle, context);
   if (!record) return;
   if (record->life == ObjectRecord::Life::Dying) {
-    reportProblem(std::string(context) + ": " + describe(*record) + " released while it is being destroyed");
+    reportMisuse(*record, context, "released while it is being destroyed");
     return;
   }
   if (record->refs <= 0) {
-    reportProblem(std::string(context) + ": " + describe(*record) + " released below zero");
+    reportMisuse(*record, context, "released below zero");
     return;
   }
   core().ledger.noteChange(record->baseline, record->refs);

@@ -38,9 +38,14 @@ class ObjectHeap {
 
   // A zero-filled instance holding one reference, its initializers run root to leaf.
   REALobjectStruct* create(const ClassInfo& cls);
-  ObjectRecord* find(const void* handle) const;  // any life; null when unknown
+  ObjectRecord* find(const void* handle) const { return records_.find(handle); }  // any life; null when unknown
   // The live record of the handle, or null after recording what is wrong with it.
-  ObjectRecord* live(const void* handle, std::string_view context) const;
+  ObjectRecord* live(const void* handle, std::string_view context) const {
+    ObjectRecord* record = records_.find(handle);
+    if (record && record->life != ObjectRecord::Life::Dead) return record;
+    reportUnusable(handle, record, context);
+    return nullptr;
+  }
   void lock(const void* handle, std::string_view context);
   void unlock(const void* handle, std::string_view context);
 
@@ -50,6 +55,8 @@ class ObjectHeap {
 
  private:
   void destroy(ObjectRecord& record);  // frees the record too unless dead handles are kept
+  [[gnu::cold]] void reportMisuse(const ObjectRecord& record, std::string_view context, const char* what) const;
+  [[gnu::cold]] void reportUnusable(const void* handle, const ObjectRecord* record, std::string_view context) const;
   static void runInitializers(const ClassInfo* cls, REALobjectStruct* handle);
   static void release(ObjectRecord* record);  // frees the record and its instance
   HandleIndex<ObjectRecord> records_;

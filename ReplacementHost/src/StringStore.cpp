@@ -51,19 +51,15 @@ REALstringStruct* StringStore::make(std::string_view bytes, uint32_t encoding) {
   return reinterpret_cast<REALstringStruct*>(record);
 }
 
-StringRecord* StringStore::find(const void* handle) const { return records_.find(handle); }
+void StringStore::reportBelowZero(const StringRecord& record, std::string_view context) {
+  reportProblem(std::string(context) + ": string " + preview(record.bytes()) + " released below zero");
+}
 
-StringRecord* StringStore::live(const void* handle, std::string_view context) const {
-  StringRecord* record = find(handle);
-  if (!record) {
+void StringStore::reportUnusable(const void* handle, const StringRecord* record, std::string_view context) {
+  if (!record)
     reportProblem(std::string(context) + ": unknown string handle " + hexAddress(handle));
-    return nullptr;
-  }
-  if (!record->alive) {
+  else
     reportProblem(std::string(context) + ": use of the dead string #" + std::to_string(record->serial));
-    return nullptr;
-  }
-  return record;
 }
 
 void StringStore::lock(const void* handle, std::string_view context) {
@@ -79,7 +75,7 @@ void StringStore::unlock(const void* handle, std::string_view context) {
   StringRecord* record = live(handle, context);
   if (!record) return;
   if (record->refs <= 0) {
-    reportProblem(std::string(context) + ": string " + preview(record->bytes()) + " released below zero");
+    reportBelowZero(*record, context);
     return;
   }
   Core& state = core();

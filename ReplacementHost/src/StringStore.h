@@ -41,10 +41,15 @@ struct StringDataLease {
 class StringStore {
  public:
   REALstringStruct* make(std::string_view bytes, uint32_t encoding);  // one reference
-  StringRecord* find(const void* handle) const;
+  StringRecord* find(const void* handle) const { return records_.find(handle); }
   // The live record, or null after recording the problem. A null handle is
   // not a string record: callers treat it as the empty string first.
-  StringRecord* live(const void* handle, std::string_view context) const;
+  StringRecord* live(const void* handle, std::string_view context) const {
+    StringRecord* record = records_.find(handle);
+    if (record && record->alive) return record;
+    reportUnusable(handle, record, context);
+    return nullptr;
+  }
   void lock(const void* handle, std::string_view context);
   void unlock(const void* handle, std::string_view context);
 
@@ -59,6 +64,8 @@ class StringStore {
   static std::string preview(std::string_view bytes);
 
  private:
+  [[gnu::cold]] static void reportBelowZero(const StringRecord& record, std::string_view context);
+  [[gnu::cold]] static void reportUnusable(const void* handle, const StringRecord* record, std::string_view context);
   StringDataLease* makeLease(std::string_view source, std::string_view buffer);
   HandleIndex<StringRecord> records_;
   HandleIndex<StringDataLease> leases_;
