@@ -1,5 +1,6 @@
 #include "Encoding.h"
 
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 
@@ -112,11 +113,33 @@ std::string encodingName(uint32_t encoding) {
   return text;
 }
 
+// The same forms as nextUtf8 accepts, checked by their bytes without decoding.
 bool isValidUtf8(std::string_view bytes) {
-  char32_t c;
-  for (size_t i = 0; i < bytes.size();) {
-    i += asciiRun(bytes.substr(i));
-    if (i < bytes.size() && !nextUtf8(bytes, i, c)) return false;
+  const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+  const unsigned char* end = p + bytes.size();
+  auto continues = [](unsigned char c) { return (c & 0xC0) == 0x80; };
+  while (p < end) {
+    const unsigned char lead = *p;
+    if (lead < 0x80) {
+      p += asciiRun(std::string_view(reinterpret_cast<const char*>(p), static_cast<size_t>(end - p)));
+      continue;
+    }
+    const ptrdiff_t left = end - p;
+    if (lead < 0xC2) return false;  // a continuation byte, or the lead of an overlong form
+    if (lead < 0xE0) {
+      if (left < 2 || !continues(p[1])) return false;
+      p += 2;
+    } else if (lead < 0xF0) {
+      if (left < 3 || !continues(p[1]) || !continues(p[2])) return false;
+      if ((lead == 0xE0 && p[1] < 0xA0) || (lead == 0xED && p[1] >= 0xA0)) return false;  // overlong; surrogate
+      p += 3;
+    } else if (lead < 0xF5) {
+      if (left < 4 || !continues(p[1]) || !continues(p[2]) || !continues(p[3])) return false;
+      if ((lead == 0xF0 && p[1] < 0x90) || (lead == 0xF4 && p[1] >= 0x90)) return false;  // overlong; past U+10FFFF
+      p += 4;
+    } else {
+      return false;
+    }
   }
   return true;
 }
