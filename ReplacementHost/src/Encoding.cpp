@@ -9,6 +9,8 @@
 namespace xhost::detail {
 namespace {
 
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "ASCII runs are read a word at a time, lowest byte first");
+
 // The length of the run of ASCII bytes `bytes` starts with, read a word at a time.
 size_t asciiRun(std::string_view bytes) {
   constexpr uint64_t kHighBits = 0x8080808080808080ull;
@@ -120,11 +122,19 @@ bool isValidUtf8(std::string_view bytes) {
   auto continues = [](unsigned char c) { return (c & 0xC0) == 0x80; };
   while (p < end) {
     const unsigned char lead = *p;
+    const ptrdiff_t left = end - p;
     if (lead < 0x80) {
-      p += asciiRun(std::string_view(reinterpret_cast<const char*>(p), static_cast<size_t>(end - p)));
+      uint64_t word;
+      if (left < static_cast<ptrdiff_t>(sizeof word)) {
+        ++p;
+        continue;
+      }
+      std::memcpy(&word, p, sizeof word);
+      constexpr uint64_t kHighBits = 0x8080808080808080ull;
+      // Skips the ASCII bytes the word starts with (little-endian: the lowest bytes first).
+      p += (word & kHighBits) ? static_cast<size_t>(__builtin_ctzll(word & kHighBits)) / 8 : sizeof word;
       continue;
     }
-    const ptrdiff_t left = end - p;
     if (lead < 0xC2) return false;  // a continuation byte, or the lead of an overlong form
     if (lead < 0xE0) {
       if (left < 2 || !continues(p[1])) return false;
