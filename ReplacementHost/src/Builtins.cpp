@@ -184,7 +184,7 @@ void folderItemConstructor(REALobjectStruct* self, REALstringStruct* path) noexc
   shieldedVoid("FolderItem.Constructor", [&] {
     auto* block = blockOf<FolderItemBlock>(self, gFolderItemClass, "FolderItem.Constructor");
     StringRecord* text = path ? core().strings.live(path, "FolderItem.Constructor") : nullptr;
-    if (block && (text || !path)) *block->nativePath = normalizedPath(text ? text->bytes : "");
+    if (block && (text || !path)) *block->nativePath = normalizedPath(text ? std::string(text->bytes()) : "");
   });
 }
 
@@ -395,7 +395,7 @@ bool exceptionDetails(const void* handle, std::string* message, int64_t* errorNu
   if (!object || object->life == ObjectRecord::Life::Dead || !object->cls->isA(*cls)) return false;
   auto* block = reinterpret_cast<ExceptionBlock*>(object->memory + gExceptionClass.forSystemUse);
   StringRecord* text = block->message ? core().strings.find(block->message) : nullptr;
-  *message = text && text->alive ? text->bytes : "";
+  *message = text && text->alive ? std::string(text->bytes()) : "";
   *errorNumber = block->errorNumber;
   return true;
 }

@@ -16,11 +16,12 @@ void reportAtExit() {
 
 }  // namespace
 
-Core& core() {
+Core* gCore = nullptr;
+
+Core& makeCore() {
   static Core* instance = new Core;  // never destroyed: handles may be released during static destruction
-  static bool ready = false;
-  if (!ready) {
-    ready = true;
+  if (!gCore) {
+    gCore = instance;  // set first: registering the built-in classes reaches the state too
     registerBuiltinClasses(instance->classes);
     installHostEntries(instance->entries);
     std::atexit(reportAtExit);
@@ -32,13 +33,13 @@ void reportProblem(std::string text) { core().ledger.problems.push_back(std::mov
 
 namespace {
 std::atomic<bool> hostThreadKnown{false};
-std::thread::id hostThread;
 thread_local int tHostCalls = 0;
+thread_local bool tIsHostThread = false;  // the thread that loaded the plugin
 }  // namespace
 
 void noteHostThread() noexcept {
   if (hostThreadKnown.load()) return;
-  hostThread = std::this_thread::get_id();
+  tIsHostThread = true;
   hostThreadKnown.store(true);
 }
 
@@ -46,7 +47,7 @@ void enterHostCall() noexcept { ++tHostCalls; }
 void leaveHostCall() noexcept { --tHostCalls; }
 
 bool onHostThread() noexcept {
-  return tHostCalls > 0 || !hostThreadKnown.load() || std::this_thread::get_id() == hostThread;
+  return tIsHostThread || tHostCalls > 0 || !hostThreadKnown.load();
 }
 
 void noteOffThreadUse(const char* entry) noexcept {

@@ -69,7 +69,10 @@ struct Core {
   bool keepDeadHandles = true;  // dead objects, strings and string data stay, poisoned, until a ledger period ends
 };
 
-Core& core();
+extern Core* gCore;  // set by makeCore
+Core& makeCore();
+// Every service reaches the state: a load and a test once it exists.
+inline Core& core() { return gCore ? *gCore : makeCore(); }
 void reportProblem(std::string text);
 
 // Host services serve the thread that loaded the plugin and any thread that

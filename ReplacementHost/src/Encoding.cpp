@@ -1,11 +1,27 @@
 #include "Encoding.h"
 
+#include <cstddef>
 #include <cstdio>
+#include <cstring>
 
 #include "REALplugin.h"
 
 namespace xhost::detail {
 namespace {
+
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "ASCII runs are read a word at a time, lowest byte first");
+
+// The length of the run of ASCII bytes `bytes` starts with, read a word at a time.
+size_t asciiRun(std::string_view bytes) {
+  constexpr uint64_t kHighBits = 0x8080808080808080ull;
+  size_t i = 0;
+  for (uint64_t word; i + sizeof word <= bytes.size(); i += sizeof word) {
+    std::memcpy(&word, bytes.data() + i, sizeof word);
+    if (word & kHighBits) break;
+  }
+  while (i < bytes.size() && static_cast<unsigned char>(bytes[i]) < 0x80) ++i;
+  return i;
+}
 
 // Decodes one UTF-8 sequence at `i`; false on an invalid, overlong or surrogate form.
 bool nextUtf8(std::string_view bytes, size_t& i, char32_t& out) {
@@ -99,14 +115,52 @@ std::string encodingName(uint32_t encoding) {
   return text;
 }
 
+// The same forms as nextUtf8 accepts, checked by their bytes without decoding.
 bool isValidUtf8(std::string_view bytes) {
-  char32_t c;
-  for (size_t i = 0; i < bytes.size();)
-    if (static_cast<unsigned char>(bytes[i]) < 0x80)
-      ++i;
-    else if (!nextUtf8(bytes, i, c))
+  const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+  const unsigned char* end = p + bytes.size();
+  auto continues = [](unsigned char c) { return (c & 0xC0) == 0x80; };
+  while (p < end) {
+    const unsigned char lead = *p;
+    const ptrdiff_t left = end - p;
+    if (lead < 0x80) {
+      uint64_t word;
+      if (left < static_cast<ptrdiff_t>(sizeof word)) {
+        ++p;
+        continue;
+      }
+      std::memcpy(&word, p, sizeof word);
+      constexpr uint64_t kHighBits = 0x8080808080808080ull;
+      // Skips the ASCII bytes the word starts with (little-endian: the lowest bytes first).
+      p += (word & kHighBits) ? static_cast<size_t>(__builtin_ctzll(word & kHighBits)) / 8 : sizeof word;
+      continue;
+    }
+    if (lead < 0xC2) return false;  // a continuation byte, or the lead of an overlong form
+    if (lead < 0xE0) {
+      if (left < 2 || !continues(p[1])) return false;
+      p += 2;
+    } else if (lead < 0xF0) {
+      if (left < 3 || !continues(p[1]) || !continues(p[2])) return false;
+      if ((lead == 0xE0 && p[1] < 0xA0) || (lead == 0xED && p[1] >= 0xA0)) return false;  // overlong; surrogate
+      p += 3;
+    } else if (lead < 0xF5) {
+      if (left < 4 || !continues(p[1]) || !continues(p[2]) || !continues(p[3])) return false;
+      if ((lead == 0xF0 && p[1] < 0x90) || (lead == 0xF4 && p[1] >= 0x90)) return false;  // overlong; past U+10FFFF
+      p += 4;
+    } else {
       return false;
+    }
+  }
   return true;
+}
+
+bool readsUnchanged(std::string_view bytes, uint32_t from, uint32_t to) {
+  if (!isSupportedEncoding(from) || !isSupportedEncoding(to)) return false;
+  if (to == kREALTextEncodingUnknown) return true;
+  // ASCII reads and writes the same in every supported encoding.
+  if (asciiRun(bytes) == bytes.size()) return true;
+  if (from == kREALTextEncodingLatin1) return to == kREALTextEncodingLatin1;
+  return from != kREALTextEncodingASCII && to == kREALTextEncodingUTF8 && isValidUtf8(bytes);
 }
 
 std::optional<std::string> convertText(std::string_view bytes, uint32_t from, uint32_t to) {

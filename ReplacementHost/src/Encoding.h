@@ -11,6 +11,10 @@ namespace xhost::detail {
 bool isSupportedEncoding(uint32_t encoding);
 std::string encodingName(uint32_t encoding);
 bool isValidUtf8(std::string_view bytes);
+// Whether convertText(bytes, from, to) would succeed and give the bytes back
+// as they are (ASCII text, valid UTF-8 asked for as UTF-8, ...), so that they
+// need only a copy. False says nothing: convertText decides.
+bool readsUnchanged(std::string_view bytes, uint32_t from, uint32_t to);
 // Bytes held in `from` re-encoded in `to`; nullopt when a character cannot be
 // read or written. Bytes of unknown encoding are read as UTF-8 when valid;
 // converting to the unknown encoding keeps the bytes as held.

@@ -14,6 +14,7 @@ struct EventTarget {
   const ClassInfo* implementer;  // the host subclass whose handler runs; never null
   const Member* event;           // the event as its class declared it; never null
   const PreparedCall* call;      // the event's signature; owned by the member
+  std::string handlerKey;        // the event's name as the handlers are keyed: lowercase
 };
 
 // Hands what a handler threw to the host call that led into the plugin, to be
@@ -64,12 +65,28 @@ void storeResult(const XType& type, const Value& value, void* resultWord, const 
 // The instance and the arguments reach a handler borrowed, as the host hands
 // every argument: nothing keeps the instance alive but its owners, and a
 // handler's own copies take their own references.
+// The argument lists are kept per thread for the next event (an event raised
+// while a handler runs takes another).
 struct BorrowedArguments {
   Value self;
   std::vector<Value> args;
+  BorrowedArguments() {
+    if (spareLists().empty()) return;
+    args = std::move(spareLists().back());
+    spareLists().pop_back();
+  }
   ~BorrowedArguments() {
     forgetBorrowed(self);
     for (Value& arg : args) forgetBorrowed(arg);
+    args.clear();
+    try {
+      spareLists().push_back(std::move(args));
+    } catch (const std::bad_alloc&) {
+    }
+  }
+  static std::vector<std::vector<Value>>& spareLists() {
+    thread_local std::vector<std::vector<Value>> lists;
+    return lists;
   }
 };
 
@@ -78,10 +95,11 @@ void runHandler(ffi_cif*, void* resultWord, void** words, void* userData) noexce
   if (target.call->result.kind != TypeKind::Void) std::memset(resultWord, 0, sizeof(Slot));
   const std::string& eventName = target.event->declaration.name;
   try {
-    auto handler = target.implementer->eventHandlers.find(lowercase(eventName));
+    auto handler = target.implementer->eventHandlers.find(target.handlerKey);
     if (handler == target.implementer->eventHandlers.end()) return;  // the subclass was redefined without it
+    static const XType kInstanceType{TypeKind::Object, nullptr, "Object"};
     BorrowedArguments borrowed;
-    borrowed.self = argumentValue(XType{TypeKind::Object, nullptr, "Object"}, words[0]);
+    borrowed.self = argumentValue(kInstanceType, words[0]);
     for (size_t i = 0; i < target.call->params.size(); ++i)
       borrowed.args.push_back(argumentValue(target.call->params[i], words[i + 1]));
     Value result = handler->second(std::get<Object>(borrowed.self), borrowed.args);
@@ -110,7 +128,8 @@ REALproc eventFunction(const ClassInfo& implementer, Member& event) {
   void* code = nullptr;
   auto* closure = static_cast<ffi_closure*>(ffi_closure_alloc(sizeof(ffi_closure), &code));
   if (!closure) throw HostError("event " + event.text + ": cannot allocate a libffi closure");
-  auto target = std::make_unique<EventTarget>(EventTarget{&implementer, &event, &call});
+  auto target =
+      std::make_unique<EventTarget>(EventTarget{&implementer, &event, &call, lowercase(event.declaration.name)});
   if (ffi_prep_closure_loc(closure, const_cast<ffi_cif*>(&call.cif), runHandler, target.get(), code) != FFI_OK) {
     ffi_closure_free(closure);
     throw HostError("event " + event.text + ": libffi cannot prepare the closure");

@@ -54,7 +54,7 @@ std::string String::bytes() const {
   if (!handle_) return "";
   const StringRecord* record = core().strings.find(handle_);
   if (!record || !record->alive) throw HostError("String::bytes: dead or unknown string handle");
-  return record->bytes;
+  return std::string(record->bytes());
 }
 
 uint32_t String::encoding() const {
@@ -147,7 +147,7 @@ std::string describe(const Value& v) {
   if (auto* s = std::get_if<String>(&v)) {
     const StringRecord* record = s->isNil() ? nullptr : core().strings.find(s->get());
     if (s->isNil()) return type + " \"\"";
-    return type + " " + (record && record->alive ? StringStore::preview(record->bytes) : "(dead)");
+    return type + " " + (record && record->alive ? StringStore::preview(record->bytes()) : "(dead)");
   }
   return type + text;
 }

@@ -29,7 +29,7 @@ LedgerReport reportSince(uint64_t since) {
   }
   for (const StringRecord* string : state.strings.sorted()) {
     if (!string->alive || ledger.expected.count(string->serial)) continue;
-    std::string name = "string " + StringStore::preview(string->bytes) + " #" + std::to_string(string->serial);
+    std::string name = "string " + StringStore::preview(string->bytes()) + " #" + std::to_string(string->serial);
     if (string->serial >= since)
       report.problems.push_back("leak: " + name + " still holds " + references(string->refs));
     else if (int64_t extra = gained(string->baseline, string->refs))
@@ -37,7 +37,7 @@ LedgerReport reportSince(uint64_t since) {
   }
   for (const StringDataLease* lease : state.strings.outstandingLeases())
     if (lease->serial >= since)
-      report.problems.push_back("leak: string data of " + StringStore::preview(lease->source) + " was never disposed");
+      report.problems.push_back("leak: string data of " + StringStore::preview(lease->sourceBytes()) + " was never disposed");
   report.problems.insert(report.problems.begin(), ledger.problems.begin(), ledger.problems.end());
   ledger.problems.clear();
   if (uint64_t calls = ledger.offThreadCalls.exchange(0))

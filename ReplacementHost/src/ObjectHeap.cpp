@@ -1,6 +1,7 @@
 #include "ObjectHeap.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -34,14 +35,24 @@ void runDestructorHandler(const ClassInfo& cls, const EventHandler& handler) {
 
 }  // namespace
 
+// The record sits in front of the instance, in the same allocation, with the
+// instance kept as aligned as the allocation itself.
+constexpr size_t kRecordSpace = (sizeof(ObjectRecord) + alignof(std::max_align_t) - 1) & ~(alignof(std::max_align_t) - 1);
+
 ObjectHeap::~ObjectHeap() {
-  for (auto& entry : records_) std::free(entry.second->memory);
+  records_.forEach([](ObjectRecord* record) { release(record); });
+}
+
+void ObjectHeap::release(ObjectRecord* record) {
+  record->~ObjectRecord();
+  std::free(record);
 }
 
 REALobjectStruct* ObjectHeap::create(const ClassInfo& cls) {
-  auto* memory = static_cast<unsigned char*>(std::calloc(1, cls.instanceSize + kGuardSize));
-  if (!memory) throw std::bad_alloc();
-  auto record = std::make_unique<ObjectRecord>();
+  void* space = std::calloc(1, kRecordSpace + cls.instanceSize + kGuardSize);
+  if (!space) throw std::bad_alloc();
+  auto* record = new (space) ObjectRecord;
+  auto* memory = static_cast<unsigned char*>(space) + kRecordSpace;
   record->serial = core().ledger.nextSerial++;
   record->cls = &cls;
   record->memory = memory;
@@ -49,7 +60,12 @@ REALobjectStruct* ObjectHeap::create(const ClassInfo& cls) {
   std::memcpy(memory, &kInstanceMagic, sizeof kInstanceMagic);
   std::memcpy(memory + sizeof kInstanceMagic, &record->serial, sizeof record->serial);
   std::memset(memory + cls.instanceSize, kGuardByte, kGuardSize);
-  records_[memory] = std::move(record);
+  try {
+    records_.insert(memory, record);
+  } catch (const std::bad_alloc&) {
+    release(record);
+    throw;
+  }
   auto* handle = reinterpret_cast<REALobjectStruct*>(memory);
   runInitializers(&cls, handle);
   return handle;
@@ -61,26 +77,17 @@ void ObjectHeap::runInitializers(const ClassInfo* cls, REALobjectStruct* handle)
   if (cls->initializer) cls->initializer(handle);
 }
 
-ObjectRecord* ObjectHeap::find(const void* handle) const {
-  auto it = records_.find(handle);
-  return it == records_.end() ? nullptr : it->second.get();
+void ObjectHeap::reportMisuse(const ObjectRecord& record, std::string_view context, const char* what) const {
+  reportProblem(std::string(context) + ": " + describe(record) + " " + what);
 }
 
-ObjectRecord* ObjectHeap::live(const void* handle, std::string_view context) const {
-  if (!handle) {
+void ObjectHeap::reportUnusable(const void* handle, const ObjectRecord* record, std::string_view context) const {
+  if (!handle)
     reportProblem(std::string(context) + ": Nil object");
-    return nullptr;
-  }
-  ObjectRecord* record = find(handle);
-  if (!record) {
+  else if (!record)
     reportProblem(std::string(context) + ": unknown object handle " + hexAddress(handle));
-    return nullptr;
-  }
-  if (record->life == ObjectRecord::Life::Dead) {
+  else
     reportProblem(std::string(context) + ": use of the dead object " + describe(*record));
-    return nullptr;
-  }
-  return record;
 }
 
 void ObjectHeap::lock(const void* handle, std::string_view context) {
@@ -88,7 +95,7 @@ void ObjectHeap::lock(const void* handle, std::string_view context) {
   ObjectRecord* record = live(handle, context);
   if (!record) return;
   if (record->life == ObjectRecord::Life::Dying) {
-    reportProblem(std::string(context) + ": " + describe(*record) + " locked while it is being destroyed");
+    reportMisuse(*record, context, "locked while it is being destroyed");
     return;
   }
   core().ledger.noteChange(record->baseline, record->refs);
@@ -100,11 +107,11 @@ void ObjectHeap::unlock(const void* handle, std::string_view context) {
   ObjectRecord* record = live(handle, context);
   if (!record) return;
   if (record->life == ObjectRecord::Life::Dying) {
-    reportProblem(std::string(context) + ": " + describe(*record) + " released while it is being destroyed");
+    reportMisuse(*record, context, "released while it is being destroyed");
     return;
   }
   if (record->refs <= 0) {
-    reportProblem(std::string(context) + ": " + describe(*record) + " released below zero");
+    reportMisuse(*record, context, "released below zero");
     return;
   }
   core().ledger.noteChange(record->baseline, record->refs);
@@ -126,26 +133,25 @@ void ObjectHeap::destroy(ObjectRecord& record) {
     reportProblem(describe(record) + ": instance data was written past its end");
   std::memset(record.memory + kInstanceHeaderSize, kPoisonByte, record.cls->instanceSize - kInstanceHeaderSize);
   record.life = ObjectRecord::Life::Dead;
-  core().ledger.expected.erase(record.serial);
-  if (core().keepDeadHandles) return;
-  std::free(record.memory);
+  Core& state = core();
+  if (!state.ledger.expected.empty()) state.ledger.expected.erase(record.serial);
+  if (state.keepDeadHandles) return;
   records_.erase(handle);
+  release(&record);
 }
 
 void ObjectHeap::flushQuarantine() {
-  for (auto it = records_.begin(); it != records_.end();) {
-    if (it->second->life == ObjectRecord::Life::Dead) {
-      std::free(it->second->memory);
-      it = records_.erase(it);
-    } else {
-      ++it;
-    }
-  }
+  records_.eraseIf([](ObjectRecord* record) {
+    if (record->life != ObjectRecord::Life::Dead) return false;
+    release(record);
+    return true;
+  });
 }
 
 std::vector<const ObjectRecord*> ObjectHeap::sorted() const {
   std::vector<const ObjectRecord*> all;
-  for (const auto& entry : records_) all.push_back(entry.second.get());
+  all.reserve(records_.size());
+  records_.forEach([&](const ObjectRecord* record) { all.push_back(record); });
   std::sort(all.begin(), all.end(), [](auto* a, auto* b) { return a->serial < b->serial; });
   return all;
 }

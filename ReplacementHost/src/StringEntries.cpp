@@ -7,7 +7,12 @@ namespace {
 
 // The record of a string argument; a null handle is the empty string.
 const StringRecord& textOf(REALstringStruct* string, const char* entry) {
-  static const StringRecord kEmpty;
+  static const StringRecord kEmpty = [] {
+    static char nothing[1] = "";
+    StringRecord empty;
+    empty.data = nothing;
+    return empty;
+  }();
   if (!string) return kEmpty;
   const StringRecord* record = core().strings.live(string, entry);
   return record ? *record : kEmpty;
@@ -35,11 +40,11 @@ REALstringStruct* buildString(const char* bytes, int length, uint32_t encoding) 
 }
 
 const char* cString(REALstringStruct* string) noexcept {
-  return shielded("StringGetCString", "", [&] { return textOf(string, "StringGetCString").bytes.c_str(); });
+  return shielded("StringGetCString", "", [&] { return textOf(string, "StringGetCString").data; });
 }
 
 int64_t lengthInBytes(REALstringStruct* string) noexcept {
-  return shielded("LenB", int64_t{0}, [&] { return static_cast<int64_t>(textOf(string, "LenB").bytes.size()); });
+  return shielded("LenB", int64_t{0}, [&] { return static_cast<int64_t>(textOf(string, "LenB").size); });
 }
 
 RBBoolean stringData(REALstringStruct* string, uint32_t encoding, StringDataRecord* record) noexcept {
@@ -56,7 +61,7 @@ int compareStrings(REALstringStruct* a, REALstringStruct* b) noexcept {
   return shielded("RuntimeStringCompare", 0, [&] {
     const StringRecord& left = textOf(a, "RuntimeStringCompare");
     const StringRecord& right = textOf(b, "RuntimeStringCompare");
-    return compareTexts(left.bytes, left.encoding, right.bytes, right.encoding);
+    return compareTexts(left.bytes(), left.encoding, right.bytes(), right.encoding);
   });
 }
 

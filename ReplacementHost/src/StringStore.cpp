@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
 #include <sstream>
 
 #include "Core.h"
@@ -12,6 +15,12 @@ namespace {
 
 constexpr char kPoisonByte = '\xDD';
 
+template <typename Record>
+void release(Record* record) {
+  record->~Record();
+  std::free(record);
+}
+
 std::string hexAddress(const void* p) {
   std::ostringstream out;
   out << p;
@@ -20,33 +29,37 @@ std::string hexAddress(const void* p) {
 
 }  // namespace
 
+static_assert(StringDataLease::kSourceLength == StringStore::kPreviewLength + 1);
+
 REALstringStruct* StringStore::make(std::string_view bytes, uint32_t encoding) {
-  auto record = std::make_unique<StringRecord>();
+  void* space = std::malloc(sizeof(StringRecord) + bytes.size() + 1);
+  if (!space) throw std::bad_alloc();
+  auto* record = new (space) StringRecord;
+  record->data = reinterpret_cast<char*>(record + 1);
+  if (!bytes.empty()) std::memcpy(record->data, bytes.data(), bytes.size());
+  record->data[bytes.size()] = '\0';
+  record->size = bytes.size();
   record->serial = core().ledger.nextSerial++;
-  record->bytes = std::string(bytes);
   record->encoding = encoding;
   record->refs = 1;
-  auto* handle = reinterpret_cast<REALstringStruct*>(record.get());
-  records_[handle] = std::move(record);
-  return handle;
+  try {
+    records_.insert(record, record);
+  } catch (const std::bad_alloc&) {
+    release(record);
+    throw;
+  }
+  return reinterpret_cast<REALstringStruct*>(record);
 }
 
-StringRecord* StringStore::find(const void* handle) const {
-  auto it = records_.find(handle);
-  return it == records_.end() ? nullptr : it->second.get();
+void StringStore::reportBelowZero(const StringRecord& record, std::string_view context) {
+  reportProblem(std::string(context) + ": string " + preview(record.bytes()) + " released below zero");
 }
 
-StringRecord* StringStore::live(const void* handle, std::string_view context) const {
-  StringRecord* record = find(handle);
-  if (!record) {
+void StringStore::reportUnusable(const void* handle, const StringRecord* record, std::string_view context) {
+  if (!record)
     reportProblem(std::string(context) + ": unknown string handle " + hexAddress(handle));
-    return nullptr;
-  }
-  if (!record->alive) {
+  else
     reportProblem(std::string(context) + ": use of the dead string #" + std::to_string(record->serial));
-    return nullptr;
-  }
-  return record;
 }
 
 void StringStore::lock(const void* handle, std::string_view context) {
@@ -62,16 +75,39 @@ void StringStore::unlock(const void* handle, std::string_view context) {
   StringRecord* record = live(handle, context);
   if (!record) return;
   if (record->refs <= 0) {
-    reportProblem(std::string(context) + ": string " + preview(record->bytes) + " released below zero");
+    reportBelowZero(*record, context);
     return;
   }
-  core().ledger.noteChange(record->baseline, record->refs);
+  Core& state = core();
+  state.ledger.noteChange(record->baseline, record->refs);
   if (--record->refs > 0) return;
   record->alive = false;
   // Keeps the size and the terminating NUL so that a stale C string reads as garbage, not as the text.
-  std::fill(record->bytes.begin(), record->bytes.end(), kPoisonByte);
-  core().ledger.expected.erase(record->serial);
-  if (!core().keepDeadHandles) records_.erase(handle);
+  std::memset(record->data, kPoisonByte, record->size);
+  if (!state.ledger.expected.empty()) state.ledger.expected.erase(record->serial);
+  if (state.keepDeadHandles) return;
+  records_.erase(handle);
+  release(record);
+}
+
+StringDataLease* StringStore::makeLease(std::string_view source, std::string_view buffer) {
+  void* space = std::malloc(sizeof(StringDataLease) + buffer.size() + 1);
+  if (!space) throw std::bad_alloc();
+  auto* lease = new (space) StringDataLease;
+  lease->buffer = reinterpret_cast<char*>(lease + 1);
+  if (!buffer.empty()) std::memcpy(lease->buffer, buffer.data(), buffer.size());
+  lease->buffer[buffer.size()] = '\0';
+  lease->size = buffer.size();
+  lease->sourceSize = std::min(source.size(), StringDataLease::kSourceLength);
+  if (lease->sourceSize) std::memcpy(lease->source, source.data(), lease->sourceSize);
+  lease->serial = core().ledger.nextSerial++;
+  try {
+    leases_.insert(lease, lease);
+  } catch (const std::bad_alloc&) {
+    release(lease);
+    throw;
+  }
+  return lease;
 }
 
 bool StringStore::lend(const void* handle, uint32_t encoding, StringDataRecord* record, bool refuse) {
@@ -89,20 +125,21 @@ bool StringStore::lend(const void* handle, uint32_t encoding, StringDataRecord* 
   if (handle) {
     StringRecord* source = live(handle, "PluginGetStringData");
     if (!source) return false;
-    bytes = source->bytes;
+    bytes = source->bytes();
     from = source->encoding;
   }
-  std::optional<std::string> converted = convertText(bytes, from, encoding);
-  if (!converted) return false;
-  auto lease = std::make_unique<StringDataLease>();
-  lease->serial = core().ledger.nextSerial++;
-  lease->buffer = std::move(*converted);
-  lease->source = std::string(bytes.substr(0, kPreviewLength + 1));
-  record->data = lease->buffer.data();
-  record->length = lease->buffer.size();
-  record->hostPrivate[0] = lease.get();
+  StringDataLease* lease = nullptr;
+  if (readsUnchanged(bytes, from, encoding)) {
+    lease = makeLease(bytes, bytes);
+  } else {
+    std::optional<std::string> converted = convertText(bytes, from, encoding);
+    if (!converted) return false;
+    lease = makeLease(bytes, *converted);
+  }
+  record->data = lease->buffer;
+  record->length = lease->size;
+  record->hostPrivate[0] = lease;
   record->hostPrivate[1] = reinterpret_cast<void*>(static_cast<uintptr_t>(lease->serial));
-  leases_[lease.get()] = std::move(lease);
   return true;
 }
 
@@ -111,40 +148,51 @@ void StringStore::takeBack(StringDataRecord* record) {
     reportProblem("PluginDisposeStringData: null string data record");
     return;
   }
-  auto it = leases_.find(record->hostPrivate[0]);
-  if (it == leases_.end()) {
+  StringDataLease* lease = leases_.find(record->hostPrivate[0]);
+  if (!lease) {
     reportProblem("PluginDisposeStringData: the record was never filled by PluginGetStringData");
     return;
   }
-  StringDataLease& lease = *it->second;
-  if (lease.disposed) {
-    reportProblem("PluginDisposeStringData: string data of " + preview(lease.source) + " disposed twice");
+  if (lease->disposed) {
+    reportProblem("PluginDisposeStringData: string data of " + preview(lease->sourceBytes()) + " disposed twice");
     return;
   }
-  if (record->hostPrivate[1] != reinterpret_cast<void*>(static_cast<uintptr_t>(lease.serial)))
-    reportProblem("PluginDisposeStringData: the host words of the record of " + preview(lease.source) +
+  if (record->hostPrivate[1] != reinterpret_cast<void*>(static_cast<uintptr_t>(lease->serial)))
+    reportProblem("PluginDisposeStringData: the host words of the record of " + preview(lease->sourceBytes()) +
                   " were changed");
-  std::fill(lease.buffer.begin(), lease.buffer.end(), kPoisonByte);
-  lease.disposed = true;
-  if (!core().keepDeadHandles) leases_.erase(it);
+  std::memset(lease->buffer, kPoisonByte, lease->size);
+  lease->disposed = true;
+  if (core().keepDeadHandles) return;
+  leases_.erase(lease);
+  release(lease);
 }
 
 void StringStore::flushQuarantine() {
-  for (auto it = records_.begin(); it != records_.end();) it = it->second->alive ? std::next(it) : records_.erase(it);
-  for (auto it = leases_.begin(); it != leases_.end();) it = it->second->disposed ? leases_.erase(it) : std::next(it);
+  records_.eraseIf([](StringRecord* record) {
+    if (record->alive) return false;
+    release(record);
+    return true;
+  });
+  leases_.eraseIf([](StringDataLease* lease) {
+    if (!lease->disposed) return false;
+    release(lease);
+    return true;
+  });
 }
 
 std::vector<const StringRecord*> StringStore::sorted() const {
   std::vector<const StringRecord*> all;
-  for (const auto& entry : records_) all.push_back(entry.second.get());
+  all.reserve(records_.size());
+  records_.forEach([&](const StringRecord* record) { all.push_back(record); });
   std::sort(all.begin(), all.end(), [](auto* a, auto* b) { return a->serial < b->serial; });
   return all;
 }
 
 std::vector<StringDataLease*> StringStore::outstandingLeases() {
   std::vector<StringDataLease*> open;
-  for (auto& entry : leases_)
-    if (!entry.second->disposed) open.push_back(entry.second.get());
+  leases_.forEach([&](StringDataLease* lease) {
+    if (!lease->disposed) open.push_back(lease);
+  });
   std::sort(open.begin(), open.end(), [](auto* a, auto* b) { return a->serial < b->serial; });
   return open;
 }

@@ -2,40 +2,54 @@
 // string data lent to the plugin until it disposes of it.
 #pragma once
 
-#include <memory>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
+#include "HandleIndex.h"
 #include "ObjectHeap.h"
 
 namespace xhost::detail {
 
+// Lives in one allocation with its bytes, which follow it.
 struct StringRecord {
   uint64_t serial = 0;
-  std::string bytes;  // std::string keeps a terminating NUL for StringGetCString
+  char* data = nullptr;  // `size` bytes and a terminating NUL for StringGetCString
+  size_t size = 0;
   uint32_t encoding = kREALTextEncodingUTF8;
   int64_t refs = 0;
   bool alive = true;
   RefBaseline baseline;
+
+  std::string_view bytes() const { return {data, size}; }
 };
 
-// Converted bytes handed out through a StringDataRecord.
+// Converted bytes handed out through a StringDataRecord; lives in one
+// allocation with them.
 struct StringDataLease {
+  static constexpr size_t kSourceLength = 41;  // enough for a preview to show it was cut
   uint64_t serial = 0;
-  std::string buffer;  // what the record's data points to
-  std::string source;  // the string's first bytes, previewed in reports
+  char* buffer = nullptr;  // what the record's data points to: `size` bytes and a NUL
+  size_t size = 0;
+  char source[kSourceLength] = {};  // the string's first bytes, previewed in reports
+  size_t sourceSize = 0;
   bool disposed = false;
+
+  std::string_view sourceBytes() const { return {source, sourceSize}; }
 };
 
 class StringStore {
  public:
   REALstringStruct* make(std::string_view bytes, uint32_t encoding);  // one reference
-  StringRecord* find(const void* handle) const;
+  StringRecord* find(const void* handle) const { return records_.find(handle); }
   // The live record, or null after recording the problem. A null handle is
   // not a string record: callers treat it as the empty string first.
-  StringRecord* live(const void* handle, std::string_view context) const;
+  StringRecord* live(const void* handle, std::string_view context) const {
+    StringRecord* record = records_.find(handle);
+    if (record && record->alive) return record;
+    reportUnusable(handle, record, context);
+    return nullptr;
+  }
   void lock(const void* handle, std::string_view context);
   void unlock(const void* handle, std::string_view context);
 
@@ -50,8 +64,11 @@ class StringStore {
   static std::string preview(std::string_view bytes);
 
  private:
-  std::unordered_map<const void*, std::unique_ptr<StringRecord>> records_;
-  std::unordered_map<const void*, std::unique_ptr<StringDataLease>> leases_;
+  [[gnu::cold]] static void reportBelowZero(const StringRecord& record, std::string_view context);
+  [[gnu::cold]] static void reportUnusable(const void* handle, const StringRecord* record, std::string_view context);
+  StringDataLease* makeLease(std::string_view source, std::string_view buffer);
+  HandleIndex<StringRecord> records_;
+  HandleIndex<StringDataLease> leases_;
 };
 
 }  // namespace xhost::detail

@@ -39,6 +39,27 @@ TEST_F(Strings, InvalidUtf8FailsToConvert) {
   EXPECT_EQ(utf8Length(host.newString("\xC0\xAF")), -1) << "an overlong form";
 }
 
+TEST_F(Strings, Utf8IsCheckedSequenceBySequence) {
+  const std::string ascii = "a long run of plain text ";
+  for (const char* valid : {"\xF0\x9F\x98\x80", "\xF4\x8F\xBF\xBF", "\xED\x9F\xBF", "\xEE\x80\x80", "\xE0\xA0\x80",
+                            "\xC2\x80", "\xEF\xBF\xBF"}) {
+    EXPECT_EQ(utf8Length(host.newString(ascii + valid)), static_cast<int64_t>(ascii.size() + strlen(valid))) << valid;
+    EXPECT_EQ(utf8Length(host.newString(valid + ascii)), static_cast<int64_t>(ascii.size() + strlen(valid))) << valid;
+  }
+  for (const char* invalid : {"\xF4\x90\x80\x80", "\xF5\x80\x80\x80", "\xF0\x8F\xBF\xBF", "\xE0\x9F\xBF", "\xED\xBF\xBF",
+                              "\xC1\xBF", "\x80", "\xBF", "\xFF", "\xE2\x82", "\xF0\x9F\x98", "\xC3 "}) {
+    EXPECT_EQ(utf8Length(host.newString(ascii + invalid)), -1) << ascii + invalid;
+    EXPECT_EQ(utf8Length(host.newString(invalid + ascii)), -1) << invalid + ascii;
+  }
+}
+
+TEST_F(Strings, LongTextConvertsOrFailsByItsLastByte) {
+  const std::string ascii = "a long run of plain text ";
+  EXPECT_EQ(utf8Length(host.newString(ascii + "\xE9", kREALTextEncodingASCII)), -1);
+  EXPECT_EQ(utf8Length(host.newString(ascii + "\xE9", kREALTextEncodingLatin1)), static_cast<int64_t>(ascii.size() + 2));
+  EXPECT_EQ(utf8Length(host.newString(ascii + "z", kREALTextEncodingASCII)), static_cast<int64_t>(ascii.size() + 1));
+}
+
 TEST_F(Strings, UnknownEncodingPassesWhenTheBytesAreUtf8) {
   EXPECT_EQ(utf8Length(host.newString("h\xC3\xA9", kREALTextEncodingUnknown)), 3);
   EXPECT_EQ(utf8Length(host.newString(std::string("\x00\x41\xFF", 3), kREALTextEncodingUnknown)), -1);
