@@ -18,7 +18,9 @@ namespace {
 
 // Runs for every value wrapper, so the library is loaded before any value
 // conversion calls into it.
-void PythonEntity_DefaultConstructor(REALobjectStruct*) { EnsurePythonLoaded(); }
+void PythonEntity_DefaultConstructor(REALobjectStruct*) {
+  if (!gPythonEntryPointsLoaded) EnsurePythonLoaded();
+}
 
 void PythonEntity_Destructor(REALobjectStruct* instance) {
   ReleaseOwnedPythonRef(PythonEntityDataOf(instance)->object);

@@ -78,7 +78,7 @@ bool IndexInRange(PyObjectRef tuple, int64_t index) { return tuple && index >= 0
 
 // The item at index, borrowed; null when out of range. An exact tuple (what
 // a host function receives) is read in place with one test of its type.
-PyObjectRef Item(REALobjectStruct* self, int64_t index) {
+__attribute__((always_inline)) inline PyObjectRef Item(REALobjectStruct* self, int64_t index) {
   PyObjectRef tuple = PythonEntityObjectOf(self);
   if (!tuple || index < 0) return nullptr;
   if (tuple->ob_type == e__PyTuple_Type) return index < AsTuple(tuple)->ob_size ? AsTuple(tuple)->ob_item[index] : nullptr;
@@ -149,7 +149,8 @@ std::vector<REALmethodDefinition>& PythonParametersMethods() {
 #define PYTHON_VALUE_TYPE(Name, CType, XojoType, toPython, fromPython, test, neutral, converts, familySet, kind, \
                           neutralText, failureText)                                                              \
   if ((familySet)&kParameter)                                                                                    \
-    methods.push_back(records::AssignableMethod<Get<values::Name>, Set<SetterOf<values::Name>::Type>>(           \
+    methods.push_back(records::AssignableMethod<Get<values::Name>, Set<SetterOf<values::Name>::Type>,            \
+                                                records::UntouchedWhen(kConvertsWithoutPythonCode<values::Name>)>( \
         #Name "Value(index as Integer) as " XojoType,                                                            \
         "The parameter at index as " XojoType " when it is " kind ", else " neutralText                          \
         " (also out of range); assigning stores the value as " kind "."));
