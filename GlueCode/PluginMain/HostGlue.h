@@ -48,6 +48,13 @@ REAL_EXPORT void* HCallResolver(const char* entryName) noexcept;
 #define HOST_OVERLOAD(name, member, result, params, args) REAL_EXPORT result name params noexcept;
 #include "HostFamilies.def"
 
+// REALGetClassData for the plugin's own code: the data block of the class of
+// `record` inside `instance`, at the offset the host wrote into the record when
+// it registered it. Inline: nearly every member reads a block.
+inline void* ClassDataOf(REALobjectStruct* instance, const REALclassDefinition& record) noexcept {
+  return reinterpret_cast<char*>(instance) + record.forSystemUse;
+}
+
 // The plugin's registration, which REALPluginMain calls once the host's
 // services can be resolved: it resets the process-wide state and registers
 // every record with the host. Defined by the plugin (Sources/Plugin).

@@ -11,8 +11,6 @@ void Raise(PyObjectRef* exceptionVariable, const HostCallee& callee, const char*
 
 }  // namespace
 
-bool PythonErrorIsSet() noexcept { return EPyErr_Occurred && EPyErr_Occurred(); }
-
 bool MayRunHostCode(const HostCallee& callee) noexcept {
   if (OnHostThread()) return true;
   Raise(e__PyExc_RuntimeError, callee,
@@ -50,8 +48,8 @@ PyMethodDef HostMethodDef(const HostFunction& function, PyCFunctionWithKeywords 
                      function.documentation.empty() ? nullptr : function.documentation.c_str()};
 }
 
-PyObjectRef CallHostFunction(std::string_view owner, const HostFunction* function, PyObjectRef self, PyObjectRef args,
-                             PyObjectRef kwargs) noexcept {
+PyObjectRef CallHostFunctionByRules(std::string_view owner, const HostFunction* function, PyObjectRef self,
+                                    PyObjectRef args, PyObjectRef kwargs) noexcept {
   if (!function) {
     RaisePythonError(e__PyExc_SystemError, "a function of a Xojo module or class was called without its ", owner);
     return nullptr;

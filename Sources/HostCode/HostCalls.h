@@ -42,7 +42,7 @@ auto CallHostCode(const HostCallee& callee, Function function, Arguments... argu
 }
 
 // Python's error indicator is set.
-bool PythonErrorIsSet() noexcept;
+inline bool PythonErrorIsSet() noexcept { return EPyErr_Occurred && EPyErr_Occurred(); }
 
 // Builds what Python is to read: `build` returns false, or throws
 // std::bad_alloc, when memory is short, which raises a Python MemoryError.
@@ -103,5 +103,25 @@ PyMethodDef HostMethodDef(const HostFunction& function, PyCFunctionWithKeywords 
 
 // Calls a module function or method for Python, by CPython's rules; `function`
 // is null when Python called it without its module or instance; `kwargs` may be null.
-PyObjectRef CallHostFunction(std::string_view owner, const HostFunction* function, PyObjectRef self, PyObjectRef args,
-                             PyObjectRef kwargs) noexcept;
+// Out of line and cold: keeps the usual call below short.
+__attribute__((noinline, cold)) PyObjectRef CallHostFunctionByRules(std::string_view owner,
+                                                                    const HostFunction* function, PyObjectRef self,
+                                                                    PyObjectRef args, PyObjectRef kwargs) noexcept;
+// The same, with the usual call written inline (a function registered
+// without keywords called without them, on the host's thread, returning an
+// object with no error set): every call of a host function passes here.
+__attribute__((always_inline)) inline PyObjectRef CallHostFunction(std::string_view owner, const HostFunction* function,
+                                                                   PyObjectRef self, PyObjectRef args,
+                                                                   PyObjectRef kwargs) noexcept {
+  if (!function || !function->function || function->takesKeywords || kwargs || !OnHostThread())
+    return CallHostFunctionByRules(owner, function, self, args, kwargs);
+  std::optional<PyObjectRef> result;
+  try {
+    result = function->function(self, args);
+  } catch (const std::exception&) {
+    ReportHostException(HostCallee{owner, function->name});
+    return nullptr;
+  }
+  if (*result && !PythonErrorIsSet()) return *result;
+  return FollowErrorRule(HostCallee{owner, function->name}, result);
+}

@@ -32,13 +32,6 @@ bool HostFunctionTable::Document(const std::string& name, std::string text) {
   return DocumentMember(name, text);
 }
 
-PyObjectRef HostFunctionTable::CallFunction(const HostFunctionTable* table, size_t index, std::string_view caller,
-                                            PyObjectRef self, PyObjectRef args, PyObjectRef kwargs) noexcept {
-  const bool found = table && index < table->functions_.size();
-  return CallHostFunction(found ? std::string_view(table->name_) : caller, found ? &table->functions_[index] : nullptr,
-                          self, args, kwargs);
-}
-
 PyMethodDef* HostFunctionTable::BuildMethodTable(const PyCFunctionWithKeywords* entries) {
   methodTable_.clear();
   methodTable_.reserve(functions_.size() + 1);

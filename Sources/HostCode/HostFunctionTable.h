@@ -43,8 +43,13 @@ class HostFunctionTable : public PythonVisibleState {
   // Python's entry for function `index` of `table`, found from the module or
   // instance Python called it with (`table` null when it is gone, `caller`
   // then naming what was called without it); `kwargs` may be null.
-  static PyObjectRef CallFunction(const HostFunctionTable* table, size_t index, std::string_view caller,
-                                  PyObjectRef self, PyObjectRef args, PyObjectRef kwargs) noexcept;
+  // Inline: every call of a host function passes here.
+  __attribute__((always_inline)) static PyObjectRef CallFunction(const HostFunctionTable* table, size_t index,
+                                                                 std::string_view caller, PyObjectRef self,
+                                                                 PyObjectRef args, PyObjectRef kwargs) noexcept {
+    if (!table || index >= table->functions_.size()) return CallHostFunction(caller, nullptr, self, args, kwargs);
+    return CallHostFunction(table->name_, &table->functions_[index], self, args, kwargs);
+  }
 
   // The method table for the interpreter about to read it, through the entry
   // functions of `Dispatch` (one per index), then the end marker; valid until

@@ -172,6 +172,8 @@ static_assert(sizeof(PyTypeObjectLayout) == 400, "type object layout through tp_
 
 constexpr unsigned long Py_TPFLAGS_BASETYPE = 1UL << 10;
 constexpr unsigned long Py_TPFLAGS_DEFAULT = 1UL << 18;  // Py_TPFLAGS_HAVE_VERSION_TAG
+constexpr unsigned long Py_TPFLAGS_LONG_SUBCLASS = 1UL << 24;
+constexpr unsigned long Py_TPFLAGS_UNICODE_SUBCLASS = 1UL << 28;
 
 inline PyTypeObjectLayout* TypeOf(PyObjectRef object) { return reinterpret_cast<PyTypeObjectLayout*>(object->ob_type); }
 

@@ -12,16 +12,12 @@
 
 namespace {
 
-constexpr unsigned long Py_TPFLAGS_LONG_SUBCLASS = 1ul << 24;
-constexpr unsigned long Py_TPFLAGS_UNICODE_SUBCLASS = 1ul << 28;
-
 unsigned long TypeFlags(PyObjectRef object) { return TypeOf(object)->tp_flags; }
 
 bool HasExactType(PyObjectRef object, PyTypeObjectHeader* type) { return object && type && object->ob_type == type; }
 
 }  // namespace
 
-bool IsPythonInt(PyObjectRef object) { return object && (TypeFlags(object) & Py_TPFLAGS_LONG_SUBCLASS); }
 bool IsPythonStr(PyObjectRef object) { return object && (TypeFlags(object) & Py_TPFLAGS_UNICODE_SUBCLASS); }
 bool IsPythonFloat(PyObjectRef object) {
   if (!object || !e__PyFloat_Type) return false;

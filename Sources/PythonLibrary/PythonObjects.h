@@ -71,7 +71,8 @@ class ScopedReference {
   PyObjectRef object_ = nullptr;  // owned; null for none
 };
 
-bool IsPythonInt(PyObjectRef object);    // int, bool and int subclasses
+// int, bool and int subclasses; inline, as every read of an int asks.
+inline bool IsPythonInt(PyObjectRef object) { return object && (TypeOf(object)->tp_flags & Py_TPFLAGS_LONG_SUBCLASS); }
 bool IsPythonStr(PyObjectRef object);    // str and its subclasses
 bool IsPythonFloat(PyObjectRef object);  // float and its subclasses
 bool IsPythonBool(PyObjectRef object);   // exactly bool

@@ -20,9 +20,6 @@ enum ParameterError : int32_t {
 };
 static_assert(PY_NO_ERROR == 0, "NewParametersWrapper starts LastError at 0");
 
-// The Python3EntityBase destructor releases the tuple.
-void PythonParameters_Destructor(REALobjectStruct*) {}
-
 void SetLastError(REALobjectStruct* self, int32_t code) { PythonParametersDataOf(self)->lastError = code; }
 
 // A new tuple of None: Python must never meet an empty slot, which it reads
@@ -79,11 +76,13 @@ void PythonParameters_ClearError(REALobjectStruct* self) { SetLastError(self, PY
 
 bool IndexInRange(PyObjectRef tuple, int64_t index) { return tuple && index >= 0 && index < TupleSize(tuple); }
 
-// The item at index, borrowed; null when out of range.
-PyObjectRef Item(REALobjectStruct* self, int64_t index) {
+// The item at index, borrowed; null when out of range. An exact tuple (what
+// a host function receives) is read in place with one test of its type.
+__attribute__((always_inline)) inline PyObjectRef Item(REALobjectStruct* self, int64_t index) {
   PyObjectRef tuple = PythonEntityObjectOf(self);
-  if (!IndexInRange(tuple, index)) return nullptr;
-  if (IsPythonTuple(tuple)) return AsTuple(tuple)->ob_item[index];
+  if (!tuple || index < 0) return nullptr;
+  if (tuple->ob_type == e__PyTuple_Type) return index < AsTuple(tuple)->ob_size ? AsTuple(tuple)->ob_item[index] : nullptr;
+  if (index >= TupleSize(tuple)) return nullptr;
   return EPyTuple_GetItem ? EPyTuple_GetItem(tuple, static_cast<Py_ssize_t>(index)) : nullptr;
 }
 
@@ -150,7 +149,8 @@ std::vector<REALmethodDefinition>& PythonParametersMethods() {
 #define PYTHON_VALUE_TYPE(Name, CType, XojoType, toPython, fromPython, test, neutral, converts, familySet, kind, \
                           neutralText, failureText)                                                              \
   if ((familySet)&kParameter)                                                                                    \
-    methods.push_back(records::AssignableMethod<Get<values::Name>, Set<SetterOf<values::Name>::Type>>(           \
+    methods.push_back(records::AssignableMethod<Get<values::Name>, Set<SetterOf<values::Name>::Type>,            \
+                                                records::UntouchedWhen(kConvertsWithoutPythonCode<values::Name>)>( \
         #Name "Value(index as Integer) as " XojoType,                                                            \
         "The parameter at index as " XojoType " when it is " kind ", else " neutralText                          \
         " (also out of range); assigning stores the value as " kind "."));
@@ -168,10 +168,10 @@ std::vector<REALmethodDefinition>& PythonParametersMethods() {
 
 }  // namespace
 
+// No destructor of its own: the Python3EntityBase destructor releases the tuple.
 REALclassDefinition PythonParametersClass =
     records::ClassRecord("Python3Parameters", "Python3EntityBase", sizeof(PythonParametersData))
         .Describe("A Python tuple: the positional arguments of a call, or the arguments a host function receives.")
         .Interfaces("IPython3Iterable")
-        .Destructor<PythonParameters_Destructor, records::kLockOnDemand>()
         .Properties(PythonParametersProperties)
         .Methods(PythonParametersMethods());

@@ -31,7 +31,7 @@ void PythonResult_Constructor(REALobjectStruct* self) {
 }
 
 // The stored object, or null when there is none or Python is not running.
-PyObjectRef Held(REALobjectStruct* self) {
+__attribute__((always_inline)) inline PyObjectRef Held(REALobjectStruct* self) {
   PyObjectRef object = PythonResultDataOf(self)->object;
   return object && PythonIsRunning() ? object : nullptr;
 }
@@ -67,8 +67,9 @@ std::vector<REALmethodDefinition>& PythonResultMethods() {
 #define PYTHON_VALUE_TYPE(Name, CType, XojoType, toPython, fromPython, test, neutral, converts, familySet, kind,       \
                           neutralText, failureText)                                                                    \
   if ((familySet)&kResultConstructor)                                                                                  \
-    methods.push_back(records::Method<Construct<values::Name>>("Constructor(value as " XojoType ")",                   \
-                                                               "Makes a result holding the value as " kind "."));      \
+    methods.push_back(                                                                                                 \
+        records::Method<Construct<values::Name>, records::UntouchedWhen(kConvertsWithoutPythonCode<values::Name>)>(    \
+            "Constructor(value as " XojoType ")", "Makes a result holding the value as " kind "."));                    \
   if ((familySet)&kResultValue)                                                                                        \
     methods.push_back(records::Method<Get<values::Name>>(                                                              \
         #Name "Value() as " XojoType, (converts) ? "The result converted by Python to " XojoType "; " failureText      \

@@ -64,11 +64,12 @@ void RunDeferredHostWork(ThreadEntries& entries, bool callBegins) noexcept;
 }  // namespace host_entries
 
 // Every member runs inside one, so the usual path (nested, or the lock
-// already held, no deferred work) is written here to be inlined.
+// already held, no deferred work) is written here, and always inlined: a host
+// function Python calls passes through one per member it uses.
 class HostEntry {
  public:
   enum class Lock { OnEntry, OnDemand };
-  explicit HostEntry(Lock lock = Lock::OnEntry) noexcept {
+  __attribute__((always_inline)) explicit HostEntry(Lock lock = Lock::OnEntry) noexcept {
     using namespace host_entries;
     ThreadEntries& entries = tEntries;
     const bool outermost = entries.depth++ == 0;
@@ -77,7 +78,7 @@ class HostEntry {
     if (lock == Lock::OnEntry && entries.lockHeld == LockHeld::None) TakeInterpreterLock(entries);
     if (outermost && gHasDeferredWork.load(std::memory_order_acquire)) RunDeferredHostWork(entries, true);
   }
-  ~HostEntry() noexcept {
+  __attribute__((always_inline)) ~HostEntry() noexcept {
     using namespace host_entries;
     ThreadEntries& entries = tEntries;
     if (entries.depth == 1) {

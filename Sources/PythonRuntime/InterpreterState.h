@@ -15,7 +15,7 @@ bool PythonRunsWithoutInit() noexcept;
 // True when an interpreter runs in this process, whoever started it.
 // Everything that calls into Python asks this first. Never loads the library:
 // a member that must load it first says so (EnsurePythonLoaded).
-inline bool PythonIsRunning() noexcept { return (gPythonInitialized && !gPythonFinalizing) || PythonRunsWithoutInit(); }
+__attribute__((always_inline)) inline bool PythonIsRunning() noexcept { return (gPythonInitialized && !gPythonFinalizing) || PythonRunsWithoutInit(); }
 
 // For the members that load the library first, as every Python3Engine member
 // that needs Python does: loads it if needed, then PythonIsRunning.

@@ -16,7 +16,7 @@
 // the interpreter: a wrapper destroyed after a restart must not release an
 // object of the old interpreter into the new one. Storing and releasing take
 // constant time and allocate nothing per wrapper.
-// Inline: every wrapper made or destroyed passes here.
+// Always inlined: every wrapper made or destroyed passes here.
 inline void StoreReferenceField(ReferenceField& field, PyObjectRef object);  // field takes over the reference
 // Releases while the interpreter runs, taking the interpreter lock for the
 // current host entry if it has not; leaves the field null.
@@ -35,7 +35,7 @@ void ForgetReferenceFields();  // the interpreter is gone: every known field bec
 // must stay empty, so the reference is given back.
 void RefuseUnknownField(ReferenceField& field, PyObjectRef object);
 
-inline void StoreReferenceField(ReferenceField& field, PyObjectRef object) {
+__attribute__((always_inline)) inline void StoreReferenceField(ReferenceField& field, PyObjectRef object) {
   field = object;
   if (!object)
     gReferenceFields.Erase(&field);
@@ -43,7 +43,7 @@ inline void StoreReferenceField(ReferenceField& field, PyObjectRef object) {
     RefuseUnknownField(field, object);
 }
 
-inline void ReleaseOwnedPythonRef(ReferenceField& field) {
+__attribute__((always_inline)) inline void ReleaseOwnedPythonRef(ReferenceField& field) {
   PyObjectRef object = field;
   field = nullptr;
   if (!object) return;  // a field in the table is never null

@@ -104,6 +104,16 @@ void ForEachTypeTest(Visit visit) {
 #include "PythonValues/PythonValueTypes.def"
 }
 
+// The int types, which the library converts both ways without running Python
+// code (an object that passes IsPythonInt is read as an int, never through
+// __index__), failing only with an error of the conversion's own
+// (OverflowError, MemoryError) that replaces a pending one whether that was
+// set aside or not. A member that only converts one of them, after its test
+// when it reads, leaves a pending error where it is.
+template <typename T>
+constexpr bool kConvertsWithoutPythonCode =
+    std::is_same_v<T, Int32> || std::is_same_v<T, Int64> || std::is_same_v<T, UInt64>;
+
 // The types whose values are the host's Python wrappers.
 template <typename T>
 constexpr bool kIsWrapperType = std::is_same_v<typename T::Type, REALobjectStruct*> && !std::is_same_v<T, Object>;

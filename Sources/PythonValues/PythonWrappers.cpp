@@ -1,4 +1,4 @@
-// The wrappers' data-block accessors and factories, and the call of a Python callable with the arguments of a
+// The wrappers' fields and factories, and the call of a Python callable with the arguments of a
 // Python3Parameters and the keywords of a Python3Dictionary.
 
 #include "PythonValues/PythonWrappers.h"
@@ -7,32 +7,6 @@
 #include "PythonLibrary/PythonLoader.h"
 #include "PythonLibrary/PythonObjects.h"
 #include "PythonValues/PythonValues.h"
-
-PythonEntityData* PythonEntityDataOf(REALobjectStruct* instance) {
-  return static_cast<PythonEntityData*>(REALGetClassData(instance, &PythonEntityBaseClass));
-}
-
-PythonResultData* PythonResultDataOf(REALobjectStruct* instance) {
-  return static_cast<PythonResultData*>(REALGetClassData(instance, &PythonResultClass));
-}
-
-PythonParametersData* PythonParametersDataOf(REALobjectStruct* instance) {
-  return static_cast<PythonParametersData*>(REALGetClassData(instance, &PythonParametersClass));
-}
-
-PythonObjectData* PythonObjectDataOf(REALobjectStruct* instance) {
-  return static_cast<PythonObjectData*>(REALGetClassData(instance, &PythonObjectClass));
-}
-
-PyObjectRef PythonEntityObjectOf(REALobjectStruct* instance) {
-  PyObjectRef object = PythonEntityDataOf(instance)->object;
-  return object && PythonIsRunning() ? object : nullptr;
-}
-
-PyObjectRef PythonObjectOf(REALobjectStruct* instance) {
-  PyObjectRef object = PythonObjectDataOf(instance)->object;
-  return object && PythonIsRunning() ? object : nullptr;
-}
 
 // The field's address is computed, never read. The block lies at the same
 // offset in every object, so the address is that of a known field only in

@@ -34,15 +34,30 @@ struct PythonObjectData {
   ReferenceField object;  // owned reference, or null
 };
 
-PythonEntityData* PythonEntityDataOf(REALobjectStruct* instance);
-PythonResultData* PythonResultDataOf(REALobjectStruct* instance);
-PythonParametersData* PythonParametersDataOf(REALobjectStruct* instance);
-PythonObjectData* PythonObjectDataOf(REALobjectStruct* instance);
+// Inline, as every member of a wrapper reads its block.
+inline PythonEntityData* PythonEntityDataOf(REALobjectStruct* instance) {
+  return static_cast<PythonEntityData*>(ClassDataOf(instance, PythonEntityBaseClass));
+}
+inline PythonResultData* PythonResultDataOf(REALobjectStruct* instance) {
+  return static_cast<PythonResultData*>(ClassDataOf(instance, PythonResultClass));
+}
+inline PythonParametersData* PythonParametersDataOf(REALobjectStruct* instance) {
+  return static_cast<PythonParametersData*>(ClassDataOf(instance, PythonParametersClass));
+}
+inline PythonObjectData* PythonObjectDataOf(REALobjectStruct* instance) {
+  return static_cast<PythonObjectData*>(ClassDataOf(instance, PythonObjectClass));
+}
 
 // The object a value wrapper or a named wrapper holds; null when it holds
 // none or the interpreter is not running.
-PyObjectRef PythonEntityObjectOf(REALobjectStruct* instance);
-PyObjectRef PythonObjectOf(REALobjectStruct* instance);
+inline PyObjectRef PythonEntityObjectOf(REALobjectStruct* instance) {
+  PyObjectRef object = PythonEntityDataOf(instance)->object;
+  return object && PythonIsRunning() ? object : nullptr;
+}
+inline PyObjectRef PythonObjectOf(REALobjectStruct* instance) {
+  PyObjectRef object = PythonObjectDataOf(instance)->object;
+  return object && PythonIsRunning() ? object : nullptr;
+}
 
 // The same, held by a reference of the caller's own for the length of a call
 // that can run Python code.

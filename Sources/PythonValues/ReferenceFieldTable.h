@@ -17,10 +17,11 @@ using ReferenceField = PyObjectRef;
 // open-addressing table with linear probing: storing and releasing cost a
 // multiplication and a probe or two, and allocate nothing once the table has
 // grown to the most wrappers alive at a time (it doubles, and never shrinks).
+// Both always inlined, as StoreReferenceField and ReleaseOwnedPythonRef are.
 class ReferenceFieldTable {
  public:
   // False when the table cannot grow to take one more field.
-  bool Insert(ReferenceField* field) noexcept {
+  __attribute__((always_inline)) bool Insert(ReferenceField* field) noexcept {
     if ((count_ + 1) * 2 > capacity_ && !Grow()) return false;
     size_t at = Home(field);
     while (slots_[at] && slots_[at] != field) at = (at + 1) & Mask();
@@ -30,7 +31,7 @@ class ReferenceFieldTable {
   }
 
   // False when the field is not in the table.
-  bool Erase(ReferenceField* field) noexcept {
+  __attribute__((always_inline)) bool Erase(ReferenceField* field) noexcept {
     if (count_ == 0) return false;
     size_t at = Home(field);
     while (slots_[at] != field) {

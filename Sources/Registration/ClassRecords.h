@@ -27,6 +27,9 @@ constexpr HostEntry::Lock kLockOnDemand = HostEntry::Lock::OnDemand;
 // all (handing out or taking over a reference), which spares the host
 // functions Python calls a look at the error per member.
 enum class PendingError { SetAside, Untouched };
+constexpr PendingError UntouchedWhen(bool runsNoPythonCode) {
+  return runsNoPythonCode ? PendingError::Untouched : PendingError::SetAside;
+}
 
 // What the host calls for a member: the member's function inside a
 // HostEntry, never letting an exception out to the host.
@@ -92,10 +95,10 @@ REALmethodDefinition ErrorStateMethod(const char* declaration, const char* descr
 }
 
 // A method that can also be assigned to ("Int32Value(index as Integer) as Int32").
-template <auto Getter, auto Setter>
+template <auto Getter, auto Setter, PendingError GetterPending = PendingError::SetAside>
 REALmethodDefinition AssignableMethod(const char* declaration, const char* description) {
-  Describe(reinterpret_cast<const void*>(Proc<Getter>()), description);
-  return REALmethodDefinition{Proc<Getter>(), Proc<Setter>(), declaration, REALmemberFlags, 0, {0, 0}};
+  Describe(reinterpret_cast<const void*>(Proc<Getter, GetterPending>()), description);
+  return REALmethodDefinition{Proc<Getter, GetterPending>(), Proc<Setter>(), declaration, REALmemberFlags, 0, {0, 0}};
 }
 
 // Every property of this plugin is read-only.
