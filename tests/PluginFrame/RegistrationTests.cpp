@@ -39,7 +39,7 @@ const ExpectedClass kClasses[] = {
     {"Python3EngineConsoleOutput", nullptr, 16, true, false, ""},
     {"Python3Object", nullptr, 16, true, true, ""},
     {"Python3Result", nullptr, 8, false, true, ""},
-    {"Python3Parameters", "Python3EntityBase", 4, false, false, "IPython3Iterable"},
+    {"Python3Parameters", "Python3EntityBase", 4, false, true, "IPython3Iterable"},
     {"Python3Dictionary", "Python3EntityBase", 0, false, true, "IPython3Iterable"},
     {"Python3Function", "Python3Object", 16, false, true, ""},
     {"Python3Class", "Python3Object", 8, false, true, ""},
