@@ -572,9 +572,7 @@ std::vector<Row> ParametersRows(LeakObjects& c) {
        {"leak_tuple"},
        [&c] { host().newObject("Python3Parameters", {Ptr{c.AddressOf("leak_tuple")}}); }},
       {m("Constructor(paramPtr as Ptr)"), "Nil", {}, [] { host().newObject("Python3Parameters", {Ptr{nullptr}}); }},
-      // Python3Parameters has no destructor of its own: its base's releases the tuple.
-      {"Python3EntityBase (destructor)", "Python3Parameters", {"leak_tuple"},
-       [&c] { host().getProperty(c.tuple, "TupleValue"); }},
+      {"Python3Parameters (destructor)", "", {"leak_tuple"}, [&c] { host().getProperty(c.tuple, "TupleValue"); }},
   };
   const int64_t count = 10;  // the items of leak_values
   for (const Slot& slot : Slots(c)) {
