@@ -14,7 +14,7 @@
 namespace {
 
 // The reference lives in the Python3EntityBase block, whose destructor releases it.
-void PythonBytes_Destructor(REALobjectStruct*) {}
+void PythonBytes_Destructor(REALobjectStruct*) noexcept {}
 
 // Copies the bytes into a new Python bytes object. Python fills a null
 // pointer's bytes with garbage, so such a pointer with bytes to copy leaves
@@ -86,6 +86,6 @@ REALmethodDefinition PythonBytesMethods[] = {
 REALclassDefinition PythonBytesClass =
     records::ClassRecord("Python3Bytes", "Python3EntityBase", 0)
         .Describe("A Python bytes object: raw bytes, copied in from and out to Xojo.")
-        .Destructor<PythonBytes_Destructor, records::kLockOnDemand>()
+        .DestructorWithoutEntry<PythonBytes_Destructor>()
         .Properties(PythonBytesProperties)
         .Methods(PythonBytesMethods);

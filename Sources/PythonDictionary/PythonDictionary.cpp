@@ -28,7 +28,7 @@ ScopedReference KeyOf(REALobjectStruct* wrapper) {
 }
 
 // The reference lives in the Python3EntityBase block, whose destructor releases it.
-void Destructor(REALobjectStruct*) {}
+void Destructor(REALobjectStruct*) noexcept {}
 
 void PythonDictionary_Constructor(REALobjectStruct* self) {
   if (LookUpOnFirstUse(PythonEntryId::EPyDict_Copy)) LookUpOnFirstUse(PythonEntryId::EPyDict_DelItem);
@@ -191,7 +191,7 @@ REALclassDefinition PythonDictionaryClass =
     records::ClassRecord("Python3Dictionary", "Python3EntityBase", 0)
         .Describe("A Python dict: keys and values are shared Python objects, changes show in every holder of the dict.")
         .Interfaces("IPython3Iterable")
-        .Destructor<Destructor, records::kLockOnDemand>()
+        .DestructorWithoutEntry<Destructor>()
         .Properties(PythonDictionaryProperties)
         .Methods(PythonDictionaryMethods);
 

@@ -20,7 +20,7 @@ namespace {
 constexpr size_t kPythonModuleDataSize = 4;
 
 // The Python3Object destructor releases the module and the name.
-void Destructor(REALobjectStruct*) {}
+void Destructor(REALobjectStruct*) noexcept {}
 
 // The attribute `name` of the module, a new reference; null when there is
 // none (Python's error then set), no module or no name.
@@ -77,5 +77,5 @@ auto PythonModuleMethods = records::Join(PythonModuleOwnMethods, AttributeMethod
 REALclassDefinition PythonModuleClass =
     records::ClassRecord("Python3Module", "Python3Object", kPythonModuleDataSize)
         .Describe("An imported Python module: its functions, classes and attributes.")
-        .Destructor<Destructor, records::kLockOnDemand>()
+        .DestructorWithoutEntry<Destructor>()
         .Methods(PythonModuleMethods);

@@ -20,6 +20,9 @@ enum ParameterError : int32_t {
 };
 static_assert(PY_NO_ERROR == 0, "NewParametersWrapper starts LastError at 0");
 
+// The Python3EntityBase destructor releases the tuple.
+void PythonParameters_Destructor(REALobjectStruct*) noexcept {}
+
 void SetLastError(REALobjectStruct* self, int32_t code) { PythonParametersDataOf(self)->lastError = code; }
 
 // A new tuple of None: Python must never meet an empty slot, which it reads
@@ -168,10 +171,10 @@ std::vector<REALmethodDefinition>& PythonParametersMethods() {
 
 }  // namespace
 
-// No destructor of its own: the Python3EntityBase destructor releases the tuple.
 REALclassDefinition PythonParametersClass =
     records::ClassRecord("Python3Parameters", "Python3EntityBase", sizeof(PythonParametersData))
         .Describe("A Python tuple: the positional arguments of a call, or the arguments a host function receives.")
         .Interfaces("IPython3Iterable")
+        .DestructorWithoutEntry<PythonParameters_Destructor>()
         .Properties(PythonParametersProperties)
         .Methods(PythonParametersMethods());

@@ -189,6 +189,13 @@ class ClassRecord {
     };
     return *this;
   }
+  // A destructor with nothing of its own to do (its base class's releases
+  // what the wrapper holds): the host calls it directly, with no entry.
+  template <void (*Function)(REALobjectStruct*) noexcept>
+  ClassRecord& DestructorWithoutEntry() {
+    record_.destructor = Function;
+    return *this;
+  }
   // A destructor that must act before its entry begins: an outermost entry
   // first runs deferred work, which may concern the object that is going.
   // `Before` takes no lock and calls no Python; `Function` runs as Destructor<Function>.
