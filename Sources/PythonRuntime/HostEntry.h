@@ -83,10 +83,12 @@ constexpr uint32_t kBarredPerPluginThread = 256;      // each thread of the plug
 extern PyInterpreterState* gAloneInterpreter;
 extern PyThreadState* gAloneThreadState;
 
-void TakeInterpreterLock(ThreadEntries& entries) noexcept;
-void GoOnWithKeptLock(ThreadEntries& entries) noexcept;
-void GiveBackInterpreterLock(ThreadEntries& entries) noexcept;
-void RunDeferredHostWork(ThreadEntries& entries, bool callBegins) noexcept;
+// The paths out of line: never inlined into HostEntry, whose usual path
+// would pay for their registers and stack.
+[[gnu::noinline]] void TakeInterpreterLock(ThreadEntries& entries) noexcept;
+[[gnu::noinline]] void GoOnWithKeptLock(ThreadEntries& entries) noexcept;
+[[gnu::noinline]] void GiveBackInterpreterLock(ThreadEntries& entries) noexcept;
+[[gnu::noinline]] void RunDeferredHostWork(ThreadEntries& entries, bool callBegins) noexcept;
 
 // The outermost entry of a thread that keeps the lock inline: a new call of
 // the interpreter's thread begins, on the record it had.
