@@ -146,8 +146,8 @@ class HostEntry {
       if (gHasDeferredWork.load(std::memory_order_acquire)) RunDeferredHostWork(entries, false);
       if (gEndOfCallWorkWaits && gEndOfCallWork) gEndOfCallWork();
     }
-    if (--entries.depth == 0 && entries.lockHeld != LockHeld::None &&
-        !(entries.keepsInline && KeepInline(entries)))
+    // keepsInline implies that the lock is held.
+    if (--entries.depth == 0 && (entries.keepsInline ? !KeepInline(entries) : entries.lockHeld != LockHeld::None))
       GiveBackInterpreterLock(entries);
   }
   HostEntry(const HostEntry&) = delete;
