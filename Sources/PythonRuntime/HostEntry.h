@@ -11,7 +11,11 @@
 // on with it; the exit of an entry after which another thread state exists
 // (a Python thread it started, a thread of C code or another host thread
 // asking for the lock) gives it back, and so does the tick, so a thread that
-// appears while the application idles waits one tick at most.
+// appears while the application idles waits one tick at most. On the
+// interpreter's own thread the kept lock is taken up and kept again inline,
+// as most host calls do nothing else: a new call number for interrupts and
+// yields, and at the exit one word of reasons that bar keeping the lock
+// (gKeepingBarred) and the heads of the interpreter and thread-state lists.
 //
 // Most entries take the lock as they begin. Initializers and destructors,
 // which the host runs for every wrapper it makes or frees, mostly without
