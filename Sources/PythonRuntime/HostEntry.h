@@ -56,8 +56,8 @@ struct ThreadEntries {
   // or keep the lock. Cleared whenever the lock is given back. At depth 0 it
   // implies lockKept.
   bool keepsInline;
-  uint64_t keptFor;               // the interpreter the kept lock belongs to
-  host_calls::HostCall* call;     // the record of the call that runs Python code now (Interrupts.cpp)
+  uint64_t keptFor;                // the interpreter the kept lock belongs to
+  host_calls::HostCall* call;      // the record of the call that runs Python code now (Interrupts.cpp)
   host_calls::HostCall* lastCall;  // the record of the thread's last such call, claimed first by the next
 };
 // All of the plugin's initial-exec thread-locals are here: the static TLS

@@ -409,7 +409,8 @@ void SetUpSigint() {
 }
 
 HostCall* ClaimHostCall() {
-  if (HostCall* last = host_entries::tEntries.lastCall; last && last->call.load(std::memory_order_relaxed) == 0) return last;
+  if (HostCall* last = host_entries::tEntries.lastCall; last && last->call.load(std::memory_order_relaxed) == 0)
+    return last;
   for (HostCall* record = gHostCalls.load(std::memory_order_acquire); record; record = record->next)
     if (record->call.load(std::memory_order_relaxed) == 0) return record;
   HostCall* record = new (std::nothrow) HostCall;
