@@ -6,6 +6,7 @@
 #include <string>
 
 #include "HostHandles.h"
+#include "PythonRuntime/HostEntry.h"
 #include "Registration/ClassRecords.h"
 
 ObjectField consoleOutputInstance;
@@ -36,7 +37,6 @@ void PythonEngineConsoleOutput_Constructor(REALobjectStruct* instance) {
 // On the host's thread only.
 bool gWholeLines = false;                        // events carry whole lines (SetConsoleOutput(output, True))
 std::string gPartialLines[kConsoleStreamCount];  // the text of each stream since its last line end, in that mode
-bool gPartialLinesWait = false;  // a stream of gPartialLines may hold text: the end of every host call looks
 
 // Console events nest when a handler makes Python print again; each level
 // costs host, call and Python frames on the application's stack.
@@ -90,7 +90,8 @@ void DeliverConsoleText(int stream, std::string_view text) noexcept {
     Emit(stream, line.data(), line.size());
   }
   pending.erase(0, start);
-  if (!pending.empty()) gPartialLinesWait = true;
+  // A stream of gPartialLines holds text: the end of the host call flushes it.
+  if (!pending.empty()) host_entries::gEndOfCallWorkWaits = true;
 }
 
 void FlushConsoleStream(int stream) noexcept {
@@ -101,9 +102,9 @@ void FlushConsoleStream(int stream) noexcept {
 }
 
 void FlushPartialLines() noexcept {
-  if (!gPartialLinesWait) return;
+  if (!host_entries::gEndOfCallWorkWaits) return;
   // Cleared first: an event handler that prints a partial line again sets it anew.
-  gPartialLinesWait = false;
+  host_entries::gEndOfCallWorkWaits = false;
   for (int stream = 0; stream < kConsoleStreamCount; ++stream) FlushConsoleStream(stream);
 }
 

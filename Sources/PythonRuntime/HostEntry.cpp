@@ -16,10 +16,11 @@
 
 namespace {
 
-// Host threads whose entries hold the interpreter lock: each may be running
-// Python code, or waiting inside it for another thread. Changed only by a
-// thread holding the interpreter lock, so a load and a store do, with no
-// locked instruction; other threads read it.
+// Host threads whose entries hold the interpreter lock, or keep it between
+// calls: each may be running Python code, or waiting inside it for another
+// thread. A kept lock stays counted, as no other thread can look while it is
+// kept. Changed only by a thread holding the interpreter lock, so a load and
+// a store do, with no locked instruction; other threads read it.
 std::atomic<int> gHostThreadsInPython{0};
 
 void CountHostThreadsInPython(int change) {
@@ -29,24 +30,19 @@ void CountHostThreadsInPython(int change) {
 
 // Once a host thread other than the one the background task ticks on has
 // taken the lock, the application calls Python from several of its threads:
-// from then on no thread keeps the lock, so none waits a tick for it.
+// from then on no thread keeps the lock (kBarredBySeveralHostThreads), so
+// none waits a tick for it.
 std::atomic<bool> gBackgroundTicked{false};
-// The plugin's own threads that run Python code or are about to: they would
-// wait a tick for a kept lock, having no thread state yet to be seen by.
-std::atomic<int> gPluginThreadsWantingLock{0};
-std::atomic<bool> gSeveralHostThreadsUsePython{false};
 
-bool BackgroundDeliveryRuns();
+void Bar(uint32_t reason, bool barred) {
+  if (barred)
+    host_entries::gKeepingBarred.fetch_or(reason, std::memory_order_acq_rel);
+  else
+    host_entries::gKeepingBarred.fetch_and(~reason, std::memory_order_acq_rel);
+}
 
-// The interpreter and thread state that the last walk found alone, kept while
-// the lock stays on the thread that keeps it. CPython puts a new interpreter
-// and a new thread state at the head of its list, so while both heads are
-// still these, no other has appeared since and the lists need no walk. Set
-// and cleared under the interpreter lock; cleared whenever the lock is given
-// back, as this thread's state may then be deleted and another made at its
-// address.
-PyInterpreterState* gAloneInterpreter = nullptr;
-PyThreadState* gAloneThreadState = nullptr;
+using host_entries::gAloneInterpreter;
+using host_entries::gAloneThreadState;
 
 void ForgetAloneThreadState() {
   gAloneInterpreter = nullptr;
@@ -77,9 +73,8 @@ bool OnlyOneThreadState() {
 // background task will come on this thread to hand it over to one that
 // appears. A thread state made while this looks is found by that tick.
 bool MayKeepTheLock(const host_entries::ThreadEntries& entries) {
-  return entries.backgroundTicks && !gSeveralHostThreadsUsePython.load(std::memory_order_relaxed) &&
-         !gPythonFinalizing && gPluginThreadsWantingLock.load(std::memory_order_acquire) <= 0 &&
-         BackgroundDeliveryRuns() && OnlyOneThreadState();
+  return entries.backgroundTicks && host_entries::gKeepingBarred.load(std::memory_order_acquire) == 0 &&
+         !gPythonFinalizing && OnlyOneThreadState();
 }
 
 }  // namespace
@@ -89,37 +84,58 @@ namespace host_entries {
 __thread ThreadEntries tEntries __attribute__((tls_model("initial-exec")));
 std::atomic<bool> gHasDeferredWork{false};
 void (*gEndOfCallWork)() = nullptr;
+bool gEndOfCallWorkWaits = false;
+// Barred until the background task is registered: no tick would hand the lock over.
+std::atomic<uint32_t> gKeepingBarred{kBarredWithoutBackgroundTask};
+
+// The interpreter and thread state that the last walk found alone, kept while
+// the lock stays on the thread that keeps it. CPython puts a new interpreter
+// and a new thread state at the head of its list, so while both heads are
+// still these, no other has appeared since and the lists need no walk. Set
+// and cleared under the interpreter lock; cleared whenever the lock is given
+// back, as this thread's state may then be deleted and another made at its
+// address.
+PyInterpreterState* gAloneInterpreter = nullptr;
+PyThreadState* gAloneThreadState = nullptr;
 
 void TakeInterpreterLock(ThreadEntries& entries) noexcept {
   if (!gPythonInitialized || !HasPythonEntries(EPyGILState_Ensure, EPyGILState_Release)) return;
-  if (!entries.backgroundTicks && gBackgroundTicked.load(std::memory_order_relaxed))
-    gSeveralHostThreadsUsePython.store(true, std::memory_order_relaxed);
+  if (!entries.backgroundTicks && gBackgroundTicked.load(std::memory_order_relaxed) &&
+      !(gKeepingBarred.load(std::memory_order_relaxed) & kBarredBySeveralHostThreads))
+    Bar(kBarredBySeveralHostThreads, true);
   entries.gilState = EPyGILState_Ensure();
   entries.lockHeld = LockHeld::Ensured;
   CountHostThreadsInPython(+1);
   NoteHostThreadInPython();
 }
 
+// The kept lock is still counted in gHostThreadsInPython.
 void GoOnWithKeptLock(ThreadEntries& entries) noexcept {
   entries.lockKept = false;
   // The interpreter cannot have stopped under a kept lock; should it have, the lock went with it.
   if (!gPythonInitialized || entries.keptFor != CurrentInterpreter()) {
     entries.lockHeld = LockHeld::None;
+    CountHostThreadsInPython(-1);
     return;
   }
-  CountHostThreadsInPython(+1);
   NoteHostThreadInPython();
 }
 
 void GiveBackInterpreterLock(ThreadEntries& entries) noexcept {
   LockHeld held = entries.lockHeld;
-  CountHostThreadsInPython(-1);
+  const host_calls::HostCall* own = entries.call;
   NoteHostThreadLeavesPython();
   if (gPythonInitialized && MayKeepTheLock(entries)) {
     entries.lockKept = true;
     entries.keptFor = CurrentInterpreter();
+    // The interpreter's own thread goes on and keeps the lock inline from
+    // now on: its calls need no trace function for yields, and no other
+    // thread can claim its record while it keeps the lock.
+    entries.keepsInline = own && own->mainThread.load(std::memory_order_relaxed);
     return;
   }
+  entries.keepsInline = false;
+  CountHostThreadsInPython(-1);
   entries.lockHeld = LockHeld::None;
   ForgetAloneThreadState();
   if (!gPythonInitialized) return;
@@ -149,16 +165,19 @@ void NoteInterpreterStarted() noexcept {
 
 void NoteInterpreterFinalized() noexcept {
   ThreadEntries& entries = tEntries;
-  if (entries.lockHeld != LockHeld::None && !entries.lockKept) CountHostThreadsInPython(-1);
+  if (entries.lockHeld != LockHeld::None) CountHostThreadsInPython(-1);
   entries.lockHeld = LockHeld::None;
   entries.lockKept = false;
+  entries.keepsInline = false;
   ForgetAloneThreadState();
   NoteHostThreadLeavesPython();
   WakeWaitingWriters();  // writers left from the old interpreter stop waiting
 }
 
+// Counted in gKeepingBarred above its flags: modulo 2^32, so a count that
+// falls below zero for a moment only bars keeping the lock for that moment.
 void NoteLockWantedByPluginThreads(int change) noexcept {
-  gPluginThreadsWantingLock.fetch_add(change, std::memory_order_acq_rel);
+  gKeepingBarred.fetch_add(static_cast<uint32_t>(change) * kBarredPerPluginThread, std::memory_order_acq_rel);
 }
 
 bool HostThreadsRunPython() noexcept { return gHostThreadsInPython.load(std::memory_order_relaxed) > 0; }
@@ -176,11 +195,17 @@ bool gCatchingUp = false;      // the task comes at once: Python's threads are p
 
 void DeliverInBackground(void*) noexcept;
 
+// Every change of gBackgroundTask goes through here.
+void SetBackgroundTask(int32_t task) {
+  gBackgroundTask = task;
+  Bar(kBarredWithoutBackgroundTask, task < 0);
+}
+
 void RegisterBackgroundTask(bool atOnce) {
   if (gBackgroundTask >= 0) REALUnregisterBackgroundTask(std::exchange(gBackgroundTask, -1));
   gCatchingUp = atOnce;
-  gBackgroundTask = REALRegisterBackgroundTask(
-      &DeliverInBackground, atOnce ? kCatchUpPeriodMilliseconds : kBackgroundPeriodMilliseconds, nullptr);
+  SetBackgroundTask(REALRegisterBackgroundTask(
+      &DeliverInBackground, atOnce ? kCatchUpPeriodMilliseconds : kBackgroundPeriodMilliseconds, nullptr));
 }
 
 // Called by the host's run loop while the application idles: an outermost
@@ -205,8 +230,6 @@ void CatchUpWhileTextComes(const ThreadEntries& entries) {
   if (entries.backgroundTicks && gBackgroundTask >= 0 && !gCatchingUp) RegisterBackgroundTask(true);
 }
 
-bool BackgroundDeliveryRuns() { return gBackgroundTask >= 0; }
-
 }  // namespace
 
 void StartBackgroundDelivery() noexcept {
@@ -214,7 +237,8 @@ void StartBackgroundDelivery() noexcept {
 }
 
 void StopBackgroundDelivery() noexcept {
-  if (gBackgroundTask >= 0) REALUnregisterBackgroundTask(std::exchange(gBackgroundTask, -1));
+  if (gBackgroundTask >= 0) REALUnregisterBackgroundTask(gBackgroundTask);
+  SetBackgroundTask(-1);
   gCatchingUp = false;
 }
 

@@ -19,8 +19,16 @@
 #include "HostGlue.h"
 #include "PythonLibrary/PythonLoader.h"
 #include "PythonLibrary/PythonObjects.h"
+#include "PythonRuntime/HostCallRecords.h"
 #include "PythonRuntime/HostEntry.h"
 #include "PythonRuntime/InterpreterState.h"
+
+namespace host_calls {
+
+uint64_t gCallsTakingTheLock = 0;
+std::atomic<uint64_t> gCallInPython{0};
+
+}  // namespace host_calls
 
 namespace {
 
@@ -40,31 +48,10 @@ std::condition_variable& gPokersDone = *::new (gPokersDoneStorage) std::conditio
 bool gAccepting = false;  // under pendingMutex
 int gPokers = 0;          // under pendingMutex: threads holding or taking the interpreter lock for us
 
-// A host thread's call that runs Python code. One record per host thread in
-// Python at once, reused by later calls, never freed. Claimed and given back
-// under the interpreter lock, so the list changes on one thread at a time;
-// the watchdog and interrupting threads only read it.
-struct HostCall {
-  std::atomic<uint64_t> call{0};           // 0 while free
-  std::atomic<unsigned long> ident{0};     // Python's id of the thread (pthread_self)
-  std::atomic<bool> mainThread{false};     // the interpreter's own thread: pending calls reach it
-  std::atomic<uint64_t> interruptFor{0};   // the call an interrupt aims at, until it is sent
-  std::atomic<bool> interruptSent{false};  // a KeyboardInterrupt may wait in the thread's state
-  std::atomic<bool> yieldDue{false};
-  bool traced = false;   // by its own thread: our trace function is installed
-  uint64_t watched = 0;  // by the watchdog only
-  Clock::time_point since;
-  HostCall* next = nullptr;  // set before the record is published; never changes
-};
+using host_calls::gCallInPython;
+using host_calls::gCallsTakingTheLock;
+using host_calls::HostCall;
 std::atomic<HostCall*> gHostCalls{nullptr};
-__thread HostCall* tCall __attribute__((tls_model("initial-exec"))) = nullptr;
-__thread HostCall* tLastCall __attribute__((tls_model("initial-exec"))) = nullptr;
-
-// Counts the host calls that took the interpreter lock, so that what was
-// asked for one call does nothing in a later one.
-uint64_t gCallsTakingTheLock = 0;  // under the interpreter lock
-// The call of the interpreter's own thread: 0 while it runs none.
-std::atomic<uint64_t> gCallInPython{0};
 std::atomic<unsigned long> gMainIdent{0};
 
 std::atomic<bool> gInterruptScheduled{false};
@@ -114,7 +101,7 @@ bool SchedulePending(int (*function)(void*), std::atomic<bool>& scheduled) {
       return false;
     }
   }
-  const HostCall* own = tCall;
+  const HostCall* own = host_entries::tEntries.call;
   if (!own || !own->mainThread.load(std::memory_order_relaxed)) WakeWatchdog();
   return true;
 }
@@ -251,7 +238,7 @@ int YieldNow(void* call) noexcept {
 // On another host thread, the yields come from this trace function, which
 // Python calls at every line and function call of that thread.
 int TraceForYields(PyObjectRef, PyObjectRef, int what, PyObjectRef) noexcept {
-  HostCall* own = tCall;
+  HostCall* own = host_entries::tEntries.call;
   if (own && (what == kTraceLine || what == kTraceCall) && own->yieldDue.load(std::memory_order_relaxed)) {
     own->yieldDue.store(false, std::memory_order_relaxed);
     YieldKeepingErrorState();
@@ -369,7 +356,7 @@ PyObjectRef RaiseSignal(PyObjectRef original, PyObjectRef arguments) noexcept {
   if (signum == SIGINT) {
     const ScopedReference handler = ScopedReference::Adopt(PythonHandlerOf(SIGINT));
     if (IsPythonCallable(handler.Get())) {
-      const HostCall* own = tCall;
+      const HostCall* own = host_entries::tEntries.call;
       int result = 0;
       if (own && own->mainThread.load())
         result = RunHandler(handler.Get(), SIGINT);
@@ -422,7 +409,8 @@ void SetUpSigint() {
 }
 
 HostCall* ClaimHostCall() {
-  if (HostCall* last = tLastCall; last && last->call.load(std::memory_order_relaxed) == 0) return last;
+  if (HostCall* last = host_entries::tEntries.lastCall; last && last->call.load(std::memory_order_relaxed) == 0)
+    return last;
   for (HostCall* record = gHostCalls.load(std::memory_order_acquire); record; record = record->next)
     if (record->call.load(std::memory_order_relaxed) == 0) return record;
   HostCall* record = new (std::nothrow) HostCall;
@@ -456,9 +444,10 @@ void SetYieldInterval(int64_t milliseconds) noexcept {
 // pending calls only poll them); another thread's call may install or
 // remove the trace function of its yields.
 void NoteHostThreadInPython() noexcept {
+  host_entries::ThreadEntries& entries = host_entries::tEntries;
   const uint64_t call = ++gCallsTakingTheLock;
-  HostCall* own = tCall ? tCall : ClaimHostCall();
-  tCall = own;
+  HostCall* own = entries.call ? entries.call : ClaimHostCall();
+  entries.call = own;
   if (!own) return;
   const unsigned long ident = ThisThreadIdent();
   const bool main = ident == gMainIdent.load(std::memory_order_relaxed);
@@ -472,10 +461,11 @@ void NoteHostThreadInPython() noexcept {
 }
 
 void NoteHostThreadLeavesPython() noexcept {
-  HostCall* own = tCall;
+  host_entries::ThreadEntries& entries = host_entries::tEntries;
+  HostCall* own = entries.call;
   if (!own) return;
-  tCall = nullptr;
-  tLastCall = own;
+  entries.call = nullptr;
+  entries.lastCall = own;
   const bool live = gPythonInitialized && !gPythonFinalizing;
   if (own->mainThread.load(std::memory_order_relaxed)) {
     gCallInPython.store(0, std::memory_order_release);
@@ -513,7 +503,7 @@ void RefuseInterrupts() noexcept {
 void InstallInterruptHooks() noexcept {
   // This thread started the interpreter: Python runs its pending calls here.
   gMainIdent.store(ThisThreadIdent());
-  if (HostCall* own = tCall) {
+  if (HostCall* own = host_entries::tEntries.call) {
     own->mainThread.store(true);
     gCallInPython.store(own->call.load());
   }
