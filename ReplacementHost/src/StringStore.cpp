@@ -122,14 +122,22 @@ bool StringStore::lend(const void* handle, uint32_t encoding, StringDataRecord* 
   if (refuse) return false;
   std::string_view bytes;
   uint32_t from = kREALTextEncodingUTF8;
+  StringRecord* source = nullptr;
   if (handle) {
-    StringRecord* source = live(handle, "PluginGetStringData");
+    source = live(handle, "PluginGetStringData");
     if (!source) return false;
     bytes = source->bytes();
     from = source->encoding;
   }
+  bool unchanged = false;
+  if (source && encoding == kREALTextEncodingUTF8) {
+    if (source->readsAsUtf8 < 0) source->readsAsUtf8 = readsUnchanged(bytes, from, encoding) ? 1 : 0;
+    unchanged = source->readsAsUtf8 == 1;
+  } else {
+    unchanged = readsUnchanged(bytes, from, encoding);
+  }
   StringDataLease* lease = nullptr;
-  if (readsUnchanged(bytes, from, encoding)) {
+  if (unchanged) {
     lease = makeLease(bytes, bytes);
   } else {
     std::optional<std::string> converted = convertText(bytes, from, encoding);

@@ -19,6 +19,9 @@ struct StringRecord {
   uint32_t encoding = kREALTextEncodingUTF8;
   int64_t refs = 0;
   bool alive = true;
+  // Whether the bytes read the same as UTF-8: -1 until first asked. A string
+  // never changes, so its check is made once however often it is lent.
+  int8_t readsAsUtf8 = -1;
   RefBaseline baseline;
 
   std::string_view bytes() const { return {data, size}; }

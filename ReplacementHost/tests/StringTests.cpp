@@ -60,6 +60,15 @@ TEST_F(Strings, LongTextConvertsOrFailsByItsLastByte) {
   EXPECT_EQ(utf8Length(host.newString(ascii + "z", kREALTextEncodingASCII)), static_cast<int64_t>(ascii.size() + 1));
 }
 
+TEST_F(Strings, AStringLentAgainReadsAsItDidTheFirstTime) {
+  String valid = host.newString("h\xC3\xA9 and more");
+  String invalid = host.newString(std::string("ok \xC3", 4), kREALTextEncodingUTF8);
+  for (int time = 0; time < 3; ++time) {
+    EXPECT_EQ(utf8Length(valid), 12) << "lent " << time + 1 << " times";
+    EXPECT_EQ(utf8Length(invalid), -1) << "lent " << time + 1 << " times";
+  }
+}
+
 TEST_F(Strings, UnknownEncodingPassesWhenTheBytesAreUtf8) {
   EXPECT_EQ(utf8Length(host.newString("h\xC3\xA9", kREALTextEncodingUnknown)), 3);
   EXPECT_EQ(utf8Length(host.newString(std::string("\x00\x41\xFF", 3), kREALTextEncodingUnknown)), -1);
