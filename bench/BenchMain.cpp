@@ -434,10 +434,10 @@ int main(int argc, char** argv) {
   PrintTaskSummary(
       [&](const std::string& benchmark, const std::string& counter) { return reporter.counter(benchmark, counter); });
   if (options.rssCalls > 0) {
-    std::printf("\n| Resident memory over %lld calls, past a warm-up of a tenth as many | KiB |\n|---|--:|\n",
+    std::printf("\n| Resident memory over %lld calls, past a warm-up of a tenth as many | KiB | s |\n|---|--:|--:|\n",
                 static_cast<long long>(options.rssCalls));
     for (const ResidentGrowth& growth : ResidentGrowthOverCalls(options.rssCalls))
-      std::printf("| %s | %+lld |\n", growth.path, static_cast<long long>(growth.bytes / 1024));
+      std::printf("| %s | %+lld | %.2f |\n", growth.path, static_cast<long long>(growth.bytes / 1024), growth.seconds);
   }
   benchmark::Shutdown();
   return 0;

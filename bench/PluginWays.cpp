@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <chrono>
 #include <fstream>
 #include <stdexcept>
 #include <vector>
@@ -548,8 +549,10 @@ std::vector<ResidentGrowth> ResidentGrowthOverCalls(int64_t calls) {
     };
     run(calls / 10);
     const int64_t before = ResidentBytes();
+    const auto started = std::chrono::steady_clock::now();
     run(calls);
-    return ResidentGrowth{path, ResidentBytes() - before};
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    return ResidentGrowth{path, ResidentBytes() - before, seconds};
   };
   std::vector<ResidentGrowth> growths;
   Object function = FunctionNamed(InvokedFunction(3));

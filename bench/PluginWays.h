@@ -38,6 +38,7 @@ const WayTable<Way::Host>& HostWays();
 struct ResidentGrowth {
   const char* path;
   int64_t bytes;
+  double seconds;  // of the measured calls
 };
 std::vector<ResidentGrowth> ResidentGrowthOverCalls(int64_t calls);
 
